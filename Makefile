@@ -1,0 +1,59 @@
+# Kem: build, run and test. `make run` starts the console, `make test` runs every test.
+JOBS    ?= $(shell nproc)
+CMAKE   := cmake -G Ninja -Wno-dev
+CTEST   := ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# Debian packages the build, the tests and the benchmarks need.
+PACKAGES := cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev libpng-dev \
+            libjpeg62-turbo-dev libgif-dev libtiff-dev libgtest-dev python3 tmux clang \
+            libclang-rt-14-dev lua5.4 perl libbenchmark-dev
+
+.PHONY: all deps release debug asan gcstress run test test-release test-asan test-gcstress bench clean
+
+all: release
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+build/build.ninja:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release
+
+release: deps build/build.ninja
+	cmake --build build -j $(JOBS)
+
+debug: deps
+	$(CMAKE) -S . -B build-debug -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-debug -j $(JOBS)
+
+asan: deps
+	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKEM_SANITIZE=ON -DCMAKE_CXX_FLAGS="-O1"
+	cmake --build build-asan -j $(JOBS)
+
+gcstress: deps
+	$(CMAKE) -S . -B build-gcstress -DCMAKE_BUILD_TYPE=Debug -DKEM_SANITIZE=ON -DKEM_GC_STRESS=ON -DCMAKE_CXX_FLAGS="-O1"
+	cmake --build build-gcstress -j $(JOBS)
+
+run: release
+	./build/kem
+
+test-release: release
+	cd build && $(CTEST)
+
+test-asan: asan
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+test: test-release test-asan
+
+bench: deps
+	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKEM_TESTS=OFF -DKEM_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	@if [ -x bench/run ]; then bench/run build-bench; fi
+
+clean:
+	rm -rf build build-debug build-asan build-gcstress build-bench
