@@ -1,0 +1,13 @@
+// The registration function of every datatype module, called in one place:
+// register_all_datatypes().
+#pragma once
+
+namespace kem {
+void register_datatype_type();
+void register_unset();
+void register_none();
+void register_logic();
+void register_integer();
+void register_float();
+void register_percent();
+} // namespace kem

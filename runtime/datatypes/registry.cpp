@@ -1,0 +1,103 @@
+#include "runtime/datatypes/registry.h"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include "runtime/datatypes/modules.h"
+
+namespace kem {
+
+ActionFn type_action_table[TYPE_TABLE_SIZE][ACTION_SLOT_COUNT + 1];
+DatatypeName datatype_names[TYPE_TABLE_SIZE];
+int highest_type_id = 0;
+
+namespace {
+bool all_registered = false;
+
+// Types whose module has no actions of its own yet: the row inherits from the parent.
+void register_plain(uint8_t id, uint8_t parent, const char* name) {
+    register_datatype(id, parent, name, parent ? ActionRow::inherit_all() : ActionRow::none_all());
+}
+} // namespace
+
+void action_inherit_marker() {}
+
+void register_datatype(uint8_t id, uint8_t parent, const char* name, const ActionRow& row, int count) {
+    if (id > highest_type_id) highest_type_id = id;
+    DatatypeName& entry = datatype_names[id];
+    entry.name = name;
+    entry.length = static_cast<uint32_t>(std::strlen(name)) - 1;
+    if (count != ACTION_SLOT_COUNT) {
+        std::fflush(stdout);
+        std::printf("*** Datatype Error: invalid actions count for type: %d\n*** Found: %d\n*** Expected: %d\n",
+                    id, count, ACTION_SLOT_COUNT);
+        std::fflush(stdout);
+        std::exit(0);
+    }
+    for (int s = 1; s <= ACTION_SLOT_COUNT; s++) {
+        ActionFn e = row.entries[s - 1];
+        if (e == ACTION_INHERIT) e = parent ? type_action_table[parent][s] : nullptr;
+        type_action_table[id][s] = e;
+    }
+}
+
+bool datatypes_registered() { return all_registered; }
+
+void register_all_datatypes() {
+    if (all_registered) return;
+    register_datatype_type();
+    register_unset();
+    register_none();
+    register_logic();
+    register_plain(TYPE_SERIES, 0, "series!");
+    register_plain(TYPE_BLOCK, TYPE_SERIES, "block!");
+    register_plain(TYPE_STRING, TYPE_SERIES, "string!");
+    register_plain(TYPE_BINARY, TYPE_STRING, "binary!");
+    register_integer();
+    register_plain(TYPE_SYMBOL, 0, "symbol!");
+    register_plain(TYPE_CONTEXT, 0, "context!");
+    register_plain(TYPE_WORD, TYPE_SYMBOL, "word!");
+    register_plain(TYPE_LIT_WORD, TYPE_WORD, "lit-word!");
+    register_plain(TYPE_SET_WORD, TYPE_WORD, "set-word!");
+    register_plain(TYPE_GET_WORD, TYPE_WORD, "get-word!");
+    register_plain(TYPE_REFINEMENT, TYPE_WORD, "refinement!");
+    register_plain(TYPE_CHAR, TYPE_INTEGER, "char!");
+    register_plain(TYPE_NATIVE, 0, "native!");
+    register_plain(TYPE_ACTION, TYPE_NATIVE, "action!");
+    register_plain(TYPE_OP, TYPE_NATIVE, "op!");
+    register_plain(TYPE_PATH, TYPE_BLOCK, "path!");
+    register_plain(TYPE_LIT_PATH, TYPE_PATH, "lit-path!");
+    register_plain(TYPE_SET_PATH, TYPE_PATH, "set-path!");
+    register_plain(TYPE_GET_PATH, TYPE_PATH, "get-path!");
+    register_plain(TYPE_FUNCTION, TYPE_CONTEXT, "function!");
+    register_plain(TYPE_ROUTINE, TYPE_FUNCTION, "routine!");
+    register_plain(TYPE_PAREN, TYPE_BLOCK, "paren!");
+    register_plain(TYPE_ISSUE, TYPE_WORD, "issue!");
+    register_plain(TYPE_URL, TYPE_STRING, "url!");
+    register_plain(TYPE_FILE, TYPE_URL, "file!");
+    register_plain(TYPE_OBJECT, 0, "object!");
+    register_plain(TYPE_BITSET, 0, "bitset!");
+    register_plain(TYPE_TRIPLE, 0, "triple!");
+    register_float();
+    register_plain(TYPE_TYPESET, 0, "typeset!");
+    register_plain(TYPE_ERROR, TYPE_OBJECT, "error!");
+    register_plain(TYPE_VECTOR, TYPE_STRING, "vector!");
+    register_plain(TYPE_MAP, 0, "map!");
+    register_plain(TYPE_HASH, TYPE_BLOCK, "hash!");
+    register_plain(TYPE_PAIR, 0, "pair!");
+    register_percent();
+    register_plain(TYPE_TUPLE, 0, "tuple!");
+    register_plain(TYPE_TIME, TYPE_FLOAT, "time!");
+    register_plain(TYPE_TAG, TYPE_STRING, "tag!");
+    register_plain(TYPE_EMAIL, TYPE_STRING, "email!");
+    register_plain(TYPE_HANDLE, TYPE_INTEGER, "handle!");
+    register_plain(TYPE_DATE, 0, "date!");
+    register_plain(TYPE_PORT, TYPE_OBJECT, "port!");
+    register_plain(TYPE_MONEY, 0, "money!");
+    register_plain(TYPE_REF, TYPE_STRING, "ref!");
+    register_plain(TYPE_POINT2D, 0, "point2D!");
+    register_plain(TYPE_POINT3D, 0, "point3D!");
+    register_plain(TYPE_IMAGE, TYPE_SERIES, "image!");
+    all_registered = true;
+}
+
+} // namespace kem

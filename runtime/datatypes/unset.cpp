@@ -1,0 +1,62 @@
+// unset!: the value of nothing.
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/modules.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/value.h"
+
+namespace kem {
+
+const Cell unset_value = {TYPE_UNSET, 0, 0, 0};
+
+// Only the header is written: the payload keeps what it held.
+Cell* unset_box() {
+    stack::arguments->header = TYPE_UNSET;
+    return stack::arguments;
+}
+
+Cell* unset_make_in(const Cell* block) {
+    Cell* c = block_alloc_tail(block);
+    c->header = TYPE_UNSET;
+    return c;
+}
+
+Cell* unset_push() {
+    Cell* c = stack::push_slot();
+    c->header = TYPE_UNSET;
+    return c;
+}
+
+namespace {
+
+Cell* unset_make(Cell* proto, Cell* spec, int32_t type) { return unset_push(); }
+
+int32_t unset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) { return part; }
+
+int32_t unset_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+    string_append_ascii(buffer, all ? "#(unset)" : "unset");
+    return part - (all ? 8 : 5);
+}
+
+int32_t unset_compare(Cell* value, Cell* other, int32_t op) {
+    if (type_of(other) != TYPE_UNSET) return -2;
+    switch (op) {
+    case 0: case 1: case 2: case 7: case 8: case 9: case 12: return 0;
+    default: return -2;
+    }
+}
+
+} // namespace
+
+void register_unset() {
+    ActionRow row = ActionRow::none_all();
+    row.set<ACT_MAKE>(unset_make)
+        .set<ACT_TO>(unset_make)
+        .set<ACT_FORM>(unset_form)
+        .set<ACT_MOLD>(unset_mold)
+        .set<ACT_COMPARE>(unset_compare);
+    register_datatype(TYPE_UNSET, 0, "unset!", row);
+}
+
+} // namespace kem
