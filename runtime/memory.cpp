@@ -44,13 +44,21 @@ void init_buffer(SeriesBuffer* b, uint32_t bytes, uint32_t unit, int64_t offset,
 }
 
 uint32_t checked_bytes(uint64_t count, uint32_t unit) {
-    if (unit != 0 && count > MAX_BUFFER_BYTES / unit) fire(Err::internal_no_memory);
+    // A count below 2^31 times a 32-bit unit cannot overflow 64 bits.
+    if (count > MAX_BUFFER_BYTES) fire(Err::internal_no_memory);
     uint64_t bytes = round16(count * unit);
     if (bytes > MAX_BUFFER_BYTES) fire(Err::internal_no_memory);
     return static_cast<uint32_t>(bytes);
 }
 
-bool fits(SeriesFrame* f, uint64_t need) { return f->free + need < f->end; }
+bool fits(SeriesFrame* f, uint64_t need) { return need < uint64_t(f->end - f->free); }
+
+// A new frame for a request that no frame can take: a request at least as large
+// as the next frame size gets the largest frame size instead.
+SeriesFrame* series_frame_for(uint64_t need) {
+    if (need >= memory.next_series_frame_size) memory.next_series_frame_size = memory.big_threshold;
+    return series_frame_make();
+}
 
 } // namespace
 
@@ -243,11 +251,10 @@ SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset)
             }
         if (!f) {
             request_collection();
-            if (need >= memory.next_series_frame_size) memory.next_series_frame_size = memory.big_threshold;
-            f = series_frame_make();
+            f = series_frame_for(need);
         } else if (uint64_t(f->end - f->free) < SERIES_FRAME_MIN_FREE) {
             // Do not settle in a nearly full frame.
-            f = series_frame_make();
+            f = series_frame_for(need);
         }
         memory.current_series_frame = f;
     }
@@ -284,7 +291,7 @@ NodeId alloc_unset_cells(uint32_t n) {
 NodeId alloc_bytes(uint32_t n) { return alloc_series(n ? n : 16, 1, 0); }
 
 NodeId alloc_string_buffer(uint32_t n, uint32_t unit) {
-    if (n == 0) n = 16 / unit;
+    if (n == 0) n = 16 / (unit ? unit : 1);
     return alloc_series(n, unit, 0);
 }
 
@@ -319,7 +326,8 @@ SeriesBuffer* expand_series_buffer(SeriesBuffer* b, int64_t new_size) {
     uint32_t placement = nb->flags & SERIES_BIG;
     nb->flags = (b->flags & ~(SERIES_BIG | SERIES_HEAP)) | placement;
     nb->node = node;
-    nb->tail = nb->head + b->used();
+    // A smaller size keeps what fits: the tail never passes the end of the data.
+    nb->tail = nb->head + (b->used() < nb->size ? b->used() : nb->size);
     if (node) set_node_buffer(node, nb);
     b->node = 0;
     b->flags &= ~SERIES_IN_USE;
@@ -327,14 +335,8 @@ SeriesBuffer* expand_series_buffer(SeriesBuffer* b, int64_t new_size) {
 }
 
 SeriesBuffer* expand_series(SeriesBuffer* b, int64_t new_size) {
-    uint32_t used = b->used();
     SeriesBuffer* nb = expand_series_buffer(b, new_size);
-    if (used > nb->size) {
-        // Shrinking below the used length keeps what fits.
-        used = nb->size;
-        nb->tail = nb->head + used;
-    }
-    std::memcpy(nb->head_ptr(), b->head_ptr(), used);
+    std::memcpy(nb->head_ptr(), b->head_ptr(), nb->used());
     return nb;
 }
 

@@ -147,7 +147,8 @@ NodeId alloc_bytes_filled(uint32_t n, uint8_t byte);
 NodeId alloc_heap_series(uint64_t count, uint32_t unit, int64_t offset);
 void set_series_flags(NodeId node, uint32_t bits);
 
-// new_size 0 doubles the size.
+// new_size is in bytes, 0 doubling the size; the old buffer is left behind as
+// dead space. A smaller size keeps only the used bytes that fit.
 SeriesBuffer* expand_series_buffer(SeriesBuffer* b, int64_t new_size);
 SeriesBuffer* expand_series(SeriesBuffer* b, int64_t new_size);
 SeriesBuffer* expand_series_filled(SeriesBuffer* b, int64_t new_size, uint8_t byte);

@@ -23,8 +23,9 @@ Cell* block_alloc_tail(const Cell* series) { return alloc_tail(node_buffer(serie
 uint8_t* alloc_tail_bytes(SeriesBuffer* b, uint32_t n) {
     if (uint64_t(b->tail) + n > b->size) {
         uint64_t want = n > b->size ? uint64_t(n) * 2 : uint64_t(b->size) * 2;
-        // The tail may sit past the middle of the data: make sure n bytes fit after it.
-        while (want < uint64_t(b->tail - b->head) + n) want *= 2;
+        // The expansion counts whole units: round up so the n bytes always fit.
+        uint32_t unit = b->unit() ? b->unit() : 1;
+        want = (want + unit - 1) / unit * unit;
         b = expand_series(b, int64_t(want));
     }
     uint8_t* p = b->tail_ptr();
@@ -82,7 +83,7 @@ int32_t mold_indent(NodeId string, uint32_t n, int32_t remaining) {
 void* fill_repeat(void* buf, size_t record_size, size_t count) {
     auto* base = static_cast<uint8_t*>(buf);
     size_t total = record_size * count;
-    if (count == 0) return base;
+    if (total == 0) return base;  // nothing to fill, and an empty record would never double
     size_t filled = record_size;
     while (filled * 2 <= total) {
         std::memcpy(base + filled, base, filled);
