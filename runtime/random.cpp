@@ -1,4 +1,5 @@
 #include "runtime/random.h"
+#include "runtime/hash_keys.h"
 #include <sys/random.h>
 #include <cerrno>
 #include "runtime/exit.h"
@@ -30,7 +31,11 @@ int32_t draw(bool secure) { return secure ? random_secure_next() : random_next()
 
 } // namespace
 
-void random_init() { random_seed(RANDOM_DEFAULT_SEED); }
+void random_init() {
+    random_seed(RANDOM_DEFAULT_SEED);
+    // Every hash table is made after this point, with this seed.
+    hash_seed = HASH_SEED_AT_START;
+}
 
 void random_seed(uint32_t seed) {
     state[0] = seed;
