@@ -197,10 +197,14 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
     case TYPE_MAP:
     case TYPE_HANDLE:
     case TYPE_EVENT: return hash_int(key->data2);
+    case TYPE_PAIR: return murmur3_hash(&key->data2, 8);
     case TYPE_FLOAT:
-    case TYPE_PAIR:
     case TYPE_PERCENT:
-    case TYPE_TIME: return murmur3_hash(&key->data2, 8);
+    case TYPE_TIME: {
+        // Adding 0.0 turns -0.0 into 0.0: keys that compare equal hash alike.
+        double d = cell_float(key) + 0.0;
+        return murmur3_hash(&d, 8);
+    }
     case TYPE_SYMBOL: return hash_symbol(key);
     case TYPE_WORD:
     case TYPE_SET_WORD:

@@ -1,0 +1,47 @@
+#include "runtime/boot.h"
+#include "runtime/cycle.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/handles.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
+#include "runtime/platform/platform.h"
+#include "runtime/random.h"
+#include "runtime/slots.h"
+#include "runtime/unicode/case.h"
+#include "runtime/value.h"
+
+namespace kem {
+
+bool startup_word_mode = false;
+
+namespace {
+constexpr uint32_t ROOT_BLOCK_CELLS = 8697;
+Cell root = {TYPE_NONE, 0, 0, 0};
+bool ready = false;
+} // namespace
+
+Cell* root_block() { return &root; }
+
+bool runtime_ready() { return ready; }
+
+void init_runtime() {
+    if (ready) return;
+    startup_word_mode = true;
+    platform::platform_init();
+    random_init();
+    memory_init();
+    handle_table_init();
+    register_all_datatypes();
+    // The first frames, so early allocations do not each pay for one.
+    if (!memory.first_node_frame) memory.current_node_frame = node_frame_make(NODES_PER_FRAME);
+    if (!memory.first_series_frame) memory.current_series_frame = series_frame_make();
+    // The root block never moves: it lives on the process heap.
+    make_series(&root, TYPE_BLOCK, alloc_heap_series(ROOT_BLOCK_CELLS, 16, 0));
+    stack::init();
+    cycle_init();
+    case_tables_init();
+    slots_init();
+    ready = true;
+}
+
+} // namespace kem
