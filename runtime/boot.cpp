@@ -4,6 +4,7 @@
 #include "runtime/handles.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
+#include "runtime/output.h"
 #include "runtime/platform/platform.h"
 #include "runtime/random.h"
 #include "runtime/slots.h"
@@ -27,7 +28,9 @@ bool runtime_ready() { return ready; }
 void init_runtime() {
     if (ready) return;
     startup_word_mode = true;
+    output_hooks_init();
     platform::platform_init();
+    console_probe();
     random_init();
     memory_init();
     handle_table_init();
