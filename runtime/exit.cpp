@@ -10,9 +10,10 @@ extern "C" char __executable_start;  // the program's load address (set by the l
 namespace kem {
 
 namespace {
+// Never destroyed: the blocks must stay reachable until the process ends.
 std::vector<void*>& heap_blocks() {
-    static std::vector<void*> blocks;
-    return blocks;
+    static auto* blocks = new std::vector<void*>;
+    return *blocks;
 }
 } // namespace
 

@@ -172,7 +172,6 @@ TEST(Registry, InheritanceCopiesTheParentRowAtRegistration) {
         for (int s = 1; s <= ACTION_SLOT_COUNT; s++) EXPECT_NE(type_action_table[t][s], ACTION_INHERIT) << t << " " << s;
     // A child's inherited slot holds its parent's entry, none included.
     EXPECT_EQ(type_action_table[TYPE_PERCENT][ACT_ADD], type_action_table[TYPE_FLOAT][ACT_ADD]);
-    EXPECT_EQ(type_action_table[TYPE_CHAR][ACT_ROUND], type_action_table[TYPE_INTEGER][ACT_ROUND]);
     EXPECT_STREQ(type_name(TYPE_LIT_PATH), "lit-path!");
     EXPECT_EQ(datatype_names[TYPE_LIT_PATH].length, 8u);
 }
