@@ -7,6 +7,8 @@ void register_datatype_type();
 void register_unset();
 void register_none();
 void register_logic();
+void register_series();
+void register_block();
 void register_integer();
 void register_float();
 void register_percent();

@@ -48,8 +48,8 @@ void register_all_datatypes() {
     register_unset();
     register_none();
     register_logic();
-    register_plain(TYPE_SERIES, 0, "series!");
-    register_plain(TYPE_BLOCK, TYPE_SERIES, "block!");
+    register_series();
+    register_block();
     register_plain(TYPE_STRING, TYPE_SERIES, "string!");
     register_plain(TYPE_BINARY, TYPE_STRING, "binary!");
     register_integer();

@@ -26,10 +26,17 @@ void string_append_ascii(NodeId string, std::string_view text) {
     }
 }
 
-Cell* string_make_at(Cell* c, uint32_t n) {
-    NodeId node = alloc_string_buffer(n, 1);
+Cell* string_make_at(Cell* c, uint32_t n, uint32_t unit) {
+    NodeId node = alloc_string_buffer(n, unit);
     make_series(c, TYPE_STRING, node, 0);
     return c;
+}
+
+void string_truncate(NodeId string, uint32_t n) {
+    SeriesBuffer* b = node_buffer(string);
+    uint64_t unit = b->unit() ? b->unit() : 1;
+    uint64_t cut = uint64_t(b->head) + uint64_t(n) * unit;
+    if (cut <= b->size && b->tail > cut) b->tail = static_cast<uint32_t>(cut);
 }
 
 } // namespace kem

@@ -13,7 +13,10 @@ inline void string_append_ascii(const Cell* string, std::string_view text) {
     string_append_ascii(series_node(string), text);
 }
 
-// A new empty string! with room for n units of 1 byte, made at cell c.
-Cell* string_make_at(Cell* c, uint32_t n);
+// A new empty string! with room for n units, made at cell c.
+Cell* string_make_at(Cell* c, uint32_t n, uint32_t unit = 1);
+
+// Cuts the string to at most n units from its head.
+void string_truncate(NodeId string, uint32_t n);
 
 } // namespace kem
