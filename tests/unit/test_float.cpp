@@ -17,80 +17,17 @@
 #include "runtime/random.h"
 #include "runtime/value.h"
 
+#include "number_support.h"
+
 using namespace kem;
+using namespace kem::test;
 
 namespace {
 
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell F(double d) { Cell c; make_float(&c, d); return c; }
-Cell typed(uint8_t type, double d) { Cell c = F(d); set_type(&c, type); return c; }
-Cell P(double d) { return typed(TYPE_PERCENT, d); }
-Cell T(double seconds) { return typed(TYPE_TIME, seconds); }
-Cell Ch(int32_t code) { Cell c = I(code); set_type(&c, TYPE_CHAR); return c; }
-Cell of_type(uint8_t type) { return Cell{type, 0, 0, 0}; }
-const Cell NONE{TYPE_NONE, 0, 0, 0};
 const double NaN = std::nan("");
 const double INF = INFINITY;
 
-bool float_layout(uint8_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
 
-std::string show(const Cell& c) {
-    const char* name = type_name(type_of(&c));
-    std::string s = name ? name : "type " + std::to_string(type_of(&c));
-    if (float_layout(type_of(&c))) {
-        char text[40];
-        std::snprintf(text, sizeof text, " %.17g", cell_float(&c));
-        return s + text;
-    }
-    return s + " " + std::to_string(cell_int(&c));
-}
-
-bool same(const Cell& a, const Cell& b) {
-    if (type_of(&a) != type_of(&b)) return false;
-    if (float_layout(type_of(&a))) {
-        double x = cell_float(&a), y = cell_float(&b);
-        return (std::isnan(x) && std::isnan(y)) || std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y);
-    }
-    return a.data2 == b.data2;
-}
-
-const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
-
-Cell* begin_call(const Cell& a, const Cell& b) {
-    stack::init();
-    stack::push_native_frame(&CALLER);
-    Cell* first = stack::push(&a);
-    stack::push(&b);
-    return first;
-}
-
-Cell run_stack_slot(int slot, const Cell& a, const Cell& b) {
-    begin_call(a, b);
-    auto fn = reinterpret_cast<action_sig::StackForm>(type_action_table[type_of(&a)][slot]);
-    return *fn();
-}
-
-template <class Fn> std::optional<Err> error_of(Fn&& fn) {
-    try {
-        fn();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
-
-std::string text_of(const Cell& v, bool mold) {
-    Cell value = v;
-    Cell buffer;
-    string_make_at(&buffer, 16);
-    int32_t left = mold ? action_entry_as<ACT_MOLD>(type_of(&value))(&value, &buffer, false, false, false,
-                                                                      nullptr, 100, 0)
-                        : action_entry_as<ACT_FORM>(type_of(&value))(&value, &buffer, nullptr, 100);
-    SeriesBuffer* b = node_buffer(series_node(&buffer));
-    std::string text(reinterpret_cast<char*>(b->head_ptr()), b->used());
-    EXPECT_EQ(left, 100 - int32_t(text.size())) << text;
-    return text;
-}
 
 // Checks an outcome: either the wanted cell or the wanted error.
 void expect_outcome(const std::function<Cell()>& run, const Cell& want, std::optional<Err> error) {

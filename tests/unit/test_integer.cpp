@@ -14,75 +14,19 @@
 #include "runtime/memory.h"
 #include "runtime/random.h"
 
+#include "number_support.h"
+
 using namespace kem;
+using namespace kem::test;
 
 namespace {
 
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell F(double d) { Cell c; make_float(&c, d); return c; }
-Cell typed(uint8_t type, double d) { Cell c = F(d); set_type(&c, type); return c; }
-Cell P(double d) { return typed(TYPE_PERCENT, d); }
-Cell T(double seconds) { return typed(TYPE_TIME, seconds); }
-Cell Ch(int32_t code) { Cell c = I(code); set_type(&c, TYPE_CHAR); return c; }
-Cell of_type(uint8_t type) { return Cell{type, 0, 0, 0}; }
-const Cell NONE{TYPE_NONE, 0, 0, 0};
 
-bool float_layout(uint8_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
-
-std::string show(const Cell& c) {
-    std::string s = type_name(type_of(&c)) ? type_name(type_of(&c)) : "type " + std::to_string(type_of(&c));
-    if (float_layout(type_of(&c))) return s + " " + std::to_string(cell_float(&c));
-    return s + " " + std::to_string(cell_int(&c));
-}
 
 // Same type and payload; doubles by bit pattern (any NaN matches any NaN).
-bool same(const Cell& a, const Cell& b) {
-    if (type_of(&a) != type_of(&b)) return false;
-    if (float_layout(type_of(&a))) {
-        double x = cell_float(&a), y = cell_float(&b);
-        return (std::isnan(x) && std::isnan(y)) || std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y);
-    }
-    return a.data2 == b.data2;
-}
-
-const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
 
 // Makes a and b the arguments of a fresh call and returns the call's result
 // cell (the first argument).
-Cell* begin_call(const Cell& a, const Cell& b) {
-    stack::init();
-    stack::push_native_frame(&CALLER);
-    Cell* first = stack::push(&a);
-    stack::push(&b);
-    return first;
-}
-
-Cell run_stack_slot(int slot, const Cell& a, const Cell& b) {
-    begin_call(a, b);
-    auto fn = reinterpret_cast<action_sig::StackForm>(type_action_table[type_of(&a)][slot]);
-    return *fn();
-}
-
-template <class Fn> std::optional<Err> error_of(Fn&& fn) {
-    try {
-        fn();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
-
-std::string form_of(Cell v, bool mold) {
-    Cell buffer;
-    string_make_at(&buffer, 16);
-    int32_t left = mold ? action_entry_as<ACT_MOLD>(type_of(&v))(&v, &buffer, false, false, false, nullptr, 100, 0)
-                        : action_entry_as<ACT_FORM>(type_of(&v))(&v, &buffer, nullptr, 100);
-    SeriesBuffer* b = node_buffer(series_node(&buffer));
-    std::string text(reinterpret_cast<char*>(b->head_ptr()), b->used());
-    EXPECT_EQ(left, 100 - int32_t(text.size())) << text;
-    return text;
-}
-
 class IntegerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -411,8 +355,8 @@ TEST_F(IntegerTest, FormAndMold) {
         const char* text;
     } cases[] = {{0, "0"}, {7, "7"}, {-42, "-42"}, {2147483647, "2147483647"}, {-2147483647 - 1, "-2147483648"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(form_of(I(c.v), false), c.text);
-        EXPECT_EQ(form_of(I(c.v), true), c.text);
+        EXPECT_EQ(text_of(I(c.v), false), c.text);
+        EXPECT_EQ(text_of(I(c.v), true), c.text);
     }
 }
 

@@ -12,41 +12,13 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 
+#include "number_support.h"
+
 using namespace kem;
+using namespace kem::test;
 
 namespace {
 
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell F(double d) { Cell c; make_float(&c, d); return c; }
-Cell P(double d) { Cell c; percent_set_in(&c, d); return c; }
-Cell T(double seconds) { Cell c = F(seconds); set_type(&c, TYPE_TIME); return c; }
-const Cell NONE{TYPE_NONE, 0, 0, 0};
-const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
-
-Cell* begin_call(const Cell& a, const Cell& b) {
-    stack::init();
-    stack::push_native_frame(&CALLER);
-    Cell* first = stack::push(&a);
-    stack::push(&b);
-    return first;
-}
-
-Cell run_stack_slot(int slot, const Cell& a, const Cell& b) {
-    begin_call(a, b);
-    return *reinterpret_cast<action_sig::StackForm>(type_action_table[type_of(&a)][slot])();
-}
-
-std::string text_of(const Cell& v, bool mold) {
-    Cell value = v;
-    Cell buffer;
-    string_make_at(&buffer, 16);
-    int32_t left = mold ? action_entry_as<ACT_MOLD>(TYPE_PERCENT)(&value, &buffer, false, false, false, nullptr, 50, 0)
-                        : action_entry_as<ACT_FORM>(TYPE_PERCENT)(&value, &buffer, nullptr, 50);
-    SeriesBuffer* b = node_buffer(series_node(&buffer));
-    std::string text(reinterpret_cast<char*>(b->head_ptr()), b->used());
-    EXPECT_EQ(left, 50 - int32_t(text.size())) << text;
-    return text;
-}
 
 // Type and value; results of percent arithmetic are compared with a tolerance
 // because 10% * 10% is not exactly 0.01 in binary.

@@ -1,0 +1,89 @@
+// Shared helpers of the number tests: making cells, running an action on a
+// fresh call, comparing results and reading formed text.
+#pragma once
+#include <gtest/gtest.h>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
+
+namespace kem::test {
+
+inline Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
+inline Cell F(double d) { Cell c; make_float(&c, d); return c; }
+inline Cell typed(uint8_t type, double d) { Cell c = F(d); set_type(&c, type); return c; }
+inline Cell P(double d) { return typed(TYPE_PERCENT, d); }
+inline Cell T(double seconds) { return typed(TYPE_TIME, seconds); }
+inline Cell Ch(int32_t code) { Cell c = I(code); set_type(&c, TYPE_CHAR); return c; }
+inline Cell of_type(uint8_t type) { return Cell{type, 0, 0, 0}; }
+inline const Cell NONE{TYPE_NONE, 0, 0, 0};
+inline const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
+
+inline bool float_layout(uint8_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
+
+inline std::string show(const Cell& c) {
+    const char* name = type_name(type_of(&c));
+    std::string s = name ? name : "type " + std::to_string(type_of(&c));
+    if (float_layout(type_of(&c))) {
+        char text[40];
+        std::snprintf(text, sizeof text, " %.17g", cell_float(&c));
+        return s + text;
+    }
+    return s + " " + std::to_string(cell_int(&c));
+}
+
+// Same type and payload; doubles by bit pattern (any NaN matches any NaN).
+inline bool same(const Cell& a, const Cell& b) {
+    if (type_of(&a) != type_of(&b)) return false;
+    if (float_layout(type_of(&a))) {
+        double x = cell_float(&a), y = cell_float(&b);
+        return (std::isnan(x) && std::isnan(y)) || std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y);
+    }
+    return a.data2 == b.data2;
+}
+
+// Makes a and b the arguments of a fresh call; returns its result cell.
+inline Cell* begin_call(const Cell& a, const Cell& b) {
+    stack::init();
+    stack::push_native_frame(&CALLER);
+    Cell* first = stack::push(&a);
+    stack::push(&b);
+    return first;
+}
+
+inline Cell run_stack_slot(int slot, const Cell& a, const Cell& b) {
+    begin_call(a, b);
+    auto fn = reinterpret_cast<action_sig::StackForm>(type_action_table[type_of(&a)][slot]);
+    return *fn();
+}
+
+template <class Fn> std::optional<Err> error_of(Fn&& fn) {
+    try {
+        fn();
+    } catch (const KemError& e) {
+        return e.id;
+    }
+    return std::nullopt;
+}
+
+// The value formed or molded by its own row, checking the remaining part.
+inline std::string text_of(const Cell& v, bool mold) {
+    Cell value = v;
+    Cell buffer;
+    string_make_at(&buffer, 16);
+    int32_t left = mold ? action_entry_as<ACT_MOLD>(type_of(&value))(&value, &buffer, false, false, false, nullptr,
+                                                                      100, 0)
+                        : action_entry_as<ACT_FORM>(type_of(&value))(&value, &buffer, nullptr, 100);
+    SeriesBuffer* b = node_buffer(series_node(&buffer));
+    std::string text(reinterpret_cast<char*>(b->head_ptr()), b->used());
+    EXPECT_EQ(left, 100 - int32_t(text.size())) << text;
+    return text;
+}
+
+} // namespace kem::test
