@@ -62,19 +62,7 @@ void swap_arguments() {
     stack::arguments[1] = tmp;
 }
 
-Cell current_call_word() {
-    using namespace stack;
-    if (!frames_bottom) return none_value;
-    for (CallFrame* f = frames_top; f != frames_bottom;) {
-        --f;
-        uint32_t sym = frame_symbol(f);
-        if (sym == 0 || sym == anon_symbol || sym == body_symbol) continue;
-        return Cell{TYPE_WORD, f->context, sym, 0xFFFFFFFF};
-    }
-    return none_value;
-}
-
-void fire_not_related(uint8_t type) { fire(Err::script_not_related, current_call_word(), datatype_cell(type)); }
+void fire_not_related(uint8_t type) { fire(Err::script_not_related, stack::caller_word(), datatype_cell(type)); }
 
 void fire_invalid_type(const Cell* value) { fire(Err::script_invalid_type, datatype_cell(type_of(value))); }
 
@@ -90,7 +78,7 @@ double float_do_math_op(double left, double right, int32_t op) {
         if (right * 0.0 == 0.0) return std::fmod(left, right);
         if (std::isnan(right)) return QUIET_NAN;
         return std::isfinite(left) ? left : QUIET_NAN;
-    default: fire(Err::script_cannot_use, current_call_word(), datatype_cell(TYPE_FLOAT));
+    default: fire(Err::script_cannot_use, stack::caller_word(), datatype_cell(TYPE_FLOAT));
     }
 }
 

@@ -37,10 +37,6 @@ Cell* math_dispatch(uint8_t type, int32_t op);
 // Exchanges the current call's two argument cells.
 void swap_arguments();
 
-// The word of the innermost named call, for error arguments; none when there
-// is no such call.
-Cell current_call_word();
-
 // Raises script not-related: the current call's word and the datatype `type`.
 [[noreturn]] void fire_not_related(uint8_t type);
 // Raises script invalid-type naming the datatype of `value`.

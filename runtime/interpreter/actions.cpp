@@ -11,20 +11,6 @@ namespace kem {
 
 namespace {
 
-// The word of the innermost named frame as a word cell (symbol in its frame's
-// context); none when no frame is named.
-Cell caller_word() {
-    using namespace stack;
-    CallFrame* f = throw_origin ? throw_origin - 1 : frames_top - 1;
-    throw_origin = nullptr;
-    for (; f >= frames_bottom; f--) {
-        uint32_t sym = frame_symbol(f);
-        if (sym == 0 || sym == anon_symbol || sym == body_symbol) continue;
-        return Cell{TYPE_WORD, f->context, sym, 0xFFFFFFFF};
-    }
-    return none_value;
-}
-
 std::vector<const PortHandlerTable*> port_handler_tables;
 
 constexpr uint32_t CONTEXT_VALUES_ON_STACK = 0x400000;
@@ -51,7 +37,7 @@ const Cell* port_actor(const Cell* port) {
 Cell (*call_argument_word)(int index) = nullptr;
 
 void fire_expect_arg_type(uint8_t type, int arg_index) {
-    Cell word = caller_word();
+    Cell word = stack::caller_word();
     Cell datatype;
     make_datatype(&datatype, type);
     Cell arg = call_argument_word ? call_argument_word(arg_index) : none_value;

@@ -6,8 +6,17 @@ namespace kem {
 
 uint32_t last_throw_code = 0;
 
-NodeId context_values_node(NodeId ctx) { return node_buffer(ctx)->cell_head()->data2; }
-void set_context_values_node(NodeId ctx, NodeId values) { node_buffer(ctx)->cell_head()->data2 = values; }
+// A context with values on the data stack keeps the cell index of value 0 plus
+// one, so that 0 still means "no call running" for a call based at the stack
+// bottom. Saving and restoring through these two functions round-trips either way.
+NodeId context_values_node(NodeId ctx) {
+    const Cell* c = node_buffer(ctx)->cell_head();
+    return (c->header & 0x400000) ? c->data2 - 1 : c->data2;
+}
+void set_context_values_node(NodeId ctx, NodeId values) {
+    Cell* c = node_buffer(ctx)->cell_head();
+    c->data2 = (c->header & 0x400000) ? values + 1 : values;
+}
 
 namespace stack {
 
@@ -178,6 +187,18 @@ void pop(uint32_t n) { top = (uint32_t(top - bottom) > n) ? top - n : bottom; }
 void collapse_to_result() {
     if (top > arguments && type_of(top - 1) == TYPE_ERROR) *arguments = *(top - 1);
     top = arguments + 1;
+}
+
+Cell caller_word() {
+    if (!frames_bottom) return Cell{TYPE_NONE, 0, 0, 0};
+    CallFrame* f = throw_origin ? throw_origin - 1 : frames_top - 1;
+    throw_origin = nullptr;
+    for (; f >= frames_bottom; f--) {
+        uint32_t sym = frame_symbol(f);
+        if (sym == 0 || sym == anon_symbol || sym == body_symbol) continue;
+        return Cell{TYPE_WORD, f->context, sym, 0xFFFFFFFF};
+    }
+    return Cell{TYPE_NONE, 0, 0, 0};
 }
 
 void pop_frames_to_kind(uint8_t kind, bool keep) {

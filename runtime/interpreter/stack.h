@@ -136,6 +136,11 @@ inline Cell* top_value() { return top == bottom ? bottom : top - 1; }
 inline uint8_t top_type() { return type_of(top_value()); }
 inline Cell* arg(int n) { return arguments + n; }
 
+// The word of the innermost named frame (from the throw origin when one is
+// set, which this clears), skipping "<anon>" and "<body>" frames; none when no
+// frame is named. The word cell carries the frame's context and symbol.
+Cell caller_word();
+
 // --- unwinding
 void pop_frames_to_kind(uint8_t kind, bool keep);
 void pop_frames_to_kind_return_result(uint8_t kind);
