@@ -82,7 +82,7 @@ void series_delete_units(Cell* series, uint32_t offset, uint32_t count);
 enum class ChangeWord : uint8_t {
     append, appended, insert, inserted, change, changed, clear, cleared, move, moved, poke, poked,
     put, put_ed, remove, removed, random, randomized, reverse, reversed, sort, sorted, swap, swaped,
-    take, taken, trim, trimmed,
+    take, taken, trim, trimmed, uppercase, lowercase,
 };
 
 // Tells the owner object of the series about a change. Reached only for

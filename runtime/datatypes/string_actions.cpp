@@ -343,9 +343,9 @@ Cell* string_change_case(Cell* value, const Cell* part, bool upper, const Cell& 
         return value;
     }
     int32_t index = std::clamp<int32_t>(series_position(value), 0, int32_t(string_full_length(value)));
-    bool told = series_notify_owner(value, ChangeWord::change, nullptr, index, -1);
     int32_t n = change_case_value(value, part, upper, part_word);
-    if (told) series_notify_owner(value, ChangeWord::changed, nullptr, index, n);
+    // A case change is reported once, after it, with the count of units changed.
+    series_notify_owner(value, upper ? ChangeWord::uppercase : ChangeWord::lowercase, nullptr, index, n);
     return value;
 }
 

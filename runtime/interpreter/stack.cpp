@@ -322,6 +322,9 @@ void throw_value(uint32_t code) {
         frames_top = saved_frames;
         fire(Err::throw__throw, value);
     }
+    // Caught: the origin only names the thrower of a throw nobody catches, and
+    // left set it would name the wrong frame in a later error's report.
+    throw_origin = nullptr;
     Cell value = *saved_args;
     Cell name = (saved_top > saved_args + 1) ? saved_args[1] : Cell{TYPE_UNSET, 0, 0, 0};
     for (CallFrame* p = frames_top - 1; p > target; p--) restore_function_context(p);

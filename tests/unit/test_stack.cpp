@@ -158,7 +158,20 @@ TEST_F(StackTest, ThrowReachesTheCatchWithValueAndName) {
     EXPECT_EQ(stack::top, catch_base + 2);
     EXPECT_EQ(cell_int(catch_base), 3);
     EXPECT_EQ(catch_base[1].data2, 11u);
+    // The caught throw leaves no origin behind for a later error report.
+    EXPECT_EQ(stack::throw_origin, nullptr);
     last_throw_code = 0;
+}
+
+TEST_F(StackTest, UncaughtThrowNamesTheThrower) {
+    Cell v{TYPE_INTEGER, 0, 3, 0};
+    Cell thrower = word_cell(21);
+    stack::push_native_frame(&w);
+    stack::push_native_frame(&thrower);
+    stack::push(&v);
+    EXPECT_THROW(stack::throw_value(THROW_CODE_THROW), KemError);
+    EXPECT_EQ(stack::caller_word().data2, 21u);
+    EXPECT_EQ(stack::throw_origin, nullptr);
 }
 
 TEST_F(StackTest, ThrowWithoutCatchNamesTheValue) {
