@@ -1,12 +1,15 @@
 #include "runtime/boot.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/interpreter/dispatch.h"
 #include "runtime/handles.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/platform/platform.h"
 #include "runtime/random.h"
+#include "runtime/runtime_words.h"
 #include "runtime/slots.h"
 #include "runtime/unicode/case.h"
 #include "runtime/value.h"
@@ -35,14 +38,20 @@ void init_runtime() {
     memory_init();
     handle_table_init();
     register_all_datatypes();
+    actions_init();
     // The first frames, so early allocations do not each pay for one.
     if (!memory.first_node_frame) memory.current_node_frame = node_frame_make(NODES_PER_FRAME);
     if (!memory.first_series_frame) memory.current_series_frame = series_frame_make();
     // The root block never moves: it lives on the process heap.
     make_series(&root, TYPE_BLOCK, alloc_heap_series(ROOT_BLOCK_CELLS, 16, 0));
     stack::init();
-    cycle_init();
     case_tables_init();
+    words_init();
+    init_datatype_words();
+    init_runtime_words();
+    init_refinement_words();
+    init_runtime_issue();
+    cycle_init();
     slots_init();
     ready = true;
 }
