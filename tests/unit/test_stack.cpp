@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include "runtime/boot.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/runtime_words.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 
@@ -12,7 +17,7 @@ Cell word_cell(uint32_t sym, NodeId ctx = 0) { return Cell{TYPE_WORD, ctx, sym, 
 class StackTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
+        init_runtime();
         stack::init();
     }
     Cell w = word_cell(7);
@@ -196,4 +201,33 @@ TEST_F(StackTest, PopFramesToKindStopsAtTryAll) {
     stack::push_native_frame(&w);
     stack::pop_frames_to_kind(FRAME_TRY, true);
     EXPECT_EQ(stack::frames_top, barrier + 1);
+}
+
+TEST(StackReports, CollectCallsAndFrameWords) {
+    init_runtime();
+    stack::init();
+    Cell outer = word_load("outer-call");
+    Cell inner = word_load("inner-call");
+    stack::push_native_frame(&outer);            // the bottom frame is never listed by collect-calls
+    stack::push_native_frame(&outer);
+    stack::push_frame(&rt_words.anon_frame, FRAME_TOP_NATIVE);  // skipped
+    stack::push_native_frame(&inner);
+    Cell blk;
+    block_make_at(&blk, 8);
+    stack::collect_calls(&blk);
+    ASSERT_EQ(block_full_length(&blk), 4u);
+    EXPECT_EQ(symbol_name(block_rs_abs_at(&blk, 0)->data2), "inner-call");
+    EXPECT_EQ(type_of(block_rs_abs_at(&blk, 1)), TYPE_INTEGER);
+    EXPECT_EQ(symbol_name(block_rs_abs_at(&blk, 2)->data2), "outer-call");
+    EXPECT_EQ(symbol_name(stack::caller_word().data2), "inner-call");
+
+    Cell words;
+    block_make_at(&words, 8);
+    stack::frame_words(2, &words, stack::frames_top);
+    EXPECT_EQ(block_full_length(&words), 3u);   // bottom frame included, anon skipped
+    Cell none;
+    block_make_at(&none, 8);
+    stack::frame_words(1, &none, stack::frames_top);
+    EXPECT_EQ(block_full_length(&none), 0u);    // level 1 lists only words whose value is a function
+    stack::init();
 }
