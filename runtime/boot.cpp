@@ -4,6 +4,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/handles.h"
+#include "runtime/hash_keys.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
@@ -46,6 +47,9 @@ void init_runtime() {
     make_series(&root, TYPE_BLOCK, alloc_heap_series(ROOT_BLOCK_CELLS, 16, 0));
     stack::init();
     case_tables_init();
+    // Text keys hash without regard to case through the full case tables; this
+    // must hold before the first table of text keys is made.
+    hash_key_hooks.upper_case = [](uint32_t c) { return uint32_t(change_case(int32_t(c), true)); };
     words_init();
     init_datatype_words();
     init_runtime_words();

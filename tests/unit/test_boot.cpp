@@ -6,6 +6,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/hash_keys.h"
 #include "runtime/runtime_words.h"
 
 using namespace kem;
@@ -51,4 +52,11 @@ TEST(Boot, StartUpWordsAreKeptInTheRootBlock) {
         found = any_word_type(type_of(c)) && c->data2 == rt_words.swaped.data2;
     }
     EXPECT_TRUE(found);
+}
+
+TEST(Boot, TextKeysHashWithoutRegardToCaseBeyondAscii) {
+    init_runtime();
+    EXPECT_EQ(hash_key_hooks.upper_case(0xE9), 0xC9u);   // e acute
+    EXPECT_EQ(hash_key_hooks.upper_case(0x3B1), 0x391u); // alpha
+    EXPECT_EQ(hash_key_hooks.upper_case('a'), uint32_t('A'));
 }
