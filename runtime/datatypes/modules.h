@@ -21,4 +21,6 @@ void register_refinement();
 void register_integer();
 void register_float();
 void register_percent();
+void register_typeset();
+void register_map();
 } // namespace kem

@@ -78,10 +78,10 @@ void register_all_datatypes() {
     register_plain(TYPE_BITSET, 0, "bitset!");
     register_plain(TYPE_TRIPLE, 0, "triple!");
     register_float();
-    register_plain(TYPE_TYPESET, 0, "typeset!");
+    register_typeset();
     register_plain(TYPE_ERROR, TYPE_OBJECT, "error!");
     register_plain(TYPE_VECTOR, TYPE_STRING, "vector!");
-    register_plain(TYPE_MAP, 0, "map!");
+    register_map();
     register_plain(TYPE_HASH, TYPE_BLOCK, "hash!");
     register_plain(TYPE_PAIR, 0, "pair!");
     register_percent();
