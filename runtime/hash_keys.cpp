@@ -1,7 +1,9 @@
 #include "runtime/hash_keys.h"
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include "runtime/datatypes/date.h"
 #include "runtime/errors.h"
 #include "runtime/exit.h"
 
@@ -183,7 +185,6 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
     case TYPE_SET_PATH:
     case TYPE_GET_PATH:
     case TYPE_HASH:
-    case TYPE_POINT2D:
     case TYPE_IMAGE: return murmur3_hash(&key->data1, 8);
     case TYPE_STRING:
     case TYPE_FILE:
@@ -217,12 +218,43 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
     case TYPE_OP:
     case TYPE_FUNCTION:
     case TYPE_TRIPLE:
-    case TYPE_TYPESET:
-    case TYPE_DATE:
-    case TYPE_POINT3D: return murmur3_hash(&key->data1, 12);
+    case TYPE_TYPESET: return murmur3_hash(&key->data1, 12);
+    case TYPE_DATE: {
+        // The UTC instant, whole seconds apart from the fraction: one instant
+        // written in two zones hashes alike.
+        double t = date_time(key);
+        struct {
+            int64_t seconds;
+            double fraction;
+        } instant{date_word_to_days(key->data1), t};
+        if (std::fabs(t) < 1e15) {
+            double whole = std::floor(t);
+            instant.seconds = instant.seconds * 86400 + static_cast<int64_t>(whole);
+            instant.fraction = t - whole + 0.0;
+        }
+        return murmur3_hash(&instant, sizeof instant);
+    }
+    case TYPE_POINT2D:
+    case TYPE_POINT3D: {
+        // Adding 0.0f turns -0.0 into 0.0: points that compare equal hash alike.
+        float axes[3] = {0.0f, 0.0f, 0.0f};
+        uint32_t n = type_of(key) == TYPE_POINT3D ? 3 : 2;
+        std::memcpy(axes, &key->data1, 4 * n);
+        for (float& a : axes) a += 0.0f;
+        return murmur3_hash(axes, 4 * n);
+    }
     case TYPE_TUPLE: {
+        // Trailing zero bytes do not count: 1.2.3 and 1.2.3.0 are equal.
         uint32_t n = (key->header >> 19) & 0xF;
-        return murmur3_hash(&key->data1, n > 12 ? 12 : n);
+        if (n > 12) n = 12;
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&key->data1);
+        while (n > 0 && bytes[n - 1] == 0) n--;
+        return murmur3_hash(bytes, n);
+    }
+    case TYPE_BITSET: {
+        // The whole array and the complement flag, as bitset! equality reads them.
+        SeriesBuffer* b = node_buffer(series_node(key));
+        return hash_int(murmur3_hash(b->head_ptr(), b->used()) ^ ((b->flags & SERIES_COMPLEMENT) ? 1u : 0u));
     }
     case TYPE_BINARY: {
         SeriesBuffer* b = node_buffer(series_node(key));

@@ -1,6 +1,8 @@
 // integer!: cells, the 32-bit operator routine, mixed arithmetic with the
 // right operand's type deciding, rounding, and the integer! action row.
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/date.h"
+#include "runtime/datatypes/time.h"
 #include <charconv>
 #include <cstdlib>
 #include "runtime/datatypes/arith.h"
@@ -276,12 +278,8 @@ Cell* integer_to(Cell* proto, Cell* spec, int32_t type) {
     case TYPE_PERCENT:
         if (integer_float_overflow_q(spec)) fire_type_limit();
         return integer_make_at(proto, static_cast<int32_t>(cell_float(spec)));
-    case TYPE_TIME: {
-        // Whole seconds, rounded at the half; a time beyond 32 bits is refused.
-        double s = cell_float(spec) + 0.5;
-        if (!fits_int32(s)) fire_type_limit();
-        return integer_make_at(proto, static_cast<int32_t>(s));
-    }
+    case TYPE_TIME: return integer_make_at(proto, time_to_integer(cell_float(spec)));
+    case TYPE_DATE: return integer_make_at(proto, date_to_integer(spec));
     case TYPE_BINARY: {
         // Up to 4 bytes from the position, big-endian.
         SeriesBuffer* b = node_buffer(series_node(spec));

@@ -147,7 +147,7 @@ TEST_F(FloatTest, ArithmeticAndResultTypes) {
         {"float / point", ACT_DIVIDE, F(10.0), of_type(TYPE_POINT2D), {}, Err::script_not_related},
         {"float - tuple", ACT_SUBTRACT, F(10.0), of_type(TYPE_TUPLE), {}, Err::script_not_related},
         {"time * pair", ACT_MULTIPLY, T(10.0), of_type(TYPE_PAIR), {}, Err::script_invalid_type},
-        {"partner not registered", ACT_MULTIPLY, F(10.0), of_type(TYPE_PAIR), {}, Err::script_invalid_type},
+        {"partner with no arithmetic", ACT_MULTIPLY, F(10.0), of_type(TYPE_MONEY), {}, Err::script_invalid_type},
         {"power", ACT_POWER, F(2.0), F(0.5), F(std::sqrt(2.0))},
         {"power keeps the base type", ACT_POWER, P(0.5), I(2), P(0.25)},
         {"power of an odd exponent type", ACT_POWER, F(2.0), P(0.5), {}, Err::script_expect_arg},

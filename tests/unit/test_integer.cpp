@@ -385,3 +385,15 @@ TEST_F(IntegerTest, RandomStaysInRangeAndFollowsTheSeed) {
     draw(1234, true);
     EXPECT_EQ(value(1000000), first);
 }
+
+TEST_F(IntegerTest, TimeToIntegerRoundsHalfAwayFromZero) {
+    struct { double seconds; int32_t want; } cases[] = {{1.5, 2}, {-1.5, -2}, {-1.4, -1}, {2.4999, 2}};
+    for (auto& c : cases) {
+        Cell proto = I(0), spec = T(c.seconds);
+        Cell* r = action_entry_as<ACT_TO>(TYPE_INTEGER)(&proto, &spec, TYPE_INTEGER);
+        EXPECT_EQ(cell_int(r), c.want) << c.seconds;
+    }
+    Cell proto = I(0), big = T(3e9);
+    EXPECT_EQ(error_of([&] { action_entry_as<ACT_TO>(TYPE_INTEGER)(&proto, &big, TYPE_INTEGER); }),
+              Err::script_type_limit);
+}

@@ -1,0 +1,23 @@
+// issue!: a word written with a leading "#" (#abc). It has the word layout
+// and always refers to the global context with index -1; it compares only
+// with other issues.
+#pragma once
+#include "runtime/cell.h"
+
+namespace kem {
+
+// The cell becomes the issue of the name (interned when new).
+Cell* issue_set_in(Cell* c, const char* name);
+// Appends the issue of the name to a block.
+Cell* issue_make_in(const Cell* block, const char* name);
+// Under the start-up word mode the issue goes to the root block, which keeps
+// start-up values; otherwise it is pushed on the data stack.
+Cell* issue_load(const char* name);
+// Pushes a copy of a word of any kind retyped as issue!.
+Cell* issue_push(const Cell* word);
+
+Cell* issue_make(Cell* proto, Cell* spec, int32_t type);
+
+void register_issue();
+
+} // namespace kem

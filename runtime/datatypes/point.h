@@ -1,0 +1,53 @@
+// point2D! and point3D!: coordinates in single-precision floating point,
+// written (x, y) and (x, y, z).
+//
+// Cell: header type 51 or 52; x, y (and z) as IEEE 754 singles in payload
+// words 1, 2 (and 3). Arithmetic runs in doubles through the float core and
+// each axis is stored back rounded to a single; it never raises for IEEE
+// results (division by zero gives infinities or NaN). point3D! does not mix
+// with pairs or point2D! values.
+#pragma once
+#include <cstdint>
+#include <cstring>
+#include "runtime/cell.h"
+
+namespace kem {
+
+inline int point_axes(uint8_t type) { return type == TYPE_POINT3D ? 3 : 2; }
+// Axis i (0 = x, 1 = y, 2 = z).
+inline float point_axis(const Cell* c, int i) {
+    float f;
+    std::memcpy(&f, reinterpret_cast<const uint8_t*>(&c->data1) + 4 * i, sizeof f);
+    return f;
+}
+inline void set_point_axis(Cell* c, int i, float f) {
+    std::memcpy(reinterpret_cast<uint8_t*>(&c->data1) + 4 * i, &f, sizeof f);
+}
+
+Cell* point2D_make_at(Cell* c, float x, float y);
+Cell* point2D_push(float x, float y);
+Cell* point3D_make_at(Cell* c, float x, float y, float z);
+Cell* point3D_push(float x, float y, float z);
+
+// The axis a word names, by its symbol without regard to case: 1 for x, 2 for
+// y, 3 for z, 0 for any other word.
+int32_t axis_word_index(const Cell* word);
+// The axis (1..2 or 1..3) that an integer! or a word names for the point.
+// Anything else raises script invalid-path (path, element) when a path is
+// being evaluated, and for pick script cannot-use (word, point) or, for an
+// index outside the axes, script out-of-range (index).
+int32_t point2D_axis_of(const Cell* element, const Cell* path, const Cell* point, bool from_path);
+int32_t point3D_axis_of(const Cell* element, const Cell* path, const Cell* point, bool from_path);
+
+// Operators 0 add .. 4 remainder on the current call's two arguments, the
+// point on the left; the result replaces the left argument.
+Cell* point2D_do_math(int32_t op);
+Cell* point3D_do_math(int32_t op);
+
+int32_t point2D_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t point3D_compare(Cell* value1, Cell* value2, int32_t op);
+
+void register_point2D();
+void register_point3D();
+
+} // namespace kem

@@ -1,0 +1,34 @@
+// tag!: form, mold and the registration of the row.
+#include "runtime/datatypes/tag.h"
+#include "runtime/datatypes/modules.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/interpreter/stack.h"
+
+namespace kem {
+
+Cell* tag_push(const Cell* value) { return stack::push(value); }
+
+int32_t tag_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
+    string_append_ascii(buffer, "<");
+    int32_t left = string_form(value, buffer, arg, part - 1);
+    string_append_ascii(buffer, ">");
+    return left - 1;
+}
+
+int32_t tag_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                 int32_t indent) {
+    return tag_form(value, buffer, arg, part);
+}
+
+void register_tag() {
+    ActionRow row = ActionRow::inherit_all();
+    row.set<ACT_FORM>(tag_form).set<ACT_MOLD>(tag_mold);
+    for (int slot : {ACT_RANDOM, ACT_UNUSED, ACT_SORT, ACT_TRIM}) row.none(slot);
+    for (int slot = ACT_ABSOLUTE; slot <= ACT_XOR_T; slot++) row.none(slot);
+    for (int slot = ACT_CREATE; slot <= ACT_WRITE; slot++)
+        if (slot != ACT_MODIFY) row.none(slot);
+    register_datatype(TYPE_TAG, TYPE_STRING, "tag!", row);
+}
+
+} // namespace kem

@@ -1,0 +1,21 @@
+// tag!: a string kind holding the text between "<" and ">" of a markup tag.
+// It behaves as a string! except in form and mold, which both write the text
+// between angle brackets with nothing escaped.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace kem {
+
+// A copy of the tag! on the data stack.
+Cell* tag_push(const Cell* value);
+
+// "<", the text as string! forms it (budget less one), ">"; returns the budget
+// left less one. mold does exactly the same.
+int32_t tag_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
+int32_t tag_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                 int32_t indent);
+
+void register_tag();
+
+} // namespace kem
