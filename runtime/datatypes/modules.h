@@ -40,4 +40,13 @@ void register_paren();
 void register_issue();
 void register_url();
 void register_file();
+void register_native();
+void register_action();
+void register_op();
+void register_path();
+void register_lit_path();
+void register_set_path();
+void register_get_path();
+void register_function();
+void register_routine();
 } // namespace kem

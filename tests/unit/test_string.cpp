@@ -659,8 +659,9 @@ TEST_F(StringTest, ModifyingWithItselfAndFailures) {
     Cell big = S("xyz");
     EXPECT_EQ(error_of([&] { string_append(&u, &big, -1, false, 0x40000000, true); }), Err::internal_no_memory);
     EXPECT_EQ(whole(u), "abc");
-    // So does a value that fails to form half way: the text formed before goes.
-    Cell failing = B({I(1), Cell{TYPE_NATIVE, 0, 0, 0}});
+    // So does a value that fails to form half way (a context! has no form):
+    // the text formed before goes.
+    Cell failing = B({I(1), Cell{TYPE_CONTEXT, 0, 0, 0}});
     EXPECT_TRUE(error_of([&] { string_append(&u, &failing, -1, false, 1, true); }));
     EXPECT_EQ(whole(u), "abc");
 }

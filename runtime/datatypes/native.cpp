@@ -1,0 +1,251 @@
+// native!, action! and op!: making them (natives and actions from the boot
+// data, ops from a two-argument callable), reflection, text forms, comparison
+// and the rows of the three types.
+#include "runtime/datatypes/native.h"
+#include <algorithm>
+#include <string_view>
+#include "runtime/datatypes/action_types.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/modules.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/runtime_words.h"
+
+namespace kem {
+
+uint32_t native_table_count = 0;
+
+namespace {
+
+bool is_refinement_named(const Cell* item, const Cell& refinement) {
+    return symbol_resolve(item->data2) == symbol_resolve(refinement.data2);
+}
+
+bool same_field(int32_t field_symbol, uint32_t symbol) {
+    return symbol_resolve(uint32_t(field_symbol)) == symbol_resolve(symbol);
+}
+
+std::string_view form_text(uint8_t type) {
+    switch (type) {
+    case TYPE_NATIVE: return "?native?";
+    case TYPE_ACTION: return "?action?";
+    default: return "?op?";
+    }
+}
+
+} // namespace
+
+Cell* native_make_at(Cell* out, uint8_t type, uint32_t number, const Cell* spec_in) {
+    Cell spec = *spec_in;
+    // The spec is read from its head: one given at a later position is copied.
+    if (series_position(&spec) > 0) {
+        block_clone_at(&spec, &spec, false, false);
+        set_type(&spec, TYPE_BLOCK);
+    }
+    // Natives name no words of their own: their function context stays empty.
+    NodeId ctx = context_make(0, true, false, 0, CONTEXT_FUNCTION);
+    Cell extras;
+    block_make_at(&extras, 2);
+    Cell ctx_cell = *context_cell(ctx);
+    block_append_cell(&extras, &ctx_cell);
+    block_append_cell(&extras, &none_value);
+    *out = Cell{type, number, series_node(&spec), series_node(&extras)};
+    return out;
+}
+
+Cell* native_push(uint32_t index, const Cell* spec) {
+    Cell made;
+    native_make_at(&made, TYPE_NATIVE, index, spec);
+    return stack::push(&made);
+}
+
+Cell* action_push(uint32_t slot, const Cell* spec) {
+    Cell made;
+    native_make_at(&made, TYPE_ACTION, slot, spec);
+    return stack::push(&made);
+}
+
+// --- actions -------------------------------------------------------------------------
+
+Cell* native_make(Cell* proto, Cell* spec, int32_t type) {
+    auto refuse = [&] {
+        Cell dt;
+        make_datatype(&dt, uint8_t(type));
+        fire(Err::script_bad_make_arg, dt, *spec);
+    };
+    if (!is_type(spec, TYPE_BLOCK)) refuse();
+    const uint32_t pos = uint32_t(std::max(series_position(spec), 0));
+    if (block_full_length(spec) != pos + 2) refuse();
+    const Cell fn_spec = *block_rs_abs_at(spec, pos);
+    const Cell index = *block_rs_abs_at(spec, pos + 1);
+    if (!is_type(&fn_spec, TYPE_BLOCK) || !is_type(&index, TYPE_INTEGER)) refuse();
+    const int64_t limit = type == TYPE_NATIVE ? std::min(native_table_count, NATIVE_TABLE_SIZE) : ACTION_SLOT_COUNT;
+    const int32_t n = cell_int(&index);
+    if (n < 1 || n > limit) refuse();
+    Cell made;
+    native_make_at(&made, uint8_t(type), uint32_t(n), &fn_spec);
+    return stack::push(&made);
+}
+
+Cell* native_reflect(Cell* value, int32_t field_symbol) {
+    Cell out;
+    if (same_field(field_symbol, rt_symbols.spec)) {
+        out = callable_spec(value);
+    } else if (same_field(field_symbol, rt_symbols.body)) {
+        uint8_t wrapped = is_type(value, TYPE_OP) ? op_wrapped_type(value) : type_of(value);
+        if (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) out = *callable_extra_cell(value, 0);
+        else make_integer(&out, int32_t(native_number(value)));
+    } else {
+        fire(Err::internal_not_done);
+    }
+    return stack::push(&out);
+}
+
+int32_t native_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
+    std::string_view text = form_text(type_of(value));
+    string_append_ascii(buffer, text);
+    return part - int32_t(text.size());
+}
+
+int32_t native_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                    int32_t indent) {
+    std::string_view open = is_type(value, TYPE_NATIVE) ? "make native! [" : "make action! [";
+    Cell spec = callable_spec(value);
+    string_append_ascii(buffer, open);
+    part -= int32_t(open.size());
+    part = block_mold(&spec, buffer, false, all, flat, arg, part, indent);
+    string_append_ascii(buffer, "]");
+    return part - 1;
+}
+
+int32_t native_compare(Cell* value1, Cell* value2, int32_t op) {
+    if (type_of(value1) != type_of(value2)) return -2;
+    switch (op) {
+    case 0: case 1: case 2: case 7: case 8: case 9: case 12: break;
+    default: return -2;
+    }
+    // Numbers stand where code addresses did; an op also tells what it wraps,
+    // so an op over native n and one over action n differ.
+    auto key = [](const Cell* c) {
+        uint64_t wrapped = is_type(c, TYPE_OP) ? op_wrapped_type(c) : 0;
+        return (wrapped << 32) | c->data1;
+    };
+    uint64_t a = key(value1), b = key(value2);
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+void register_native() {
+    ActionRow row = ActionRow::none_all();
+    row.set<ACT_MAKE>(native_make)
+        .set<ACT_REFLECT>(native_reflect)
+        .set<ACT_FORM>(native_form)
+        .set<ACT_MOLD>(native_mold)
+        .set<ACT_COMPARE>(native_compare);
+    register_datatype(TYPE_NATIVE, 0, "native!", row);
+}
+
+void register_action() {
+    ActionRow row = ActionRow::none_all();
+    row.set<ACT_MAKE>(native_make)
+        .inherit(ACT_REFLECT)
+        .set<ACT_FORM>(native_form)
+        .set<ACT_MOLD>(native_mold)
+        .set<ACT_COMPARE>(native_compare);
+    register_datatype(TYPE_ACTION, TYPE_NATIVE, "action!", row);
+}
+
+// --- op! ------------------------------------------------------------------------------
+
+bool op_spec_binary(const Cell* spec_in) {
+    const Cell spec = *spec_in;
+    const int32_t total = int32_t(block_full_length(&spec));
+    int32_t count = 0;
+    bool seen_word = false;
+    for (int32_t i = std::max(series_position(&spec), 0); i < total; i++) {
+        const Cell* item = block_rs_abs_at(&spec, uint32_t(i));
+        switch (type_of(item)) {
+        case TYPE_WORD:
+            count++;
+            seen_word = true;
+            break;
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+            // The left operand is already evaluated: it cannot be taken literally.
+            if (!seen_word) return false;
+            count++;
+            break;
+        case TYPE_SET_WORD: return count == 2;
+        case TYPE_REFINEMENT:
+            return count == 2 &&
+                   (is_refinement_named(item, rt_refinements.local) || is_refinement_named(item, rt_refinements.extern_));
+        default: break;
+        }
+    }
+    return count == 2;
+}
+
+Cell op_callable(const Cell* op) {
+    const uint8_t wrapped = op_wrapped_type(op);
+    if (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) {
+        const Cell* source = callable_extra_cell(op, EXTRA_OP);
+        if (type_of(source) == wrapped) return *source;
+    }
+    Cell c = *op;
+    c.header = wrapped;
+    return c;
+}
+
+Cell* op_make(Cell* proto, Cell* spec, int32_t type) {
+    const uint8_t t = type_of(spec);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE) {
+        Cell dt;
+        make_datatype(&dt, t);
+        fire(Err::script_invalid_type, dt);
+    }
+    const Cell source = *spec;
+    const Cell fn_spec = callable_spec(&source);
+    if (!op_spec_binary(&fn_spec)) fire(Err::script_bad_op_spec);
+    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) *callable_extra_cell(&source, EXTRA_OP) = source;
+    Cell op = source;
+    op.header = TYPE_OP | (uint32_t(t) << 16);
+    return stack::push(&op);
+}
+
+int32_t op_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                int32_t indent) {
+    const Cell op = *value;
+    const bool function = op_wrapped_type(&op) == TYPE_FUNCTION;
+    std::string_view open = function ? "make op! func " : "make op! [";
+    string_append_ascii(buffer, open);
+    part -= int32_t(open.size());
+    Cell spec = callable_spec(&op);
+    part = block_mold(&spec, buffer, false, all, flat, arg, part, indent);
+    if (function) {
+        Cell body = *callable_extra_cell(&op, 0);
+        if (is_type(&body, TYPE_BLOCK)) part = mold_direct(&body, buffer, false, all, flat, arg, part, indent);
+    } else {
+        string_append_ascii(buffer, "]");
+        part--;
+    }
+    return part;
+}
+
+void register_op() {
+    ActionRow row = ActionRow::none_all();
+    row.set<ACT_MAKE>(op_make)
+        .inherit(ACT_REFLECT)
+        .set<ACT_FORM>(native_form)
+        .set<ACT_MOLD>(op_mold)
+        .set<ACT_COMPARE>(native_compare);
+    register_datatype(TYPE_OP, TYPE_NATIVE, "op!", row);
+}
+
+} // namespace kem

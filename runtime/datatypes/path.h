@@ -1,0 +1,46 @@
+// path!, lit-path!, set-path! and get-path!: blocks of path elements written
+// with "/" between them. A path cell has the block! layout (type 25..28, head
+// index, series node) and takes its series actions from block!; making,
+// conversion, the printed forms and copy are its own.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace kem {
+
+inline bool any_path_type(uint8_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
+
+// An empty path! (position 0) with room for n cells (below 1 counts as 1).
+Cell* path_make_at(Cell* c, int32_t n);
+// Push a copy of the value as the path type named.
+Cell* path_push(const Cell* value, uint8_t type = TYPE_PATH);
+inline Cell* lit_path_push(const Cell* value) { return path_push(value, TYPE_LIT_PATH); }
+inline Cell* set_path_push(const Cell* value) { return path_push(value, TYPE_SET_PATH); }
+inline Cell* get_path_push(const Cell* value) { return path_push(value, TYPE_GET_PATH); }
+
+// --- actions ---------------------------------------------------------------------
+
+// Any block kind is copied from its position; an integer!, float! or
+// percent! gives an empty path with that much room; script bad-make-arg
+// otherwise.
+Cell* path_make(Cell* proto, Cell* spec, int32_t type);
+// An object!, typeset! or map! becomes the path's one element; anything
+// else converts as to block! does.
+Cell* path_to(Cell* proto, Cell* spec, int32_t type);
+Cell* path_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+int32_t path_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
+int32_t path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                  int32_t indent);
+int32_t lit_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                      int32_t indent);
+int32_t set_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                      int32_t indent);
+int32_t get_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                      int32_t indent);
+
+void register_path();
+void register_lit_path();
+void register_set_path();
+void register_get_path();
+
+} // namespace kem

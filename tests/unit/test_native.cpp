@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include "number_support.h"
+#include "runtime/boot.h"
+#include "runtime/cycle.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/checks.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/runtime_words.h"
+
+using namespace kem;
+using kem::test::error_of;
+using kem::test::I;
+using kem::test::text_of;
+
+namespace {
+
+Cell W(const char* name) { return word_load(name); }
+Cell LW(const char* name) { return word_load(name, TYPE_LIT_WORD); }
+Cell GW(const char* name) { return word_load(name, TYPE_GET_WORD); }
+Cell SW(const char* name) { return word_load(name, TYPE_SET_WORD); }
+Cell R(const char* name) { return refinement_load(name); }
+Cell S(const char* text) {
+    Cell s;
+    string_make_utf8(&s, text);
+    return s;
+}
+Cell B(std::initializer_list<Cell> items) {
+    Cell b;
+    block_make_at(&b, int32_t(items.size()));
+    for (const Cell& c : items) block_append_cell(&b, &c);
+    return b;
+}
+Cell at(Cell s, int32_t pos) {
+    s.data1 = uint32_t(pos);
+    return s;
+}
+Cell DT(uint8_t t) { return Cell{TYPE_DATATYPE, t, 0, 0}; }
+Cell field(uint32_t symbol) { return Cell{TYPE_WORD, 0, symbol, 0}; }
+
+constexpr int32_t SLOT_ADD = 11;
+constexpr int32_t SLOT_SUBTRACT = 18;
+
+class Native : public ::testing::Test {
+protected:
+    void SetUp() override {
+        init_runtime();
+        stack::init();
+        cycle_reset();
+        native_table_count = 107;
+        binary_spec = B({W("value1"), W("value2")});
+        add = *action_push(SLOT_ADD, &binary_spec);
+        subtract = *action_push(SLOT_SUBTRACT, &binary_spec);
+        Cell print_spec = B({W("value")});
+        print = *native_push(23, &print_spec);
+    }
+
+    Cell make(uint8_t type, Cell spec) {
+        Cell proto = DT(type);
+        return *action_entry_as<ACT_MAKE>(type)(&proto, &spec, type);
+    }
+    Cell fn(Cell spec, Cell body) { return *function_push(&spec, &body, 0, false, 0, 0); }
+
+    Cell binary_spec, add, subtract, print;
+};
+
+TEST_F(Native, MakeChecksTheBlockAndTheIndex) {
+    Cell spec = B({W("value")});
+    struct Case {
+        const char* name;
+        uint8_t type;
+        Cell arg;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"first native", TYPE_NATIVE, B({spec, I(1)}), true},
+        {"last registered native", TYPE_NATIVE, B({spec, I(107)}), true},
+        {"past the registered natives", TYPE_NATIVE, B({spec, I(108)}), false},
+        {"native 0", TYPE_NATIVE, B({spec, I(0)}), false},
+        {"native 121", TYPE_NATIVE, B({spec, I(121)}), false},
+        {"one value", TYPE_NATIVE, B({spec}), false},
+        {"three values", TYPE_NATIVE, B({spec, I(1), I(2)}), false},
+        {"index first", TYPE_NATIVE, B({I(1), spec}), false},
+        {"not a block", TYPE_NATIVE, I(1), false},
+        {"two values from the position", TYPE_NATIVE, at(B({I(9), spec, I(5)}), 1), true},
+        {"last action", TYPE_ACTION, B({spec, I(62)}), true},
+        {"action 63", TYPE_ACTION, B({spec, I(63)}), false},
+        {"action 0", TYPE_ACTION, B({spec, I(0)}), false},
+    };
+    for (const Case& c : cases) {
+        std::optional<Err> error;
+        Cell made{};
+        try {
+            made = make(c.type, c.arg);
+        } catch (const KemError& e) {
+            error = e.id;
+            EXPECT_EQ(e.args[0].data1, c.type) << c.name;
+            EXPECT_EQ(e.args[1].data2, c.arg.data2) << c.name;
+        }
+        if (!c.ok) {
+            EXPECT_EQ(error, Err::script_bad_make_arg) << c.name;
+            continue;
+        }
+        ASSERT_EQ(error, std::nullopt) << c.name;
+        EXPECT_EQ(type_of(&made), c.type) << c.name;
+        EXPECT_EQ(made.data2, series_node(&spec)) << c.name;
+        // The extras: an empty function context, then room for the argument list.
+        SeriesBuffer* extras = node_buffer(callable_extras(&made));
+        ASSERT_EQ(extras->used(), 32u) << c.name;
+        EXPECT_EQ(type_of(extras->cell_head()), TYPE_CONTEXT) << c.name;
+        EXPECT_NE(extras->cell_head()->header & 0x400000, 0u) << c.name;
+        EXPECT_EQ(type_of(extras->cell_head() + 1), TYPE_NONE) << c.name;
+    }
+}
+
+TEST_F(Native, ReflectGivesSpecAndTableNumber) {
+    Cell body = field(rt_symbols.body);
+    EXPECT_EQ(cell_int(reflect_direct(&add, &body)), SLOT_ADD);
+    EXPECT_EQ(cell_int(reflect_direct(&print, &body)), 23);
+    Cell spec_field = field(rt_symbols.spec);
+    Cell spec = *reflect_direct(&add, &spec_field);
+    EXPECT_EQ(type_of(&spec), TYPE_BLOCK);
+    EXPECT_EQ(series_node(&spec), series_node(&binary_spec));
+    EXPECT_EQ(series_index(&spec), 0u);
+    Cell words = field(rt_symbols.words);
+    EXPECT_EQ(error_of([&] { reflect_direct(&add, &words); }), Err::internal_not_done);
+}
+
+TEST_F(Native, FormAndMold) {
+    Cell body = B({W("a")});
+    Cell f = fn(B({W("a"), W("b")}), body);
+    Cell add_op = make(TYPE_OP, add);
+    Cell fn_op = make(TYPE_OP, f);
+    struct Case {
+        Cell value;
+        const char* form;
+        const char* mold;
+    };
+    const Case cases[] = {
+        {print, "?native?", "make native! [[value]]"},
+        {add, "?action?", "make action! [[value1 value2]]"},
+        {add_op, "?op?", "make op! [[value1 value2]]"},
+        {fn_op, "?op?", "make op! func [a b][a]"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(text_of(c.value, false), c.form);
+        EXPECT_EQ(text_of(c.value, true), c.mold);
+    }
+}
+
+TEST_F(Native, CompareByTableNumber) {
+    Cell copy = add;
+    EXPECT_EQ(native_compare(&add, &copy, 0), 0);
+    EXPECT_EQ(native_compare(&add, &copy, 9), 0);
+    EXPECT_NE(native_compare(&add, &subtract, 0), 0);
+    EXPECT_EQ(native_compare(&add, &subtract, 7), -1);
+    EXPECT_EQ(native_compare(&subtract, &add, 8), 1);
+    EXPECT_EQ(native_compare(&add, &subtract, 3), -2);
+    EXPECT_EQ(native_compare(&add, &print, 0), -2);
+
+    // An op over native n and one over action n are different operators.
+    Cell spec = B({W("a"), W("b")});
+    Cell native_11 = *native_push(SLOT_ADD, &spec);
+    Cell op_native = make(TYPE_OP, native_11);
+    Cell op_action = make(TYPE_OP, add);
+    EXPECT_NE(native_compare(&op_native, &op_action, 0), 0);
+    Cell op_again = make(TYPE_OP, add);
+    EXPECT_EQ(native_compare(&op_action, &op_again, 0), 0);
+}
+
+TEST_F(Native, OpNeedsABinarySpec) {
+    struct Case {
+        const char* name;
+        Cell spec;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"two words", B({W("a"), W("b")}), true},
+        {"three words", B({W("a"), W("b"), W("c")}), false},
+        {"one word and a refinement with an argument", B({W("a"), R("ref"), W("b")}), false},
+        {"two words and locals", B({W("a"), W("b"), R("local"), W("c")}), true},
+        {"two words and extern", B({W("a"), W("b"), R("extern"), W("c")}), true},
+        {"two words and another refinement", B({W("a"), W("b"), R("only")}), false},
+        {"lit-word first", B({LW("a"), W("b")}), false},
+        {"get-word first", B({GW("a"), W("b")}), false},
+        {"lit-word second", B({W("a"), LW("b")}), true},
+        {"return: after two", B({S("doc"), W("a"), B({}), W("b"), SW("return"), B({})}), true},
+        {"return: after one", B({W("a"), SW("return"), B({}), W("b")}), false},
+        {"one word", B({W("a")}), false},
+    };
+    for (const Case& c : cases) {
+        Cell body = B({});
+        Cell f = fn(c.spec, body);
+        std::optional<Err> error = error_of([&] { make(TYPE_OP, f); });
+        EXPECT_EQ(error, c.ok ? std::nullopt : std::optional<Err>(Err::script_bad_op_spec)) << c.name;
+    }
+    try {
+        make(TYPE_OP, I(1));
+        FAIL() << "no error";
+    } catch (const KemError& e) {
+        EXPECT_EQ(e.id, Err::script_invalid_type);
+        EXPECT_EQ(e.args[0].data1, uint32_t(TYPE_INTEGER));
+    }
+    Cell op = make(TYPE_OP, add);
+    EXPECT_EQ(error_of([&] { make(TYPE_OP, op); }), Err::script_invalid_type);
+}
+
+TEST_F(Native, OpKeepsWhatItWraps) {
+    Cell op = make(TYPE_OP, add);
+    EXPECT_EQ(op.header, uint32_t(TYPE_OP) | (uint32_t(TYPE_ACTION) << 16));
+    EXPECT_EQ(op.data1, add.data1);
+    Cell called = op_callable(&op);
+    EXPECT_EQ(called.header, uint32_t(TYPE_ACTION));
+    Cell body_field = field(rt_symbols.body);
+    EXPECT_EQ(cell_int(reflect_direct(&op, &body_field)), SLOT_ADD);
+
+    // A function keeps itself in its extras, header flags and all.
+    Cell spec = B({B({W("trace")}), W("a"), W("b")});
+    Cell body = B({W("a")});
+    Cell f = *function_push(&spec, &body, 0, false, 0, FUNCTION_TRACE);
+    Cell fn_op = make(TYPE_OP, f);
+    EXPECT_EQ(type_of(&fn_op), TYPE_OP);
+    EXPECT_EQ(op_wrapped_type(&fn_op), TYPE_FUNCTION);
+    EXPECT_EQ(callable_extra_cell(&f, EXTRA_OP)->data3, f.data3);
+    Cell wrapped = op_callable(&fn_op);
+    EXPECT_EQ(wrapped.header, f.header);
+    EXPECT_EQ(function_compare(&wrapped, &f, 0), 0);
+    Cell body_of = *reflect_direct(&fn_op, &body_field);
+    EXPECT_EQ(series_node(&body_of), series_node(function_body(&f)));
+}
+
+TEST_F(Native, ArgListsOfNativesAndOps) {
+    Cell ts_block = B({W("integer!")});
+    Cell integer_word = W("integer!");
+    Cell dt = DT(TYPE_INTEGER);
+    word_set(&integer_word, &dt);
+    Cell spec = B({W("series"), W("value"), R("part"), W("range"), ts_block, R("only")});
+    Cell append = *action_push(25, &spec);
+    Cell list = callable_arg_list(&append);
+    ASSERT_EQ(block_full_length(&list), 6u);
+    EXPECT_EQ(type_of(block_rs_abs_at(&list, 2)), TYPE_REFINEMENT);
+    EXPECT_EQ(block_rs_abs_at(&list, 2)->data3, 1u);
+    EXPECT_TRUE(typeset_bit(block_rs_abs_at(&list, 3), TYPE_INTEGER));
+    EXPECT_FALSE(typeset_bit(block_rs_abs_at(&list, 3), TYPE_STRING));
+    EXPECT_EQ(block_rs_abs_at(&list, 4)->data3, 2u);
+    EXPECT_EQ(cell_int(block_rs_abs_at(&list, 5)), 2);
+    EXPECT_EQ(series_node(callable_extra_cell(&append, EXTRA_ARG_LIST)), series_node(&list));
+
+    // An op over an action lists it as the action does: no locals entry.
+    Cell op = make(TYPE_OP, add);
+    Cell op_list = callable_arg_list(&op);
+    EXPECT_EQ(block_full_length(&op_list), 2u);
+}
+
+TEST_F(Native, ArgumentChecksNameTheSpecWord) {
+    Cell f = fn(B({W("first"), R("ref"), LW("second")}), B({}));
+    Cell name = W("checked-fn");
+    word_set(&name, &f);
+    stack::push_native_frame(&name);
+    Cell only_integer;
+    typeset_clear(&only_integer);
+    typeset_set_bit(&only_integer, TYPE_INTEGER);
+    Cell text = B({});
+    struct Case {
+        int index;
+        const char* word;
+        uint8_t type;
+    };
+    const Case cases[] = {{0, "first", TYPE_WORD}, {1, "ref", TYPE_REFINEMENT}, {2, "second", TYPE_LIT_WORD},
+                          {3, "<anon>", TYPE_WORD}};
+    for (const Case& c : cases) {
+        try {
+            check_arg_type(&only_integer, c.index, &text);
+            FAIL() << c.word;
+        } catch (const KemError& e) {
+            EXPECT_EQ(e.id, Err::script_expect_arg);
+            EXPECT_EQ(e.args[0].data2, name.data2);
+            EXPECT_EQ(e.args[1].data1, uint32_t(TYPE_BLOCK));
+            EXPECT_EQ(symbol_name(e.args[2].data2), c.word);
+            EXPECT_EQ(type_of(&e.args[2]), c.type);
+        }
+    }
+    // A frame whose word holds no callable names no argument.
+    Cell plain = W("plain-value");
+    Cell one = I(1);
+    word_set(&plain, &one);
+    stack::push_native_frame(&plain);
+    EXPECT_EQ(symbol_name(call_argument_word(0).data2), "<anon>");
+}
+
+} // namespace
