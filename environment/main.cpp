@@ -1,19 +1,37 @@
 // kem: the program's entry point. Everything runs on the interpreter thread.
 #include <csignal>
-#include <cstdio>
+#include <string>
+#include "environment/boot.h"
+#include "environment/script.h"
 #include "runtime/exit.h"
-#include "runtime/boot.h"
-#include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/platform/thread.h"
 
 namespace {
 
-int run(void*) {
+struct Args {
+    int argc;
+    char** argv;
+};
+
+int run(void* p) {
+    auto* args = static_cast<Args*>(p);
     kem::console_save_attributes();
-    kem::init_runtime();
-    kem::write_utf8("Kem: the evaluator and console are not built yet.", true);
-    kem::report_runtime_error(0, nullptr);
+    kem::boot_all();
+    // Leading "--" arguments are switches; the first other argument names a script.
+    int i = 1;
+    for (; i < args->argc; i++) {
+        std::string a = args->argv[i];
+        if (a == "--") {
+            i++;
+            break;
+        }
+        if (a.rfind("--", 0) != 0) break;
+    }
+    int status = 0;
+    if (i < args->argc) status = kem::run_script_file(args->argv[i]);
+    else kem::write_utf8("Kem: the console is not built yet; run a script: kem FILE", true);
+    kem::exit_process(status);
 }
 
 } // namespace
@@ -21,5 +39,6 @@ int run(void*) {
 int main(int argc, char** argv) {
     // A closed pipe on standard output is a write error to ignore, not a reason to die.
     std::signal(SIGPIPE, SIG_IGN);
-    return kem::platform::run_interpreter_thread(run, nullptr);
+    Args args{argc, argv};
+    return kem::platform::run_interpreter_thread(run, &args);
 }

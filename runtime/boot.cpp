@@ -3,6 +3,9 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/dispatch.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/handles.h"
 #include "runtime/hash_keys.h"
 #include "runtime/interpreter/stack.h"
@@ -56,6 +59,11 @@ void init_runtime() {
     init_refinement_words();
     init_runtime_issue();
     cycle_init();
+    natives_init();
+    stack::init();
+    lexer_init();
+    natives_make_words();
+    interp::init();
     slots_init();
     ready = true;
 }

@@ -66,4 +66,10 @@ void report_runtime_error(int n, const void* address) {
     std::_Exit(n & 0xFF);
 }
 
+void exit_process(int status) {
+    std::fflush(stdout);
+    free_heap_blocks();
+    std::_Exit(status & 0xFF);
+}
+
 } // namespace kem

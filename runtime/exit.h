@@ -15,4 +15,8 @@ const char* runtime_error_text(int n);
 // blocks and exits with status n.
 [[noreturn]] void report_runtime_error(int n, const void* address);
 
+// Ends the process with a status of the language (quit, an uncaught error):
+// output flushed, heap blocks freed, no report.
+[[noreturn]] void exit_process(int status);
+
 } // namespace kem

@@ -1,4 +1,5 @@
 #include "runtime/runtime_words.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -12,8 +13,13 @@ RuntimeRefinements rt_refinements;
 Cell rt_issue_ooo = {TYPE_NONE, 0, 0, 0};
 
 void init_datatype_words() {
-    for (int id = 1; id <= highest_type_id; id++)
-        if (datatype_names[id].name) datatype_names[id].word = word_load(datatype_names[id].name);
+    for (int id = 1; id <= highest_type_id; id++) {
+        if (!datatype_names[id].name) continue;
+        datatype_names[id].word = word_load(datatype_names[id].name);
+        // The word's value is the datatype itself.
+        Cell value{TYPE_DATATYPE, uint32_t(id), 0, 0};
+        context_set_global(datatype_names[id].word.data2, &value);
+    }
 }
 
 void init_runtime_words() {

@@ -1,0 +1,36 @@
+#include "environment/boot.h"
+#include <cstring>
+#include "runtime/boot.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
+
+extern const char kem_source_boot[];
+
+namespace kem {
+
+namespace {
+bool library_ready = false;
+} // namespace
+
+void boot_library() {
+    Cell* code = stack::push_slot();
+    lexer_scan(code, reinterpret_cast<const uint8_t*>(kem_source_boot), uint32_t(std::strlen(kem_source_boot)), false,
+               true, true, true, nullptr, nullptr, nullptr, nullptr);
+    Cell body = *code;
+    body.data1 += 2;  // past the Kem [...] header
+    interp::eval_block(&body, false);
+    stack::init();
+}
+
+void boot_all() {
+    if (library_ready) return;
+    init_runtime();
+    boot_typesets();
+    boot_operators();
+    boot_library();
+    startup_word_mode = false;
+    library_ready = true;
+}
+
+} // namespace kem

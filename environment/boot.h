@@ -1,0 +1,20 @@
+// The library's start-up: the global values every script can count on,
+// made after the runtime is up.
+#pragma once
+
+namespace kem {
+
+// The named typesets, bound to their global words (they must exist before
+// any argument list is built, since every spec names them).
+void boot_typesets();
+
+// The infix operators, each an op! of the action or native beside it.
+void boot_operators();
+
+// Runs the boot script: constants and colours.
+void boot_library();
+
+// The runtime, the typesets and the boot script, once.
+void boot_all();
+
+} // namespace kem

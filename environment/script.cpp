@@ -1,0 +1,93 @@
+#include "environment/script.h"
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include "runtime/datatypes/string.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/output.h"
+
+namespace kem {
+
+namespace {
+
+std::string molded(const Cell& v) {
+    Cell value = v;
+    Cell buf;
+    string_make_at(&buf, 64);
+    mold_direct(&value, &buf, false, false, false, nullptr, 1000, 0);
+    SeriesBuffer* b = node_buffer(series_node(&buf));
+    std::string text;
+    for (uint32_t i = 0; i < b->used() / b->unit(); i++) {
+        int32_t cp = string_char_at(&buf, i);
+        if (cp < 0x80) text += char(cp);
+        else text += '?';
+    }
+    return text;
+}
+
+// The report of an error nobody caught: its type, then its message.
+void report_error(const KemError& e) {
+    std::string args[3];
+    for (int i = 0; i < e.argc; i++) {
+        Cell a = e.args[i];
+        // Words and strings read as their text; other values as molded.
+        if (type_of(&a) == TYPE_STRING) {
+            std::string m = molded(a);
+            args[i] = m.size() >= 2 ? m.substr(1, m.size() - 2) : m;
+        } else {
+            args[i] = molded(a);
+        }
+    }
+    std::string type = error_category_info(error_category(e.id)).type_text;
+    write_utf8("*** " + type + ": " + error_message(e.id, args, e.argc), true);
+}
+
+} // namespace
+
+long find_script_header(const std::string& text) {
+    for (size_t at = text.find("Kem"); at != std::string::npos; at = text.find("Kem", at + 1)) {
+        size_t i = at + 3;
+        if (text.compare(i, 7, "/System") == 0) i += 7;
+        size_t blanks = i;
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) i++;
+        if (i < text.size() && text[i] == '[' && (i > blanks || i == blanks)) return long(at);
+    }
+    return -1;
+}
+
+int run_script_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        write_utf8("*** Error: cannot open: " + path, true);
+        return 1;
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string text = ss.str();
+    long at = find_script_header(text);
+    if (at < 0) {
+        write_utf8("*** Error: Kem header not found!", true);
+        return 1;
+    }
+    try {
+        Cell* code = stack::push_slot();
+        lexer_scan(code, reinterpret_cast<const uint8_t*>(text.data() + at), uint32_t(text.size() - size_t(at)), false,
+                   true, true, true, nullptr, nullptr, nullptr, nullptr);
+        Cell body = *code;
+        body.data1 += 2;  // past Kem and its header block
+        interp::eval_block(&body, false);
+        last_throw_code = 0;
+        stack::init();
+    } catch (const KemError& e) {
+        stack::init();
+        report_error(e);
+        return 254;
+    }
+    return 0;
+}
+
+} // namespace kem

@@ -1,0 +1,544 @@
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/checks.h"
+#include "runtime/interpreter/dispatch.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/runtime_words.h"
+
+namespace kem::interp {
+
+Cell position = {TYPE_UNSET, 0, 0, 0};
+
+namespace {
+
+// Blocks are read by node and index: evaluated code may grow the block it is
+// in, which moves its buffer.
+inline uint32_t length_of(const Cell* block) { return node_buffer(block->data2)->used() / 16; }
+inline Cell cell_at(const Cell* block, uint32_t i) { return node_buffer(block->data2)->cell_head()[i]; }
+
+inline bool callable_type(uint8_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+// Writes the value on top of the stack into the current result cell when the
+// expression is not to stay pushed.
+inline void settle(bool push) {
+    if (!push) {
+        *stack::arguments = *(stack::top - 1);
+        stack::top = stack::arguments + 1;
+    }
+}
+
+[[noreturn]] void fire_expect(const Cell* fn_word, const Cell* value, const Cell* callable, int word_index) {
+    Cell type;
+    make_datatype(&type, type_of(value));
+    Cell spec = callable_spec(callable);
+    fire(Err::script_expect_arg, *fn_word, type, spec_argument_word(&spec, word_index));
+}
+
+// The name a call's frame carries.
+Cell frame_name(const Cell* name, const Cell* path) {
+    if (name) return *name;
+    if (path) {
+        Cell first = cell_at(path, path->data1);
+        if (type_of(&first) == TYPE_WORD) return first;
+    }
+    return rt_words.anon_frame;
+}
+
+// How refinements given in a path are placed: each name looked up in the
+// argument list. Returns the entry index of the refinement, -1 when absent.
+int32_t find_refinement(const Cell* list, uint32_t n, uint32_t symbol) {
+    for (uint32_t i = 0; i < n; i++) {
+        Cell e = cell_at(list, i);
+        if (type_of(&e) == TYPE_REFINEMENT && symbol_resolve(e.data2) == symbol_resolve(symbol)) return int32_t(i);
+    }
+    return -1;
+}
+
+uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Cell* block, bool infix_call,
+                        const Cell* fn_word, const Cell* callable, int word_index);
+
+// Gathers the arguments of a call whose frame is on top (arguments from
+// stack::arguments on) and, for natives and actions, runs them.
+uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, const Cell* path,
+                         uint32_t path_pos, bool infix, const Cell* fn_word) {
+    const uint8_t kind = type_of(callable);
+    const bool native_kind = kind == TYPE_NATIVE || kind == TYPE_ACTION;
+    Cell list = callable_arg_list(callable);
+    const uint32_t n = length_of(&list);
+    int32_t refs[64];
+    uint32_t ref_count = 0;
+    uint32_t locals = 0;
+
+    // Required arguments, then the slots of every refinement (inactive).
+    bool active = true;
+    bool first = true;
+    int word_index = 0;
+    for (uint32_t i = 0; i < n; i++) {
+        Cell e = cell_at(&list, i);
+        switch (type_of(&e)) {
+        case TYPE_TYPESET:
+            if (arg_kind(&e) == ARG_RETURN) break;
+            if (active) {
+                if (infix && first) {
+                    if (!typeset_has(&e, type_of(stack::arguments))) fire_expect(fn_word, stack::arguments, callable, word_index);
+                } else {
+                    pos = fetch_argument(&e, pos, tail, block, infix, fn_word, callable, word_index);
+                    if (pending()) return pos;
+                }
+            } else if (!native_kind) {
+                make_none(stack::push_slot());
+            }
+            first = false;
+            word_index++;
+            break;
+        case TYPE_REFINEMENT:
+            active = false;
+            if (native_kind) {
+                if (ref_count < 64) refs[ref_count] = -1;
+                ref_count++;
+            } else {
+                make_logic(stack::push_slot(), false);
+            }
+            word_index++;
+            break;
+        case TYPE_INTEGER:
+            if (!native_kind) locals = uint32_t(cell_int(&e));
+            break;
+        default: break;
+        }
+    }
+    if (ref_count > 64) fire(Err::internal_limit_hit, Cell{TYPE_INTEGER, 0, ref_count, 0});
+
+    // Refinements named in the path, in the path's order; their values land in
+    // spec order (functions: their slots; natives: positions in refs).
+    if (path) {
+        const uint32_t path_len = length_of(path);
+        uint32_t used_mask[4] = {0, 0, 0, 0};
+        for (uint32_t p = path_pos; p < path_len; p++) {
+            Cell el = cell_at(path, p);
+            bool on = true;
+            if (type_of(&el) == TYPE_GET_WORD) {
+                on = is_truthy(word_value_cell(&el));
+            } else if (type_of(&el) != TYPE_WORD) {
+                fire(Err::script_bad_refine, el);
+            }
+            int32_t at = find_refinement(&list, n, el.data2);
+            if (at < 0) fire(Err::script_no_refine, *fn_word, el);
+            if (used_mask[at / 32 % 4] & (1u << (at % 32))) fire(Err::script_dup_refine, *path);
+            used_mask[at / 32 % 4] |= 1u << (at % 32);
+            // The refinement's slot (functions) and its argument slots follow
+            // the entries before it.
+            uint32_t slot = 0;
+            int widx = 0;
+            uint32_t ref_number = 0;
+            for (int32_t i = 0; i < at; i++) {
+                Cell e = cell_at(&list, uint32_t(i));
+                if (type_of(&e) == TYPE_REFINEMENT) {
+                    slot++;
+                    widx++;
+                    ref_number++;
+                } else if (type_of(&e) == TYPE_TYPESET && arg_kind(&e) != ARG_RETURN) {
+                    slot++;
+                    widx++;
+                }
+            }
+            widx++;
+            if (native_kind) {
+                refs[ref_number] = on ? int32_t(stack::top - stack::arguments) : -1;
+            } else {
+                make_logic(stack::arguments + slot, on);
+            }
+            for (uint32_t i = uint32_t(at) + 1; i < n; i++) {
+                Cell e = cell_at(&list, i);
+                if (type_of(&e) != TYPE_TYPESET || arg_kind(&e) == ARG_RETURN) break;
+                slot++;
+                Cell* before = stack::top;
+                pos = fetch_argument(&e, pos, tail, block, infix, fn_word, callable, widx);
+                if (pending()) return pos;
+                if (native_kind) {
+                    if (!on) stack::top = before;  // an unused refinement's arguments are dropped
+                } else {
+                    Cell v = *(stack::top - 1);
+                    stack::top--;
+                    stack::arguments[slot] = on ? v : none_value;
+                }
+                widx++;
+            }
+        }
+    }
+
+    if (native_kind) {
+        if (kind == TYPE_NATIVE) native_table[native_number(callable)](false, refs);
+        else action_dispatcher_table[native_number(callable)](refs);
+    } else if (locals) {
+        function_init_locals(locals);
+    }
+    return pos;
+}
+
+uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Cell* block, bool infix_call,
+                        const Cell* fn_word, const Cell* callable, int word_index) {
+    if (pos >= tail || pos >= length_of(block)) {
+        if (arg_kind(entry) == ARG_LIT && typeset_has(entry, TYPE_UNSET)) {
+            make_unset(stack::push_slot());
+            return pos;
+        }
+        Cell spec = callable_spec(callable);
+        fire(Err::script_no_arg, *fn_word, spec_argument_word(&spec, word_index));
+    }
+    switch (arg_kind(entry)) {
+    case ARG_GET: {
+        Cell v = cell_at(block, pos);
+        stack::push(&v);
+        pos++;
+        break;
+    }
+    case ARG_LIT: {
+        Cell v = cell_at(block, pos);
+        pos++;
+        switch (type_of(&v)) {
+        case TYPE_PAREN:
+            stack::push_frame(&rt_words.anon_frame, FRAME_TOP_NATIVE);
+            eval_block(&v, true);
+            if (pending()) return pos;
+            stack::pop_frame_keep_result();
+            break;
+        case TYPE_GET_WORD: stack::push(word_value_cell(&v)); break;
+        case TYPE_GET_PATH: {
+            Cell cursor = *block;
+            pos = eval_path(&v, pos, tail, &cursor, false, true, true);
+            if (pending()) return pos;
+            break;
+        }
+        default: stack::push(&v); break;
+        }
+        break;
+    }
+    default:
+        pos = eval_expression(pos, tail, block, infix_call, true, false);
+        if (pending()) return pos;
+        break;
+    }
+    const Cell* got = stack::top - 1;
+    if (!typeset_has(entry, type_of(got))) fire_expect(fn_word, got, callable, word_index);
+    return pos;
+}
+
+// After an expression, applies the operators that follow it, left to right.
+uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
+    while (pos < tail && pos < length_of(block)) {
+        Cell next = cell_at(block, pos);
+        if (type_of(&next) != TYPE_WORD || !next.data1) break;
+        const Cell* vc = word_value_cell(&next);
+        if (type_of(vc) != TYPE_OP) break;
+        Cell callable = op_callable(vc);
+        pos = eval_call(&callable, pos + 1, tail, block, true, &next, nullptr, 0, true);
+        if (pending()) return pos;
+    }
+    return pos;
+}
+
+} // namespace
+
+void init() { make_unset(&position); }
+
+void eval_block(const Cell* block, bool return_result) {
+    const Cell blk = *block;
+    const Cell saved = position;
+    stack::push_frame(&rt_words.body_frame, FRAME_TOP_EVAL);
+    uint32_t pos = blk.data1;
+    uint32_t tail = length_of(&blk);
+    if (pos >= tail) {
+        make_unset(stack::arguments);
+        stack::top = stack::arguments + 1;
+    }
+    while (pos < tail) {
+        stack::top = stack::arguments;
+        position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
+        pos = eval_expression(pos, tail, &blk, false, false, false);
+        if (pending()) {
+            // The exit's catcher goes on in an outer block: it reports from there.
+            position = saved;
+            return;
+        }
+        uint32_t now = length_of(&blk);
+        if (now < tail) tail = now;
+    }
+    position = saved;
+    if (return_result) stack::pop_frame_return_result();
+    else stack::pop_frame_keep_result();
+}
+
+uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no_infix, bool push,
+                         bool literal_callables) {
+    const Cell blk = *block;
+    Cell v = cell_at(&blk, pos);
+    pos++;
+    switch (type_of(&v)) {
+    case TYPE_PAREN:
+        stack::push_frame(&rt_words.body_frame, FRAME_TOP_NATIVE);
+        eval_block(&v, true);
+        if (pending()) return pos;
+        stack::pop_frame_keep_result();
+        break;
+    case TYPE_WORD: {
+        const Cell* vc = word_value_cell(&v);
+        const uint8_t t = type_of(vc);
+        if (t == TYPE_UNSET) fire(Err::script_no_value, v);
+        if (callable_type(t)) {
+            Cell callable = *vc;
+            pos = eval_call(&callable, pos, tail, &blk, true, &v, nullptr, 0, false);
+            if (pending()) return pos;
+        } else if (t == TYPE_OP) {
+            fire(Err::script_no_op_arg, v);
+        } else {
+            stack::push(vc);
+        }
+        break;
+    }
+    case TYPE_SET_WORD: {
+        if (pos >= tail) fire(Err::script_need_value, v);
+        stack::push_frame(&v, FRAME_TOP_NATIVE);
+        stack::push(&v);
+        pos = eval_expression(pos, tail, &blk, false, true, false);
+        if (pending()) return pos;
+        word_set_from_arg();
+        stack::pop_frame_keep_result();
+        settle(push);
+        return pos;  // the value assigned already took the operators after it
+    }
+    case TYPE_LIT_WORD:
+        set_type(&v, TYPE_WORD);
+        stack::push(&v);
+        break;
+    case TYPE_GET_WORD: stack::push(word_value_cell(&v)); break;
+    case TYPE_ISSUE: {
+        if (pos < tail && (v.data2 == rt_symbols.system || v.data2 == rt_symbols.system_global)) {
+            Cell next = cell_at(&blk, pos);
+            if (type_of(&next) == TYPE_BLOCK) fire(Err::internal_kem_system);
+        }
+        stack::push(&v);
+        break;
+    }
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
+        if (literal_callables) {
+            stack::push(&v);
+        } else {
+            pos = eval_call(&v, pos, tail, &blk, true, nullptr, nullptr, 0, false);
+            if (pending()) return pos;
+        }
+        break;
+    case TYPE_OP: fire(Err::internal_not_done);
+    case TYPE_LIT_PATH:
+        set_type(&v, TYPE_PATH);
+        stack::push(&v);
+        break;
+    case TYPE_PATH:
+        pos = eval_path(&v, pos, tail, &blk, false, false, true);
+        if (pending()) return pos;
+        break;
+    case TYPE_GET_PATH:
+        pos = eval_path(&v, pos, tail, &blk, false, true, true);
+        if (pending()) return pos;
+        break;
+    case TYPE_SET_PATH: {
+        if (pos >= tail) fire(Err::script_need_value, v);
+        stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
+        pos = eval_expression(pos, tail, &blk, false, true, false);
+        if (pending()) return pos;
+        eval_path(&v, pos, tail, &blk, true, false, false);
+        if (pending()) return pos;
+        stack::pop_frame_keep_result();
+        settle(push);
+        return pos;
+    }
+    default: stack::push(&v); break;
+    }
+    if (!no_infix) {
+        pos = infix_steps(pos, tail, &blk);
+        if (pending()) return pos;
+    }
+    settle(push);
+    return pos;
+}
+
+uint32_t eval_next(const Cell* block, uint32_t pos, uint32_t tail, bool push) {
+    const Cell blk = *block;
+    stack::push_frame(&rt_words.body_frame, FRAME_TOP_INTERP_NATIVE);
+    pos = eval_expression(pos, tail, &blk, false, false, false);
+    if (pending()) return pos;
+    if (push) stack::pop_frame_keep_result();
+    else stack::pop_frame_return_result();
+    return pos;
+}
+
+uint32_t eval_at(const Cell* block) {
+    uint32_t pos = block->data1;
+    uint32_t tail = length_of(block);
+    if (pos >= tail) {
+        make_unset(stack::arguments);
+        stack::top = stack::arguments + 1;
+        return pos;
+    }
+    return eval_next(block, pos, tail, false);
+}
+
+uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, bool push,
+                   const Cell* name, const Cell* path, uint32_t path_pos, bool infix) {
+    const Cell fn = *callable;
+    const Cell word = frame_name(name, path);
+    Cell* callable_slot = nullptr;
+    if (infix) {
+        // The left operand, already pushed, becomes the first argument.
+        stack::top--;
+    } else {
+        callable_slot = stack::push(&fn);
+    }
+    Cell* left = stack::top;
+    switch (type_of(&fn)) {
+    case TYPE_FUNCTION:
+        stack::push_interp_function_frame(&word, function_context(&fn));
+        if (infix) stack::top = left + 1;
+        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix, &word);
+        if (pending()) return pos;
+        call_function(&fn);
+        if (pending()) return pos;
+        stack::pop_function_frame_keep_result();
+        break;
+    case TYPE_ROUTINE: {
+        stack::push_interp_native_frame(&word);
+        if (infix) stack::top = left + 1;
+        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix, &word);
+        if (pending()) return pos;
+        Cell* result = routine_entry(&fn)(stack::arguments);
+        if (pending()) return pos;
+        if (result) *stack::arguments = *result;
+        else make_unset(stack::arguments);
+        stack::pop_frame_keep_result();
+        break;
+    }
+    default:
+        stack::push_interp_native_frame(&word);
+        if (infix) stack::top = left + 1;
+        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix, &word);
+        if (pending()) return pos;
+        stack::pop_frame_keep_result();
+        break;
+    }
+    // The result sits just above the callable's cell: move it down over it.
+    if (callable_slot) {
+        *callable_slot = *(stack::top - 1);
+        stack::top = callable_slot + 1;
+    }
+    settle(push);
+    return pos;
+}
+
+void call_function(const Cell* fn) {
+    const Cell f = *fn;
+    const NodeId ctx = function_context(&f);
+    const NodeId saved = context_values_node(ctx);
+    set_context_values_node(ctx, stack::cell_index(stack::arguments));
+    stack::set_return_target(true);
+    CallFrame* frame = stack::frames_top - 1;
+    Cell body = *function_body(&f);
+    if (type_of(&body) == TYPE_BLOCK) {
+        eval_block(&body, true);
+    } else {
+        make_unset(stack::arguments);
+        stack::top = stack::arguments + 1;
+    }
+    // return and exit land on this frame with the result in place.
+    if (last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) {
+        last_throw_code = 0;
+        stack::top = stack::arguments + 1;
+    }
+    frame->header &= ~FRAME_RETURN_TARGET;
+    set_context_values_node(ctx, saved);
+}
+
+uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* block, bool set, bool get,
+                   bool push) {
+    const Cell p = *path;
+    const uint32_t head = p.data1;
+    const uint32_t len = length_of(&p);
+    if (head >= len) fire(Err::script_empty_path);
+    Cell first = cell_at(&p, head);
+    if (type_of(&first) != TYPE_WORD) fire(Err::script_word_first, p);
+    const Cell* vc = word_value_cell(&first);
+    if (type_of(vc) == TYPE_UNSET) fire(Err::script_unset_path, p, first);
+    Cell current = *vc;
+    if (callable_type(type_of(&current))) {
+        if (set) fire(Err::script_invalid_path_set, p);
+        if (get) fire(Err::script_invalid_path_get, p);
+        pos = eval_call(&current, pos, tail, block, true, &first, &p, head + 1, false);
+        if (pending()) return pos;
+        settle(push);
+        return pos;
+    }
+    // The value to set, when setting, is the current result cell.
+    Cell to_set = set ? *(stack::top - 1) : Cell{TYPE_NONE, 0, 0, 0};
+    Cell* base = stack::top;
+    Cell owner = none_value;
+    Cell prev = first;
+    for (uint32_t i = head + 1; i < len; i++) {
+        Cell el = cell_at(&p, i);
+        if (type_of(&el) == TYPE_GET_WORD) {
+            el = *word_value_cell(&el);
+        } else if (type_of(&el) == TYPE_PAREN) {
+            stack::push_frame(&rt_words.body_frame, FRAME_TOP_NATIVE);
+            eval_block(&el, true);
+            if (pending()) return pos;
+            el = *stack::arguments;
+            stack::pop_frame_drop();
+        }
+        if (type_of(&el) == TYPE_UNSET) fire(Err::script_invalid_path, p, el);
+        const bool last = i + 1 == len;
+        bool notify = false;
+        if (set && last && i - head >= 2) {
+            uint8_t ot = type_of(&owner);
+            notify = ot == TYPE_BLOCK || ot == TYPE_PAREN || ot == TYPE_HASH || (ot >= TYPE_PATH && ot <= TYPE_GET_PATH) ||
+                     (ot == TYPE_OBJECT && owner.data3 != 0 && type_of(&prev) == TYPE_WORD);
+        }
+        Cell parent = current;
+        Cell* r = eval_path_direct(&parent, &el, (set && last) ? &to_set : nullptr, const_cast<Cell*>(&p), &owner, &prev,
+                                   int32_t(i - head), push, get, last, notify);
+        Cell got = *r;
+        stack::top = base;
+        owner = current;
+        prev = el;
+        current = got;
+        if (!set && !get && !last && callable_type(type_of(&current))) {
+            pos = eval_call(&current, pos, tail, block, true, &el, &p, i + 1, false);
+            if (pending()) return pos;
+            settle(push);
+            return pos;
+        }
+        if (!set && !get && last && callable_type(type_of(&current))) {
+            pos = eval_call(&current, pos, tail, block, true, &el, nullptr, 0, false);
+            if (pending()) return pos;
+            settle(push);
+            return pos;
+        }
+    }
+    stack::top = base;
+    stack::push(set ? &to_set : &current);
+    settle(push);
+    return pos;
+}
+
+} // namespace kem::interp

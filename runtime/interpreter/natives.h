@@ -1,0 +1,34 @@
+// The native table: the C++ body of each of the 107 natives, by index.
+#pragma once
+#include <cstdint>
+#include "runtime/datatypes/native.h"
+#include "runtime/interpreter/native_specs.h"
+
+namespace kem {
+
+// A native's body: the arguments lie at stack::arguments[0..]; refinements
+// arrive as one integer each in spec order (-1 absent, else the stack index of
+// the refinement's first argument, or any other value for one without); check
+// is set when the caller did not type-check the arguments. The result goes into
+// stack::arguments[0].
+using NativeFn = void (*)(bool check, const int32_t* refinements);
+
+extern NativeFn native_table[NATIVE_TABLE_SIZE + 1];
+
+// Fills the table: each group of natives registers its bodies; an index no
+// group fills raises internal not-done when called.
+void natives_init();
+void native_register(uint32_t index, NativeFn fn);
+
+// The groups of natives, one module each.
+void register_control_natives();
+void register_loop_natives();
+void register_value_natives();
+void register_math_natives();
+void register_exits_natives();
+void register_system_natives();
+
+// Binds every native and action to its global word, from its spec text.
+void natives_make_words();
+
+} // namespace kem

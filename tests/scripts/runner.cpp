@@ -1,0 +1,127 @@
+// Runs a Kem test script: after its header, each case is a block of code,
+// then `==` and the expected value (one expression, evaluated), or `!!` and
+// the error it must raise as category/id. Prints one line per failure and a
+// summary; exits non-zero when a case fails.
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include "environment/boot.h"
+#include "environment/script.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/platform/thread.h"
+
+using namespace kem;
+
+namespace {
+
+std::string utf8_of(const Cell& s) {
+    std::string out;
+    int32_t n = string_rs_length(&s);
+    for (int32_t i = 0; i < n; i++) {
+        uint32_t cp = uint32_t(string_char_at(&s, series_index(&s) + uint32_t(i)));
+        if (cp < 0x80) out += char(cp);
+        else if (cp < 0x800) { out += char(0xC0 | (cp >> 6)); out += char(0x80 | (cp & 0x3F)); }
+        else if (cp < 0x10000) { out += char(0xE0 | (cp >> 12)); out += char(0x80 | ((cp >> 6) & 0x3F)); out += char(0x80 | (cp & 0x3F)); }
+        else { out += char(0xF0 | (cp >> 18)); out += char(0x80 | ((cp >> 12) & 0x3F)); out += char(0x80 | ((cp >> 6) & 0x3F)); out += char(0x80 | (cp & 0x3F)); }
+    }
+    return out;
+}
+
+std::string mold_of(const Cell& v) {
+    Cell value = v;
+    Cell buf;
+    string_make_at(&buf, 64);
+    mold_direct(&value, &buf, false, true, false, nullptr, 1 << 30, 0);
+    return utf8_of(buf);
+}
+
+// Evaluates one value of the script (the code of a case or its expectation).
+// Gives the molded result, or "!! category/id" for an error.
+std::string outcome(const Cell& code, bool whole_block) {
+    stack::init();
+    last_throw_code = 0;
+    try {
+        if (whole_block) {
+            interp::eval_block(&code, false);
+        } else {
+            Cell holder;
+            block_make_at(&holder, 1);
+            block_append_cell(&holder, &code);
+            interp::eval_block(&holder, false);
+        }
+        if (last_throw_code) {
+            last_throw_code = 0;
+            return "!! pending exit";
+        }
+        return mold_of(*(stack::top - 1));
+    } catch (const KemError& e) {
+        const ErrorInfo* info = error_info(e.id);
+        return std::string("!! ") + error_category_info(error_category(e.id)).name + "/" + (info ? info->name : "?");
+    }
+}
+
+struct Run {
+    const char* path;
+    int failed = 0;
+    int passed = 0;
+};
+
+int run(void* p) {
+    auto* r = static_cast<Run*>(p);
+    boot_all();
+    std::ifstream in(r->path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string text = ss.str();
+    long at = find_script_header(text);
+    if (at < 0) {
+        std::printf("%s: no Kem header\n", r->path);
+        return 1;
+    }
+    Cell* script = stack::push_slot();
+    lexer_scan(script, reinterpret_cast<const uint8_t*>(text.data() + at), uint32_t(text.size() - size_t(at)), false,
+               true, true, true, nullptr, nullptr, nullptr, nullptr);
+    Cell cases = *script;
+    uint32_t n = block_full_length(&cases);
+    for (uint32_t i = cases.data1 + 2; i + 2 < n + 1; i += 3) {
+        Cell code = *block_rs_abs_at(&cases, i);
+        Cell mark = *block_rs_abs_at(&cases, i + 1);
+        Cell expected = i + 2 < n ? *block_rs_abs_at(&cases, i + 2) : Cell{TYPE_NONE, 0, 0, 0};
+        std::string marker(symbol_name(mark.data2));
+        if (type_of(&code) != TYPE_BLOCK || (marker != "==" && marker != "!!")) {
+            std::printf("%s: case %u is not [code] == value or [code] !! category/id\n", r->path, i);
+            return 1;
+        }
+        std::string got = outcome(code, true);
+        std::string want = marker == "==" ? outcome(expected, false) : "!! " + mold_of(expected);
+        if (got == want) {
+            r->passed++;
+        } else {
+            r->failed++;
+            std::printf("FAIL %s\n  code: %s\n  got:  %s\n  want: %s\n", r->path, mold_of(code).c_str(), got.c_str(),
+                        want.c_str());
+        }
+    }
+    std::printf("%s: %d passed, %d failed\n", r->path, r->passed, r->failed);
+    std::fflush(stdout);
+    return r->failed ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::printf("usage: kem_script_tests FILE.kem\n");
+        return 2;
+    }
+    Run r{argv[1]};
+    return platform::run_interpreter_thread(run, &r);
+}
