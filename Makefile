@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev lib
             libjpeg62-turbo-dev libgif-dev libtiff-dev libgtest-dev python3 tmux clang \
             libclang-rt-14-dev lua5.4 perl libbenchmark-dev
 
-.PHONY: all deps release debug asan gcstress run test test-release test-asan test-gcstress bench clean
+.PHONY: all deps release debug asan gcstress fuzz run test test-release test-asan test-gcstress test-fuzz bench clean
 
 all: release
 
@@ -39,6 +39,21 @@ gcstress: deps
 	$(CMAKE) -S . -B build-gcstress -DCMAKE_BUILD_TYPE=Debug -DKEM_SANITIZE=ON -DKEM_GC_STRESS=ON -DCMAKE_CXX_FLAGS="-O1"
 	cmake --build build-gcstress -j $(JOBS)
 
+fuzz: deps
+	CC=clang CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DKEM_FUZZ=ON -DKEM_TESTS=OFF -DCMAKE_CXX_FLAGS="-O1"
+	cmake --build build-fuzz -j $(JOBS)
+
+# Each fuzz target runs for a bounded time over a copy of its seed corpus.
+FUZZ_SECONDS ?= 60
+test-fuzz: fuzz
+	@for t in build-fuzz/fuzz_*; do \
+	  name=$$(basename $$t); corpus=$$(mktemp -d); \
+	  cp -r tests/fuzz/corpus_$${name#fuzz_}/. $$corpus/ 2>/dev/null || true; \
+	  echo "fuzzing $$name for $(FUZZ_SECONDS)s"; \
+	  $$t -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -rss_limit_mb=6000 -print_final_stats=1 $$corpus || exit 1; \
+	  rm -rf $$corpus; \
+	done
+
 run: release
 	./build/kem
 
@@ -48,7 +63,7 @@ test-release: release
 test-asan: asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
 
-test: test-release test-asan
+test: test-release test-asan test-fuzz
 
 bench: deps
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKEM_TESTS=OFF -DKEM_BENCH=ON
@@ -56,4 +71,4 @@ bench: deps
 	@if [ -x bench/run ]; then bench/run build-bench; fi
 
 clean:
-	rm -rf build build-debug build-asan build-gcstress build-bench
+	rm -rf build build-debug build-asan build-gcstress build-bench build-fuzz

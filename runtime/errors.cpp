@@ -4,7 +4,7 @@ namespace kem {
 
 namespace {
 
-const ErrorCategoryInfo categories[ERROR_CATEGORY_COUNT] = {
+constexpr ErrorCategoryInfo categories[ERROR_CATEGORY_COUNT] = {
 #define KEM_ERROR_CATEGORY(index, cname, name, base, type_text) {name, base, type_text},
 #define KEM_ERROR(code, cat, cname, name, tmpl)
 #include "runtime/errors.def"
@@ -12,7 +12,7 @@ const ErrorCategoryInfo categories[ERROR_CATEGORY_COUNT] = {
 #undef KEM_ERROR_CATEGORY
 };
 
-const ErrorInfo catalog[] = {
+constexpr ErrorInfo catalog[] = {
 #define KEM_ERROR_CATEGORY(index, cname, name, base, type_text)
 #define KEM_ERROR(code, cat, cname, name, tmpl) {Err::cat##_##cname, ErrCategory::cat, name, tmpl},
 #include "runtime/errors.def"

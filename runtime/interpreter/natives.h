@@ -28,6 +28,11 @@ void register_math_natives();
 void register_exits_natives();
 void register_system_natives();
 
+// The last-line-feed flag print and prin keep (1 after print, 0 after prin).
+namespace natives {
+extern uint32_t last_lf_q;
+}
+
 // Binds every native and action to its global word, from its spec text.
 void natives_make_words();
 

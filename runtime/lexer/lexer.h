@@ -72,6 +72,9 @@ Cell* lexer_exit_states(Cell* out);
 // instead. consumed (may be null) receives the bytes read, or the characters
 // when source is a string!. source (may be null) is what the callback sees as
 // `input`. Syntax errors in load mode raise KemError (category syntax).
+// The text must stay where it is for the whole run: with a callback (which
+// may run Kem code, and so a collection) it must not lie in a series buffer;
+// lexer_load_string and transcode copy it out first.
 int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_value, bool not_prescan,
                    bool not_scan, bool always_block, uint32_t* consumed, LexerCallback* callback,
                    const Cell* source, Cell* into);

@@ -488,14 +488,16 @@ void scan_tokens(LexerState& s) {
             }
         }
         s.kind = kind;
+        bool abandoned = false;
         try {
             handle_token(s, kind, run.flags);
             if (s.entry_state == ENTRY_PATH && kind != TOKEN_PATH_HEAD && kind != TOKEN_ERROR) path_continue(s);
         } catch (const TokenAbandoned&) {
             if (!s.load) break;
+            abandoned = true;   // a refused error: the value is still to come
         }
         s.cell_mark = -1;
-        if ((s.one_value || s.prescan) && s.type > 0 && s.entry_state != ENTRY_PATH &&
+        if ((s.one_value || s.prescan) && s.type > 0 && !abandoned && s.entry_state != ENTRY_PATH &&
             s.entry_state != ENTRY_BRACED && one_value_done(s))
             break;
         s.last_type = s.type;

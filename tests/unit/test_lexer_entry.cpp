@@ -242,6 +242,11 @@ TEST_F(LexerTest, RefusedErrorsAlwaysMoveOn) {
     EXPECT_EQ(r.log, "error error! 3x3 | error error! 7x7 | error error! 8x8 | error error! 10x10");
     EXPECT_EQ(mold_text(r.load_bytes("{a \xC0 b} 1")), "[1]");
     EXPECT_EQ(mold_text(r.load_bytes("(1, \xC0 2) 3")), "[2 3]");
+    // With one value asked for, a refused error is no value: reading goes on.
+    Cell source = make_string("} 1 2");
+    Cell out;
+    lexer_load_string(&out, &source, -1, true, true, true, false, nullptr, &r.callback, nullptr);
+    EXPECT_EQ(mold_text(out), "1");
     // Moving input back to the token does not stop the run either.
     r.answer = [](LexerEventArgs& a, const std::string&) {
         a.input.data1 = 0;
