@@ -1,8 +1,244 @@
-// Natives: construct value? uppercase lowercase as-pair as-point2D as-point3D break continue exit return throw catch extend.
+// Natives: value? uppercase lowercase as-pair as-point2D as-point3D break
+// continue exit return throw catch extend.
+//
+// The exits only ask the stack unwinders to set the stacks for their target
+// and leave their code pending; `catch` is the one catcher here and takes
+// only throws (everything else it lets pass, untouched).
+//
+// construct and as-money stay with the table's not-done entry: every case of
+// construct makes an object! and as-money a money!, and neither type exists
+// yet. extend of an object raises not-done for the same reason.
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/runtime_words.h"
 
 namespace kem {
 
-void register_exits_natives() {}
+namespace {
+
+// --- argument checks (only when the caller did not check) --------------------
+
+// Spec item i (from 0, words and refinements counted) must hold one of the
+// types, else expect-arg.
+void need(const Cell* value, int i, std::initializer_list<uint8_t> types) {
+    for (uint8_t t : types)
+        if (is_type(value, t)) return;
+    fire_expect_arg(value, i);
+}
+
+inline bool present(int32_t refinement) { return refinement != -1; }
+
+void need_any_string_or(const Cell* value, int i, std::initializer_list<uint8_t> more) {
+    if (any_string_type(type_of(value))) return;
+    need(value, i, more);
+}
+
+void need_coordinates(int count) {
+    for (int i = 0; i < count; i++) need(stack::arguments + i, i, {TYPE_INTEGER, TYPE_FLOAT});
+}
+
+// --- value? ----------------------------------------------------------------------
+
+inline bool value_word_type(uint8_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+
+void native_value_q(bool check, const int32_t*) {
+    Cell* arg = stack::arguments;
+    if (check) need(arg, 0, {TYPE_WORD});
+    bool has;
+    if (value_word_type(type_of(arg))) {
+        // A word that no context slot was ever made for has no value; asking
+        // must not turn into the no-value error it would raise when read.
+        const bool unresolved = static_cast<int32_t>(arg->data3) < 0 &&
+                                !(symbol_resolve(arg->data2) == symbol_resolve(rt_symbols.self) && arg->data1);
+        has = !unresolved && !is_type(word_value_cell(arg), TYPE_UNSET);
+    } else {
+        has = !is_type(arg, TYPE_UNSET);
+    }
+    make_logic(stack::arguments, has);
+    stack::keep_result();
+}
+
+// --- uppercase, lowercase ----------------------------------------------------------
+
+template <bool Upper>
+void native_change_case(bool check, const int32_t* refs) {
+    Cell* value = stack::arguments;
+    const Cell* limit = present(refs[0]) ? stack::arguments + refs[0] : nullptr;
+    if (check) {
+        need_any_string_or(value, 0, {TYPE_CHAR});
+        if (limit) need_any_string_or(limit, 2, {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT});
+    }
+    // The error for an unusable limit names the refinement as a word.
+    Cell part_word = rt_refinements.part;
+    set_type(&part_word, TYPE_WORD);
+    string_change_case(value, limit, Upper, part_word);
+    stack::keep_result();
+}
+
+// --- as-pair, as-point2D, as-point3D ----------------------------------------------
+
+// A pair coordinate: an integer as it is, a float truncated toward zero. A
+// float whose truncation does not fit in 32 bits is refused like infinities
+// and NaN, never narrowed to an undefined value.
+int32_t pair_coordinate(const Cell* c) {
+    if (!is_type(c, TYPE_FLOAT)) return cell_int(c);
+    const double d = cell_float(c);
+    if (!std::isfinite(d)) fire(Err::script_invalid_arg, *c);
+    const double t = std::trunc(d);
+    if (t < -2147483648.0 || t > 2147483647.0) fire(Err::script_invalid_arg, *c);
+    return static_cast<int32_t>(t);
+}
+
+// A point coordinate in single precision; infinities and NaN pass as they are.
+float point_coordinate(const Cell* c) {
+    if (is_type(c, TYPE_FLOAT)) return static_cast<float>(cell_float(c));
+    return static_cast<float>(cell_int(c));
+}
+
+void native_as_pair(bool check, const int32_t*) {
+    if (check) need_coordinates(2);
+    const int32_t x = pair_coordinate(stack::arguments);
+    const int32_t y = pair_coordinate(stack::arguments + 1);
+    pair_set_in(stack::arguments, x, y);
+    stack::keep_result();
+}
+
+void native_as_point2D(bool check, const int32_t*) {
+    if (check) need_coordinates(2);
+    const Cell* a = stack::arguments;
+    point2D_make_at(stack::arguments, point_coordinate(a), point_coordinate(a + 1));
+    stack::keep_result();
+}
+
+void native_as_point3D(bool check, const int32_t*) {
+    if (check) need_coordinates(3);
+    const Cell* a = stack::arguments;
+    point3D_make_at(stack::arguments, point_coordinate(a), point_coordinate(a + 1), point_coordinate(a + 2));
+    stack::keep_result();
+}
+
+// --- break, continue, exit, return, throw ----------------------------------------------
+
+void native_break(bool, const int32_t* refs) { stack::break_loop(present(refs[0]), false); }
+
+void native_continue(bool, const int32_t*) { stack::break_loop(false, true); }
+
+void native_exit(bool, const int32_t*) { stack::unwind_return(false, false); }
+
+void native_return(bool, const int32_t*) { stack::unwind_return(true, false); }
+
+void native_throw(bool check, const int32_t* refs) {
+    if (check && present(refs[0])) need(stack::arguments + refs[0], 2, {TYPE_WORD});
+    // The name travels in the cell after the value: unset for a plain throw.
+    if (!present(refs[0])) {
+        stack::top = stack::arguments + 1;
+        make_unset(stack::push_slot());
+    }
+    stack::throw_value(THROW_CODE_THROW);
+}
+
+// --- catch -------------------------------------------------------------------------------
+
+// Whether a thrown name is one the catch asked for: the same word, ignoring
+// case, or one of the words of a block. Anything but a word in the block
+// raises invalid-refine-arg.
+bool name_matches(const Cell* thrown, const Cell* wanted) {
+    if (!is_type(thrown, TYPE_WORD)) return false;
+    const uint32_t sym = symbol_resolve(thrown->data2);
+    if (is_type(wanted, TYPE_WORD)) return symbol_resolve(wanted->data2) == sym;
+    const Cell names = *wanted;
+    for (uint32_t i = series_index(&names); i < block_full_length(&names); i++) {
+        const Cell* item = block_rs_abs_at(&names, i);
+        if (!is_type(item, TYPE_WORD)) fire(Err::script_invalid_refine_arg, rt_words.catch_, names);
+        if (symbol_resolve(item->data2) == sym) return true;
+    }
+    return false;
+}
+
+void native_catch(bool check, const int32_t* refs) {
+    if (check) {
+        need(stack::arguments, 0, {TYPE_BLOCK});
+        if (present(refs[0])) need(stack::arguments + refs[0], 2, {TYPE_WORD, TYPE_BLOCK});
+    }
+    const Cell block = stack::arguments[0];
+    const bool named = present(refs[0]);
+    const Cell wanted = named ? stack::arguments[refs[0]] : none_value;
+
+    stack::push_catch_frame(&rt_words.body_frame);
+    CallFrame* const frame = stack::frames_top - 1;
+    interp::eval_block(&block, true);
+
+    if (!interp::pending()) {
+        stack::pop_frame_return_result();
+        return;
+    }
+    // Errors travel as exceptions; any other code (break, return ...) has
+    // already unwound past this frame and is someone else's.
+    if (last_throw_code != THROW_CODE_THROW || stack::frames_top != frame + 1) return;
+
+    // The throw unwound to this frame: the value and its name are the first
+    // two cells on its argument base.
+    const uint32_t code = last_throw_code;
+    last_throw_code = 0;
+    const Cell value = stack::arguments[0];
+    const Cell name = stack::arguments[1];
+    stack::pop_frame_drop();
+    if (!named || name_matches(&name, &wanted)) {
+        stack::set_last_keep(&value);
+        return;
+    }
+    // Not ours: on to the next catch, as if thrown from here.
+    stack::set_last_keep(&value);
+    stack::push(&name);
+    stack::throw_value(code);
+}
+
+// --- extend ---------------------------------------------------------------------------------
+
+void native_extend(bool check, const int32_t* refs) {
+    Cell* target = stack::arguments;
+    const Cell* spec = stack::arguments + 1;
+    if (check) {
+        need(target, 0, {TYPE_OBJECT, TYPE_MAP});
+        need(spec, 1, {TYPE_BLOCK, TYPE_HASH, TYPE_MAP});
+    }
+    // Objects do not exist in this build yet.
+    if (!is_type(target, TYPE_MAP)) fire(Err::internal_not_done);
+    map_extend(target, spec, present(refs[0]));
+    stack::keep_result();
+}
+
+} // namespace
+
+void register_exits_natives() {
+    native_register(NAT_VALUE_Q, native_value_q);
+    native_register(NAT_UPPERCASE, native_change_case<true>);
+    native_register(NAT_LOWERCASE, native_change_case<false>);
+    native_register(NAT_AS_PAIR, native_as_pair);
+    native_register(NAT_AS_POINT2D, native_as_point2D);
+    native_register(NAT_AS_POINT3D, native_as_point3D);
+    native_register(NAT_BREAK, native_break);
+    native_register(NAT_CONTINUE, native_continue);
+    native_register(NAT_EXIT, native_exit);
+    native_register(NAT_RETURN, native_return);
+    native_register(NAT_THROW, native_throw);
+    native_register(NAT_CATCH, native_catch);
+    native_register(NAT_EXTEND, native_extend);
+}
 
 } // namespace kem

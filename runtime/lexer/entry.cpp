@@ -310,7 +310,8 @@ Cell* transcode(const Cell* source, const TranscodeRequest& request, Cell* out) 
     bool one = request.next || request.one || request.scan;
     bool scanning = request.scan || request.prescan;
     bool is_binary = is_type(&src, TYPE_BINARY);
-    int64_t total = is_binary ? binary_rs_length(&src) : string_rs_length(&src);
+    // A position past the tail has nothing left to read.
+    int64_t total = std::max<int64_t>(0, is_binary ? binary_rs_length(&src) : string_rs_length(&src));
     int64_t length = total;
     if (request.part) length = std::clamp<int64_t>(series_part_count(&src, request.part), 0, total);
     Cell result;

@@ -1,0 +1,207 @@
+// Natives: do, get and set: evaluating a value, and reading and writing
+// words and paths.
+#include <algorithm>
+#include <vector>
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/runtime_words.h"
+
+namespace kem {
+
+void register_control_eval_natives();
+
+namespace {
+
+using interp::pending;
+
+inline bool word_kind(uint8_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+
+// For callers that did not type-check the arguments: argument `at` (absent
+// when negative) must pass `ok`; `item` is its place in the spec.
+template <typename Pred>
+void check_arg(int32_t at, int item, Pred ok) {
+    if (at >= 0 && !ok(type_of(stack::arguments + at))) fire_expect_arg(stack::arguments + at, item);
+}
+
+// --- do --------------------------------------------------------------------------------
+
+// One value that is not a block: evaluated as the only value of a block, with
+// callables given back as they are (a word holding one still calls it).
+void do_single_value() {
+    const uint8_t t = type_of(stack::arguments);
+    const bool evaluates = word_kind(t) || any_path_type(t) || any_callable_type(t) || t == TYPE_ISSUE;
+    if (!evaluates) return;  // the value itself, already in the result cell
+    Cell* holder = stack::push_slot();
+    block_make_at(holder, 1);
+    block_append_cell(holder, stack::arguments);
+    const Cell code = *holder;
+    interp::eval_expression(0, 1, &code, true, false, true);
+}
+
+void native_do(bool check, const int32_t* refinements) {
+    const int32_t expand = refinements[native_ref(NAT_DO, "expand")];
+    const int32_t next_at = refinements[native_ref(NAT_DO, "next")];
+    const int32_t trace_at = refinements[native_ref(NAT_DO, "trace")];
+    if (check) {
+        check_arg(next_at, 5, [](uint8_t t) { return t == TYPE_WORD; });
+        check_arg(trace_at, 7, [](uint8_t t) { return t == TYPE_FUNCTION; });
+    }
+    // Tracing needs the tracer, which is not built yet.
+    if (trace_at >= 0) fire(Err::internal_not_done);
+
+    switch (type_of(stack::arguments)) {
+    case TYPE_STRING: {
+        // The string is replaced by the block it loads as, then run as one.
+        const Cell source = stack::arguments[0];
+        lexer_load_string(stack::arguments, &source, -1, false, true, true, true, nullptr, nullptr, nullptr);
+        [[fallthrough]];
+    }
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_HASH: {
+        if (expand >= 0) fire(Err::internal_not_done);
+        Cell code = stack::arguments[0];  // rooted by the result cell until the result lands there
+        const int32_t length = int32_t(block_full_length(&code));
+        set_series_position(&code, std::clamp(series_position(&code), 0, length));
+        if (next_at < 0) {
+            interp::eval_block(&code, true);
+            return;
+        }
+        // The position word is checked before the code runs, written after.
+        Cell position_word = stack::arguments[next_at];
+        word_value_cell(&position_word);
+        const uint32_t after = interp::eval_at(&code);
+        if (pending()) return;
+        set_series_position(&code, after);
+        *word_value_cell(&position_word) = code;
+        return;
+    }
+    case TYPE_FILE:
+    case TYPE_URL:
+        // Running a script needs the script loader, which is not built yet.
+        fire(Err::internal_not_done);
+    case TYPE_ERROR:
+        // Raising an error value needs error! values, which are not built yet.
+        fire(Err::internal_not_done);
+    default: do_single_value(); return;
+    }
+}
+
+// --- get -------------------------------------------------------------------------------
+
+void native_get(bool check, const int32_t* refinements) {
+    const bool any = refinements[native_ref(NAT_GET, "any")] >= 0;
+    if (check) {
+        check_arg(0, 0, [](uint8_t t) { return word_kind(t) || any_path_type(t) || t == TYPE_OBJECT; });
+    }
+    const Cell target = stack::arguments[0];
+    const uint8_t t = type_of(&target);
+    if (any_path_type(t)) {
+        // The path names no call here, so it is given no code to take arguments from.
+        interp::eval_path(&target, 0, 0, &target, false, true, false);
+        return;
+    }
+    if (t == TYPE_OBJECT) fire(Err::internal_not_done);  // object! values are not built yet
+    const Cell value = *word_value_cell(&target);
+    if (!any && is_type(&value, TYPE_UNSET)) fire(Err::script_no_value, target);
+    stack::set_last(&value);
+}
+
+// --- set -------------------------------------------------------------------------------
+
+// The cells a value spreads over a block of words: a block kind's from its
+// position; a map's pairs from its index, keys shown as words and removed
+// pairs left out.
+std::vector<Cell> spread_cells(const Cell* value) {
+    if (!is_type(value, TYPE_MAP)) return block_cells_copy(value);
+    std::vector<Cell> cells;
+    const Cell storage{TYPE_BLOCK, 0, map_storage(value), 0};
+    const uint32_t total = block_full_length(&storage);
+    for (uint32_t k = value->data1 & ~1u; k + 1 < total; k += 2) {
+        Cell key = *block_rs_abs_at(&storage, k);
+        const Cell val = *block_rs_abs_at(&storage, k + 1);
+        if (val.header == 0) continue;  // a removed pair
+        if (is_type(&key, TYPE_SET_WORD)) set_type(&key, TYPE_WORD);
+        cells.push_back(key);
+        cells.push_back(val);
+    }
+    return cells;
+}
+
+// Sets every word of the block (from its position) to the value, or with a
+// block-like value and no /only word i to value i (none past its end). /some
+// leaves a word unchanged where its value is none. Nothing is set unless every
+// target is a word kind and, without /any, no value is unset.
+void set_many(const Cell* words_block, const Cell* value, bool any, bool only, bool some) {
+    std::vector<Cell> words = block_cells_copy(words_block);
+    for (const Cell& w : words)
+        if (!word_kind(type_of(&w))) fire(Err::script_invalid_arg, w);
+    const uint8_t vt = type_of(value);
+    if (only || !(any_block_type(vt) || vt == TYPE_MAP)) {
+        if (some && vt == TYPE_NONE) return;
+        const Cell v = *value;
+        for (Cell& w : words) word_set(&w, &v);
+        return;
+    }
+    std::vector<Cell> values = spread_cells(value);
+    values.resize(std::max(values.size(), words.size()), none_value);
+    if (!any)
+        for (size_t i = 0; i < words.size(); i++)
+            if (is_type(&values[i], TYPE_UNSET)) fire(Err::script_need_value, words[i]);
+    for (size_t i = 0; i < words.size(); i++) {
+        if (some && is_type(&values[i], TYPE_NONE)) continue;
+        word_set(&words[i], &values[i]);
+    }
+}
+
+void native_set(bool check, const int32_t* refinements) {
+    const bool any = refinements[native_ref(NAT_SET, "any")] >= 0;
+    const bool only = refinements[native_ref(NAT_SET, "only")] >= 0;
+    const bool some = refinements[native_ref(NAT_SET, "some")] >= 0;
+    if (check) {
+        check_arg(0, 0, [](uint8_t t) {
+            return word_kind(t) || t == TYPE_BLOCK || any_path_type(t) || t == TYPE_OBJECT;
+        });
+    }
+    Cell target = stack::arguments[0];
+    const Cell value = stack::arguments[1];
+    if (!any && is_type(&value, TYPE_UNSET)) fire(Err::script_need_value, target);
+    switch (type_of(&target)) {
+    case TYPE_BLOCK:
+        stack::push_frame(&rt_words.anon_frame, FRAME_TOP_NATIVE);
+        set_many(&target, &value, any, only, some);
+        stack::pop_frame();
+        break;
+    case TYPE_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_GET_PATH:
+        // A set path takes the value to store from the top of the stack.
+        stack::top = stack::arguments + 2;
+        stack::push(&value);
+        interp::eval_path(&target, 0, 0, &target, true, false, false);
+        if (pending()) return;
+        break;
+    case TYPE_OBJECT: fire(Err::internal_not_done);  // object! values are not built yet
+    default: word_set(&target, &value); break;
+    }
+    stack::set_last(&value);
+}
+
+} // namespace
+
+void register_control_eval_natives() {
+    native_register(NAT_DO, native_do);
+    native_register(NAT_GET, native_get);
+    native_register(NAT_SET, native_set);
+}
+
+} // namespace kem
