@@ -27,8 +27,10 @@ void boot_all() {
     if (library_ready) return;
     init_runtime();
     boot_typesets();
+    boot_routines();
     boot_operators();
     boot_library();
+    boot_constants();
     startup_word_mode = false;
     library_ready = true;
 }

@@ -8,6 +8,12 @@ namespace kem {
 // any argument list is built, since every spec names them).
 void boot_typesets();
 
+// The constants no literal can write (null-handle).
+void boot_constants();
+
+// The global routines (C++ bodies with a Kem spec).
+void boot_routines();
+
 // The infix operators, each an op! of the action or native beside it.
 void boot_operators();
 

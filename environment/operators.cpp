@@ -13,7 +13,7 @@ void boot_operators() {
         {"%", "remainder"}, {"=", "equal?"},       {"<>", "not-equal?"}, {"==", "strict-equal?"},
         {"=?", "same?"},    {"<", "lesser?"},      {">", "greater?"},   {"<=", "lesser-or-equal?"},
         {">=", "greater-or-equal?"}, {"**", "power"}, {"and", "and~"}, {"or", "or~"},
-        {"xor", "xor~"},
+        {"xor", "xor~"}, {"<<", "shift-left"}, {">>", "shift-right"}, {">>>", "shift-logical"},
     };
     for (auto& e : table) {
         Cell fn = *context_global_value_cell(symbol_make(e.fn));
