@@ -495,6 +495,10 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
     Cell* base = stack::top;
     Cell owner = none_value;
     Cell prev = first;
+    // Where the current value is stored (a word's slot, a block's cell), so
+    // that setting a field of a scalar (t/hour: 1, b/1/x: 2) changes it there;
+    // null when the value only lives on the stack.
+    Cell* storage = word_value_cell(&first);
     for (uint32_t i = head + 1; i < len; i++) {
         Cell el = cell_at(&p, i);
         if (type_of(&el) == TYPE_GET_WORD) {
@@ -515,9 +519,12 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
                      (ot == TYPE_OBJECT && owner.data3 != 0 && type_of(&prev) == TYPE_WORD);
         }
         Cell parent = current;
-        Cell* r = eval_path_direct(&parent, &el, (set && last) ? &to_set : nullptr, const_cast<Cell*>(&p), &owner, &prev,
+        Cell* target = (set && last && storage) ? storage : &parent;
+        Cell* r = eval_path_direct(target, &el, (set && last) ? &to_set : nullptr, const_cast<Cell*>(&p), &owner, &prev,
                                    int32_t(i - head), push, get, last, notify);
         Cell got = *r;
+        // A cell inside a series or context can be written back; a stack cell cannot.
+        storage = (r >= stack::bottom && r < stack::limit) || r == &parent ? nullptr : r;
         stack::top = base;
         owner = current;
         prev = el;
