@@ -49,4 +49,5 @@ void register_set_path();
 void register_get_path();
 void register_function();
 void register_routine();
+void register_object();
 } // namespace kem

@@ -74,7 +74,7 @@ void register_all_datatypes() {
     register_issue();
     register_url();
     register_file();
-    register_plain(TYPE_OBJECT, 0, "object!");
+    register_object();
     register_bitset();
     register_triple();
     register_float();

@@ -11,6 +11,7 @@
 #include "runtime/hash_keys.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/ownership.h"
 #include "runtime/random.h"
 #include "runtime/unicode/text.h"
 #include "runtime/value.h"
@@ -20,10 +21,9 @@ namespace kem {
 Cell word_refinement_part = {TYPE_NONE, 0, 0, 0};
 Cell word_refinement_skip = {TYPE_NONE, 0, 0, 0};
 
-// Objects that own series report through here once reactive objects exist;
-// until then no buffer carries SERIES_OWNED and nothing reaches this.
+// Reached only for buffers an object owns: the ownership table names the owner.
 bool series_notify_owner_slow(const Cell* series, ChangeWord word, const Cell* value, int32_t index, int32_t part) {
-    return false;
+    return ownership_check_change(series, word, value, index, part);
 }
 
 // --- positions -------------------------------------------------------------

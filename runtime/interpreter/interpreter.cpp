@@ -313,7 +313,11 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         stack::push(&v);
         pos = eval_expression(pos, tail, &blk, false, true, false);
         if (pending()) return pos;
-        word_set_from_arg();
+        try {
+            word_set_from_arg();
+        } catch (const PendingExit&) {
+            return pos;  // a change handler left with an exit
+        }
         stack::pop_frame_keep_result();
         settle(push);
         return pos;  // the value assigned already took the operators after it
@@ -409,6 +413,7 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
         callable_slot = stack::push(&fn);
     }
     Cell* left = stack::top;
+    try {
     switch (type_of(&fn)) {
     case TYPE_FUNCTION:
         stack::push_interp_function_frame(&word, function_context(&fn));
@@ -438,6 +443,10 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
         if (pending()) return pos;
         stack::pop_frame_keep_result();
         break;
+    }
+    } catch (const PendingExit&) {
+        // The stacks are already set for the exit's catcher.
+        return pos;
     }
     // The result sits just above the callable's cell: move it down over it.
     if (callable_slot) {
@@ -520,8 +529,13 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
         }
         Cell parent = current;
         Cell* target = (set && last && storage) ? storage : &parent;
-        Cell* r = eval_path_direct(target, &el, (set && last) ? &to_set : nullptr, const_cast<Cell*>(&p), &owner, &prev,
-                                   int32_t(i - head), push, get, last, notify);
+        Cell* r;
+        try {
+            r = eval_path_direct(target, &el, (set && last) ? &to_set : nullptr, const_cast<Cell*>(&p), &owner, &prev,
+                                 int32_t(i - head), push, get, last, notify);
+        } catch (const PendingExit&) {
+            return pos;  // a change handler left with an exit
+        }
         Cell got = *r;
         // A cell inside a series or context can be written back; a stack cell cannot.
         storage = (r >= stack::bottom && r < stack::limit) || r == &parent ? nullptr : r;

@@ -80,6 +80,25 @@ Pass run_pass(const Cell* body) {
 // change handler behind a word assignment) must not overwrite it.
 inline void guard_result() { stack::top = stack::arguments + 1; }
 
+inline bool never_done(Pass) { return false; }
+
+// The passes of a loop: body runs while more() holds, and done(pass), asked
+// after each pass that was not broken, may end the loop. Answers how the last
+// pass ended: left when an exit that is not the loop's is in flight (the
+// native then returns at once, leaving the loop frame to the unwinder),
+// broke after a break, normal otherwise.
+template <class More, class Done = bool (*)(Pass)>
+Pass run_passes(const Cell* body, More more, Done done = never_done) {
+    while (more()) {
+        const Pass p = run_pass(body);
+        if (p == Pass::left || p == Pass::broke) return p;
+        if (done(p)) break;
+    }
+    return Pass::normal;
+}
+
+inline bool always() { return true; }
+
 // A loop count: a float is truncated toward zero. Counts beyond the integer
 // range saturate rather than wrap, and NaN counts as no passes.
 int64_t to_count(const Cell* c) {
@@ -189,19 +208,18 @@ void native_while(bool check, const int32_t*) {
     }
     stack::top = args + 2;
     open_loop();
-    for (;;) {
+    bool cond_left = false;  // an exit out of the condition is in flight
+    const auto cond = [&] {
         stack::top = stack::arguments;
         interp::eval_block(args, true);
         if (last_throw_code == THROW_CODE_BREAK || last_throw_code == THROW_CODE_CONTINUE) {
             last_throw_code = 0;
             fire(Err::throw__while_cond);
         }
-        if (interp::pending()) return;
-        if (!logic_result_true_q()) break;
-        const Pass p = run_pass(args + 1);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) break;
-    }
+        cond_left = interp::pending();
+        return !cond_left && logic_result_true_q();
+    };
+    if (run_passes(args + 1, cond) == Pass::left || cond_left) return;
     make_unset(stack::arguments);
     close_loop();
 }
@@ -212,12 +230,8 @@ void native_until(bool check, const int32_t*) {
     if (check) need(block_arg(args), 0);
     stack::top = args + 1;
     open_loop();
-    for (;;) {
-        const Pass p = run_pass(args);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) break;
-        if (p == Pass::normal && is_truthy(stack::arguments)) break;
-    }
+    const auto truthy = [](Pass p) { return p == Pass::normal && is_truthy(stack::arguments); };
+    if (run_passes(args, always, truthy) == Pass::left) return;
     close_loop();
 }
 
@@ -235,11 +249,8 @@ void native_loop(bool check, const int32_t*) {
     }
     stack::top = args + 2;
     open_loop();
-    for (int64_t i = 0; i < count; i++) {
-        const Pass p = run_pass(args + 1);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) break;
-    }
+    int64_t i = 0;
+    if (run_passes(args + 1, [&] { return i++ < count; }) == Pass::left) return;
     close_loop();
 }
 
@@ -261,14 +272,15 @@ void native_repeat(bool check, const int32_t*) {
     Cell* counter = args + 1;
     stack::top = args + 3;
     open_loop();
-    for (int64_t i = 1; i <= count; i++) {
+    int64_t i = 0;
+    const auto next = [&] {
+        if (++i > count) return false;
         make_integer(counter, int32_t(i));
         guard_result();
         word_set(word, counter);
-        const Pass p = run_pass(args + 2);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) break;
-    }
+        return true;
+    };
+    if (run_passes(args + 2, next) == Pass::left) return;
     close_loop();
 }
 
@@ -278,11 +290,7 @@ void native_forever(bool check, const int32_t*) {
     if (check) need(block_arg(args), 0);
     stack::top = args + 1;
     open_loop();
-    for (;;) {
-        const Pass p = run_pass(args);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) break;
-    }
+    if (run_passes(args, always) == Pass::left) return;
     close_loop();
 }
 
@@ -300,11 +308,7 @@ void native_foreach(bool check, const int32_t*) {
     Cell* series = stack::push(args + 1);
     Cell* words = stack::push(args);
     open_loop();
-    while (step(words, series, n)) {
-        const Pass p = run_pass(args + 2);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) break;
-    }
+    if (run_passes(args + 2, [&] { return step(words, series, n); }) == Pass::left) return;
     close_loop();
 }
 
@@ -332,19 +336,17 @@ void native_forall(bool check, const int32_t*) {
     Cell* start = stack::push(&value);
     Cell* word = stack::push(args);
     open_loop();
-    for (;;) {
-        if (!before_tail(forall_series(word, start))) break;
-        const Pass p = run_pass(args + 1);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) {
-            close_loop();  // the word stays where the break found it
-            return;
-        }
+    const auto advance = [&](Pass) {
         Cell* at = forall_series(word, start);
         set_series_position(at, int64_t(series_position(at)) + 1);
+        return false;
+    };
+    const Pass end = run_passes(args + 1, [&] { return before_tail(forall_series(word, start)); }, advance);
+    if (end == Pass::left) return;
+    if (end != Pass::broke) {  // after a break the word stays where the break found it
+        guard_result();
+        word_set(word, start);
     }
-    guard_result();
-    word_set(word, start);
     close_loop();
 }
 
@@ -381,15 +383,15 @@ void native_remove_each(bool check, const int32_t*) {
     Cell* words = stack::push(args);
     open_loop();
     // An empty words block takes nothing: there is nothing to step through.
-    while (n > 0 && step(words, series, n)) {
-        const Pass p = run_pass(args + 2);
-        if (p == Pass::left) return;
-        if (p == Pass::broke) break;
+    const auto more = [&] { return n > 0 && step(words, series, n); };
+    const auto remove_if_truthy = [&](Pass p) {
         if (p == Pass::normal && is_truthy(stack::arguments)) {
             guard_result();
             remove_visited(series, n);
         }
-    }
+        return false;
+    };
+    if (run_passes(args + 2, more, remove_if_truthy) == Pass::left) return;
     *stack::arguments = args[1];
     close_loop();
 }

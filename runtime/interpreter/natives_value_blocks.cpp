@@ -310,7 +310,7 @@ void native_bind(bool check, const int32_t* refinements) {
     } else if (ct == TYPE_FUNCTION) {
         ctx = function_context(context);
     } else if (ct == TYPE_OBJECT || ct == TYPE_ERROR || ct == TYPE_PORT) {
-        fire(Err::internal_not_done);
+        ctx = context->data1;  // the object's context
     } else {
         fire_expect_arg(context, 1);
     }
@@ -346,7 +346,7 @@ void native_in(bool check, const int32_t* refinements) {
     case TYPE_ACTION: break;  // their function context names no words
     case TYPE_OBJECT:
     case TYPE_ERROR:
-    case TYPE_PORT: fire(Err::internal_not_done);
+    case TYPE_PORT: ctx = holder->data1; break;  // the object's context
     default: fire_expect_arg(holder, 0);
     }
     Cell word = stack::arguments[1];

@@ -17,6 +17,13 @@ namespace kem {
 
 extern uint32_t last_throw_code;
 
+// Kem code called from C++ code that cannot check for pending exits (change
+// handlers, comparators) may end with an exit aimed at a frame outside it: the
+// code stays in last_throw_code and this exception carries it across that C++
+// code. The evaluator catches it where a call returns and goes on as for any
+// pending exit.
+struct PendingExit {};
+
 struct CallFrame {
     uint32_t header;       // bits 8-23 symbol, 24-27 kind, 28 return target, 31 pushed by the evaluator
     uint32_t saved_args;   // the caller's argument base, as a cell index from the bottom

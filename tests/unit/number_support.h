@@ -5,25 +5,28 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
+#include "value_support.h"
 
 namespace kem::test {
 
-inline Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-inline Cell F(double d) { Cell c; make_float(&c, d); return c; }
 inline Cell typed(uint8_t type, double d) { Cell c = F(d); set_type(&c, type); return c; }
 inline Cell P(double d) { return typed(TYPE_PERCENT, d); }
 inline Cell T(double seconds) { return typed(TYPE_TIME, seconds); }
 inline Cell Ch(int32_t code) { Cell c = I(code); set_type(&c, TYPE_CHAR); return c; }
+inline Cell PR(int32_t x, int32_t y) { Cell c; pair_set_in(&c, x, y); return c; }
+inline Cell PT(float x, float y) { Cell c; point2D_make_at(&c, x, y); return c; }
+inline Cell PT3(float x, float y, float z) { Cell c; point3D_make_at(&c, x, y, z); return c; }
 inline Cell of_type(uint8_t type) { return Cell{type, 0, 0, 0}; }
-inline const Cell NONE{TYPE_NONE, 0, 0, 0};
-inline const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
 
 inline bool float_layout(uint8_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
 
@@ -63,13 +66,41 @@ inline Cell run_stack_slot(int slot, const Cell& a, const Cell& b) {
     return *fn();
 }
 
-template <class Fn> std::optional<Err> error_of(Fn&& fn) {
-    try {
-        fn();
-    } catch (const KemError& e) {
-        return e.id;
+// A round of value (with /to scale when given) under the refinements named
+// by flags, e d h f c H: even down half-down floor ceiling half-ceiling.
+struct RoundCase {
+    const char* what;
+    Cell value;
+    std::optional<Cell> scale;
+    const char* flags;
+    Cell want;
+    std::optional<Err> error = std::nullopt;
+};
+
+inline Cell run_round(const RoundCase& c) {
+    Cell* value = begin_call(c.value, c.scale.value_or(NONE));
+    Cell* scale = c.scale ? value + 1 : nullptr;
+    std::string f = c.flags;
+    auto has = [&](char x) { return f.find(x) != std::string::npos; };
+    return *action_entry_as<ACT_ROUND>(type_of(value))(value, scale, has('e'), has('d'), has('h'), has('f'),
+                                                        has('c'), has('H'));
+}
+
+// Checks an outcome: the wanted value (as `same` judges) or the wanted error,
+// naming the cells through `shown`.
+template <class Same, class Shown>
+void check_outcome(const char* what, const std::function<Cell()>& run, const Cell& want, std::optional<Err> error,
+                   Same same_as, Shown shown) {
+    SCOPED_TRACE(what);
+    Cell got{};
+    auto err = error_of([&] { got = run(); });
+    if (error) {
+        ASSERT_TRUE(err.has_value()) << "no error, got " << shown(got);
+        EXPECT_EQ(error_code(*err), error_code(*error));
+        return;
     }
-    return std::nullopt;
+    ASSERT_FALSE(err.has_value()) << "error " << error_code(*err);
+    EXPECT_TRUE(same_as(got, want)) << "got " << shown(got) << ", want " << shown(want);
 }
 
 // The value formed or molded by its own row, checking the remaining part.
@@ -80,8 +111,7 @@ inline std::string text_of(const Cell& v, bool mold) {
     int32_t left = mold ? action_entry_as<ACT_MOLD>(type_of(&value))(&value, &buffer, false, false, false, nullptr,
                                                                       100, 0)
                         : action_entry_as<ACT_FORM>(type_of(&value))(&value, &buffer, nullptr, 100);
-    SeriesBuffer* b = node_buffer(series_node(&buffer));
-    std::string text(reinterpret_cast<char*>(b->head_ptr()), b->used());
+    std::string text = buffer_bytes(buffer);
     EXPECT_EQ(left, 100 - int32_t(text.size())) << text;
     return text;
 }

@@ -21,18 +21,13 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "value_support.h"
 
 using namespace kem;
+using namespace kem::test;
 
 namespace {
 
-const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
-
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell C(int32_t cp) { Cell c; make_char(&c, cp); return c; }
-Cell F(double d) { Cell c; make_float(&c, d); return c; }
-Cell S(std::string_view text) { Cell c; string_make_utf8(&c, text); return c; }
-Cell at(Cell c, int32_t pos) { set_series_position(&c, pos); return c; }
 
 std::vector<uint8_t> unhex(std::string_view hex) {
     std::vector<uint8_t> out;
@@ -58,42 +53,12 @@ std::string hex(const Cell& b) {
     return hex_of(series_buffer(&b)->head_ptr() + binary_index(&b), size_t(binary_rs_length(&b)));
 }
 std::string whole(Cell b) { return hex(at(b, 0)); }
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
-std::string text(const Cell& s) {
-    SeriesBuffer* b = series_buffer(&s);
-    return std::string(reinterpret_cast<char*>(b->head_ptr()), b->used());
-}
-
-template <class Fn> std::optional<Err> error_of(Fn&& fn) {
-    try {
-        fn();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
+std::string text(const Cell& s) { return buffer_bytes(s); }
 
 class BinaryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        init_runtime();
-        words_init();
-        stack::init();
-        stack::push_native_frame(&CALLER);
-    }
+    void SetUp() override { runtime_with_caller(); }
     void TearDown() override { cycle_reset(); }
-
-    // Makes a and b the current call's arguments.
-    static void call_with(const Cell& a, const Cell& b) {
-        stack::top = stack::arguments;
-        stack::push(&a);
-        stack::push(&b);
-    }
 };
 
 // --- codecs --------------------------------------------------------------------------------

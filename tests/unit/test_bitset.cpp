@@ -18,50 +18,24 @@
 #include "runtime/errors.h"
 #include "runtime/hash_keys.h"
 #include "runtime/interpreter/stack.h"
+#include "value_support.h"
 
 using namespace kem;
+using namespace kem::test;
 
 namespace {
 
-const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
-const Cell NONE{TYPE_NONE, 0, 0, 0};
-
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell C(int32_t cp) { Cell c; make_char(&c, cp); return c; }
-Cell F(double d) { Cell c; make_float(&c, d); return c; }
 Cell L(bool b) { Cell c; make_logic(&c, b); return c; }
-Cell S(std::string_view text) { Cell c; string_make_utf8(&c, text); return c; }
-Cell W(const char* name) { return word_load(name); }
 Cell H(std::initializer_list<uint8_t> bytes) {
     std::vector<uint8_t> v(bytes);
     Cell c;
     binary_load_at(v.data(), uint32_t(v.size()), &c);
     return c;
 }
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
-
-template <class Fn> std::optional<Err> error_of(Fn&& fn) {
-    try {
-        fn();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
 
 class BitsetTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        init_runtime();
-        words_init();
-        stack::init();
-        stack::push_native_frame(&CALLER);
-    }
+    void SetUp() override { runtime_with_caller(); }
     void TearDown() override { cycle_reset(); }
 
     static Cell make(Cell spec) { return *bitset_make_from(&spec, 0); }
@@ -71,15 +45,9 @@ protected:
         Cell arg = I(limit);
         int32_t r = bitset_mold(&bs, &buffer, false, false, false, &arg, limit, 0);
         if (left) *left = r;
-        SeriesBuffer* b = series_buffer(&buffer);
-        return std::string(reinterpret_cast<char*>(b->head_ptr()), b->used());
+        return buffer_bytes(buffer);
     }
     static bool has(Cell bs, Cell spec) { return bitset_process(&spec, &bs, BITSET_TEST, false, BITSET_ACTION_ERRORS); }
-    static void call_with(const Cell& a, const Cell& b) {
-        stack::top = stack::arguments;
-        stack::push(&a);
-        stack::push(&b);
-    }
 };
 
 // --- making and text -------------------------------------------------------------------------

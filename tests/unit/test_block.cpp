@@ -13,25 +13,22 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/unicode/text.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::B;
+using kem::test::at;
+using kem::test::NONE;
+using kem::test::I;
+using kem::test::F;
+using kem::test::error_of;
 
 namespace {
 
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell F(double d) { Cell c; make_float(&c, d); return c; }
-const Cell NONE{TYPE_NONE, 0, 0, 0};
 Cell DT(uint8_t t) { return Cell{TYPE_DATATYPE, t, 0, 0}; }
 // The value with its new-line marker set.
 Cell NL(Cell c) { c.header |= HEADER_NEW_LINE; return c; }
 
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
-Cell at(Cell s, int32_t pos) { s.data1 = uint32_t(pos); return s; }
 Cell head_of(Cell s) { return at(s, 0); }
 
 std::string text_of(const Cell& str) {
@@ -59,15 +56,6 @@ std::string form(Cell v) {
 
 // The whole block from its head.
 std::string whole(const Cell& b) { return mold(head_of(b)); }
-
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
 
 class Block : public ::testing::Test {
 protected:

@@ -15,20 +15,17 @@
 #include "runtime/unicode/case.h"
 #include "runtime/unicode/text.h"
 #include "runtime/unicode/utf.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::I;
+using kem::test::F;
+using kem::test::C;
+using kem::test::S;
+using kem::test::error_of;
 
 namespace {
 
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell F(double d) { Cell c; make_float(&c, d); return c; }
-Cell C(int32_t cp) { Cell c; make_char(&c, cp); return c; }
-Cell S(std::string_view text, int32_t pos = 0) {
-    Cell c;
-    string_make_utf8(&c, text);
-    set_series_position(&c, pos);
-    return c;
-}
 Cell bytes(std::initializer_list<uint8_t> list) {
     Cell c;
     NodeId node = alloc_bytes(uint32_t(list.size()));
@@ -50,25 +47,12 @@ std::string utf8(const Cell& s) {
     return out;
 }
 
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
-
 const Cell CALLER{TYPE_WORD, 0, 7, 0xFFFFFFFF};
 
 class CharTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
+        kem::test::datatypes_up();
     }
     // Runs a stack-form slot of char! with a and b as the call's arguments.
     Cell run(int slot, const Cell& a, const Cell& b) {

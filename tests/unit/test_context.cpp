@@ -13,20 +13,19 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/unicode/case.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::B;
+using kem::test::I;
+using kem::test::error_of;
 
 namespace {
 
 class Context : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
-        words_init();
+        kem::test::words_up();
     }
     void TearDown() override {
         cycle_reset();
@@ -34,29 +33,8 @@ protected:
     }
 };
 
-Cell I(int32_t v) {
-    Cell c;
-    make_integer(&c, v);
-    return c;
-}
 uint32_t S(const char* name) { return symbol_make(name); }
 Cell W(const char* name, uint8_t type = TYPE_WORD) { return Cell{type, 0, S(name), 0xFFFFFFFF}; }
-
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
-
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
 
 } // namespace
 

@@ -42,8 +42,6 @@ Cell DT(int32_t y, int32_t m, int32_t d, double local, int32_t zone_minutes = 0)
 }
 double hms(int h, int m, double s = 0.0) { return h * 3600.0 + m * 60.0 + s; }
 
-Cell W(const char* name) { return word_load(name); }
-
 Cell block_of(std::vector<Cell> items) {
     Cell b;
     block_make_at(&b, int32_t(items.size()) + 1);

@@ -19,53 +19,21 @@
 #include "runtime/platform/platform.h"
 #include "runtime/unicode/text.h"
 #include "runtime/unicode/utf.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::at;
 
 namespace {
 
 // A text value from UTF-8, code point by code point (NUL and U+FEFF included).
-Cell T(std::string_view utf8, uint8_t type = TYPE_STRING) {
-    Cell c;
-    string_make_at(&c, 16);
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(utf8.data());
-    const uint8_t* end = p + utf8.size();
-    while (p < end) {
-        int32_t cp;
-        int n = unicode::check_utf8_char(p, size_t(end - p), &cp);
-        if (n <= 0) {
-            ADD_FAILURE() << "bad test text";
-            break;
-        }
-        string_append_char(&c, cp);
-        p += n;
-    }
-    set_type(&c, type);
-    return c;
-}
+Cell T(std::string_view utf8, uint8_t type = TYPE_STRING) { return kem::test::text_by_points(utf8, type); }
 Cell F(std::string_view utf8) { return T(utf8, TYPE_FILE); }
-Cell at(Cell c, int32_t pos) { set_series_position(&c, pos); return c; }
 
-std::string utf8(const Cell& s) {
-    std::string out;
-    TextRange r = string_text_range(&s);
-    for (uint32_t i = 0; i < r.length; i++) {
-        uint8_t seq[4];
-        int n = utf8_encode_char(string_char_at(&s, r.pos + i), seq);
-        out.append(reinterpret_cast<char*>(seq), size_t(n));
-    }
-    return out;
-}
+std::string utf8(const Cell& s) { return kem::test::utf8_of(s); }
 
 std::string mold(Cell v, int32_t limit = -1, int32_t* left = nullptr) {
-    Cell buf;
-    string_make_at(&buf, 16);
-    Cell arg;
-    make_integer(&arg, limit);
-    int32_t r = mold_direct(&v, &buf, false, false, false, limit >= 0 ? &arg : nullptr,
-                            limit >= 0 ? limit : INT32_MAX, 0);
-    if (left) *left = r;
-    return utf8(buf);
+    return kem::test::text_within(v, true, limit, left);
 }
 
 // --- reading a molded file back as the lexer does --------------------------------------------

@@ -27,8 +27,6 @@ namespace {
 const double NaN = std::nan("");
 const double INF = INFINITY;
 
-
-
 // Checks an outcome: either the wanted cell or the wanted error.
 void expect_outcome(const std::function<Cell()>& run, const Cell& want, std::optional<Err> error) {
     Cell got{};
@@ -217,28 +215,6 @@ TEST_F(FloatTest, AlmostEqualForSingles) {
     EXPECT_FALSE(float_almost_equal32(-FLT_MAX, INFINITY));
     EXPECT_FALSE(float_almost_equal32(1e-30f, 2e-30f));  // no absolute tolerance for singles
 }
-
-namespace {
-
-struct RoundCase {
-    const char* what;
-    Cell value;
-    std::optional<Cell> scale;
-    const char* flags;  // e d h f c H: even down half-down floor ceiling half-ceiling
-    Cell want;
-    std::optional<Err> error = std::nullopt;
-};
-
-Cell run_round(const RoundCase& c) {
-    Cell* value = begin_call(c.value, c.scale.value_or(NONE));
-    Cell* scale = c.scale ? value + 1 : nullptr;
-    std::string f = c.flags;
-    auto has = [&](char x) { return f.find(x) != std::string::npos; };
-    return *action_entry_as<ACT_ROUND>(type_of(value))(value, scale, has('e'), has('d'), has('h'), has('f'),
-                                                        has('c'), has('H'));
-}
-
-} // namespace
 
 TEST_F(FloatTest, RoundWithEveryRefinement) {
     const double tiny = std::ldexp(1.0, -1074);  // the least subnormal

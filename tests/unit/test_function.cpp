@@ -21,33 +21,21 @@ using namespace kem;
 using kem::test::error_of;
 using kem::test::I;
 using kem::test::text_of;
+using kem::test::W;
+using kem::test::LW;
+using kem::test::GW;
+using kem::test::SW;
+using kem::test::R;
+using kem::test::S;
+using kem::test::B;
+using kem::test::at;
 
 namespace {
 
-Cell W(const char* name) { return word_load(name); }
-Cell LW(const char* name) { return word_load(name, TYPE_LIT_WORD); }
-Cell GW(const char* name) { return word_load(name, TYPE_GET_WORD); }
-Cell SW(const char* name) { return word_load(name, TYPE_SET_WORD); }
-Cell R(const char* name) { return refinement_load(name); }
-Cell S(const char* text) {
-    Cell s;
-    string_make_utf8(&s, text);
-    return s;
-}
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
 Cell P(std::initializer_list<Cell> items) {
     Cell p = B(items);
     set_type(&p, TYPE_PAREN);
     return p;
-}
-Cell at(Cell s, int32_t pos) {
-    s.data1 = uint32_t(pos);
-    return s;
 }
 
 std::string mold(const Cell& v) { return text_of(v, true); }

@@ -21,12 +21,6 @@ using namespace kem::test;
 
 namespace {
 
-
-
-// Same type and payload; doubles by bit pattern (any NaN matches any NaN).
-
-// Makes a and b the arguments of a fresh call and returns the call's result
-// cell (the first argument).
 class IntegerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,16 +39,7 @@ struct MathCase {
 };
 
 void check_math(const MathCase& c) {
-    SCOPED_TRACE(c.what);
-    Cell got{};
-    auto err = error_of([&] { got = run_stack_slot(c.slot, c.left, c.right); });
-    if (c.error) {
-        ASSERT_TRUE(err.has_value()) << "no error, got " << show(got);
-        EXPECT_EQ(error_code(*err), error_code(*c.error));
-        return;
-    }
-    ASSERT_FALSE(err.has_value()) << "error " << error_code(*err);
-    EXPECT_TRUE(same(got, c.want)) << "got " << show(got) << ", want " << show(c.want);
+    check_outcome(c.what, [&] { return run_stack_slot(c.slot, c.left, c.right); }, c.want, c.error, same, show);
 }
 
 } // namespace
@@ -190,28 +175,6 @@ TEST_F(IntegerTest, SignNegateAbsoluteComplementParity) {
     EXPECT_FALSE(action_entry_as<ACT_EVEN_Q>(TYPE_INTEGER)(&odd));
     EXPECT_TRUE(action_entry_as<ACT_EVEN_Q>(TYPE_INTEGER)(&even));
 }
-
-namespace {
-
-struct RoundCase {
-    const char* what;
-    Cell value;
-    std::optional<Cell> scale;  // /to
-    const char* flags;          // e d h f c H: even down half-down floor ceiling half-ceiling
-    Cell want;
-    std::optional<Err> error = std::nullopt;
-};
-
-Cell run_round(const RoundCase& c) {
-    Cell* value = begin_call(c.value, c.scale.value_or(NONE));
-    Cell* scale = c.scale ? value + 1 : nullptr;
-    std::string f = c.flags;
-    auto has = [&](char x) { return f.find(x) != std::string::npos; };
-    return *action_entry_as<ACT_ROUND>(type_of(value))(value, scale, has('e'), has('d'), has('h'), has('f'),
-                                                        has('c'), has('H'));
-}
-
-} // namespace
 
 TEST_F(IntegerTest, RoundWithEveryRefinement) {
     const int32_t MIN = -2147483647 - 1;

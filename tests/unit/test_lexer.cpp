@@ -122,15 +122,6 @@ TEST(LexerTables, RecogniserTokenKinds) {
 
 // --- containers --------------------------------------------------------------------
 
-struct LoadCase {
-    const char* text;
-    const char* molded;   // the values loaded, or "error: " and the message
-};
-
-void check_loads(const LoadCase* cases, size_t n) {
-    for (size_t i = 0; i < n; i++) EXPECT_EQ(load(cases[i].text), cases[i].molded) << cases[i].text;
-}
-
 TEST_F(LexerTest, BlocksParensAndMaps) {
     const LoadCase cases[] = {
         {"[1 [2 (3)] ()]", "[1 [2 (3)] ()]"},

@@ -10,23 +10,6 @@
 using namespace kem;
 using namespace kem::test;
 
-namespace {
-
-struct LoadCase {
-    const char* text;
-    std::string molded;   // the value molded, or "error: " and the message
-};
-
-void check_loads(const LoadCase* cases, size_t n) {
-    for (size_t i = 0; i < n; i++) EXPECT_EQ(load(cases[i].text), cases[i].molded) << cases[i].text;
-}
-
-std::string invalid(const char* type, const char* near) {
-    return std::string("error: (line 1) invalid ") + type + " at " + near;
-}
-
-} // namespace
-
 TEST_F(LexerTest, Integers) {
     const LoadCase cases[] = {
         {"0 7 -7 +7", "0 7 -7 7"},

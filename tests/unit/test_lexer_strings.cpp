@@ -8,19 +8,6 @@ using namespace kem::test;
 
 namespace {
 
-struct LoadCase {
-    const char* text;
-    std::string molded;   // the value molded, or "error: " and the message
-};
-
-void check_loads(const LoadCase* cases, size_t n) {
-    for (size_t i = 0; i < n; i++) EXPECT_EQ(load(cases[i].text), cases[i].molded) << cases[i].text;
-}
-
-std::string invalid(const char* type, const char* near) {
-    return std::string("error: (line 1) invalid ") + type + " at " + near;
-}
-
 uint32_t unit_of(const Cell& s) { return series_buffer(&s)->unit(); }
 
 } // namespace

@@ -121,4 +121,19 @@ inline Cell make_string(const std::string& text) {
     return s;
 }
 
+// A text and what loading it gives.
+struct LoadCase {
+    const char* text;
+    std::string molded;   // the value molded, or "error: " and the message
+};
+
+inline void check_loads(const LoadCase* cases, size_t n) {
+    for (size_t i = 0; i < n; i++) EXPECT_EQ(load(cases[i].text), cases[i].molded) << cases[i].text;
+}
+
+// The message of an invalid literal of the type on the first line.
+inline std::string invalid(const char* type, const char* near) {
+    return std::string("error: (line 1) invalid ") + type + " at " + near;
+}
+
 } // namespace kem::test

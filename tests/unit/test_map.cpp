@@ -18,24 +18,19 @@ using namespace kem;
 using kem::test::error_of;
 using kem::test::F;
 using kem::test::I;
+using kem::test::W;
+using kem::test::SW;
+using kem::test::B;
+using kem::test::NONE;
 
 namespace {
 
-const Cell NONE{TYPE_NONE, 0, 0, 0};
 Cell DT(uint8_t t) { return Cell{TYPE_DATATYPE, t, 0, 0}; }
-Cell W(const char* name, uint8_t type = TYPE_WORD) { return word_load(name, type); }
-Cell SW(const char* name) { return W(name, TYPE_SET_WORD); }
 Cell S(const char* text, uint8_t type = TYPE_STRING) {
     Cell s;
     string_make_utf8(&s, text);
     set_type(&s, type);
     return s;
-}
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
 }
 
 std::string str(const Cell& s) {

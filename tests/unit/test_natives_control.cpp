@@ -8,23 +8,10 @@
 using namespace kem;
 using namespace kem::test;
 
-namespace {
-
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
-void run_table(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(run_kem(c.source), c.expected) << c.source;
-}
-
-} // namespace
-
 // none and false are the only false values; an unset condition is true for
 // if, unless, any and all, and an error for either and case.
 TEST(ControlNatives, Truthiness) {
-    run_table({
+    expect_runs({
         {"if true [1]", "1"},
         {"if false [1]", "none"},
         {"if none [1]", "none"},
@@ -57,7 +44,7 @@ TEST(ControlNatives, Truthiness) {
 // The block of a conditional runs only when chosen, and any and all stop
 // evaluating at the value that decides.
 TEST(ControlNatives, OnlyTheChosenCodeRuns) {
-    run_table({
+    expect_runs({
         {"x: 0 if false [x: 1] x", "0"},
         {"x: 0 either false [x: 1] [x: 2] x", "2"},
         {"x: 0 any [1 x: 5] x", "0"},
@@ -70,7 +57,7 @@ TEST(ControlNatives, OnlyTheChosenCodeRuns) {
 }
 
 TEST(ControlNatives, Switch) {
-    run_table({
+    expect_runs({
         {"switch 2 [1 [\"one\"] 2 [\"two\"]]", "\"two\""},
         {"switch 3 [1 [\"one\"] 2 [\"two\"]]", "none"},
         {"switch/default 3 [1 [\"one\"]] [\"other\"]", "\"other\""},
@@ -90,7 +77,7 @@ TEST(ControlNatives, Switch) {
 // case evaluates the block (or the expression) after the first true
 // condition; /all goes on, and its result follows the last condition tested.
 TEST(ControlNatives, Case) {
-    run_table({
+    expect_runs({
         {"case [false [1] true [2] true [3]]", "2"},
         {"case [false [1] none [2]]", "none"},
         {"case []", "none"},
@@ -107,7 +94,7 @@ TEST(ControlNatives, Case) {
 }
 
 TEST(ControlNatives, Do) {
-    run_table({
+    expect_runs({
         {"do [1 + 2]", "3"},
         {"do []", "unset"},
         {"do next [1 2]", "2"},
@@ -128,7 +115,7 @@ TEST(ControlNatives, Do) {
 
 // do/next runs one expression and sets the word to the code after it.
 TEST(ControlNatives, DoNext) {
-    run_table({
+    expect_runs({
         {"b: [1 + 2 10 * 10] do/next b 'p", "3"},
         {"b: [1 + 2 10 * 10] do/next b 'p p", "[10 * 10]"},
         {"b: [1 + 2 10 * 10] do/next b 'p do/next p 'p", "100"},
@@ -141,7 +128,7 @@ TEST(ControlNatives, DoNext) {
 }
 
 TEST(ControlNatives, Get) {
-    run_table({
+    expect_runs({
         {"x: 5 get 'x", "5"},
         {"x: [1 2] get 'x", "[1 2]"},
         {"get 'no-value-here", "error script/no-value"},
@@ -152,7 +139,7 @@ TEST(ControlNatives, Get) {
 }
 
 TEST(ControlNatives, Set) {
-    run_table({
+    expect_runs({
         {"set 'x 5", "5"},
         {"set 'x 5 x", "5"},
         {"set pick [x:] 1 6 x", "6"},
@@ -178,7 +165,7 @@ TEST(ControlNatives, Set) {
 
 // A word whose function is not running has no value to read or write.
 TEST(ControlNatives, WordsOfAFunctionThatIsNotRunning) {
-    run_table({
+    expect_runs({
         {"f: func [a] ['a] w: f 1 get w", "error script/not-in-context"},
         {"f: func [a] ['a] w: f 1 set w 5", "error script/not-defined"},
         {"f: func [a] ['a] w: f 1 do w", "error script/not-in-context"},
@@ -187,7 +174,7 @@ TEST(ControlNatives, WordsOfAFunctionThatIsNotRunning) {
 }
 
 TEST(ControlNatives, FunctionCalls) {
-    run_table({
+    expect_runs({
         {"f: func [a b] [a - b] f 10 3", "7"},
         {"f: func [a [integer!]] [a] f \"x\"", "error script/expect-arg"},
         {"f: func [a] [a] f", "error script/no-arg"},
@@ -207,7 +194,7 @@ TEST(ControlNatives, FunctionCalls) {
 }
 
 TEST(ControlNatives, FunctionMakers) {
-    run_table({
+    expect_runs({
         {"func [x] [x + 1]", "func [x][x + 1]"},
         {"f: func next [junk a] [a] f 5", "5"},
         {"f: func [] next [1 2] f", "2"},

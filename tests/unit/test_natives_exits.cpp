@@ -11,19 +11,6 @@
 using namespace kem;
 using namespace kem::test;
 
-namespace {
-
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
-template <size_t N> void run_cases(const Case (&cases)[N]) {
-    for (const Case& c : cases) EXPECT_EQ(run_kem(c.source), c.expected) << c.source;
-}
-
-} // namespace
-
 TEST(ExitNatives, BreakAndContinue) {
     const Case cases[] = {
         {"loop 3 [break]", "unset"},
@@ -40,7 +27,7 @@ TEST(ExitNatives, BreakAndContinue) {
         {"break/return 1", "error throw/break"},
         {"continue", "error throw/continue"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(ExitNatives, ReturnAndExit) {
@@ -56,7 +43,7 @@ TEST(ExitNatives, ReturnAndExit) {
         {"exit", "error throw/return"},
         {"loop 2 [return 1]", "error throw/return"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(ExitNatives, ThrowAndCatch) {
@@ -92,7 +79,7 @@ TEST(ExitNatives, ThrowAndCatch) {
         {"f: func [] [catch [exit] 9] f", "unset"},
         {"catch [break]", "error throw/break"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 // Each exit must leave both stacks as its catcher had them: a leak of one
@@ -105,7 +92,7 @@ TEST(ExitNatives, RepeatedExitsKeepTheStacksBalanced) {
         {"n: 0 loop 20000 [loop 2 [n: n + 1 break]] n", "20000"},
         {"n: 0 loop 20000 [catch [loop 2 [n: n + 1 break]]] n", "20000"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(ExitNatives, ValueQ) {
@@ -116,7 +103,7 @@ TEST(ExitNatives, ValueQ) {
         {"value? 'print", "true"},
         {"value? 1", "error script/expect-arg"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(ExitNatives, ChangeCase) {
@@ -138,7 +125,7 @@ TEST(ExitNatives, ChangeCase) {
         {"uppercase/part \"abc\" \"xy\"", "error script/invalid-refine-arg"},
         {"uppercase 1", "error script/expect-arg"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(ExitNatives, PairsAndPoints) {
@@ -162,7 +149,7 @@ TEST(ExitNatives, PairsAndPoints) {
         {"as-money 'USD 1", "error internal/not-done"},
         {"construct [a: 1]", "error internal/not-done"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(ExitNatives, ExtendMap) {
@@ -173,7 +160,7 @@ TEST(ExitNatives, ExtendMap) {
         {"m: make map! [a 1] extend m [b]", "error script/invalid-arg"},
         {"extend [a 1] [b 2]", "error script/expect-arg"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 namespace {

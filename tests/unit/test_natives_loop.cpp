@@ -7,20 +7,6 @@
 using namespace kem;
 using namespace kem::test;
 
-namespace {
-
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
-void run_cases(const Case* begin, const Case* end) {
-    for (const Case* c = begin; c != end; c++) EXPECT_EQ(run_kem(c->source), c->expected) << c->source;
-}
-template <size_t N> void run_cases(const Case (&cases)[N]) { run_cases(cases, cases + N); }
-
-} // namespace
-
 TEST(LoopNatives, CountedLoops) {
     const Case cases[] = {
         {"n: 0 loop 3 [n: n + 1] n", "3"},
@@ -46,7 +32,7 @@ TEST(LoopNatives, CountedLoops) {
         {"r: [] repeat i 3 [append r i i: 100] r", "[1 2 3]"},
         {"repeat i 2 [i: [a b]] i", "[a b]"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(LoopNatives, ConditionalLoops) {
@@ -63,7 +49,7 @@ TEST(LoopNatives, ConditionalLoops) {
         // An error inside the body is not the loop's to catch.
         {"b: [1] forever [b: next b add pick b 1 0]", "error script/expect-arg"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(LoopNatives, Foreach) {
@@ -91,7 +77,7 @@ TEST(LoopNatives, Foreach) {
         {"b: [1 2 3] r: [] foreach x b [append r x clear b] r", "[1]"},
         {"b: [1 2 3] r: [] foreach x b [append r x remove b] r", "[1 3]"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(LoopNatives, ForeachErrors) {
@@ -106,7 +92,7 @@ TEST(LoopNatives, ForeachErrors) {
         {"foreach x 5 [1]", "error script/expect-arg"},
         {"foreach x [1 2] 5", "error script/expect-arg"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(LoopNatives, Forall) {
@@ -126,7 +112,7 @@ TEST(LoopNatives, Forall) {
         {"b: [1 2] forall b [b: 5]", "error script/bad-loop-series"},
         {"b: [1 2] forall b [b: [1 2]]", "error script/bad-loop-series"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(LoopNatives, RemoveEach) {
@@ -149,7 +135,7 @@ TEST(LoopNatives, RemoveEach) {
         {"remove-each [a 1] [1 2] [true]", "error script/invalid-arg"},
         {"remove-each x 5 [true]", "error script/expect-arg"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(LoopNatives, BreakAndContinue) {
@@ -189,7 +175,7 @@ TEST(LoopNatives, BreakAndContinue) {
         {"break", "error throw/break"},
         {"continue", "error throw/continue"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 TEST(LoopNatives, ExitsThatPassThrough) {
@@ -209,7 +195,7 @@ TEST(LoopNatives, ExitsThatPassThrough) {
         // The loop stays usable after an exit passed through it.
         {"f: func [] [loop 2 [return 1]] f f loop 2 [3]", "3"},
     };
-    run_cases(cases);
+    expect_runs(cases);
 }
 
 // Every way out of a loop leaves both stacks as a plain expression would.
@@ -232,11 +218,7 @@ TEST(LoopNatives, StacksBalancedAfterEveryExit) {
     for (const char* source : sources) {
         stack::init();
         last_throw_code = 0;
-        Cell* code = stack::push_slot();
-        std::string text(source);
-        lexer_scan(code, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), false, true, true, true,
-                   nullptr, nullptr, nullptr, nullptr);
-        Cell body = *code;
+        Cell body = *scan_source(source);
         interp::eval_block(&body, false);
         EXPECT_EQ(last_throw_code, 0u) << source;
         EXPECT_EQ(stack::frames_top, stack::frames_bottom) << source;
@@ -257,11 +239,7 @@ std::string call_checked(NativeIndex index, const char* args) {
     last_throw_code = 0;
     std::string out;
     try {
-        Cell* code = stack::push_slot();
-        std::string text(args);
-        lexer_scan(code, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), false, true, true,
-                   true, nullptr, nullptr, nullptr, nullptr);
-        Cell block = *code;
+        Cell block = *scan_source(args);
         std::string name(native_word(index));
         Cell word = word_load(name.c_str());
         stack::push_native_frame(&word);

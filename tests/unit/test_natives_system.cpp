@@ -15,15 +15,6 @@ using namespace kem::test;
 
 namespace {
 
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
-void expect_all(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(run_kem(c.source), c.expected) << c.source;
-}
-
 // Restores an environment variable when the test ends.
 class EnvGuard {
 public:
@@ -44,7 +35,7 @@ private:
 } // namespace
 
 TEST(SystemNatives, UnsetClearsWordsInTheirOwnContext) {
-    expect_all({
+    expect_runs({
         {"a: 1 unset 'a :a", "unset"},
         {"a: 1 unset 'a", "unset"},
         // Only words of a block are unset; other values are passed over.
@@ -81,7 +72,7 @@ TEST(SystemNatives, NewLineMarkers) {
         std::string source = std::string("b: [1 2 3 4] ") + c.op + marks;
         EXPECT_EQ(run_kem(source), c.expected) << c.op;
     }
-    expect_all({
+    expect_runs({
         {"b: [1 2 3] index? new-line next b true", "2"},  // the result is the position
         {"b: [1\n2] new-line? next b", "true"},        // a marker the lexer set
         {"b: [1 2] new-line? tail b", "false"},
@@ -92,7 +83,7 @@ TEST(SystemNatives, NewLineMarkers) {
 }
 
 TEST(SystemNatives, ContextOfAWord) {
-    expect_all({
+    expect_runs({
         // An argument word gives its own function, not another with the same body.
         {"f: make function! [[a] [context? 'a]] :f = f 1", "true"},
         {"f: make function! [[a] [context? 'a]] g: make function! [[a] [context? 'a]] :g = f 1", "false"},
@@ -116,7 +107,7 @@ TEST(SystemNatives, WaitSleepsForNumbersAndTimes) {
     EXPECT_EQ(run_kem("wait 0:00:00.05"), "none");
     EXPECT_EQ(run_kem("wait 0"), "none");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-    expect_all({
+    expect_runs({
         {"wait [1]", "error script/invalid-arg"},
         {"wait none", "error script/invalid-arg"},
         {"wait 1%", "error script/invalid-arg"},
@@ -129,7 +120,7 @@ TEST(SystemNatives, ToLocalFile) {
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     std::string here = cwd;
     if (here.back() != '/') here += '/';
-    expect_all({
+    expect_runs({
         {"to-local-file %/a/b", "\"/a/b\""},
         {"to-local-file \"a b/c\"", "\"a b/c\""},
         {"to-local-file next %xyz", "\"yz\""},
@@ -141,7 +132,7 @@ TEST(SystemNatives, ToLocalFile) {
 
 TEST(SystemNatives, EnvironmentVariables) {
     EnvGuard a("KEM_SYSTEM_TEST_A"), b("KEM_SYSTEM_TEST_B"), c("kem_system_test_b");
-    expect_all({
+    expect_runs({
         {"get-env \"KEM_SYSTEM_TEST_A\"", "none"},
         {"set-env \"KEM_SYSTEM_TEST_A\" \"one two\"", "\"one two\""},
         {"get-env \"KEM_SYSTEM_TEST_A\"", "\"one two\""},
@@ -163,7 +154,7 @@ TEST(SystemNatives, EnvironmentVariables) {
     EXPECT_EQ(std::getenv("KEM_SYSTEM_TEST_A"), nullptr);
     setenv("KEM_SYSTEM_TEST_B", "upper", 1);
     setenv("kem_system_test_b", "lower", 1);
-    expect_all({
+    expect_runs({
         {"m: list-env select/case m \"KEM_SYSTEM_TEST_B\"", "\"upper\""},
         // Variables are told apart by letter case, unlike keys of a map.
         {"m: list-env select/case m \"kem_system_test_b\"", "\"lower\""},
@@ -172,7 +163,7 @@ TEST(SystemNatives, EnvironmentVariables) {
 }
 
 TEST(SystemNatives, NowRefinements) {
-    expect_all({
+    expect_runs({
         {"now/year/month", "error script/bad-refines"},
         {"now/date/time", "error script/bad-refines"},
         {"now/date/precise", "error script/bad-refines"},
@@ -215,7 +206,7 @@ TEST(SystemNatives, NowFollowsTheLocalZoneUnlessUtc) {
 }
 
 TEST(SystemNatives, AsRetypesWithinOneFamily) {
-    expect_all({
+    expect_runs({
         {"as string! %a/b", "\"a/b\""},
         {"as file! \"a b\"", "%\"a b\""},
         {"as url! next \"xhttp://a\"", "http://a"},
@@ -236,7 +227,7 @@ TEST(SystemNatives, AsRetypesWithinOneFamily) {
 }
 
 TEST(SystemNatives, TranscodeRefinements) {
-    expect_all({
+    expect_runs({
         {"transcode \"a b\"", "[a b]"},
         {"transcode \"\"", "[]"},
         {"transcode/next \"a b\"", "[a \" b\"]"},
@@ -262,7 +253,7 @@ TEST(SystemNatives, TranscodeRefinements) {
 
 TEST(SystemNatives, TranscodeTraceRunsTheCallback) {
     const std::string args = "[event input type line token]";
-    expect_all({
+    expect_runs({
         // Only the events named in the body's first block arrive.
         {("log: copy [] transcode/trace \"1 [2]\" make function! [" + args +
           " [[load] append log token true]] log").c_str(),
@@ -287,7 +278,7 @@ TEST(SystemNatives, TranscodeTraceRunsTheCallback) {
 TEST(SystemNatives, ApplyTakesArgumentsFromABlock) {
     const std::string f =
         "f: make function! [[a b /c d] [append append append append copy [] a b c d]] ";
-    expect_all({
+    expect_runs({
         {"apply :append [[1] 2]", "[1 2]"},
         {"apply 'append [[1] 2]", "[1 2]"},
         {"apply :append [[1] 1 + 1]", "[1 2]"},
@@ -322,7 +313,7 @@ TEST(SystemNatives, ApplyTakesArgumentsFromABlock) {
 }
 
 TEST(SystemNatives, ApplyErrors) {
-    expect_all({
+    expect_runs({
         {"x: 1 apply 'x []", "error script/invalid-arg"},
         {"apply to path! [1 2] []", "error script/invalid-arg"},
         {"apply :append [1 2]", "error script/expect-arg"},

@@ -14,15 +14,6 @@ extern uint32_t last_lf_q;
 
 namespace {
 
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
-void run_table(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(run_kem(c.source), c.expected) << c.source;
-}
-
 // Everything print and prin hand to the output writers, line ends as "\n".
 std::string captured;
 void capture_writer(const Cell* string, bool new_line) {
@@ -51,7 +42,7 @@ Output run_printing(const std::string& source) {
 } // namespace
 
 TEST(NativesValue, Comparisons) {
-    run_table({
+    expect_runs({
         {"equal? 1 1.0", "true"},
         {"1 = 1.0", "true"},
         {"strict-equal? 1 1.0", "false"},
@@ -78,7 +69,7 @@ TEST(NativesValue, Comparisons) {
 }
 
 TEST(NativesValue, SameNotAndTypeQ) {
-    run_table({
+    expect_runs({
         {"same? \"a\" \"a\"", "false"},
         {"s: \"a\" same? s s", "true"},
         {"s: \"ab\" same? s next s", "false"},
@@ -117,7 +108,7 @@ TEST(NativesValue, SameNotAndTypeQ) {
 }
 
 TEST(NativesValue, Reduce) {
-    run_table({
+    expect_runs({
         {"reduce [1 + 2 \"x\" 3 * 2]", "[3 \"x\" 6]"},
         {"reduce []", "[]"},
         {"x: 5 reduce [x 'x]", "[5 x]"},
@@ -146,7 +137,7 @@ TEST(NativesValue, Reduce) {
 }
 
 TEST(NativesValue, Compose) {
-    run_table({
+    expect_runs({
         {"compose [(1 + 1) ()]", "[2]"},
         {"compose [([])]", "[]"},
         {"compose [a (1 + 2) b]", "[a 3 b]"},
@@ -219,7 +210,7 @@ TEST(NativesValue, PrintErrorsWriteNothing) {
 
 TEST(NativesValue, BindAndIn) {
     const std::string f = "f: make function! [[a /r] [a]] ";
-    run_table({
+    expect_runs({
         {(f + "in :f 'a").c_str(), "a"},
         {(f + "type? in :f /r").c_str(), "word!"},
         {(f + "in :f 'nope").c_str(), "none"},
@@ -251,7 +242,7 @@ TEST(NativesValue, BindAndIn) {
 }
 
 TEST(NativesValue, Stats) {
-    run_table({
+    expect_runs({
         {"type? stats", "integer!"},
         {"0 < stats", "true"},
         {"length? stats/info", "3"},

@@ -18,29 +18,17 @@ using kem::test::F;
 using kem::test::I;
 using kem::test::NONE;
 using kem::test::text_of;
+using kem::test::W;
+using kem::test::GW;
+using kem::test::S;
+using kem::test::B;
+using kem::test::at;
 
 namespace {
 
-Cell W(const char* name) { return word_load(name); }
-Cell GW(const char* name) { return word_load(name, TYPE_GET_WORD); }
-Cell S(const char* text) {
-    Cell s;
-    string_make_utf8(&s, text);
-    return s;
-}
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
 Cell typed(Cell c, uint8_t type) {
     set_type(&c, type);
     return c;
-}
-Cell at(Cell s, int32_t pos) {
-    s.data1 = uint32_t(pos);
-    return s;
 }
 Cell path(std::initializer_list<Cell> items, uint8_t type = TYPE_PATH) { return typed(B(items), type); }
 

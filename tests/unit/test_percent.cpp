@@ -19,7 +19,6 @@ using namespace kem::test;
 
 namespace {
 
-
 // Type and value; results of percent arithmetic are compared with a tolerance
 // because 10% * 10% is not exactly 0.01 in binary.
 void expect_number(const Cell& got, uint8_t type, double value) {

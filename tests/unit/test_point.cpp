@@ -28,27 +28,10 @@ using namespace kem::test;
 
 namespace {
 
+// Type and the whole payload.
+bool same_value(const Cell& a, const Cell& b) { return same_cell(a, b); }
+
 const float INF = std::numeric_limits<float>::infinity();
-
-Cell PR(int32_t x, int32_t y) {
-    Cell c;
-    pair_set_in(&c, x, y);
-    return c;
-}
-Cell PT(float x, float y) {
-    Cell c;
-    point2D_make_at(&c, x, y);
-    return c;
-}
-Cell PT3(float x, float y, float z) {
-    Cell c;
-    point3D_make_at(&c, x, y, z);
-    return c;
-}
-
-bool same_value(const Cell& a, const Cell& b) {
-    return type_of(&a) == type_of(&b) && a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
-}
 
 std::string shown(const Cell& c) {
     if (!type_name(type_of(&c))) return "type " + std::to_string(type_of(&c));
@@ -66,12 +49,7 @@ void fake_load(Cell* string, Cell* out) {
 class PointTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
-        words_init();
+        words_up();
         word_lexer_hooks.load_single_value = fake_load;
         float_pretty_print = true;
     }
@@ -82,16 +60,7 @@ protected:
 };
 
 void expect(const char* what, const std::function<Cell()>& run, const Cell& want, std::optional<Err> error) {
-    SCOPED_TRACE(what);
-    Cell got{};
-    auto err = error_of([&] { got = run(); });
-    if (error) {
-        ASSERT_TRUE(err.has_value()) << "no error, got " << shown(got);
-        EXPECT_EQ(error_code(*err), error_code(*error));
-        return;
-    }
-    ASSERT_FALSE(err.has_value()) << "error " << error_code(*err);
-    EXPECT_TRUE(same_value(got, want)) << "got " << shown(got) << ", want " << shown(want);
+    check_outcome(what, run, want, error, same_value, shown);
 }
 
 } // namespace

@@ -14,14 +14,17 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/unicode/text.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::at;
+using kem::test::NONE;
+using kem::test::I;
+using kem::test::error_of;
 
 namespace {
 
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
 Cell Ch(int32_t cp) { return Cell{TYPE_CHAR, 0, uint32_t(cp), 0}; }
-const Cell NONE{TYPE_NONE, 0, 0, 0};
 
 Cell B(std::initializer_list<int32_t> items) {
     Cell b;
@@ -32,7 +35,6 @@ Cell B(std::initializer_list<int32_t> items) {
     }
     return b;
 }
-Cell at(Cell s, int32_t pos) { s.data1 = uint32_t(pos); return s; }
 
 // The series from its head as text: cells as integers, units as characters.
 std::string whole(const Cell& s) {
@@ -54,15 +56,6 @@ Cell text(const char* s, uint8_t type = TYPE_STRING) {
     string_append_ascii(&c, s);
     set_type(&c, type);
     return c;
-}
-
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
 }
 
 class Series : public ::testing::Test {

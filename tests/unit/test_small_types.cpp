@@ -29,12 +29,7 @@ namespace {
 class SmallTypes : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
-        words_init();
+        kem::test::words_up();
     }
     void TearDown() override { cycle_reset(); }
 };
@@ -44,8 +39,7 @@ std::string molded(const Cell& v, bool only = false, bool all = false) {
     Cell buffer;
     string_make_at(&buffer, 16);
     int32_t left = mold_direct(&value, &buffer, only, all, false, nullptr, 1000, 0);
-    SeriesBuffer* b = node_buffer(series_node(&buffer));
-    std::string text(reinterpret_cast<char*>(b->head_ptr()), b->used());
+    std::string text = kem::test::buffer_bytes(buffer);
     EXPECT_EQ(left, 1000 - int32_t(text.size())) << text;
     return text;
 }

@@ -17,22 +17,20 @@
 #include "runtime/unicode/case.h"
 #include "runtime/unicode/text.h"
 #include "runtime/unicode/utf.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::B;
+using kem::test::at;
+using kem::test::NONE;
+using kem::test::I;
+using kem::test::C;
+using kem::test::S;
+using kem::test::error_of;
 
 namespace {
 
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell C(int32_t cp) { Cell c; make_char(&c, cp); return c; }
-const Cell NONE{TYPE_NONE, 0, 0, 0};
-
 // A string! of UTF-8 text (narrowest unit), optionally at a position.
-Cell S(std::string_view text, int32_t pos = 0) {
-    Cell c;
-    string_make_utf8(&c, text);
-    set_series_position(&c, pos);
-    return c;
-}
 // The same text kept in units of `unit` bytes.
 Cell SU(std::string_view text, uint32_t unit) {
     Cell c = S(text);
@@ -40,7 +38,6 @@ Cell SU(std::string_view text, uint32_t unit) {
     return c;
 }
 Cell typed(Cell c, uint8_t type) { set_type(&c, type); return c; }
-Cell at(Cell c, int32_t pos) { set_series_position(&c, pos); return c; }
 Cell bytes(std::initializer_list<uint8_t> list) {
     Cell c;
     NodeId node = alloc_bytes(uint32_t(list.size()));
@@ -51,12 +48,6 @@ Cell bytes(std::initializer_list<uint8_t> list) {
 }
 // A bitset! holding just 'c' (99: byte 12, mask 0x80 >> 3).
 Cell bitset_c() { return typed(bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}), TYPE_BITSET); }
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
 
 // The text from the position, as UTF-8.
 std::string utf8(const Cell& s) {
@@ -74,30 +65,13 @@ std::string whole(Cell s) { return utf8(at(s, 0)); }
 uint32_t unit_of(const Cell& s) { return series_buffer(&s)->unit(); }
 
 std::string mold(Cell v, bool all = false, int32_t limit = -1) {
-    Cell buf;
-    string_make_at(&buf, 16);
-    Cell arg = I(limit);
-    mold_direct(&v, &buf, false, all, false, limit >= 0 ? &arg : nullptr, limit >= 0 ? limit : INT32_MAX, 0);
-    return whole(buf);
-}
-
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
+    return kem::test::text_within(v, true, limit, nullptr, all);
 }
 
 class StringTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
+        kem::test::datatypes_up();
     }
     void TearDown() override { cycle_reset(); }
 };

@@ -11,6 +11,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/unicode/case.h"
+#include "value_support.h"
 
 using namespace kem;
 
@@ -19,12 +20,7 @@ namespace {
 class Symbol : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
-        words_init();
+        kem::test::words_up();
     }
 };
 

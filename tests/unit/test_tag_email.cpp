@@ -17,8 +17,11 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode/text.h"
 #include "runtime/unicode/utf.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::at;
+using kem::test::error_of;
 
 namespace {
 
@@ -30,41 +33,12 @@ Cell T(std::string_view utf8, uint8_t type = TYPE_STRING) {
 }
 Cell Tag(std::string_view text) { return T(text, TYPE_TAG); }
 Cell Email(std::string_view text) { return T(text, TYPE_EMAIL); }
-Cell at(Cell c, int32_t pos) { set_series_position(&c, pos); return c; }
 
-std::string utf8(const Cell& s) {
-    std::string out;
-    TextRange r = string_text_range(&s);
-    for (uint32_t i = 0; i < r.length; i++) {
-        uint8_t seq[4];
-        int n = utf8_encode_char(string_char_at(&s, r.pos + i), seq);
-        out.append(reinterpret_cast<char*>(seq), size_t(n));
-    }
-    return out;
-}
+std::string utf8(const Cell& s) { return kem::test::utf8_of(s); }
 std::string whole(Cell s) { return utf8(at(s, 0)); }
 
 // form (mold false) or mold, optionally with a /part budget.
-std::string show(Cell v, bool molded, int32_t limit = -1) {
-    Cell buf;
-    string_make_at(&buf, 16);
-    Cell arg;
-    make_integer(&arg, limit);
-    Cell* a = limit >= 0 ? &arg : nullptr;
-    int32_t part = limit >= 0 ? limit : INT32_MAX;
-    if (molded) mold_direct(&v, &buf, false, false, false, a, part, 0);
-    else form_direct(&v, &buf, a, part);
-    return utf8(buf);
-}
-
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
+std::string show(Cell v, bool molded, int32_t limit = -1) { return kem::test::text_within(v, molded, limit); }
 
 Cell* get_path(Cell& parent, Cell element) {
     return eval_path_direct(&parent, &element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);

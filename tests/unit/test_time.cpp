@@ -48,8 +48,6 @@ Cell text(const char* s) {
     return c;
 }
 
-Cell W(const char* name) { return word_load(name); }
-
 class TimeTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -63,12 +63,7 @@ void fake_load(Cell* string, Cell* out) {
 class TupleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
-        words_init();
+        words_up();
         word_lexer_hooks.load_single_value = fake_load;
     }
     void TearDown() override {
@@ -78,24 +73,10 @@ protected:
 };
 
 void expect(const char* what, const std::function<Cell()>& run, const Cell& want, std::optional<Err> error) {
-    SCOPED_TRACE(what);
-    Cell got{};
-    auto err = error_of([&] { got = run(); });
-    if (error) {
-        ASSERT_TRUE(err.has_value()) << "no error, got " << shown(got);
-        EXPECT_EQ(error_code(*err), error_code(*error));
-        return;
-    }
-    ASSERT_FALSE(err.has_value()) << "error " << error_code(*err);
-    EXPECT_TRUE(same_value(got, want)) << "got " << shown(got) << ", want " << shown(want);
+    check_outcome(what, run, want, error, same_value, shown);
 }
 
-Cell block_of(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, 4);
-    for (const Cell& i : items) block_append_cell(&b, &i);
-    return b;
-}
+Cell block_of(std::initializer_list<Cell> items) { return B(items); }
 
 } // namespace
 

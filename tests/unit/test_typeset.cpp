@@ -14,6 +14,8 @@
 using namespace kem;
 using kem::test::error_of;
 using kem::test::I;
+using kem::test::S;
+using kem::test::B;
 
 namespace {
 
@@ -26,19 +28,6 @@ Cell type_word(uint8_t t) {
     Cell dt = DT(t);
     word_set(&w, &dt);
     return w;
-}
-
-Cell B(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
-
-Cell S(const char* text) {
-    Cell s;
-    string_make_utf8(&s, text);
-    return s;
 }
 
 Cell make_ts(Cell spec) {
@@ -58,8 +47,7 @@ std::string text(Cell v, bool only = false, Cell* limit = nullptr) {
     string_make_at(&buf, 16);
     int32_t part = limit ? cell_int(limit) : INT32_MAX;
     mold_direct(&v, &buf, only, false, false, limit, part, 0);
-    SeriesBuffer* b = series_buffer(&buf);
-    return std::string(reinterpret_cast<char*>(b->head_ptr()), b->used());
+    return kem::test::buffer_bytes(buf);
 }
 
 std::vector<uint8_t> ids_in_block(const Cell& blk) {

@@ -20,53 +20,25 @@
 #include "runtime/io/url.h"
 #include "runtime/unicode/text.h"
 #include "runtime/unicode/utf.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::at;
+using kem::test::error_of;
+using kem::test::I;
 
 namespace {
 
 // A text value of any string kind from UTF-8, built code point by code point
 // (so a leading U+FEFF is kept, unlike loading text).
-Cell T(std::string_view utf8, uint8_t type = TYPE_STRING) {
-    Cell c;
-    string_make_at(&c, 16);
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(utf8.data());
-    const uint8_t* end = p + utf8.size();
-    while (p < end) {
-        int32_t cp;
-        int n = unicode::check_utf8_char(p, size_t(end - p), &cp);
-        EXPECT_GT(n, 0) << "bad test text";
-        if (n <= 0) break;
-        string_append_char(&c, cp);
-        p += n;
-    }
-    set_type(&c, type);
-    return c;
-}
+Cell T(std::string_view utf8, uint8_t type = TYPE_STRING) { return kem::test::text_by_points(utf8, type); }
 Cell U(std::string_view utf8) { return T(utf8, TYPE_URL); }
-Cell I(int32_t v) { Cell c; make_integer(&c, v); return c; }
-Cell at(Cell c, int32_t pos) { set_series_position(&c, pos); return c; }
 
 // The text from the position, as UTF-8.
-std::string utf8(const Cell& s) {
-    std::string out;
-    TextRange r = string_text_range(&s);
-    for (uint32_t i = 0; i < r.length; i++) {
-        uint8_t seq[4];
-        int n = utf8_encode_char(string_char_at(&s, r.pos + i), seq);
-        out.append(reinterpret_cast<char*>(seq), size_t(n));
-    }
-    return out;
-}
+std::string utf8(const Cell& s) { return kem::test::utf8_of(s); }
 
 std::string mold(Cell v, int32_t limit = -1, int32_t* left = nullptr) {
-    Cell buf;
-    string_make_at(&buf, 16);
-    Cell arg = I(limit);
-    int32_t r = mold_direct(&v, &buf, false, false, false, limit >= 0 ? &arg : nullptr,
-                            limit >= 0 ? limit : INT32_MAX, 0);
-    if (left) *left = r;
-    return utf8(buf);
+    return kem::test::text_within(v, true, limit, left);
 }
 
 std::string from_hex(const std::string& hex) {
@@ -76,21 +48,7 @@ std::string from_hex(const std::string& hex) {
     return out;
 }
 
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
-}
-
-Cell block_of(std::initializer_list<Cell> items) {
-    Cell b;
-    block_make_at(&b, int32_t(items.size()));
-    for (const Cell& c : items) block_append_cell(&b, &c);
-    return b;
-}
+Cell block_of(std::initializer_list<Cell> items) { return kem::test::B(items); }
 
 class Url : public ::testing::Test {
 protected:

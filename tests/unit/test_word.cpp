@@ -18,8 +18,11 @@
 #include "runtime/memory.h"
 #include "runtime/unicode/case.h"
 #include "runtime/unicode/text.h"
+#include "value_support.h"
 
 using namespace kem;
+using kem::test::I;
+using kem::test::error_of;
 
 namespace {
 
@@ -49,12 +52,7 @@ void fake_load(Cell* string, Cell* out) {
 class Word : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        cycle_init();
-        case_tables_init();
-        register_all_datatypes();
-        words_init();
+        kem::test::words_up();
         word_lexer_hooks = {fake_scan, fake_load};
     }
     void TearDown() override {
@@ -64,23 +62,9 @@ protected:
     }
 };
 
-Cell I(int32_t v) {
-    Cell c;
-    make_integer(&c, v);
-    return c;
-}
 Cell as(Cell w, uint8_t type) {
     set_type(&w, type);
     return w;
-}
-
-std::optional<Err> error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const KemError& e) {
-        return e.id;
-    }
-    return std::nullopt;
 }
 
 std::string text_of(const Cell& s) {
