@@ -19,6 +19,12 @@ namespace kem::interp {
 Cell position = {TYPE_UNSET, 0, 0, 0};
 
 namespace {
+// Off while the body of a function that is part of the system runs: reports
+// then name the place in the caller's code, as for a native.
+bool track_position = true;
+} // namespace
+
+namespace {
 
 // Blocks are read by node and index: evaluated code may grow the block it is
 // in, which moves its buffer.
@@ -265,7 +271,7 @@ void eval_block(const Cell* block, bool return_result) {
     }
     while (pos < tail) {
         stack::top = stack::arguments;
-        position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
+        if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
         pos = eval_expression(pos, tail, &blk, false, false, false);
         if (pending()) {
             // The exit's catcher goes on in an outer block: it reports from there.
@@ -416,7 +422,9 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     try {
     switch (type_of(&fn)) {
     case TYPE_FUNCTION:
-        stack::push_interp_function_frame(&word, function_context(&fn));
+        // A function of the system is seen as one call, like a native.
+        if (function_is_system(&fn)) stack::push_function_frame(&word, function_context(&fn));
+        else stack::push_interp_function_frame(&word, function_context(&fn));
         if (infix) stack::top = left + 1;
         pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix, &word);
         if (pending()) return pos;
@@ -466,7 +474,15 @@ void call_function(const Cell* fn) {
     CallFrame* frame = stack::frames_top - 1;
     Cell body = *function_body(&f);
     if (type_of(&body) == TYPE_BLOCK) {
-        eval_block(&body, true);
+        const bool tracked = track_position;
+        if (function_is_system(&f)) track_position = false;
+        try {
+            eval_block(&body, true);
+        } catch (...) {
+            track_position = tracked;
+            throw;
+        }
+        track_position = tracked;
     } else {
         make_unset(stack::arguments);
         stack::top = stack::arguments + 1;

@@ -1,4 +1,7 @@
 #include "eval_support.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/symbol.h"
 
 using namespace kem;
 using namespace kem::test;
@@ -42,4 +45,29 @@ TEST(Interpreter, Errors) {
 TEST(Interpreter, RefinementsInAnyOrderLandInSpecOrder) {
     EXPECT_EQ(run_kem("append/dup/only [] [a] 2"), "[[a] [a]]");
     EXPECT_EQ(run_kem("append/only/dup [] [a] 2"), "[[a] [a]]");
+}
+
+TEST(Interpreter, SystemFunctionsRunAsOneCall) {
+    // An error inside a function that is part of the system is placed at the
+    // call in the caller's code, and its frame carries no evaluator mark.
+    run_kem("sys-f: func [x] [x + none-such]");
+    Cell* fn = context_global_value_cell(symbol_make("sys-f"));
+    ASSERT_EQ(type_of(fn), TYPE_FUNCTION);
+    function_set_system(fn, true);
+    Cell caller{};
+    {
+        boot_all();
+        stack::init();
+        Cell* code = stack::push_slot();
+        const char* text = "1 sys-f 2";
+        lexer_scan(code, reinterpret_cast<const uint8_t*>(text), 9, false, true, true, true, nullptr, nullptr, nullptr,
+                   nullptr);
+        caller = *code;
+        EXPECT_THROW(interp::eval_block(&caller, false), KemError);
+    }
+    EXPECT_EQ(interp::position.data2, caller.data2);   // the caller's block
+    EXPECT_EQ(interp::position.data1, 1u);              // at the call
+    stack::init();
+    function_set_system(fn, false);
+    EXPECT_EQ(run_kem("sys-f 1"), "error script/no-value");
 }
