@@ -24,6 +24,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/runtime_words.h"
 
@@ -210,6 +211,22 @@ void native_catch(bool check, const int32_t* refs) {
 
 // --- extend ---------------------------------------------------------------------------------
 
+// construct: an object from an unevaluated spec, on a copy of /with's object.
+void native_construct(bool check, const int32_t* refs) {
+    const Cell spec = stack::arguments[0];
+    if (check) need(&spec, 0, {TYPE_BLOCK});
+    const int32_t with = refs[native_ref(NAT_CONSTRUCT, "with")];
+    Cell proto = none_value;
+    if (present(with)) {
+        proto = stack::arguments[with];
+        if (check && !is_type(&proto, TYPE_OBJECT)) fire_expect_arg(&proto, 1);
+    }
+    Cell* made = object_construct(&spec, present(with) ? &proto : nullptr,
+                                  present(refs[native_ref(NAT_CONSTRUCT, "only")]));
+    stack::set_last(made);
+    stack::keep_result();
+}
+
 void native_extend(bool check, const int32_t* refs) {
     Cell* target = stack::arguments;
     const Cell* spec = stack::arguments + 1;
@@ -217,7 +234,7 @@ void native_extend(bool check, const int32_t* refs) {
         need(target, 0, {TYPE_OBJECT, TYPE_MAP});
         need(spec, 1, {TYPE_BLOCK, TYPE_HASH, TYPE_MAP});
     }
-    // Objects do not exist in this build yet.
+    // Extending an object is not supported (only maps).
     if (!is_type(target, TYPE_MAP)) fire(Err::internal_not_done);
     map_extend(target, spec, present(refs[0]));
     stack::keep_result();
@@ -239,6 +256,7 @@ void register_exits_natives() {
     native_register(NAT_THROW, native_throw);
     native_register(NAT_CATCH, native_catch);
     native_register(NAT_EXTEND, native_extend);
+    native_register(NAT_CONSTRUCT, native_construct);
 }
 
 } // namespace kem

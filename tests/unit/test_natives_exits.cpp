@@ -147,7 +147,7 @@ TEST(ExitNatives, PairsAndPoints) {
         {"as-point2D 1.#INF 0", "(1.#INF, 0)"},
         {"p: as-point2D 0.1 0 p/x = 0.1", "false"},
         {"as-money 'USD 1", "error internal/not-done"},
-        {"construct [a: 1]", "error internal/not-done"},
+        {"construct [a: 1]", "make object! [\n    a: 1\n]"},
     };
     expect_runs(cases);
 }
