@@ -7,12 +7,15 @@
 #include "runtime/cycle.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/unicode/text.h"
 #include "runtime/value.h"
 
@@ -194,6 +197,16 @@ Cell* block_clone(const Cell* blk, bool deep, bool any_block) {
     return block_clone_at(out, &source, deep, any_block);
 }
 
+namespace {
+// A map's body, the key/value pairs, in a new block on the stack.
+Cell* map_body_block(const Cell* spec) {
+    Cell map = *spec;
+    Cell* result = stack::push_slot();
+    make_none(result);
+    return map_reflect_into(&map, MapField::body, result);
+}
+} // namespace
+
 Cell* block_make(Cell* proto, Cell* spec, int32_t type) {
     uint8_t st = type_of(spec);
     Cell* result;
@@ -202,8 +215,10 @@ Cell* block_make(Cell* proto, Cell* spec, int32_t type) {
         result = block_push_only(n < 1 ? 1 : n);
     } else if (any_block_type(st)) {
         result = block_clone(spec, false, false);
-    } else if (st == TYPE_OBJECT || st == TYPE_MAP || st == TYPE_VECTOR) {
-        // Bodies of objects and maps and the items of vectors come from their modules.
+    } else if (st == TYPE_MAP) {
+        result = map_body_block(spec);
+    } else if (st == TYPE_OBJECT || st == TYPE_VECTOR) {
+        // Bodies of objects and the items of vectors come from their modules.
         fire(Err::internal_not_done);
     } else {
         Cell dt;
@@ -217,8 +232,20 @@ Cell* block_make(Cell* proto, Cell* spec, int32_t type) {
 Cell* block_to(Cell* proto, Cell* spec, int32_t type) {
     uint8_t st = type_of(spec);
     Cell* result;
-    if (st == TYPE_OBJECT || st == TYPE_MAP || st == TYPE_VECTOR || st == TYPE_STRING || st == TYPE_TYPESET) {
-        // These convert through their own modules (and strings through the lexer).
+    if (st == TYPE_MAP) {
+        result = map_body_block(spec);
+    } else if (st == TYPE_STRING) {
+        Cell text = *spec;
+        result = stack::push_slot();
+        make_none(result);
+        lexer_load_string(result, &text, -1, false, true, true, true, nullptr, nullptr, nullptr);
+    } else if (st == TYPE_TYPESET) {
+        Cell set = *spec;
+        result = stack::push_slot();
+        make_none(result);
+        typeset_to_block(&set, result);
+    } else if (st == TYPE_OBJECT || st == TYPE_VECTOR) {
+        // These convert through their own modules.
         fire(Err::internal_not_done);
     } else if (any_block_type(st)) {
         result = block_clone(spec, false, false);

@@ -9,11 +9,14 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
 #include "runtime/hash_keys.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/random.h"
 #include "runtime/value.h"
 
@@ -252,6 +255,37 @@ double from_binary(const Cell* spec) {
     return std::bit_cast<double>(bits);
 }
 
+// float! reads the text with the float reader; percent! loads one number
+// literal from it.
+double from_text(const Cell* spec, uint8_t target) {
+    Cell text = *spec;
+    if (string_rs_length(&text) <= 0) fire_bad_to(target, spec);
+    if (target == TYPE_FLOAT) {
+        int32_t error = 0;
+        int32_t count = string_rs_length(&text);
+        uint32_t unit = unit_bytes(series_buffer(&text));
+        double d = lexer_float_from_text(string_rs_head(&text), count, unit, &error);
+        if (error != 0) fire_bad_to(target, spec);
+        return d;
+    }
+    if (!word_lexer_hooks.load_single_value) fire_bad_to(target, spec);
+    Cell loaded;
+    make_unset(&loaded);
+    try {
+        word_lexer_hooks.load_single_value(&text, &loaded);
+    } catch (const KemError& e) {
+        // A syntax error only means the text is no number; others go on.
+        if (error_category(e.id) != ErrCategory::syntax) throw;
+        fire_bad_to(target, spec);
+    }
+    switch (type_of(&loaded)) {
+    case TYPE_INTEGER: return cell_int(&loaded);
+    case TYPE_FLOAT:
+    case TYPE_PERCENT: return cell_float(&loaded);
+    default: fire_bad_to(target, spec);
+    }
+}
+
 Cell* float_random(Cell* value, bool seed, bool secure, bool only) {
     if (seed) {
         uint64_t bits = std::bit_cast<uint64_t>(cell_float(value));
@@ -278,6 +312,12 @@ Cell* float_make(Cell* proto, Cell* spec, int32_t type) {
     case TYPE_PERCENT:
     case TYPE_TIME: d = cell_float(spec); break;
     case TYPE_BINARY: d = from_binary(spec); break;
+    case TYPE_STRING:
+    case TYPE_FILE:
+    case TYPE_URL:
+    case TYPE_TAG:
+    case TYPE_EMAIL:
+    case TYPE_REF: d = from_text(spec, target); break;
     default: fire_bad_to(target, spec);
     }
     make_float(proto, d);

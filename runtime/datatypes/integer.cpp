@@ -10,11 +10,14 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/exit.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/random.h"
 #include "runtime/value.h"
 
@@ -270,8 +273,52 @@ namespace {
     fire(Err::script_type_limit, t);
 }
 
+[[noreturn]] void fire_bad_to(const Cell* spec) {
+    Cell t;
+    make_datatype(&t, TYPE_INTEGER);
+    fire(Err::script_bad_to_arg, t, *spec);
+}
+
+// The characters from the position: sign, digits and "'" only. The reader
+// takes a text without digits ("", "+", "'") for 0, so that is refused here.
+int32_t integer_from_text(const Cell* spec) {
+    Cell text = *spec;
+    int32_t count = string_rs_length(&text);
+    uint32_t unit = unit_bytes(series_buffer(&text));
+    const uint8_t* head = string_rs_head(&text);
+    bool digit = false;
+    for (int32_t i = 0; i < count && !digit; i++) {
+        int32_t c = string_char_at(&text, uint32_t(series_position(&text) + i));
+        digit = c >= '0' && c <= '9';
+    }
+    int32_t error = 0;
+    int32_t v = lexer_integer_from_text(head, count, unit, &error);
+    if (!digit || error != 0) fire_bad_to(spec);
+    return v;
+}
+
+// The issue's name as 1 to 8 hexadecimal digits, most significant first.
+int32_t integer_from_issue(const Cell* spec) {
+    std::string_view name = symbol_name(spec->data2);
+    if (name.empty() || name.size() > 8) fire(Err::script_invalid_data, *spec);
+    uint32_t v = 0;
+    for (char ch : name) {
+        uint8_t c = static_cast<uint8_t>(ch);
+        uint32_t d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else fire(Err::script_invalid_data, *spec);
+        v = (v << 4) | d;
+    }
+    return static_cast<int32_t>(v);
+}
+
 Cell* integer_to(Cell* proto, Cell* spec, int32_t type) {
-    switch (type_of(spec)) {
+    uint8_t st = type_of(spec);
+    if (any_string_type(st)) return integer_make_at(proto, integer_from_text(spec));
+    if (st == TYPE_ISSUE) return integer_make_at(proto, integer_from_issue(spec));
+    switch (st) {
     case TYPE_INTEGER:
     case TYPE_CHAR: return integer_make_at(proto, cell_int(spec));
     case TYPE_FLOAT:
@@ -292,11 +339,7 @@ Cell* integer_to(Cell* proto, Cell* spec, int32_t type) {
         for (uint32_t i = 0; i < n; i++) v = (v << 8) | p[i];
         return integer_make_at(proto, static_cast<int32_t>(v));
     }
-    default: {
-        Cell t;
-        make_datatype(&t, TYPE_INTEGER);
-        fire(Err::script_bad_to_arg, t, *spec);
-    }
+    default: fire_bad_to(spec);
     }
 }
 
