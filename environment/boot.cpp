@@ -1,4 +1,5 @@
 #include "environment/boot.h"
+#include "environment/system.h"
 #include <cstring>
 #include "runtime/boot.h"
 #include "runtime/interpreter/interpreter.h"
@@ -30,6 +31,7 @@ void boot_all() {
     boot_routines();
     boot_operators();
     boot_library();
+    boot_system();
     boot_constants();
     startup_word_mode = false;
     library_ready = true;

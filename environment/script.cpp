@@ -2,6 +2,7 @@
 #include <cctype>
 #include <fstream>
 #include <sstream>
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
@@ -29,8 +30,9 @@ std::string molded(const Cell& v) {
     return text;
 }
 
-// The report of an error nobody caught: its type, then its message.
-void report_error(const KemError& e) {
+// The one-line report, for an error that cannot be made into an error! value
+// (before the system object exists).
+void report_error_line(const KemError& e) {
     std::string args[3];
     for (int i = 0; i < e.argc; i++) {
         Cell a = e.args[i];
@@ -44,6 +46,23 @@ void report_error(const KemError& e) {
     }
     std::string type = error_category_info(error_category(e.id)).type_text;
     write_utf8("*** " + type + ": " + error_message(e.id, args, e.argc), true);
+}
+
+// The report of an error nobody caught, as print shows an error! value. The
+// call stack must still hold the frames of the raise: where and the stack
+// line come from them.
+void report_error(const KemError& e) {
+    try {
+        Cell err = *error_from_exception(e);
+        Cell buf;
+        string_make_at(&buf, 256);
+        Cell* holder = stack::push(&buf);
+        form_direct(&err, holder, nullptr, 0x7FFFFFFF);
+        SeriesBuffer* b = node_buffer(series_node(holder));
+        write_text(b->head_ptr(), b->used(), b->unit(), true);
+    } catch (const KemError&) {
+        report_error_line(e);
+    }
 }
 
 } // namespace
@@ -83,8 +102,8 @@ int run_script_file(const std::string& path) {
         last_throw_code = 0;
         stack::init();
     } catch (const KemError& e) {
-        stack::init();
         report_error(e);
+        stack::init();
         return 254;
     }
     return 0;

@@ -68,6 +68,9 @@ struct KemError : std::exception {
     Err id;
     int argc = 0;
     Cell args[3] = {};
+    // Set when an existing error! value is raised again: the catcher uses it as is.
+    bool has_value = false;
+    Cell value = {};
     explicit KemError(Err e) : id(e) {}
     const char* what() const noexcept override;
 };

@@ -50,4 +50,5 @@ void register_get_path();
 void register_function();
 void register_routine();
 void register_object();
+void register_error();
 } // namespace kem

@@ -79,7 +79,7 @@ void register_all_datatypes() {
     register_triple();
     register_float();
     register_typeset();
-    register_plain(TYPE_ERROR, TYPE_OBJECT, "error!");
+    register_error();
     register_plain(TYPE_VECTOR, TYPE_STRING, "vector!");
     register_map();
     register_plain(TYPE_HASH, TYPE_BLOCK, "hash!");

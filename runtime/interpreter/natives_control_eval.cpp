@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/path.h"
@@ -88,9 +89,7 @@ void native_do(bool check, const int32_t* refinements) {
     case TYPE_URL:
         // Running a script needs the script loader, which is not built yet.
         fire(Err::internal_not_done);
-    case TYPE_ERROR:
-        // Raising an error value needs error! values, which are not built yet.
-        fire(Err::internal_not_done);
+    case TYPE_ERROR: error_raise(stack::arguments[0]);
     default: do_single_value(); return;
     }
 }

@@ -1,0 +1,66 @@
+// The system object: catalog/errors from the C++ catalog table, the state
+// fields the error report reads and the error prototype.
+//
+// The object is written as Kem source and evaluated, so every category and
+// template is an ordinary value that scripts can read and change.
+#include "environment/system.h"
+#include <string>
+#include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
+
+namespace kem {
+
+namespace {
+
+// Kem source of one template: strings and blocks are literals already; a bare
+// word (user/message) must stay a word.
+std::string template_source(const char* tmpl) {
+    const std::string t = tmpl;
+    if (!t.empty() && (t[0] == '"' || t[0] == '[')) return t;
+    return "'" + t;
+}
+
+std::string catalog_source() {
+    size_t count = 0;
+    const ErrorInfo* catalog = error_catalog(&count);
+    std::string out = "errors: make object! [\n";
+    for (int c = 0; c < ERROR_CATEGORY_COUNT; c++) {
+        const ErrorCategoryInfo& cat = error_category_info(ErrCategory(c));
+        out += std::string("  ") + cat.name + ": make object! [code: " + std::to_string(cat.base) + " type: \"" +
+               cat.type_text + "\"\n";
+        for (size_t i = 0; i < count; i++) {
+            if (int(catalog[i].category) != c) continue;
+            out += std::string("    ") + catalog[i].name + ": " + template_source(catalog[i].tmpl) + "\n";
+        }
+        out += "  ]\n";
+    }
+    return out + "]\n";
+}
+
+std::string system_source() {
+    return "system: make object! [\n"
+           "catalog: make object! [\n" +
+           catalog_source() +
+           "]\n"
+           "state: make object! [stack-trace: 1 source-files: make block! 4]\n"
+           "standard: make object! [\n"
+           "  error: make object! [code: type: id: arg1: arg2: arg3: near: where: stack: files: none]\n"
+           "]\n"
+           "]\n";
+}
+
+} // namespace
+
+void boot_system() {
+    const std::string text = system_source();
+    Cell* code = stack::push_slot();
+    lexer_scan(code, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), false, true, true, true,
+               nullptr, nullptr, nullptr, nullptr);
+    const Cell body = *code;
+    interp::eval_block(&body, false);
+    stack::init();
+}
+
+} // namespace kem
