@@ -242,12 +242,81 @@ uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Ce
 }
 
 // After an expression, applies the operators that follow it, left to right.
+// The direct path for the most common operations: an operator over the
+// add, subtract or multiply action with integers and floats, or over a
+// comparison native with two integers, whose result needs nothing more. The right operand must be an
+// integer as it stands (a literal or a word's value), so nothing is evaluated
+// twice; anything else takes the full call. Returns false when it does not apply.
+bool integer_infix(const Cell* op, Cell* left, const Cell* right_cell) {
+    const uint8_t lt = type_of(left);
+    if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
+    const Cell* right = right_cell;
+    if (type_of(right) == TYPE_WORD) {
+        if (!right->data1) return false;
+        right = word_value_cell(right);
+    }
+    const uint8_t rt = type_of(right);
+    if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) return false;
+    const uint8_t wrapped = op_wrapped_type(op);
+    const uint32_t n = native_number(op);
+    if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
+        // Float arithmetic is plain IEEE; float comparisons have their own
+        // tolerance and keep the full call.
+        if (wrapped != TYPE_ACTION) return false;
+        const double x = lt == TYPE_FLOAT ? cell_float(left) : double(cell_int(left));
+        const double y = rt == TYPE_FLOAT ? cell_float(right) : double(cell_int(right));
+        double r;
+        switch (n) {
+        case ACT_ADD: r = x + y; break;
+        case ACT_SUBTRACT: r = x - y; break;
+        case ACT_MULTIPLY: r = x * y; break;
+        default: return false;
+        }
+        make_float(left, r);
+        return true;
+    }
+    const int64_t a = cell_int(left), b = cell_int(right);
+    if (wrapped == TYPE_ACTION) {
+        int64_t r;
+        switch (n) {
+        case ACT_ADD: r = a + b; break;
+        case ACT_SUBTRACT: r = a - b; break;
+        case ACT_MULTIPLY: r = a * b; break;
+        default: return false;
+        }
+        if (r < INT32_MIN || r > INT32_MAX) return false;  // the action turns it into a float!
+        make_integer(left, int32_t(r));
+        return true;
+    }
+    if (wrapped != TYPE_NATIVE) return false;
+    bool outcome;
+    switch (n) {
+    case NAT_EQUAL_Q:
+    case NAT_STRICT_EQUAL_Q: outcome = a == b; break;
+    case NAT_NOT_EQUAL_Q: outcome = a != b; break;
+    case NAT_LESSER_Q: outcome = a < b; break;
+    case NAT_GREATER_Q: outcome = a > b; break;
+    case NAT_LESSER_OR_EQUAL_Q: outcome = a <= b; break;
+    case NAT_GREATER_OR_EQUAL_Q: outcome = a >= b; break;
+    default: return false;
+    }
+    make_logic(left, outcome);
+    return true;
+}
+
 uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     while (pos < tail && pos < length_of(block)) {
         Cell next = cell_at(block, pos);
         if (type_of(&next) != TYPE_WORD || !next.data1) break;
         const Cell* vc = word_value_cell(&next);
         if (type_of(vc) != TYPE_OP) break;
+        if (pos + 1 < tail && pos + 1 < length_of(block)) {
+            Cell right = cell_at(block, pos + 1);
+            if (integer_infix(vc, stack::top - 1, &right)) {
+                pos += 2;
+                continue;
+            }
+        }
         Cell callable = op_callable(vc);
         pos = eval_call(&callable, pos + 1, tail, block, true, &next, nullptr, 0, true);
         if (pending()) return pos;
