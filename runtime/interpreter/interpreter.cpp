@@ -371,6 +371,18 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         const Cell* vc = word_value_cell(&v);
         const uint8_t t = type_of(vc);
         if (t == TYPE_UNSET) fire(Err::script_no_value, v);
+        // return and exit leave as cheaply as a call returns: their value goes
+        // straight into the current result cell and the stacks unwind from here.
+        if (t == TYPE_NATIVE && native_number(vc) == NAT_RETURN && pos < tail && pos < length_of(&blk)) {
+            pos = eval_expression(pos, tail, &blk, false, false, false);
+            if (pending()) return pos;
+            stack::unwind_return(true, true);
+            return pos;
+        }
+        if (t == TYPE_NATIVE && native_number(vc) == NAT_EXIT) {
+            stack::unwind_return(false, true);
+            return pos;
+        }
         if (callable_type(t)) {
             Cell callable = *vc;
             pos = eval_call(&callable, pos, tail, &blk, true, &v, nullptr, 0, false);
