@@ -44,7 +44,18 @@ std::string system_source() {
            "catalog: make object! [\n" +
            catalog_source() +
            "]\n"
-           "state: make object! [stack-trace: 1 source-files: make block! 4]\n"
+           "state: make object! [stack-trace: 1 source-files: make block! 4\n"
+           // One bit per kind of callback that trace events may follow,
+           // kept in bits as the flags change.
+           "  callbacks: make object! [lexer?: parse?: sort?: change?: deep?: port?: false bits: 0\n"
+           "    on-change*: func [word old new /local bit] [\n"
+           "      if word = 'bits [if integer! <> type? new [bits: 0] exit]\n"
+           "      if integer! <> type? bits [bits: 0]\n"
+           "      bit: select [lexer? 1 parse? 2 sort? 4 change? 8 deep? 16 port? 32] word\n"
+           "      if bit [bits: either new = true [bits or bit] [bits and complement bit]]\n"
+           "    ]\n"
+           "  ]\n"
+           "]\n"
            "standard: make object! [\n"
            "  error: make object! [code: type: id: arg1: arg2: arg3: near: where: stack: files: none]\n"
            "]\n"

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/ownership.h"
 #include "runtime/runtime_words.h"
@@ -63,9 +64,9 @@ Cell current_handler(NodeId on_set, HandlerSlot slot, NodeId ctx, int32_t* local
 
 // Calls a handler whose arguments the caller pushed after saved_top, in the
 // frame already pushed; the stack is back at saved_top afterwards.
-void run_handler(const Cell& fn, int32_t locals, Cell* saved_top) {
+void run_handler(const Cell& fn, int32_t locals, Cell* saved_top, HandlerSlot slot) {
     if (locals > 0) function_init_locals(uint32_t(locals));
-    interp::call_function(&fn);
+    interp::call_function(&fn, slot == ON_DEEP_CHANGE ? interp::CALLBACK_DEEP : interp::CALLBACK_CHANGE);
     if (interp::pending()) throw HandlerExit{};
     stack::pop_function_frame_keep_result();
     stack::top = saved_top;
@@ -164,7 +165,7 @@ void object_call_on_change(const Cell* obj_in, const Cell* word_in, const Cell* 
     stack::push(&word);
     stack::push(&old_value);
     stack::push(&new_value);
-    run_handler(fn, locals, saved_top);
+    run_handler(fn, locals, saved_top, ON_CHANGE);
 }
 
 void object_call_on_change_stack(const Cell* obj, const Cell* word) {
@@ -203,7 +204,7 @@ void object_call_on_deep_change(const Cell* owner_in, const Cell* word_in, const
     stack::push(&added);
     make_integer(stack::push_slot(), index);
     make_integer(stack::push_slot(), part);
-    run_handler(fn, locals, saved_top);
+    run_handler(fn, locals, saved_top, ON_DEEP_CHANGE);
 }
 
 void object_field_assigned(const Cell* obj_in, const Cell* word, const Cell* old_value, const Cell* new_value) {

@@ -12,6 +12,7 @@
 #include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/runtime_words.h"
 
 namespace kem::interp {
@@ -73,6 +74,35 @@ int32_t find_refinement(const Cell* list, uint32_t n, uint32_t symbol) {
 
 uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Cell* block, bool infix_call,
                         const Cell* fn_word, const Cell* callable, int word_index);
+
+// What a call event names: the word that called, or the callable itself
+// when it was called without one.
+inline const Cell* call_ref(const Cell* callable, const Cell* fn_word) {
+    return (fn_word && fn_word->data2 != rt_words.anon_frame.data2) ? fn_word : callable;
+}
+
+// The end of fetch_arguments for a native, action or routine while tracing:
+// the call event, and the throw and catch events around those natives.
+void run_traced_native(const Cell* callable, const Cell* block, uint32_t pos, const Cell* fn_word, int32_t* refs) {
+    const uint8_t kind = type_of(callable);
+    fire_trace_event(EV_CALL, block, int32_t(pos), nullptr, call_ref(callable, fn_word));
+    if (kind == TYPE_ROUTINE) return;  // eval_call runs it
+    if (kind == TYPE_ACTION) {
+        action_dispatcher_table[native_number(callable)](refs);
+        return;
+    }
+    const uint32_t n = native_number(callable);
+    if (n == NAT_THROW && tracing) fire_trace_event(EV_THROW, block, int32_t(pos), stack::arguments, nullptr);
+    // catch pushes its frame where the top is now: a throw that unwinds to it
+    // is caught there unless catch passes it on.
+    const void* catch_frame = stack::frames_top;
+    native_table[n](false, refs);
+    if (n == NAT_THROW || n == NAT_CATCH) {
+        if (last_throw_code == THROW_CODE_THROW) trace_thrown();
+        else if (n == NAT_CATCH && !pending() && trace_take_caught(catch_frame) && tracing)
+            fire_trace_event(EV_CATCH, block, int32_t(pos), stack::arguments, nullptr);
+    }
+}
 
 // Gathers the arguments of a call whose frame is on top (arguments from
 // stack::arguments on) and, for natives and actions, runs them.
@@ -184,6 +214,12 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
         }
     }
 
+    if (tracing) [[unlikely]] {
+        if (kind != TYPE_FUNCTION) {
+            run_traced_native(callable, block, pos, fn_word, refs);
+            return pos;
+        }
+    }
     if (native_kind) {
         if (kind == TYPE_NATIVE) native_table[native_number(callable)](false, refs);
         else action_dispatcher_table[native_number(callable)](refs);
@@ -310,7 +346,10 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
         if (type_of(&next) != TYPE_WORD || !next.data1) break;
         const Cell* vc = word_value_cell(&next);
         if (type_of(vc) != TYPE_OP) break;
-        if (pos + 1 < tail && pos + 1 < length_of(block)) {
+        if (tracing) [[unlikely]] {
+            // Each operator is reported as a call: no shortcut.
+            fire_trace_event(EV_FETCH, block, int32_t(pos), nullptr, nullptr);
+        } else if (pos + 1 < tail && pos + 1 < length_of(block)) {
             Cell right = cell_at(block, pos + 1);
             if (integer_infix(vc, stack::top - 1, &right)) {
                 pos += 2;
@@ -324,9 +363,50 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     return pos;
 }
 
+// eval_block while tracing: the same walk, with enter, expr and exit events,
+// and an error reported by the innermost block it leaves.
+void traced_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail, bool return_result) {
+    uint32_t at = pos;
+    try {
+        fire_trace_event(EV_ENTER, &blk, int32_t(pos), nullptr, nullptr);
+        if (pos >= tail) {
+            make_unset(stack::arguments);
+            stack::top = stack::arguments + 1;
+        }
+        while (pos < tail) {
+            stack::top = stack::arguments;
+            if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
+            at = pos;
+            pos = eval_expression(pos, tail, &blk, false, false, false);
+            if (pending()) {
+                position = saved;
+                return;
+            }
+            trace_error_settled();
+            if (tracing) fire_trace_event(EV_EXPR, &blk, int32_t(at), stack::arguments, nullptr);
+            uint32_t now = length_of(&blk);
+            if (now < tail) tail = now;
+        }
+        at = pos;
+        if (tracing) fire_trace_event(EV_EXIT, &blk, int32_t(pos), stack::arguments, nullptr);
+    } catch (const KemError& e) {
+        if (tracing) trace_error(e, &blk, int32_t(at));
+        throw;
+    } catch (const PendingExit&) {
+        position = saved;
+        throw;
+    }
+    position = saved;
+    if (return_result) stack::pop_frame_return_result();
+    else stack::pop_frame_keep_result();
+}
+
 } // namespace
 
-void init() { make_unset(&position); }
+void init() {
+    make_unset(&position);
+    trace_init();
+}
 
 void eval_block(const Cell* block, bool return_result) {
     const Cell blk = *block;
@@ -334,6 +414,10 @@ void eval_block(const Cell* block, bool return_result) {
     stack::push_frame(&rt_words.body_frame, FRAME_TOP_EVAL);
     uint32_t pos = blk.data1;
     uint32_t tail = length_of(&blk);
+    if (tracing) [[unlikely]] {
+        traced_block(blk, saved, pos, tail, return_result);
+        return;
+    }
     if (pos >= tail) {
         make_unset(stack::arguments);
         stack::top = stack::arguments + 1;
@@ -358,6 +442,7 @@ void eval_block(const Cell* block, bool return_result) {
 uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no_infix, bool push,
                          bool literal_callables) {
     const Cell blk = *block;
+    if (tracing) [[unlikely]] fire_trace_event(EV_FETCH, &blk, int32_t(pos), nullptr, nullptr);
     Cell v = cell_at(&blk, pos);
     pos++;
     switch (type_of(&v)) {
@@ -400,12 +485,14 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         stack::push(&v);
         pos = eval_expression(pos, tail, &blk, false, true, false);
         if (pending()) return pos;
+        if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
         try {
             word_set_from_arg();
         } catch (const PendingExit&) {
             return pos;  // a change handler left with an exit
         }
         stack::pop_frame_keep_result();
+        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
         settle(push);
         return pos;  // the value assigned already took the operators after it
     }
@@ -451,9 +538,11 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
         pos = eval_expression(pos, tail, &blk, false, true, false);
         if (pending()) return pos;
+        if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
         eval_path(&v, pos, tail, &blk, true, false, false);
         if (pending()) return pos;
         stack::pop_frame_keep_result();
+        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
         settle(push);
         return pos;
     }
@@ -463,6 +552,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         pos = infix_steps(pos, tail, &blk);
         if (pending()) return pos;
     }
+    if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
     settle(push);
     return pos;
 }
@@ -501,6 +591,7 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     }
     Cell* left = stack::top;
     try {
+    if (tracing) [[unlikely]] fire_trace_event(EV_OPEN, block, int32_t(pos), nullptr, nullptr);
     switch (type_of(&fn)) {
     case TYPE_FUNCTION:
         // A function of the system is seen as one call, like a native.
@@ -542,11 +633,92 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
         *callable_slot = *(stack::top - 1);
         stack::top = callable_slot + 1;
     }
+    // A function reports its own return, also when a callback runs it.
+    if (tracing && type_of(&fn) != TYPE_FUNCTION) [[unlikely]] {
+        try {
+            fire_trace_event(EV_RETURN, block, int32_t(pos), stack::top - 1, call_ref(&fn, &word));
+        } catch (const PendingExit&) {
+            return pos;
+        }
+    }
     settle(push);
     return pos;
 }
 
-void call_function(const Cell* fn) {
+namespace {
+
+// call_function while a tracer is installed: the kind filter, the call and
+// return events, the trace attributes of the function and prolog and epilog.
+void traced_call_function(const Cell* fn, uint32_t trace_flags) {
+    const Cell f = *fn;
+    struct Restore {
+        bool was = tracing;
+        ~Restore() { tracing = was && trace_on; }
+    } outer;
+    if (tracing && trace_flags && !(callback_bits() & trace_flags)) tracing = false;
+    CallFrame* frame = stack::frames_top - 1;
+    const Cell name = stack::frame_named(frame) ? stack::frame_word(frame) : f;
+    if (tracing) fire_trace_event(EV_CALL, nullptr, -1, nullptr, &name);
+
+    const NodeId ctx = function_context(&f);
+    const NodeId saved = context_values_node(ctx);
+    set_context_values_node(ctx, stack::cell_index(stack::arguments));
+    stack::set_return_target(true);
+    {
+        struct Body {
+            bool was = tracing;
+            bool tracked = track_position;
+            NodeId ctx, saved;
+            CallFrame* frame;
+            bool done = false;
+            ~Body() {
+                tracing = was && trace_on;
+                track_position = tracked;
+                if (!done) {
+                    frame->header &= ~FRAME_RETURN_TARGET;
+                    set_context_values_node(ctx, saved);
+                }
+            }
+        } body_state{tracing, track_position, ctx, saved, frame};
+        const uint32_t attrs = function_flags(&f);
+        if (attrs & FUNCTION_NO_TRACE) tracing = false;
+        else if (attrs & FUNCTION_TRACE) tracing = trace_on;
+        if (tracing) fire_trace_event(EV_PROLOG, nullptr, -1, nullptr, &f);
+        Cell body = *function_body(&f);
+        if (type_of(&body) == TYPE_BLOCK) {
+            if (function_is_system(&f)) track_position = false;
+            eval_block(&body, true);
+        } else {
+            make_unset(stack::arguments);
+            stack::top = stack::arguments + 1;
+        }
+        if (last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) {
+            last_throw_code = 0;
+            stack::top = stack::arguments + 1;
+        }
+        if (tracing && stack::frames_top == frame + 1) {
+            // The epilog runs with no exit pending; one in flight goes on after it.
+            const uint32_t code = last_throw_code;
+            last_throw_code = 0;
+            Cell* top = stack::top;
+            fire_trace_event(EV_EPILOG, nullptr, -1, stack::arguments, &f);
+            last_throw_code = code;
+            stack::top = top;
+        }
+        body_state.done = true;
+        frame->header &= ~FRAME_RETURN_TARGET;
+        set_context_values_node(ctx, saved);
+    }
+    if (tracing && !pending()) fire_trace_event(EV_RETURN, nullptr, -1, stack::arguments, &name);
+}
+
+} // namespace
+
+void call_function(const Cell* fn, uint32_t trace_flags) {
+    if (trace_on) [[unlikely]] {
+        traced_call_function(fn, trace_flags);
+        return;
+    }
     const Cell f = *fn;
     const NodeId ctx = function_context(&f);
     const NodeId saved = context_values_node(ctx);

@@ -51,6 +51,8 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
 
 // Runs a function whose argument and local cells are already on the data
 // stack, in the function frame on top.
-void call_function(const Cell* fn);
+// trace_flags: the kind bit of a runtime caller that runs the function as a
+// callback (sort, parse, lexer, change handlers ...); 0 for the evaluator.
+void call_function(const Cell* fn, uint32_t trace_flags = 0);
 
 } // namespace kem::interp

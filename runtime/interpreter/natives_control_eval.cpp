@@ -12,6 +12,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/runtime_words.h"
 
@@ -47,17 +48,61 @@ void do_single_value() {
     interp::eval_expression(0, 1, &code, true, false, true);
 }
 
+void do_value(const int32_t* refinements);
+
+// do/trace: the evaluation runs under the callback; a nested do/trace keeps
+// the tracer that is installed.
+void do_traced(const int32_t* refinements, int32_t trace_at) {
+    CallFrame* const claimed = stack::claim_return_target();
+    const Cell callback = stack::arguments[trace_at];
+    struct Cleanup {
+        CallFrame* claimed;
+        bool installed = false;
+        bool active = true;
+        ~Cleanup() {
+            if (!active) return;
+            stack::release_return_target(claimed);
+            if (installed) {
+                try {
+                    interp::trace_uninstall();
+                } catch (...) {
+                    // Already leaving with an error or exit: that one goes on.
+                }
+            }
+        }
+    } cleanup{claimed};
+    cleanup.installed = interp::trace_install(&callback);
+    do_value(refinements);
+    cleanup.active = false;
+    stack::release_return_target(claimed);
+    if (cleanup.installed) interp::trace_uninstall();
+    // A return or exit stopped at the frame this do marked: it belongs to the
+    // function further out.
+    if (claimed && stack::frames_top == claimed + 1 &&
+        (last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT)) {
+        const bool is_return = last_throw_code == THROW_CODE_RETURN;
+        last_throw_code = 0;
+        stack::unwind_return(is_return, true);
+    }
+}
+
 void native_do(bool check, const int32_t* refinements) {
-    const int32_t expand = refinements[native_ref(NAT_DO, "expand")];
     const int32_t next_at = refinements[native_ref(NAT_DO, "next")];
     const int32_t trace_at = refinements[native_ref(NAT_DO, "trace")];
     if (check) {
         check_arg(next_at, 5, [](uint8_t t) { return t == TYPE_WORD; });
         check_arg(trace_at, 7, [](uint8_t t) { return t == TYPE_FUNCTION; });
     }
-    // Tracing needs the tracer, which is not built yet.
-    if (trace_at >= 0) fire(Err::internal_not_done);
+    if (trace_at >= 0) {
+        do_traced(refinements, trace_at);
+        return;
+    }
+    do_value(refinements);
+}
 
+void do_value(const int32_t* refinements) {
+    const int32_t expand = refinements[native_ref(NAT_DO, "expand")];
+    const int32_t next_at = refinements[native_ref(NAT_DO, "next")];
     switch (type_of(stack::arguments)) {
     case TYPE_STRING: {
         // The string is replaced by the block it loads as, then run as one.

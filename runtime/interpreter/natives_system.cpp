@@ -17,6 +17,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/file.h"
@@ -300,7 +301,7 @@ bool run_callback(const Cell& function, LexerEventArgs& event) {
     }
     if (locals) function_init_locals(locals);
 
-    interp::call_function(&fn);
+    interp::call_function(&fn, interp::CALLBACK_LEXER);
     if (interp::pending()) throw PendingExit{};
     const bool answer = is_truthy(stack::arguments);
     if (taken > CALLBACK_INPUT) event.input = stack::arguments[CALLBACK_INPUT];

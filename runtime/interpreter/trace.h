@@ -1,0 +1,83 @@
+// Trace events: the evaluator reports what it does to a Kem callback.
+//
+// Every hook in the evaluator sits behind one test of `tracing`, so an
+// evaluation with no tracer installed pays one predictable branch per point.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace kem {
+struct KemError;
+}
+
+namespace kem::interp {
+
+enum TraceEvent : uint32_t {
+    EV_INIT = 0x0001,
+    EV_END = 0x0002,
+    EV_PROLOG = 0x0004,
+    EV_EPILOG = 0x0008,
+    EV_ENTER = 0x0010,
+    EV_EXIT = 0x0020,
+    EV_OPEN = 0x0040,
+    EV_RETURN = 0x0080,
+    EV_FETCH = 0x0100,
+    EV_PUSH = 0x0200,
+    EV_SET = 0x0400,
+    EV_CALL = 0x0800,
+    EV_ERROR = 0x1000,
+    EV_THROW = 0x2000,
+    EV_CATCH = 0x4000,
+    EV_EXPR = 0x8000,
+};
+constexpr uint32_t EV_ALL = 0x1FFFF;
+
+// Kind bits of the runtime's callers of Kem callbacks, in the order of the
+// fields of system/state/callbacks.
+enum CallbackKind : uint32_t {
+    CALLBACK_EVAL = 0,
+    CALLBACK_LEXER = 1,
+    CALLBACK_PARSE = 2,
+    CALLBACK_SORT = 4,
+    CALLBACK_CHANGE = 8,
+    CALLBACK_DEEP = 16,
+    CALLBACK_PORT = 32,
+};
+
+extern bool trace_on;       // a callback is installed
+extern bool tracing;        // events are delivered now
+extern uint32_t trace_mask; // the events the callback asked for
+extern int32_t tracer_locals;
+
+void trace_init();
+
+// The events a callback asks for: the words of a block at the head of its
+// body, else every event.
+uint32_t trace_event_mask(const Cell* fn);
+
+// Installs fn as the tracer and fires init; false when one is installed already.
+bool trace_install(const Cell* fn);
+// Fires end (an exit pending around it is kept) and removes the tracer.
+void trace_uninstall();
+
+// Delivers one event when it is in the mask. code: the block (nullptr: none);
+// pos: absolute index in it (-1: none); value, ref: nullptr for none.
+// A callback that leaves with a non-local exit passes it on as PendingExit.
+void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell* value, const Cell* ref);
+
+// An error about to unwind: reported once, by the innermost block it leaves.
+void trace_error(const KemError& e, const Cell* code, int32_t pos);
+// Normal evaluation went on: the next error raised is a new one.
+inline void trace_error_settled();
+
+// The bits field of system/state/callbacks (0 when it cannot be read).
+uint32_t callback_bits();
+
+// The native that trace hooks need to tell apart in the evaluator.
+void trace_thrown();                       // a throw has just unwound to its catch
+bool trace_take_caught(const void* frame); // whether that catch frame received it
+
+extern const void* trace_reported_error;
+inline void trace_error_settled() { trace_reported_error = nullptr; }
+
+} // namespace kem::interp
