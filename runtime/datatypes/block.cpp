@@ -414,6 +414,8 @@ Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 
 // --- registration -------------------------------------------------------------------
 
+Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable);  // block_sort.cpp
+
 void register_block() {
     ActionRow row = ActionRow::inherit_all();
     row.set<ACT_MAKE>(block_make)
@@ -429,6 +431,7 @@ void register_block() {
         .set<ACT_INSERT>(block_append)
         .set<ACT_PUT>(block_put)
         .set<ACT_SELECT>(block_select)
+        .set<ACT_SORT>(block_sort)
         .set<ACT_SWAP>(block_swap)
         .set<ACT_TAKE>(block_take)
         .set<ACT_TRIM>(block_trim);

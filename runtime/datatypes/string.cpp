@@ -414,6 +414,8 @@ double string_to_float(const char* start, uint32_t length, bool* error) {
 
 // --- registration ------------------------------------------------------------------------
 
+Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable);  // string_sort.cpp
+
 void register_string() {
     if (!swap_buffer) swap_buffer = std::make_unique<uint8_t[]>(SWAP_BUFFER_SIZE);
     ActionRow row = ActionRow::inherit_all();
@@ -429,6 +431,7 @@ void register_string() {
         .set<ACT_INSERT>(string_append)
         .none(ACT_PUT)
         .set<ACT_SELECT>(string_select)
+        .set<ACT_SORT>(string_sort)
         .set<ACT_SWAP>(string_swap)
         .set<ACT_TRIM>(string_trim);
     for (int slot = 52; slot <= ACTION_SLOT_COUNT; slot++)

@@ -27,6 +27,7 @@ void natives_init() {
     register_exits_natives();
     register_system_natives();
     register_try_natives();
+    register_sets_natives();
     for (int i = 1; i <= NATIVE_COUNT; i++)
         if (!native_table[i]) native_table[i] = native_not_done;
     native_table_count = NATIVE_COUNT;

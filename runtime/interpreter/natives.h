@@ -28,6 +28,7 @@ void register_math_natives();
 void register_exits_natives();
 void register_system_natives();
 void register_try_natives();
+void register_sets_natives();
 
 // The last-line-feed flag print and prin keep (1 after print, 0 after prin).
 namespace natives {
