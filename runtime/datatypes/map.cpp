@@ -62,7 +62,10 @@ void reserve_cells(NodeId node, uint64_t more) {
     uint64_t need = uint64_t(b->used()) + more * 16;
     if (uint64_t(b->tail) + more * 16 <= b->size) return;
     if (need > MAX_STORAGE_BYTES) fire(Err::internal_no_memory);
-    expand_series(b, int64_t(need));
+    // Grow by doubling: growing by the few cells asked for each time would
+    // copy the whole storage on every put.
+    uint64_t size = std::max<uint64_t>(need, uint64_t(b->size) * 2);
+    expand_series(b, int64_t(std::min<uint64_t>(size, MAX_STORAGE_BYTES)));
 }
 
 // A stored key as the user sees it: set-words come back as words.
