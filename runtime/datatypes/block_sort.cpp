@@ -30,13 +30,10 @@ constexpr uint32_t SORT_ALL = 2;
 // true, a positive number or any other value 1; false, none or a negative
 // number -1. An exit aimed outside the sort leaves as PendingExit.
 int32_t sort_call_comparator(const Cell* fn, const Cell* first, const Cell* second) {
-    const Cell spec = callable_spec(fn);
-    const int32_t locals = function_count_locals(&spec, 0, false);
+    const Cell args[2] = {*first, *second};
     Cell* saved_top = stack::top;
     stack::push_function_frame(&rt_words.compare_callback, function_context(fn));
-    stack::push(first);
-    stack::push(second);
-    if (locals > 0) function_init_locals(uint32_t(locals));
+    interp::push_callback_arguments(fn, args, 2);
     interp::call_function(fn, interp::CALLBACK_SORT);
     if (interp::pending()) throw PendingExit{};
     stack::pop_function_frame_keep_result();

@@ -831,4 +831,30 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
     return pos;
 }
 
+int push_callback_arguments(const Cell* fn, const Cell* values, int n) {
+    const Cell list = callable_arg_list(fn);
+    const uint32_t count = length_of(&list);
+    int taken = 0;
+    bool required = true;
+    uint32_t locals = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        const Cell entry = cell_at(&list, i);
+        switch (type_of(&entry)) {
+        case TYPE_TYPESET:
+            if (arg_kind(&entry) == ARG_RETURN) break;
+            if (required && taken < n) stack::push(&values[taken++]);
+            else stack::push(&none_value);
+            break;
+        case TYPE_REFINEMENT:
+            required = false;
+            stack::push(&false_value);
+            break;
+        case TYPE_INTEGER: locals = uint32_t(cell_int(&entry)); break;
+        default: break;
+        }
+    }
+    if (locals) function_init_locals(locals);
+    return taken;
+}
+
 } // namespace kem::interp

@@ -55,4 +55,10 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
 // callback (sort, parse, lexer, change handlers ...); 0 for the evaluator.
 void call_function(const Cell* fn, uint32_t trace_flags = 0);
 
+// Pushes the arguments of a function that runtime code calls back (trace,
+// lexer, sort and change callbacks): values[0..n) for its leading arguments
+// (a callback may take fewer; none past them), false for its refinements,
+// then its locals. Returns how many values it took. Its frame is already on top.
+int push_callback_arguments(const Cell* fn, const Cell* values, int n);
+
 } // namespace kem::interp

@@ -277,29 +277,8 @@ bool run_callback(const Cell& function, LexerEventArgs& event) {
     make_integer(&values[3], event.line);
 
     stack::push_function_frame(&rt_words.lexer_callback, function_context(&fn));
-    const Cell list = callable_arg_list(&fn);
-    const uint32_t n = block_full_length(&list);
-    int taken = 0;
-    bool required = true;
-    uint32_t locals = 0;
-    for (uint32_t i = 0; i < n; i++) {
-        const Cell entry = *block_rs_abs_at(&list, i);
-        switch (type_of(&entry)) {
-        case TYPE_TYPESET:
-            if (arg_kind(&entry) == ARG_RETURN) break;
-            // A callback may take fewer values than there are; refinements stay off.
-            if (required && taken < CALLBACK_VALUES) stack::push(&values[taken++]);
-            else stack::push(&none_value);
-            break;
-        case TYPE_REFINEMENT:
-            required = false;
-            stack::push(&false_value);
-            break;
-        case TYPE_INTEGER: locals = uint32_t(cell_int(&entry)); break;
-        default: break;
-        }
-    }
-    if (locals) function_init_locals(locals);
+    // A callback may take fewer values than there are; refinements stay off.
+    const int taken = interp::push_callback_arguments(&fn, values, CALLBACK_VALUES);
 
     interp::call_function(&fn, interp::CALLBACK_LEXER);
     if (interp::pending()) throw PendingExit{};

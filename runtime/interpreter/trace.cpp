@@ -20,7 +20,6 @@ namespace kem::interp {
 bool trace_on = false;
 bool tracing = false;
 uint32_t trace_mask = 0;
-int32_t tracer_locals = 0;
 const void* trace_reported_error = nullptr;
 
 namespace {
@@ -46,31 +45,6 @@ Cell* field_of(const Cell* obj, uint32_t symbol) {
     const NodeId ctx = object_context(obj);
     const int32_t i = context_find_word(ctx, symbol, true);
     return i < 0 ? nullptr : context_value_slot(ctx, uint32_t(i));
-}
-
-// Pushes the callback's arguments from `values` (none past them),
-// false for its refinements, then its locals.
-void push_callback_args(const Cell* fn, const Cell* values, int n) {
-    const Cell list = callable_arg_list(fn);
-    const uint32_t count = block_full_length(&list);
-    int taken = 0;
-    bool required = true;
-    for (uint32_t i = 0; i < count; i++) {
-        const Cell entry = *block_rs_abs_at(&list, i);
-        switch (type_of(&entry)) {
-        case TYPE_TYPESET:
-            if (arg_kind(&entry) == ARG_RETURN) break;
-            if (required && taken < n) stack::push(&values[taken++]);
-            else stack::push(&none_value);
-            break;
-        case TYPE_REFINEMENT:
-            required = false;
-            stack::push(&false_value);
-            break;
-        default: break;
-        }
-    }
-    if (tracer_locals >= 1) function_init_locals(uint32_t(tracer_locals));
 }
 
 } // namespace
@@ -107,8 +81,6 @@ uint32_t trace_event_mask(const Cell* fn) {
 
 bool trace_install(const Cell* fn) {
     if (trace_on) return false;
-    const Cell spec = callable_spec(fn);
-    tracer_locals = function_count_locals(&spec, 0, false);
     trace_mask = trace_event_mask(fn);
     *tracer_cell() = *fn;
     trace_on = tracing = true;
@@ -164,7 +136,7 @@ void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell*
     values[5] = *pair;
     stack::top = pair;
     stack::push_function_frame(&rt_words.interp_callback, function_context(&fn));
-    push_callback_args(&fn, values, 6);
+    push_callback_arguments(&fn, values, 6);
 
     tracing = false;
     struct Resume {
