@@ -116,4 +116,17 @@ inline std::string text_of(const Cell& v, bool mold) {
     return text;
 }
 
+// A cell as a failure message shows it: its type and molded text (floats in full).
+inline std::string shown_cell(const Cell& c) {
+    if (!type_name(type_of(&c))) return "type " + std::to_string(type_of(&c));
+    if (float_layout(type_of(&c))) return show(c);
+    return std::string(type_name(type_of(&c))) + " " + text_of(c, true);
+}
+
+// An outcome compared cell for cell: the wanted cell, or the wanted error.
+inline void expect_cell(const char* what, const std::function<Cell()>& run, const Cell& want,
+                        std::optional<Err> error) {
+    check_outcome(what, run, want, error, same_cell, shown_cell);
+}
+
 } // namespace kem::test

@@ -27,17 +27,8 @@ using namespace kem::test;
 
 namespace {
 
-// Type and the whole payload.
-bool same_value(const Cell& a, const Cell& b) { return same_cell(a, b); }
-
 const double INF = std::numeric_limits<double>::infinity();
 const double NaN = std::numeric_limits<double>::quiet_NaN();
-
-std::string shown(const Cell& c) {
-    Cell v = c;
-    if (!type_name(type_of(&v))) return "type " + std::to_string(type_of(&v));
-    return std::string(type_name(type_of(&v))) + " " + text_of(v, true);
-}
 
 // The lexer's one-value load, for the texts these tests convert.
 void fake_load(Cell* string, Cell* out) {
@@ -58,10 +49,6 @@ protected:
         context_on_change = nullptr;
     }
 };
-
-void expect(const char* what, const std::function<Cell()>& run, const Cell& want, std::optional<Err> error) {
-    check_outcome(what, run, want, error, same_value, shown);
-}
 
 } // namespace
 
@@ -109,7 +96,7 @@ TEST_F(PairTest, ArithmeticWithNumberPartnersInBothOrders) {
         {"char partner", ACT_ADD, PR(1, 2), Ch(65), {}, Err::script_invalid_type},
     };
     for (const auto& c : cases)
-        expect(c.what, [&] { return run_stack_slot(c.slot, c.left, c.right); }, c.want, c.error);
+        expect_cell(c.what, [&] { return run_stack_slot(c.slot, c.left, c.right); }, c.want, c.error);
 }
 
 // A float partner that does not fit in 32 bits is no longer cut to a wrapped
@@ -128,7 +115,7 @@ TEST_F(PairTest, LargeFloatOperandsOverflowInsteadOfWrapping) {
     for (const auto& c : cases)
         EXPECT_EQ(error_of([&] { run_stack_slot(c.slot, c.left, c.right); }), Err::math_overflow);
     // Just inside the range still works.
-    expect("largest float", [] { return run_stack_slot(ACT_ADD, PR(0, -1), F(2147483647.9)); },
+    expect_cell("largest float", [] { return run_stack_slot(ACT_ADD, PR(0, -1), F(2147483647.9)); },
            PR(2147483647, 2147483646), std::nullopt);
 }
 
@@ -150,7 +137,7 @@ TEST_F(PairTest, CompareOrdersByXThenY) {
     };
     for (const auto& c : cases) {
         Cell a = c.a, b = c.b;
-        EXPECT_EQ(compare_values(&a, &b, c.op), c.want) << shown(c.a) << " vs " << shown(c.b);
+        EXPECT_EQ(compare_values(&a, &b, c.op), c.want) << shown_cell(c.a) << " vs " << shown_cell(c.b);
     }
 }
 
@@ -212,7 +199,7 @@ TEST_F(PairTest, MakeAndTo) {
                 auto fn = slot == ACT_MAKE ? action_entry_as<ACT_MAKE>(TYPE_PAIR) : action_entry_as<ACT_TO>(TYPE_PAIR);
                 return *fn(&proto, &spec, TYPE_PAIR);
             };
-            expect(c.what, run, c.want, c.error);
+            expect_cell(c.what, run, c.want, c.error);
         }
     }
 }
@@ -225,29 +212,29 @@ TEST_F(PairTest, FieldsThroughPathsAndPick) {
     auto set = [&](Cell element, Cell value) {
         return *eval_path_direct(&pair, &element, &value, nullptr, nullptr, nullptr, 0, false, false, true, false);
     };
-    expect("x", [&] { return get(x); }, I(10), std::nullopt);
-    expect("y ignores case", [&] { return get(y); }, I(20), std::nullopt);
-    expect("index 2", [&] { return get(I(2)); }, I(20), std::nullopt);
-    expect("set y", [&] { return set(y, I(-5)); }, I(-5), std::nullopt);
-    EXPECT_TRUE(same_value(pair, PR(10, -5)));
-    expect("set 1", [&] { return set(I(1), I(7)); }, I(7), std::nullopt);
-    EXPECT_TRUE(same_value(pair, PR(7, -5)));
-    expect("set a float", [&] { return set(x, F(1.0)); }, {}, Err::script_invalid_type);
-    expect("z", [&] { return get(z); }, {}, Err::script_invalid_path);
-    expect("index 3", [&] { return get(I(3)); }, {}, Err::script_invalid_path);
-    expect("float element", [&] { return get(F(1.0)); }, {}, Err::script_invalid_path);
-    EXPECT_TRUE(same_value(pair, PR(7, -5)));
+    expect_cell("x", [&] { return get(x); }, I(10), std::nullopt);
+    expect_cell("y ignores case", [&] { return get(y); }, I(20), std::nullopt);
+    expect_cell("index 2", [&] { return get(I(2)); }, I(20), std::nullopt);
+    expect_cell("set y", [&] { return set(y, I(-5)); }, I(-5), std::nullopt);
+    EXPECT_TRUE(same_cell(pair, PR(10, -5)));
+    expect_cell("set 1", [&] { return set(I(1), I(7)); }, I(7), std::nullopt);
+    EXPECT_TRUE(same_cell(pair, PR(7, -5)));
+    expect_cell("set a float", [&] { return set(x, F(1.0)); }, {}, Err::script_invalid_type);
+    expect_cell("z", [&] { return get(z); }, {}, Err::script_invalid_path);
+    expect_cell("index 3", [&] { return get(I(3)); }, {}, Err::script_invalid_path);
+    expect_cell("float element", [&] { return get(F(1.0)); }, {}, Err::script_invalid_path);
+    EXPECT_TRUE(same_cell(pair, PR(7, -5)));
 
     auto pick = [&](Cell index) {
         Cell p = PR(3, 4);
         int32_t n = is_type(&index, TYPE_INTEGER) ? cell_int(&index) : 0;
         return *action_entry_as<ACT_PICK>(TYPE_PAIR)(&p, n, &index);
     };
-    expect("pick 1", [&] { return pick(I(1)); }, I(3), std::nullopt);
-    expect("pick 'y", [&] { return pick(y); }, I(4), std::nullopt);
-    expect("pick 'z", [&] { return pick(z); }, {}, Err::script_cannot_use);
-    expect("pick 0", [&] { return pick(I(0)); }, {}, Err::script_out_of_range);
-    expect("pick 3", [&] { return pick(I(3)); }, {}, Err::script_out_of_range);
+    expect_cell("pick 1", [&] { return pick(I(1)); }, I(3), std::nullopt);
+    expect_cell("pick 'y", [&] { return pick(y); }, I(4), std::nullopt);
+    expect_cell("pick 'z", [&] { return pick(z); }, {}, Err::script_cannot_use);
+    expect_cell("pick 0", [&] { return pick(I(0)); }, {}, Err::script_out_of_range);
+    expect_cell("pick 3", [&] { return pick(I(3)); }, {}, Err::script_out_of_range);
 }
 
 // A pair in a field of an object with change handlers: the handler hears the
@@ -272,8 +259,8 @@ TEST_F(PairTest, PathWriteTellsTheOwningObject) {
     EXPECT_EQ(stack::top, top);
     ASSERT_EQ(calls, 1);
     EXPECT_EQ(heard[0].data2, field.data2);
-    EXPECT_TRUE(same_value(heard[1], PR(1, 2)));
-    EXPECT_TRUE(same_value(heard[2], PR(5, 2)));
+    EXPECT_TRUE(same_cell(heard[1], PR(1, 2)));
+    EXPECT_TRUE(same_cell(heard[2], PR(5, 2)));
 
     // Without the notify flag, or an object without handlers, nobody hears.
     eval_path_direct(&pair, &x, &value, nullptr, &object, &field, 1, false, false, true, false);
@@ -293,11 +280,11 @@ TEST_F(PairTest, OtherActions) {
         default: return *reinterpret_cast<action_sig::StackForm>(type_action_table[TYPE_PAIR][slot])();
         }
     };
-    expect("reverse", [&] { return one(ACT_REVERSE, PR(1, 2)); }, PR(2, 1), std::nullopt);
-    expect("negate", [&] { return one(ACT_NEGATE, PR(1, -2)); }, PR(-1, 2), std::nullopt);
-    expect("negate the minimum", [&] { return one(ACT_NEGATE, PR(-2147483647 - 1, 0)); }, {}, Err::math_overflow);
-    expect("absolute", [&] { return one(ACT_ABSOLUTE, PR(-3, 4)); }, PR(3, 4), std::nullopt);
-    expect("absolute of the minimum", [&] { return one(ACT_ABSOLUTE, PR(0, -2147483647 - 1)); }, {},
+    expect_cell("reverse", [&] { return one(ACT_REVERSE, PR(1, 2)); }, PR(2, 1), std::nullopt);
+    expect_cell("negate", [&] { return one(ACT_NEGATE, PR(1, -2)); }, PR(-1, 2), std::nullopt);
+    expect_cell("negate the minimum", [&] { return one(ACT_NEGATE, PR(-2147483647 - 1, 0)); }, {}, Err::math_overflow);
+    expect_cell("absolute", [&] { return one(ACT_ABSOLUTE, PR(-3, 4)); }, PR(3, 4), std::nullopt);
+    expect_cell("absolute of the minimum", [&] { return one(ACT_ABSOLUTE, PR(0, -2147483647 - 1)); }, {},
            Err::math_overflow);
 
     auto round = [](Cell v, std::optional<Cell> scale, bool down = false) {
@@ -305,14 +292,14 @@ TEST_F(PairTest, OtherActions) {
         return *action_entry_as<ACT_ROUND>(TYPE_PAIR)(&v, scale ? &s : nullptr, false, down, false, false, false,
                                                       false);
     };
-    expect("round/to an integer", [&] { return round(PR(14, 16), I(10)); }, PR(10, 20), std::nullopt);
-    expect("round/to a pair scales per axis", [&] { return round(PR(14, 16), PR(10, 5)); }, PR(10, 15),
+    expect_cell("round/to an integer", [&] { return round(PR(14, 16), I(10)); }, PR(10, 20), std::nullopt);
+    expect_cell("round/to a pair scales per axis", [&] { return round(PR(14, 16), PR(10, 5)); }, PR(10, 15),
            std::nullopt);
-    expect("round/to a float truncates back", [&] { return round(PR(14, 16), F(2.5)); }, PR(15, 15),
+    expect_cell("round/to a float truncates back", [&] { return round(PR(14, 16), F(2.5)); }, PR(15, 15),
            std::nullopt);
-    expect("round/down", [&] { return round(PR(-14, 16), I(10), true); }, PR(-10, 10), std::nullopt);
-    expect("round/to money", [&] { return round(PR(1, 2), of_type(TYPE_MONEY)); }, {}, Err::script_not_related);
-    expect("round beyond 32 bits", [&] { return round(PR(2147483647, 0), F(3e9)); }, {}, Err::math_overflow);
+    expect_cell("round/down", [&] { return round(PR(-14, 16), I(10), true); }, PR(-10, 10), std::nullopt);
+    expect_cell("round/to money", [&] { return round(PR(1, 2), of_type(TYPE_MONEY)); }, {}, Err::script_not_related);
+    expect_cell("round beyond 32 bits", [&] { return round(PR(2147483647, 0), F(3e9)); }, {}, Err::math_overflow);
 
     auto random = [](Cell v, bool seed) { return *action_entry_as<ACT_RANDOM>(TYPE_PAIR)(&v, seed, false, false); };
     Cell seeded = random(PR(5, 6), true);

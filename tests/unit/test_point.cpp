@@ -28,16 +28,7 @@ using namespace kem::test;
 
 namespace {
 
-// Type and the whole payload.
-bool same_value(const Cell& a, const Cell& b) { return same_cell(a, b); }
-
 const float INF = std::numeric_limits<float>::infinity();
-
-std::string shown(const Cell& c) {
-    if (!type_name(type_of(&c))) return "type " + std::to_string(type_of(&c));
-    if (float_layout(type_of(&c))) return show(c);
-    return std::string(type_name(type_of(&c))) + " " + text_of(c, true);
-}
 
 void fake_load(Cell* string, Cell* out) {
     std::string text = to_utf8_cstring(string);
@@ -58,10 +49,6 @@ protected:
         float_pretty_print = true;
     }
 };
-
-void expect(const char* what, const std::function<Cell()>& run, const Cell& want, std::optional<Err> error) {
-    check_outcome(what, run, want, error, same_value, shown);
-}
 
 } // namespace
 
@@ -97,7 +84,7 @@ TEST_F(PointTest, ArithmeticWithNumberPartnersInBothOrders) {
         {"float minus a point", ACT_SUBTRACT, F(1.0), PT3(1, 2, 3), {}, Err::script_not_related},
     };
     for (const auto& c : cases)
-        expect(c.what, [&] { return run_stack_slot(c.slot, c.left, c.right); }, c.want, c.error);
+        expect_cell(c.what, [&] { return run_stack_slot(c.slot, c.left, c.right); }, c.want, c.error);
 }
 
 TEST_F(PointTest, FormAndMoldTexts) {
@@ -195,7 +182,7 @@ TEST_F(PointTest, MakeAndTo) {
                 auto fn = slot == ACT_MAKE ? action_entry_as<ACT_MAKE>(c.type) : action_entry_as<ACT_TO>(c.type);
                 return *fn(&proto, &spec, c.type);
             };
-            expect(c.what, run, c.want, c.error);
+            expect_cell(c.what, run, c.want, c.error);
         }
     }
 }
@@ -209,27 +196,27 @@ TEST_F(PointTest, AxesThroughPathsAndPick) {
         return *eval_path_direct(&parent, &element, value ? &v : nullptr, nullptr, nullptr, nullptr, 0, false, false,
                                  true, false);
     };
-    expect("x reads a float", [&] { return path(p2, x, {}); }, F(1.5), std::nullopt);
-    expect("z of 3D", [&] { return path(p3, z, {}); }, F(3.0), std::nullopt);
-    expect("index 2", [&] { return path(p3, I(2), {}); }, F(2.0), std::nullopt);
-    expect("set an integer", [&] { return path(p3, z, I(7)); }, I(7), std::nullopt);
-    expect("set a float", [&] { return path(p2, I(2), F(0.25)); }, F(0.25), std::nullopt);
-    EXPECT_TRUE(same_value(p3, PT3(1, 2, 7)));
-    EXPECT_TRUE(same_value(p2, PT(1.5f, 0.25f)));
-    expect("z of 2D", [&] { return path(p2, z, {}); }, {}, Err::script_invalid_path);
-    expect("index 4 of 3D", [&] { return path(p3, I(4), {}); }, {}, Err::script_invalid_path);
-    expect("set a pair", [&] { return path(p2, x, PR(1, 1)); }, {}, Err::script_invalid_type);
+    expect_cell("x reads a float", [&] { return path(p2, x, {}); }, F(1.5), std::nullopt);
+    expect_cell("z of 3D", [&] { return path(p3, z, {}); }, F(3.0), std::nullopt);
+    expect_cell("index 2", [&] { return path(p3, I(2), {}); }, F(2.0), std::nullopt);
+    expect_cell("set an integer", [&] { return path(p3, z, I(7)); }, I(7), std::nullopt);
+    expect_cell("set a float", [&] { return path(p2, I(2), F(0.25)); }, F(0.25), std::nullopt);
+    EXPECT_TRUE(same_cell(p3, PT3(1, 2, 7)));
+    EXPECT_TRUE(same_cell(p2, PT(1.5f, 0.25f)));
+    expect_cell("z of 2D", [&] { return path(p2, z, {}); }, {}, Err::script_invalid_path);
+    expect_cell("index 4 of 3D", [&] { return path(p3, I(4), {}); }, {}, Err::script_invalid_path);
+    expect_cell("set a pair", [&] { return path(p2, x, PR(1, 1)); }, {}, Err::script_invalid_type);
 
     auto pick = [](Cell point, Cell index) {
         int32_t n = is_type(&index, TYPE_INTEGER) ? cell_int(&index) : 0;
         return *action_entry_as<ACT_PICK>(type_of(&point))(&point, n, &index);
     };
-    expect("pick 3", [&] { return pick(PT3(1, 2, 3), I(3)); }, F(3.0), std::nullopt);
-    expect("pick 'x", [&] { return pick(PT(4, 5), x); }, F(4.0), std::nullopt);
-    expect("pick 'w", [&] { return pick(PT(4, 5), w); }, {}, Err::script_cannot_use);
-    expect("pick 'z of 2D", [&] { return pick(PT(4, 5), z); }, {}, Err::script_cannot_use);
-    expect("pick 3 of 2D", [&] { return pick(PT(4, 5), I(3)); }, {}, Err::script_out_of_range);
-    expect("pick 0", [&] { return pick(PT(4, 5), I(0)); }, {}, Err::script_out_of_range);
+    expect_cell("pick 3", [&] { return pick(PT3(1, 2, 3), I(3)); }, F(3.0), std::nullopt);
+    expect_cell("pick 'x", [&] { return pick(PT(4, 5), x); }, F(4.0), std::nullopt);
+    expect_cell("pick 'w", [&] { return pick(PT(4, 5), w); }, {}, Err::script_cannot_use);
+    expect_cell("pick 'z of 2D", [&] { return pick(PT(4, 5), z); }, {}, Err::script_cannot_use);
+    expect_cell("pick 3 of 2D", [&] { return pick(PT(4, 5), I(3)); }, {}, Err::script_out_of_range);
+    expect_cell("pick 0", [&] { return pick(PT(4, 5), I(0)); }, {}, Err::script_out_of_range);
 }
 
 TEST_F(PointTest, OtherActions) {
@@ -243,23 +230,23 @@ TEST_F(PointTest, OtherActions) {
         default: return *reinterpret_cast<action_sig::StackForm>(type_action_table[type_of(&v)][slot])();
         }
     };
-    expect("reverse 2D", [&] { return one(ACT_REVERSE, PT(1, 2)); }, PT(2, 1), std::nullopt);
-    expect("reverse 3D swaps x and z", [&] { return one(ACT_REVERSE, PT3(1, 2, 3)); }, PT3(3, 2, 1), std::nullopt);
-    expect("negate", [&] { return one(ACT_NEGATE, PT(1.5f, 0)); }, PT(-1.5f, 0), std::nullopt);
-    expect("absolute", [&] { return one(ACT_ABSOLUTE, PT3(-1, 2, -0.5f)); }, PT3(1, 2, 0.5f), std::nullopt);
+    expect_cell("reverse 2D", [&] { return one(ACT_REVERSE, PT(1, 2)); }, PT(2, 1), std::nullopt);
+    expect_cell("reverse 3D swaps x and z", [&] { return one(ACT_REVERSE, PT3(1, 2, 3)); }, PT3(3, 2, 1), std::nullopt);
+    expect_cell("negate", [&] { return one(ACT_NEGATE, PT(1.5f, 0)); }, PT(-1.5f, 0), std::nullopt);
+    expect_cell("absolute", [&] { return one(ACT_ABSOLUTE, PT3(-1, 2, -0.5f)); }, PT3(1, 2, 0.5f), std::nullopt);
 
     auto round = [](Cell v, std::optional<Cell> scale, bool floor = false) {
         Cell s = scale ? *scale : NONE;
         return *action_entry_as<ACT_ROUND>(type_of(&v))(&v, scale ? &s : nullptr, false, false, false, floor, false,
                                                         false);
     };
-    expect("round halves away from zero", [&] { return round(PT(2.5f, -2.5f), {}); }, PT(3, -3), std::nullopt);
-    expect("round/to", [&] { return round(PT3(1.26f, 7, 0.04f), F(0.1)); },
+    expect_cell("round halves away from zero", [&] { return round(PT(2.5f, -2.5f), {}); }, PT(3, -3), std::nullopt);
+    expect_cell("round/to", [&] { return round(PT3(1.26f, 7, 0.04f), F(0.1)); },
            PT3(float(1.3), 7, 0), std::nullopt);
-    expect("round/to an integer", [&] { return round(PT(14, 16), I(10)); }, PT(10, 20), std::nullopt);
-    expect("round/floor", [&] { return round(PT(-0.5f, 0.5f), {}, true); }, PT(-1, 0), std::nullopt);
-    expect("round/to money", [&] { return round(PT(1, 2), of_type(TYPE_MONEY)); }, {}, Err::script_not_related);
-    expect("round/to a pair", [&] { return round(PT(1, 2), PR(1, 1)); }, {}, Err::script_not_related);
+    expect_cell("round/to an integer", [&] { return round(PT(14, 16), I(10)); }, PT(10, 20), std::nullopt);
+    expect_cell("round/floor", [&] { return round(PT(-0.5f, 0.5f), {}, true); }, PT(-1, 0), std::nullopt);
+    expect_cell("round/to money", [&] { return round(PT(1, 2), of_type(TYPE_MONEY)); }, {}, Err::script_not_related);
+    expect_cell("round/to a pair", [&] { return round(PT(1, 2), PR(1, 1)); }, {}, Err::script_not_related);
 
     auto random = [](Cell v, bool seed) {
         return *action_entry_as<ACT_RANDOM>(type_of(&v))(&v, seed, false, false);
