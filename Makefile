@@ -10,6 +10,11 @@ PACKAGES := cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev lib
 
 .PHONY: all deps release debug asan gcstress fuzz run test test-release test-asan test-gcstress test-fuzz bench clean
 
+# The GC-stress build collects every GC_PERIOD safe points over the whole suite,
+# then at every safe point over the tests that exercise rooting the most.
+GC_PERIOD ?= 50
+GC_FOCUS  ?= ^(Collector|Interpreter|ObjectTest|Ownership|Trace|Sort)\.|^script\.(gc|evaluator|object|error|trace|sort|words|block|string|container|conversion)$$
+
 all: release
 
 deps:
@@ -63,7 +68,11 @@ test-release: release
 test-asan: asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
 
-test: test-release test-asan test-fuzz
+test-gcstress: gcstress
+	cd build-gcstress && KEM_GC_PERIOD=$(GC_PERIOD) ASAN_OPTIONS=detect_leaks=1 $(CTEST)
+	cd build-gcstress && KEM_GC_PERIOD=1 ASAN_OPTIONS=detect_leaks=1 $(CTEST) -R '$(GC_FOCUS)'
+
+test: test-release test-asan test-gcstress test-fuzz
 
 bench: deps
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKEM_TESTS=OFF -DKEM_BENCH=ON

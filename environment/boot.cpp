@@ -2,6 +2,7 @@
 #include "environment/system.h"
 #include <cstring>
 #include "runtime/boot.h"
+#include "runtime/collector.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
@@ -20,6 +21,8 @@ void boot_library() {
                true, true, true, nullptr, nullptr, nullptr, nullptr);
     Cell body = *code;
     body.data1 += 2;  // past the Kem [...] header
+    // The collector runs from the boot script on.
+    collector::set_active(true);
     interp::eval_block(&body, false);
     stack::init();
 }

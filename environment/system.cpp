@@ -4,7 +4,14 @@
 // The object is written as Kem source and evaluated, so every category and
 // template is an ordinary value that scripts can read and change.
 #include "environment/system.h"
+#include <cstring>
 #include <string>
+#include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/stack.h"
@@ -45,6 +52,8 @@ std::string system_source() {
            catalog_source() +
            "]\n"
            "state: make object! [stack-trace: 1 source-files: make block! 4\n"
+           // Routines filled in after this source runs.
+           "  GC: make object! [active?: series-cycles: nodes-cycles: none]\n"
            // One bit per kind of callback that trace events may follow,
            // kept in bits as the flags change.
            "  callbacks: make object! [lexer?: parse?: sort?: change?: deep?: port?: false bits: 0\n"
@@ -62,6 +71,47 @@ std::string system_source() {
            "]\n";
 }
 
+Cell* gc_active(Cell* result) {
+    make_logic(result, collector::active());
+    return result;
+}
+Cell* gc_series_cycles(Cell* result) {
+    make_integer(result, int32_t(collector::stats.cycles & 0x7FFFFFFF));
+    return result;
+}
+Cell* gc_nodes_cycles(Cell* result) {
+    make_integer(result, int32_t(collector::stats.nodes_cycles & 0x7FFFFFFF));
+    return result;
+}
+
+// system/state/GC: a routine without arguments in each field.
+void fill_collector_object() {
+    auto field = [](const Cell& obj, const char* name) {
+        const Cell word = word_load(name);
+        return const_cast<Cell*>(object_rs_select(&obj, &word));
+    };
+    const Cell sys = *context_global_value_cell(symbol_make("system"));
+    const Cell state = *field(sys, "state");
+    const Cell gc = *field(state, "GC");
+    const struct {
+        const char* field;
+        const char* spec;
+        RoutineFn fn;
+    } fields[] = {
+        {"active?", R"KEM(["Whether the collector is on"])KEM", gc_active},
+        {"series-cycles", R"KEM(["Collections run so far"])KEM", gc_series_cycles},
+        {"nodes-cycles", R"KEM(["Collections that moved nodes"])KEM", gc_nodes_cycles},
+    };
+    for (const auto& f : fields) {
+        Cell* spec = stack::push_slot();
+        lexer_scan(spec, reinterpret_cast<const uint8_t*>(f.spec), uint32_t(std::strlen(f.spec)), true, true, true,
+                   false, nullptr, nullptr, nullptr, nullptr);
+        const Cell routine = *routine_register(spec, f.fn);
+        *field(gc, f.field) = routine;
+        stack::init();
+    }
+}
+
 } // namespace
 
 void boot_system() {
@@ -72,6 +122,7 @@ void boot_system() {
     const Cell body = *code;
     interp::eval_block(&body, false);
     stack::init();
+    fill_collector_object();
 }
 
 } // namespace kem

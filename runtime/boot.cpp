@@ -1,4 +1,5 @@
 #include "runtime/boot.h"
+#include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
@@ -40,6 +41,7 @@ void init_runtime() {
     console_probe();
     random_init();
     memory_init();
+    collector::init_stats();
     handle_table_init();
     register_all_datatypes();
     actions_init();

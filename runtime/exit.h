@@ -5,6 +5,7 @@ namespace kem {
 
 // Process-heap blocks that live until exit (stacks, root block, heap series).
 void register_heap_block(void* block);
+void unregister_heap_block(void* block);
 void free_heap_blocks();
 
 // The text of fatal runtime error n ("unknown error code!" for unknown numbers).

@@ -326,7 +326,9 @@ void hash_mark(uint32_t* table_slot, const HashMarker& marker) {
                 marker.mark_cells(entry->data1);
         }
     }
-    if (marker.mark_node(&r->block)) marker.mark_cells(r->block);
+    // The ownership table keeps owned series, never their owners: an entry
+    // whose owner died goes at the sweep.
+    if (marker.mark_node(&r->block) && r->kind != HASH_OWNERSHIP) marker.mark_cells(r->block);
 }
 
 void hash_sweep(NodeId table) {
@@ -343,7 +345,7 @@ void hash_sweep(NodeId table) {
         if (!dead) continue;
         set_bucket_state(flags, i, BUCKET_DELETED);
         r->size--;
-        *entry = Cell{0, 0, 0, 0};
+        for (uint32_t c = 0; c < entry_bytes(r) / 16; c++) entry[c] = Cell{0, 0, 0, 0};
     }
 }
 

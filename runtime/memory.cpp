@@ -1,6 +1,11 @@
 #include "runtime/memory.h"
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+#ifdef KEM_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 #include "runtime/errors.h"
 #include "runtime/exit.h"
 #include "runtime/platform/vm.h"
@@ -11,7 +16,22 @@ MemoryState memory;
 CollectorSwitch collector_switch;
 uintptr_t* node_slots = nullptr;
 
+#ifdef KEM_ASAN
+void memory_poison(const void* p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
+void memory_unpoison(const void* p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+#endif
+
+void request_collection_if_due() {
+    if (memory.allocated >= memory.budget) request_collection();
+}
+
 namespace {
+
+// Heap series (they never move): the collector frees those no value reaches.
+std::vector<SeriesBuffer*>& heap_series() {
+    static auto* list = new std::vector<SeriesBuffer*>;
+    return *list;
+}
 
 NodeFrame node_frame_table[MAX_NODE_FRAMES];
 uint32_t node_frame_count = 0;          // frame indexes ever used
@@ -81,6 +101,8 @@ void* os_frame_alloc(size_t size, bool executable) {
     } catch (const PlatformFault&) {
         fire(Err::internal_no_memory);
     }
+    // The range may have held a frame that was poisoned before it was released.
+    memory_unpoison(p, rounded);
     *static_cast<uint64_t*>(p) = rounded;
     memory.total += rounded;
     return static_cast<uint8_t*>(p) + OS_FRAME_PREFIX;
@@ -235,8 +257,9 @@ SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset)
     uint32_t bytes = checked_bytes(count, unit);
     uint64_t need = uint64_t(bytes) + SERIES_OVERHEAD;
     SeriesBuffer* b;
+    memory.allocated += need;
     if (need >= memory.big_threshold) {
-        request_collection();
+        request_collection_if_due();
         b = big_frame_alloc(bytes);
         init_buffer(b, bytes, unit, offset, SERIES_BIG);
         return b;
@@ -250,7 +273,7 @@ SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset)
                 break;
             }
         if (!f) {
-            request_collection();
+            request_collection_if_due();
             f = series_frame_for(need);
         } else if (uint64_t(f->end - f->free) < SERIES_FRAME_MIN_FREE) {
             // Do not settle in a nearly full frame.
@@ -259,6 +282,7 @@ SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset)
         memory.current_series_frame = f;
     }
     b = reinterpret_cast<SeriesBuffer*>(f->free);
+    memory_unpoison(b, need);
     f->free += need;
     init_buffer(b, bytes, unit, offset, 0);
     return b;
@@ -312,6 +336,7 @@ NodeId alloc_heap_series(uint64_t count, uint32_t unit, int64_t offset) {
     b->node = n;
     set_node_buffer(n, b);
     register_heap_block(p);
+    heap_series().push_back(b);
     return n;
 }
 
@@ -400,6 +425,195 @@ void big_frames_sweep(void (*free_node)(NodeId)) {
         }
         f = next;
     }
+}
+
+void heap_series_sweep(void (*free_node)(NodeId)) {
+    auto& list = heap_series();
+    size_t kept = 0;
+    for (SeriesBuffer* b : list) {
+        if ((b->flags & SERIES_MARK) && b->node) {
+            b->flags &= ~SERIES_MARK;
+            list[kept++] = b;
+            continue;
+        }
+        if (b->node && free_node) free_node(b->node);
+        unregister_heap_block(b);
+        std::free(b);
+    }
+    list.resize(kept);
+}
+
+namespace {
+
+constexpr uint64_t MIN_ROOM_TO_FILL = 52429;
+
+// Where compaction puts the next live run.
+struct CompactTarget {
+    SeriesFrame* frame = nullptr;
+    uint8_t* cursor = nullptr;
+};
+
+// Moves the buffers in [from, to) to dest and re-points their nodes.
+void move_run(uint8_t* from, uint8_t* to, uint8_t* dest) {
+    size_t n = size_t(to - from);
+    if (dest != from) {
+        memory_unpoison(dest, n);
+        std::memmove(dest, from, n);
+    }
+    for (uint8_t* p = dest; p < dest + n;) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(p);
+        set_node_buffer(b->node, b);
+        p += b->size + SERIES_OVERHEAD;
+    }
+}
+
+inline bool buffer_live(const SeriesBuffer* b) {
+    return (b->flags & SERIES_MARK) && (b->flags & SERIES_IN_USE) && b->node != 0;
+}
+
+} // namespace
+
+uint64_t series_frames_compact(void (*free_node)(NodeId), uint64_t* freed) {
+    uint64_t live = 0;
+    CompactTarget target;
+    SeriesFrame* f = memory.first_series_frame;
+    while (f) {
+        SeriesFrame* next = f->next;
+        // A previous frame with little room left is not worth filling.
+        if (!target.frame || uint64_t(target.frame->end - target.cursor) < MIN_ROOM_TO_FILL) {
+            if (target.frame) target.frame->free = target.cursor;
+            target = CompactTarget{f, f->first()};
+        }
+        uint8_t* p = f->first();
+        while (p < f->free) {
+            // Gather a run of live buffers.
+            uint8_t* run = p;
+            while (p < f->free) {
+                auto* b = reinterpret_cast<SeriesBuffer*>(p);
+                if (!buffer_live(b)) break;
+                b->flags &= ~SERIES_MARK;
+                p += b->size + SERIES_OVERHEAD;
+            }
+            // Place it: into the target frame as far as whole buffers fit,
+            // the rest at the start of the free space of its own frame.
+            while (run < p) {
+                if (target.frame != f) {
+                    uint64_t room = uint64_t(target.frame->end - target.cursor);
+                    uint8_t* cut = run;
+                    while (cut < p) {
+                        uint64_t len = reinterpret_cast<SeriesBuffer*>(cut)->size + SERIES_OVERHEAD;
+                        if (uint64_t(cut - run) + len > room) break;
+                        cut += len;
+                    }
+                    if (cut > run) {
+                        move_run(run, cut, target.cursor);
+                        live += uint64_t(cut - run);
+                        target.cursor += cut - run;
+                        run = cut;
+                    }
+                    if (run < p) {
+                        target.frame->free = target.cursor;
+                        target = CompactTarget{f, f->first()};
+                    }
+                    continue;
+                }
+                move_run(run, p, target.cursor);
+                live += uint64_t(p - run);
+                target.cursor += p - run;
+                run = p;
+            }
+            // Skip the dead buffers that follow.
+            while (p < f->free) {
+                auto* b = reinterpret_cast<SeriesBuffer*>(p);
+                if (buffer_live(b)) break;
+                uint64_t len = b->size + SERIES_OVERHEAD;
+                if (b->node && (b->flags & SERIES_IN_USE) && free_node && node_buffer(b->node) == b) free_node(b->node);
+                *freed += len;
+                p += len;
+            }
+        }
+        if (target.frame != f) {
+            // Everything moved out: the frame is empty.
+            f->free = f->first();
+            if (next) {
+                series_frame_release(f);
+            } else {
+                memory_poison(f->first(), size_t(f->end - f->first()));
+            }
+        }
+        f = next;
+    }
+    if (target.frame) {
+        target.frame->free = target.cursor;
+        memory_poison(target.cursor, size_t(target.frame->end - target.cursor));
+    }
+    // Frames between the target and the end that were compacted in place.
+    for (SeriesFrame* g = memory.first_series_frame; g; g = g->next)
+        if (g != target.frame) memory_poison(g->free, size_t(g->end - g->free));
+    memory.current_series_frame = memory.first_series_frame;
+    return live;
+}
+
+namespace {
+// Retired frames stay mapped but inaccessible for a while.
+struct Retired {
+    void* base;
+    size_t size;
+};
+std::vector<Retired>& retired_frames() {
+    static auto* list = new std::vector<Retired>;
+    return *list;
+}
+constexpr size_t RETIRED_KEPT = 24;
+
+void retire_series_frame(SeriesFrame* f) {
+    if (f->prev) f->prev->next = f->next;
+    else memory.first_series_frame = f->next;
+    if (f->next) f->next->prev = f->prev;
+    else memory.last_series_frame = f->prev;
+    uint8_t* base = reinterpret_cast<uint8_t*>(f) - OS_FRAME_PREFIX;
+    size_t rounded = *reinterpret_cast<uint64_t*>(base);
+    memory.total -= rounded;
+    memory_unpoison(base, rounded);
+    platform::virtual_decommit(base, rounded);
+    auto& list = retired_frames();
+    list.push_back(Retired{base, rounded});
+    if (list.size() > RETIRED_KEPT) {
+        platform::virtual_free(list.front().base, list.front().size);
+        list.erase(list.begin());
+    }
+}
+} // namespace
+
+void series_frames_relocate_all() {
+    std::vector<SeriesFrame*> old;
+    for (SeriesFrame* f = memory.first_series_frame; f; f = f->next) old.push_back(f);
+    memory.current_series_frame = nullptr;
+    // New frames of the same sizes, so the copies always fit.
+    std::vector<SeriesFrame*> fresh;
+    for (SeriesFrame* f : old) {
+        uint32_t saved = memory.next_series_frame_size;
+        memory.next_series_frame_size = uint32_t(f->size - sizeof(SeriesFrame));
+        fresh.push_back(series_frame_make());
+        memory.next_series_frame_size = saved;
+    }
+    for (size_t i = 0; i < old.size(); i++) {
+        SeriesFrame* f = old[i];
+        SeriesFrame* g = fresh[i];
+        for (uint8_t* p = f->first(); p < f->free;) {
+            auto* b = reinterpret_cast<SeriesBuffer*>(p);
+            size_t len = b->size + SERIES_OVERHEAD;
+            if (b->node && (b->flags & SERIES_IN_USE) && node_buffer(b->node) == b) {
+                std::memcpy(g->free, p, len);
+                set_node_buffer(b->node, reinterpret_cast<SeriesBuffer*>(g->free));
+                g->free += len;
+            }
+            p += len;
+        }
+    }
+    for (SeriesFrame* f : old) retire_series_frame(f);
+    for (SeriesFrame* g : fresh) memory_poison(g->free, size_t(g->end - g->free));
+    memory.current_series_frame = memory.first_series_frame;
 }
 
 void memory_free_all() {

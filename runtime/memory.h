@@ -99,6 +99,8 @@ struct MemoryState {
     uint32_t big_threshold = 0x200000;   // also the largest series frame size
     BigFrame* big_frames = nullptr;
     BigFrame* last_big_frame = nullptr;
+    uint64_t allocated = 0;            // series bytes allocated since the last collection
+    uint64_t budget = 0x800000;        // allocation that makes a collection due
 };
 extern MemoryState memory;
 
@@ -114,6 +116,10 @@ extern CollectorSwitch collector_switch;
 inline void request_collection() {
     if (collector_switch.active) collector_switch.requested = true;
 }
+// Asked where a new frame is needed: a collection is requested once the bytes
+// allocated since the last one reach the budget (at least as much as was live
+// after it), so a large live set is not marked again for every new frame.
+void request_collection_if_due();
 
 // Node slots: a used node holds its buffer's address (8-aligned, 0 until set);
 // a free node holds (next free id << 1) | 1, the tag telling them apart.
@@ -162,6 +168,29 @@ void big_frames_sweep(void (*free_node)(NodeId));
 // After a collection: releases empty and condemned node frames, picks the current
 // frame and updates each frame's stability history.
 void node_frames_after_collection();
+// After marking: heap series that are not marked are freed and their nodes
+// handed to `free_node`; the marks of the others are cleared.
+void heap_series_sweep(void (*free_node)(NodeId));
+// After marking: compacts the series frames in address order. Unmarked
+// buffers are dead (their nodes go to `free_node`); runs of marked buffers lose
+// their marks and move down, into the previous frame's room when it has at
+// least 52429 bytes, else within their own frame; each moved buffer's node is
+// re-pointed. A frame left empty that is not the last is released. Returns the
+// live bytes (headers included); adds the reclaimed bytes to *freed.
+uint64_t series_frames_compact(void (*free_node)(NodeId), uint64_t* freed);
+// GC-stress builds: copies every live buffer of the series frames into new
+// frames and retires the old ones inaccessible for a while, so a raw pointer
+// kept across a collection faults at its next use.
+void series_frames_relocate_all();
 void memory_free_all();
+
+// AddressSanitizer: free space of series frames is poisoned.
+#ifdef KEM_ASAN
+void memory_poison(const void* p, size_t n);
+void memory_unpoison(const void* p, size_t n);
+#else
+inline void memory_poison(const void*, size_t) {}
+inline void memory_unpoison(const void*, size_t) {}
+#endif
 
 } // namespace kem

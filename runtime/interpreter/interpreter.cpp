@@ -1,4 +1,5 @@
 #include "runtime/interpreter/interpreter.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -344,8 +345,11 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     while (pos < tail && pos < length_of(block)) {
         Cell next = cell_at(block, pos);
         if (type_of(&next) != TYPE_WORD || !next.data1) break;
-        const Cell* vc = word_value_cell(&next);
-        if (type_of(vc) != TYPE_OP) break;
+        const Cell* slot = word_value_cell(&next);
+        if (type_of(slot) != TYPE_OP) break;
+        // A copy: the trace callback runs Kem code, which may move the slot.
+        const Cell op = *slot;
+        const Cell* vc = &op;
         if (tracing) [[unlikely]] {
             // Each operator is reported as a call: no shortcut.
             fire_trace_event(EV_FETCH, block, int32_t(pos), nullptr, nullptr);
@@ -375,6 +379,7 @@ void traced_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tai
         }
         while (pos < tail) {
             stack::top = stack::arguments;
+            collector::safe_point();
             if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
             at = pos;
             pos = eval_expression(pos, tail, &blk, false, false, false);
@@ -409,8 +414,12 @@ void init() {
 }
 
 void eval_block(const Cell* block, bool return_result) {
-    const Cell blk = *block;
-    const Cell saved = position;
+    // The block may lose every other reference while it runs, and so may the
+    // outer position that is put back at the end.
+    Cell held[2] = {*block, position};
+    RootedCells keep(held, 2);
+    const Cell& blk = held[0];
+    const Cell& saved = held[1];
     stack::push_frame(&rt_words.body_frame, FRAME_TOP_EVAL);
     uint32_t pos = blk.data1;
     uint32_t tail = length_of(&blk);
@@ -424,6 +433,7 @@ void eval_block(const Cell* block, bool return_result) {
     }
     while (pos < tail) {
         stack::top = stack::arguments;
+        collector::safe_point();
         if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
         pos = eval_expression(pos, tail, &blk, false, false, false);
         if (pending()) {
@@ -583,6 +593,8 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     const Cell fn = *callable;
     const Cell word = frame_name(name, path);
     Cell* callable_slot = nullptr;
+    // An operator's function is not on the stack while it runs.
+    RootedCell keep_fn(&fn);
     if (infix) {
         // The left operand, already pushed, becomes the first argument.
         stack::top--;
@@ -749,6 +761,36 @@ void call_function(const Cell* fn, uint32_t trace_flags) {
     set_context_values_node(ctx, saved);
 }
 
+namespace {
+
+struct StorageRef {
+    NodeId node = 0;
+    uint32_t offset = 0;
+};
+
+// The buffer holding a value cell of a path walk: the series or object the
+// value was selected from, or the context of the path's first word.
+StorageRef locate_storage(const Cell* r, const Cell& owner, const Cell& first) {
+    NodeId candidates[3] = {0, 0, 0};
+    const uint8_t ot = type_of(&owner);
+    if (ot == TYPE_OBJECT || ot == TYPE_ERROR || ot == TYPE_PORT) {
+        if (!context_values_on_stack(owner.data1)) candidates[0] = context_cell(owner.data1)->data2;
+    } else if (ot == TYPE_BLOCK || ot == TYPE_PAREN || (ot >= TYPE_PATH && ot <= TYPE_GET_PATH) || ot == TYPE_MAP ||
+               ot == TYPE_HASH) {
+        candidates[0] = owner.data2;
+    }
+    if (first.data1 && !context_values_on_stack(first.data1)) candidates[1] = context_cell(first.data1)->data2;
+    for (NodeId n : candidates) {
+        if (!n || node_is_free(n)) continue;
+        SeriesBuffer* b = node_buffer(n);
+        const auto* at = reinterpret_cast<const uint8_t*>(r);
+        if (at >= b->data() && at < b->end_ptr()) return StorageRef{n, uint32_t(at - b->data())};
+    }
+    return StorageRef{};
+}
+
+} // namespace
+
 uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* block, bool set, bool get,
                    bool push) {
     const Cell p = *path;
@@ -773,6 +815,9 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
     Cell* base = stack::top;
     Cell owner = none_value;
     Cell prev = first;
+    // A paren in the path runs Kem code: what the walk holds must survive it.
+    Cell held[5] = {p, first, current, owner, prev};
+    RootedCells keep(held, 5);
     // Where the current value is stored (a word's slot, a block's cell), so
     // that setting a field of a scalar (t/hour: 1, b/1/x: 2) changes it there;
     // null when the value only lives on the stack.
@@ -782,11 +827,18 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
         if (type_of(&el) == TYPE_GET_WORD) {
             el = *word_value_cell(&el);
         } else if (type_of(&el) == TYPE_PAREN) {
+            held[2] = current;
+            held[3] = owner;
+            held[4] = prev;
+            // The storage cell is found again by node and offset: buffers
+            // may move while the paren runs.
+            const StorageRef where = storage ? locate_storage(storage, owner, first) : StorageRef{};
             stack::push_frame(&rt_words.body_frame, FRAME_TOP_NATIVE);
             eval_block(&el, true);
             if (pending()) return pos;
             el = *stack::arguments;
             stack::pop_frame_drop();
+            storage = where.node ? reinterpret_cast<Cell*>(node_buffer(where.node)->data() + where.offset) : nullptr;
         }
         if (type_of(&el) == TYPE_UNSET) fire(Err::script_invalid_path, p, el);
         const bool last = i + 1 == len;

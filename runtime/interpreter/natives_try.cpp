@@ -5,6 +5,7 @@
 // stack marker from them before the stacks go back to try's own position.
 // With /all the barrier frame makes break, continue, return, exit and throw
 // fire their own errors instead of crossing it, so they arrive here too.
+#include "runtime/collector.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
@@ -30,6 +31,7 @@ void native_try(bool check, const int32_t* refs) {
     Cell* const args_mark = stack::arguments;
     Cell* const top_mark = stack::top;
     const Cell position_mark = interp::position;
+    RootedCell keep_position(&position_mark);
 
     if (all) stack::push_try_barrier_frame(&rt_words.try_);
     else stack::push_try_frame(&rt_words.try_);

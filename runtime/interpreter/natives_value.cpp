@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 #include "runtime/cell.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -244,6 +245,21 @@ void native_stats(bool, const int32_t* refinements) {
     stack::keep_result();
 }
 
+// /on and /off switch the collector; alone it runs one collection, enabled
+// or not, and answers what stats answers.
+void native_recycle(bool, const int32_t* refinements) {
+    const bool on = present(refinements, native_ref(NAT_RECYCLE, "on"));
+    const bool off = present(refinements, native_ref(NAT_RECYCLE, "off"));
+    if (on || off) {
+        collector::set_active(on);
+        make_unset(stack::arguments);
+    } else {
+        collector::collect();
+        make_count(stack::arguments, memory_in_use());
+    }
+    stack::keep_result();
+}
+
 } // namespace
 
 void register_value_natives() {
@@ -258,6 +274,7 @@ void register_value_natives() {
     native_register(NAT_NOT, native_not);
     native_register(NAT_TYPE_Q, native_type_q);
     native_register(NAT_STATS, native_stats);
+    native_register(NAT_RECYCLE, native_recycle);
     value_natives::register_block_natives();
 }
 

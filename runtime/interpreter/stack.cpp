@@ -76,6 +76,8 @@ void init(uint32_t data_cells, uint32_t frames) {
 }
 
 bool ready() { return bottom != nullptr; }
+NodeId data_buffer_node() { return data_node; }
+NodeId call_buffer_node() { return call_node; }
 
 void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte) {
     if (frames_top >= frames_limit) overflow();
@@ -181,6 +183,15 @@ bool eval_q(CallFrame* from, bool only_next) {
 }
 
 Cell* push_slot() {
+    Cell* c = top;
+    if (c + 1 >= limit) overflow();
+    top = c + 1;
+    // Never a stale value: the collector reads every cell below the top.
+    c->header = TYPE_UNSET;
+    return c;
+}
+
+Cell* push_slot_keep() {
     Cell* c = top;
     if (c + 1 >= limit) overflow();
     top = c + 1;

@@ -85,6 +85,9 @@ extern uint32_t body_symbol;
 // Makes the two stack buffers (on the process heap: they never move).
 void init(uint32_t data_cells = DATA_CELLS, uint32_t frames = CALL_FRAMES);
 bool ready();
+// The nodes of the two stack buffers (the collector keeps them).
+NodeId data_buffer_node();
+NodeId call_buffer_node();
 
 inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bottom); }
 inline bool empty_frames() { return frames_top == frames_bottom; }
@@ -121,6 +124,10 @@ bool eval_q(CallFrame* from, bool only_next);
 
 // --- cells
 Cell* push_slot();
+// Takes the cell at the top as it stands: a value left just above the top
+// (an operator's left operand) stays. The caller must know the cell holds a
+// value, since the collector reads it.
+Cell* push_slot_keep();
 inline Cell* push(const Cell* v) {
     Cell* c = push_slot();
     *c = *v;

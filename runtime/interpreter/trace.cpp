@@ -1,5 +1,6 @@
 // Trace events: installing the callback, its event mask, and delivering events.
 #include "runtime/interpreter/trace.h"
+#include "runtime/collector.h"
 #include "runtime/boot.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -131,7 +132,9 @@ void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell*
     values[5] = none_value;
     const Cell fn = *tracer_cell();
 
-    stack::push_slot();  // the reported value may be the cell at the top
+    // The cell at the top is kept as it is: it may be the reported value, or
+    // an operator's left operand waiting for its call.
+    stack::push_slot_keep();
     Cell* pair = pair_push(int32_t(stack::cell_index(saved_args)), int32_t(stack::cell_index(saved_top)));
     values[5] = *pair;
     stack::top = pair;
@@ -155,6 +158,11 @@ void trace_error(const KemError& e, const Cell* code, int32_t pos) {
     trace_reported_error = &e;
     Cell* const top = stack::top;
     const Cell value = *error_from_exception(e);
+    // The callback runs Kem code while the error is still on its way to its
+    // catcher, which makes its value again from the same arguments.
+    RootedCells keep_args(const_cast<Cell*>(e.args), 3);
+    RootedCell keep_value(&e.value);
+    RootedCell keep_made(&value);
     fire_trace_event(EV_ERROR, code, pos, &value, nullptr);
     stack::top = top;
 }

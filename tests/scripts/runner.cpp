@@ -8,6 +8,7 @@
 #include <string>
 #include "environment/boot.h"
 #include "environment/script.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -90,6 +91,8 @@ int run(void* p) {
     lexer_scan(script, reinterpret_cast<const uint8_t*>(text.data() + at), uint32_t(text.size() - size_t(at)), false,
                true, true, true, nullptr, nullptr, nullptr, nullptr);
     Cell cases = *script;
+    // Each case starts from empty stacks: the cases stay alive as a root.
+    RootedCell keep(&cases);
     uint32_t n = block_full_length(&cases);
     for (uint32_t i = cases.data1 + 2; i + 2 < n + 1; i += 3) {
         Cell code = *block_rs_abs_at(&cases, i);

@@ -18,6 +18,9 @@ protected:
         memory_init();
         memory_free_all();
         collector_switch = CollectorSwitch{};
+        // Every new frame asks for a collection unless a test says otherwise.
+        memory.allocated = 0;
+        memory.budget = 0;
     }
     void TearDown() override {
         memory_free_all();
@@ -270,6 +273,15 @@ TEST_F(Memory, OversizedRequestsRaiseNoMemory) {
 
 // --- Big frames and series frames -------------------------------------------------
 
+TEST_F(Memory, NewFramesAskForACollectionOnlyOnceTheBudgetIsSpent) {
+    collector_switch.active = true;
+    memory.budget = 3 * MB;
+    alloc_series(0x1FFFE0, 1, 0);              // a first frame, 2 MB allocated
+    EXPECT_FALSE(collector_switch.requested);
+    alloc_series(0x300000, 1, 0);              // a big frame, past the budget
+    EXPECT_TRUE(collector_switch.requested);
+}
+
 TEST_F(Memory, RequestsReachingTwoMegabytesGetBigFrames) {
     // need = bytes + 24: 0x1FFFE0 bytes need 0x1FFFF8, just below 2 MB;
     // 0x1FFFE1 bytes round to 0x1FFFF0 and need 0x200008.
@@ -282,6 +294,7 @@ TEST_F(Memory, RequestsReachingTwoMegabytesGetBigFrames) {
     for (auto& c : cases) {
         memory_free_all();
         collector_switch = CollectorSwitch{};
+        memory.budget = 0;
         collector_switch.active = c.active;
         SCOPED_TRACE(testing::Message() << std::hex << c.bytes << " active " << c.active);
         NodeId n = alloc_series(c.bytes, 1, 0);
@@ -360,6 +373,7 @@ TEST_F(Memory, FullCurrentFrameLooksBackButNotIntoANearlyFullFrame) {
     for (auto& c : cases) {
         memory_free_all();
         collector_switch = CollectorSwitch{};
+        memory.budget = 0;
         collector_switch.active = true;
         SCOPED_TRACE(c.left_in_first);
         alloc_series(0, 1, 0);
