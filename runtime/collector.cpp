@@ -282,7 +282,7 @@ void mark_roots() {
     marking_root = "C++ roots";
     for (uint32_t i = 0; i < root_entry_top; i++) {
         const RootEntry& e = root_entries[i];
-        if (e.count == 0) mark_cells_of(*static_cast<NodeId*>(e.address));
+        if (e.count == ROOT_NODE) mark_cells_of(*static_cast<NodeId*>(e.address));
         else mark_values(static_cast<Cell*>(e.address), static_cast<Cell*>(e.address) + e.count);
     }
     drain();

@@ -81,8 +81,9 @@ namespace kem {
 // point. They nest strictly (RAII), like the C++ frames that own them.
 struct RootEntry {
     void* address;
-    uint32_t count;   // cells at address; 0: one NodeId at address
+    uint32_t count;   // cells at address, or ROOT_NODE: one NodeId at address
 };
+constexpr uint32_t ROOT_NODE = 0xFFFFFFFF;
 extern RootEntry* root_entries;
 extern uint32_t root_entry_top;
 extern uint32_t root_entry_capacity;
@@ -115,7 +116,7 @@ public:
 // this object lives; 0 is ignored.
 class RootedNode {
 public:
-    explicit RootedNode(NodeId* n) : mark_(root_entry_top) { push_root(n, 0); }
+    explicit RootedNode(NodeId* n) : mark_(root_entry_top) { push_root(n, ROOT_NODE); }
     ~RootedNode() { root_entry_top = mark_; }
     RootedNode(const RootedNode&) = delete;
     RootedNode& operator=(const RootedNode&) = delete;

@@ -149,6 +149,12 @@ Cell* binary_append(Cell* series, Cell* value_arg, int32_t part, bool only, int3
     uint64_t size = repeated_size(bytes.size(), dup, total);
     bool told = append ? series_notify_owner(series, ChangeWord::append, &value, int32_t(total), -1)
                        : series_notify_owner(series, ChangeWord::insert, &value, int32_t(pos), -1);
+    if (told) {
+        // The handler may have changed the binary's length.
+        total = node_buffer(node)->used();
+        pos = append ? total : std::min(pos, total);
+        size = repeated_size(bytes.size(), dup, total);
+    }
     SeriesBuffer* b = binary_reserve(node, size);
     uint8_t* at = b->head_ptr() + pos;
     std::memmove(at + size, at, b->used() - pos);
@@ -175,6 +181,16 @@ Cell* binary_change(Cell* series, Cell* value_arg, int32_t part, bool only, int3
     uint32_t removed = part >= 0 ? std::min<uint32_t>(uint32_t(part), room) : uint32_t(std::min<uint64_t>(size, room));
     if (uint64_t(total) - removed + size > MAX_BYTES) fire(Err::internal_no_memory);
     bool told = series_notify_owner(series, ChangeWord::change, &value, int32_t(pos), part);
+    if (told) {
+        // The handler may have changed the binary's length.
+        total = node_buffer(node)->used();
+        pos = std::min(pos, total);
+        set_series_position(series, pos);
+        room = total - pos;
+        size = repeated_size(bytes.size(), dup, total);
+        removed = part >= 0 ? std::min<uint32_t>(uint32_t(part), room) : uint32_t(std::min<uint64_t>(size, room));
+        if (uint64_t(total) - removed + size > MAX_BYTES) fire(Err::internal_no_memory);
+    }
     SeriesBuffer* b = size > removed ? binary_reserve(node, size - removed) : node_buffer(node);
     uint8_t* at = b->head_ptr() + pos;
     std::memmove(at + size, at + removed, total - pos - removed);

@@ -6,6 +6,7 @@
 // operation of the two complement flags says so.
 #include <algorithm>
 #include <cstring>
+#include "runtime/collector.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/logic.h"
@@ -112,10 +113,13 @@ Cell* bitset_append(Cell* series, Cell* value_arg, int32_t part, bool only, int3
 
 Cell* bitset_poke(Cell* series, int32_t index, Cell* data, Cell* boxed) {
     Cell spec = boxed ? *boxed : Cell{TYPE_INTEGER, 0, uint32_t(index), 0};
-    Cell value = *data;
-    bool told = series_notify_owner(series, ChangeWord::poke, &value);
-    bitset_process(&spec, series, clears(&value) ? BITSET_CLEAR : BITSET_SET, false, BITSET_ACTION_ERRORS);
-    if (told) series_notify_owner(series, ChangeWord::poked, &value);
+    // The owner's handler may move the cell naming the bitset (a set-path
+    // into a block passes a cell of that block).
+    Cell held[2] = {*series, *data};
+    RootedCells keep(held, 2);
+    bool told = series_notify_owner(&held[0], ChangeWord::poke, &held[1]);
+    bitset_process(&spec, &held[0], clears(&held[1]) ? BITSET_CLEAR : BITSET_SET, false, BITSET_ACTION_ERRORS);
+    if (told) series_notify_owner(&held[0], ChangeWord::poked, &held[1]);
     return data;
 }
 

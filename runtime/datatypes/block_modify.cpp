@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
@@ -64,10 +65,13 @@ void deep_copy_in_place(NodeId node, uint32_t index, bool deep, Cell* types) {
 
 Cell* block_append(Cell* series, Cell* value_arg, int32_t part, bool only, int32_t dup, bool append) {
     Cell v = *value_arg;
+    RootedCell keep_value(&v);
     const Cell* value = &v;
     std::vector<Cell> cells = source_cells(value, only);
     if (cells.empty() || part == 0 || dup < 1) return series;
     if (part > 0 && size_t(part) < cells.size()) cells.resize(size_t(part));
+    // The owner's handler may clear the value's block: the copied cells alone keep what they name.
+    RootedCells keep_cells(cells.data(), uint32_t(cells.size()));
 
     NodeId node = series_node(series);
     int64_t length = block_full_length(series);
@@ -78,6 +82,13 @@ Cell* block_append(Cell* series, Cell* value_arg, int32_t part, bool only, int32
 
     bool told = at_tail ? series_notify_owner(series, ChangeWord::append, value, int32_t(length), int32_t(total))
                         : series_notify_owner(series, ChangeWord::insert, value, int32_t(pos), int32_t(total));
+    if (told) {
+        // The handler may have changed the block's length.
+        length = block_full_length(series);
+        pos = std::min(pos, length);
+        if (!at_tail) set_series_position(series, pos);
+        total = checked_total(int64_t(cells.size()), dup, length);
+    }
     SeriesBuffer* b = reserve(node, total, dup < 5);
     Cell* at = b->cell_head() + (at_tail ? length : pos);
     if (!at_tail) std::memmove(at + total, at, size_t(length - pos) * 16);
@@ -93,9 +104,12 @@ Cell* block_append(Cell* series, Cell* value_arg, int32_t part, bool only, int32
 
 Cell* block_change(Cell* series, Cell* value_arg, int32_t part, bool only, int32_t dup) {
     Cell v = *value_arg;
+    RootedCell keep_value(&v);
     const Cell* value = &v;
     std::vector<Cell> cells = source_cells(value, only);
     if (dup < 1) return series;
+    // The owner's handler may clear the value's block: the copied cells alone keep what they name.
+    RootedCells keep_cells(cells.data(), uint32_t(cells.size()));
     NodeId node = series_node(series);
     int64_t length = block_full_length(series);
     int64_t pos = std::clamp<int64_t>(series_position(series), 0, length);
@@ -105,6 +119,14 @@ Cell* block_change(Cell* series, Cell* value_arg, int32_t part, bool only, int32
     int64_t removed = std::min<int64_t>(part >= 0 ? part : written, room);
 
     bool told = series_notify_owner(series, ChangeWord::change, value, int32_t(pos), int32_t(removed));
+    if (told) {
+        // The handler may have changed the block's length.
+        length = block_full_length(series);
+        pos = std::min(pos, length);
+        set_series_position(series, pos);
+        written = checked_total(int64_t(cells.size()), dup, length);
+        removed = std::min<int64_t>(part >= 0 ? part : written, length - pos);
+    }
     SeriesBuffer* b = reserve(node, std::max<int64_t>(written - removed, 0), false);
     Cell* at = b->cell_head() + pos;
     std::memmove(at + written, at + removed, size_t(length - pos - removed) * 16);
@@ -141,7 +163,9 @@ Cell* block_swap(Cell* series1, Cell* series2) {
     if (p1 < 0 || p2 < 0 || block_rs_length(series1) <= 0 || block_rs_length(series2) <= 0) return series1;
     bool told1 = series_notify_owner(series1, ChangeWord::swap, nullptr, p1, 1);
     bool told2 = series_notify_owner(series2, ChangeWord::swap, nullptr, p2, 1);
-    std::swap(*block_rs_abs_at(series1, uint32_t(p1)), *block_rs_abs_at(series2, uint32_t(p2)));
+    // The handlers may have shortened either block: never swap a cell past a tail.
+    if (block_rs_length(series1) > 0 && block_rs_length(series2) > 0)
+        std::swap(*block_rs_abs_at(series1, uint32_t(p1)), *block_rs_abs_at(series2, uint32_t(p2)));
     if (told1) series_notify_owner(series1, ChangeWord::swaped, nullptr, p1, 1);
     if (told2) series_notify_owner(series2, ChangeWord::swaped, nullptr, p2, 1);
     return series1;
@@ -152,12 +176,16 @@ Cell* block_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
     int64_t pos = std::max(series_position(series), 0);
     if (pos >= length) return series;
     bool told = series_notify_owner(series, ChangeWord::trim, nullptr, int32_t(pos), -1);
-    SeriesBuffer* b = series_buffer(series);
-    Cell* cells = b->cell_head();
-    int64_t kept = pos;
-    for (int64_t i = pos; i < length; i++)
-        if (!is_type(&cells[i], TYPE_NONE)) cells[kept++] = cells[i];
-    b->tail = b->head + uint32_t(kept * 16);
+    // The handler may have shortened the block.
+    length = block_full_length(series);
+    if (pos < length) {
+        SeriesBuffer* b = series_buffer(series);
+        Cell* cells = b->cell_head();
+        int64_t kept = pos;
+        for (int64_t i = pos; i < length; i++)
+            if (!is_type(&cells[i], TYPE_NONE)) cells[kept++] = cells[i];
+        b->tail = b->head + uint32_t(kept * 16);
+    }
     if (told) series_notify_owner(series, ChangeWord::trimmed, nullptr, int32_t(pos), -1);
     return series;
 }

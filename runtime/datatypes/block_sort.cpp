@@ -166,9 +166,14 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     if (!sort_prepare(series, int32_t(block_full_length(series)), skip, comparator, part, all, reverse, &pos, &n,
                       &size, &flags))
         return series;
+    const bool told = series_notify_owner(series, ChangeWord::sort, nullptr, pos, n);
+    if (told) {
+        // The handler may have shortened the block: sort the whole records still in it.
+        n = std::clamp(int32_t(block_full_length(series)) - pos, 0, n);
+        n -= n % size;
+    }
     const uint32_t records = uint32_t(n / size);
     const uint32_t bytes = uint32_t(size) * 16;
-    const bool told = series_notify_owner(series, ChangeWord::sort, nullptr, pos, n);
     if (comparator && is_type(comparator, TYPE_FUNCTION)) {
         Cell* saved_top = stack::top;
         const Cell fn = *comparator;

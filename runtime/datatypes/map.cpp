@@ -7,6 +7,7 @@
 #include "runtime/datatypes/map.h"
 #include <algorithm>
 #include <vector>
+#include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
@@ -280,7 +281,9 @@ void map_extend(Cell* map, const Cell* spec, bool case_) {
 // --- foreach ----------------------------------------------------------------------------------
 
 bool map_collect_key_words(const Cell* words_in, Cell* map) {
-    const std::vector<Cell> words = block_cells_copy(words_in);
+    std::vector<Cell> words = block_cells_copy(words_in);
+    // A handler may clear the words block: the copies keep the words' contexts.
+    RootedCells keep(words.data(), uint32_t(words.size()));
     for (const Cell& w : words) {
         uint8_t t = type_of(&w);
         if (t < TYPE_WORD || t > TYPE_GET_WORD) fire(Err::script_invalid_arg, w);

@@ -1,6 +1,7 @@
 // object!: the actions (make, reflect, form and mold, path access, compare,
 // copy, put, select, modify), set on objects and the row's registration.
 #include <algorithm>
+#include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -346,8 +347,12 @@ Cell* object_modify(Cell* target, Cell* field, Cell* value, bool) {
 // --- set ---------------------------------------------------------------------------------
 
 void object_set_many(const Cell* obj_in, const Cell* value_in, bool any, bool only, bool some) {
-    const Cell obj = *obj_in;
-    const Cell value = *value_in;
+    // Handlers run between the assignments and may drop every other hold on
+    // the object or on the block or object the values come from.
+    Cell held[2] = {*obj_in, *value_in};
+    RootedCells keep(held, 2);
+    const Cell& obj = held[0];
+    const Cell& value = held[1];
     const NodeId ctx = object_context(&obj);
     const uint32_t n = context_word_count(ctx);
     const uint8_t vt = type_of(&value);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include "runtime/collector.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
@@ -186,18 +187,25 @@ Cell* series_poke(Cell* series, int32_t index, Cell* data, Cell* boxed) {
         if (!is_type(data, TYPE_CHAR)) fire(Err::script_invalid_arg, *data);
         code_point = cell_int(data);
     }
-    Cell value = *data;
-    bool told = series_notify_owner(series, ChangeWord::poke, &value, int32_t(offset), 1);
-    if (any_block_type(type)) {
-        *series_cell_at(series, uint32_t(offset)) = value;
-    } else {
-        SeriesBuffer* b = series_buffer(series);
-        if (type != TYPE_BINARY && code_point > unit_max_code_point(unit_bytes(b)))
-            b = widen_string_buffer(b, code_point > 0xFFFF ? 4 : 2);
-        uint32_t unit = unit_bytes(b);
-        write_unit(b->data() + b->head + size_t(offset) * unit, unit, code_point);
+    // The owner's handler may move the cell naming the series (a set-path into
+    // a nested block passes a cell of the outer block) and shorten the series.
+    Cell held[2] = {*series, *data};
+    RootedCells keep(held, 2);
+    Cell* s = &held[0];
+    Cell* value = &held[1];
+    bool told = series_notify_owner(s, ChangeWord::poke, value, int32_t(offset), 1);
+    if (offset < series_unit_count(s)) {
+        if (any_block_type(type)) {
+            *series_cell_at(s, uint32_t(offset)) = *value;
+        } else {
+            SeriesBuffer* b = series_buffer(s);
+            if (type != TYPE_BINARY && code_point > unit_max_code_point(unit_bytes(b)))
+                b = widen_string_buffer(b, code_point > 0xFFFF ? 4 : 2);
+            uint32_t unit = unit_bytes(b);
+            write_unit(b->data() + b->head + size_t(offset) * unit, unit, code_point);
+        }
     }
-    if (told) series_notify_owner(series, ChangeWord::poked, &value, int32_t(offset), 1);
+    if (told) series_notify_owner(s, ChangeWord::poked, value, int32_t(offset), 1);
     return data;
 }
 
@@ -207,8 +215,11 @@ Cell* series_clear(Cell* series) {
     int64_t pos = std::max(series_position(series), 0);
     if (pos >= series_unit_count(series)) return series;
     bool told = series_notify_owner(series, ChangeWord::clear, nullptr, int32_t(pos), -1);
-    SeriesBuffer* b = series_buffer(series);
-    b->tail = b->head + uint32_t(pos << unit_shift(b));
+    // A handler that shortened the series must not get old units back.
+    if (pos < series_unit_count(series)) {
+        SeriesBuffer* b = series_buffer(series);
+        b->tail = b->head + uint32_t(pos << unit_shift(b));
+    }
     if (told) series_notify_owner(series, ChangeWord::cleared, nullptr, int32_t(pos), -1);
     return series;
 }
@@ -232,7 +243,9 @@ Cell* series_remove(Cell* series, Cell* part, Cell* key) {
     if (pos >= total) return series;
     count = std::min(count, total - pos);
     bool told = series_notify_owner(series, ChangeWord::remove, nullptr, int32_t(pos), int32_t(count));
-    series_delete_units(series, uint32_t(pos), uint32_t(count));
+    // The handler may have shortened the series.
+    total = series_unit_count(series);
+    if (pos < total) series_delete_units(series, uint32_t(pos), uint32_t(std::min(count, total - pos)));
     if (told) series_notify_owner(series, ChangeWord::removed, nullptr, int32_t(pos), int32_t(count));
     return series;
 }
@@ -257,12 +270,17 @@ Cell* series_reverse(Cell* series, Cell* part, Cell* skip) {
         if (range < size || range % size != 0) fire(Err::script_invalid_refine_arg, word_refinement_skip, *skip);
     }
     bool told = series_notify_owner(series, ChangeWord::reverse, nullptr, int32_t(pos), int32_t(range));
-    SeriesBuffer* b = series_buffer(series);
-    uint32_t shift = unit_shift(b);
-    size_t record = size_t(size) << shift;
-    uint8_t* lo = b->data() + b->head + (size_t(pos) << shift);
-    uint8_t* hi = b->data() + b->head + (size_t(end) << shift) - record;
-    for (; lo < hi; lo += record, hi -= record) std::swap_ranges(lo, lo + record, hi);
+    // The handler may have shortened the series: only whole records still in it turn.
+    int64_t left = std::max<int64_t>(std::min<int64_t>(end, series_unit_count(series)) - pos, 0);
+    left -= left % size;
+    if (left > 0) {
+        SeriesBuffer* b = series_buffer(series);
+        uint32_t shift = unit_shift(b);
+        size_t record = size_t(size) << shift;
+        uint8_t* lo = b->data() + b->head + (size_t(pos) << shift);
+        uint8_t* hi = lo + (size_t(left) << shift) - record;
+        for (; lo < hi; lo += record, hi -= record) std::swap_ranges(lo, lo + record, hi);
+    }
     if (told) series_notify_owner(series, ChangeWord::reversed, nullptr, int32_t(pos), int32_t(range));
     return series;
 }
@@ -299,6 +317,10 @@ Cell* series_random(Cell* series, bool seed, bool secure, bool only) {
         return series;
     }
     bool told = series_notify_owner(series, ChangeWord::random, nullptr, int32_t(pos), int32_t(count));
+    // The handler may have moved or shortened the buffer.
+    count = std::clamp<int64_t>(int64_t(series_unit_count(series)) - pos, 0, count);
+    b = series_buffer(series);
+    shift = unit_shift(b);
     size_t unit = size_t(1) << shift;
     uint8_t* at = b->data() + b->head + (size_t(pos) << shift);
     for (int64_t n = count; n >= 1; n--, at += unit) {
@@ -314,12 +336,12 @@ Cell* series_random(Cell* series, bool seed, bool secure, bool only) {
 namespace {
 
 // Moves count units between two buffers of the same unit size: a gap opens at
-// the target position, the units land there, the origin closes up.
-void move_between(Cell* origin, Cell* target, int64_t opos, int64_t count) {
+// the target position, the units land there, the origin closes up. Answers
+// the target position.
+int64_t move_between(Cell* origin, Cell* target, int64_t opos, int64_t count) {
     NodeId onode = series_node(origin);
     NodeId tnode = series_node(target);
     int64_t tpos = std::clamp<int64_t>(series_position(target), 0, series_unit_count(target));
-    bool told = series_notify_owner(target, ChangeWord::move, nullptr, int32_t(tpos), int32_t(count));
     SeriesBuffer* t = node_buffer(tnode);
     uint32_t shift = unit_shift(t);
     size_t bytes = size_t(count) << shift;
@@ -330,13 +352,25 @@ void move_between(Cell* origin, Cell* target, int64_t opos, int64_t count) {
     std::memcpy(at, o->data() + o->head + (size_t(opos) << shift), bytes);
     t->tail += uint32_t(bytes);
     series_delete_units(origin, uint32_t(opos), uint32_t(count));
-    if (told) series_notify_owner(target, ChangeWord::moved, nullptr, int32_t(tpos), int32_t(count));
+    return tpos;
 }
 
 [[noreturn]] void fire_move_bad(const Cell* origin, const Cell* target) {
     Cell from = Cell{TYPE_DATATYPE, type_of(origin), 0, 0};
     Cell to = Cell{TYPE_DATATYPE, type_of(target), 0, 0};
     fire(Err::script_move_bad, from, to);
+}
+
+// Gives two buffers one unit size: text keeps its code points in any unit, so
+// the narrower side widens when `widen`; anything else cannot move.
+void match_units(const Cell* origin, const Cell* target, bool widen) {
+    uint32_t ounit = unit_bytes(series_buffer(origin));
+    uint32_t tunit = unit_bytes(series_buffer(target));
+    if (ounit == tunit) return;
+    if (!any_string_type(type_of(origin)) || !any_string_type(type_of(target))) fire_move_bad(origin, target);
+    if (!widen) return;
+    if (ounit < tunit) widen_string_buffer(series_buffer(origin), tunit);
+    else widen_string_buffer(series_buffer(target), ounit);
 }
 
 } // namespace
@@ -356,16 +390,17 @@ Cell* series_move(Cell* origin, Cell* target, Cell* part) {
 
     if (series_node(origin) != series_node(target)) {
         if (any_block_type(type_of(origin)) != any_block_type(type_of(target))) fire_move_bad(origin, target);
-        uint32_t ounit = unit_bytes(series_buffer(origin));
-        uint32_t tunit = unit_bytes(series_buffer(target));
-        if (ounit != tunit) {
-            // Text keeps its code points in any unit: the narrower side widens.
-            if (!any_string_type(type_of(origin)) || !any_string_type(type_of(target)))
-                fire_move_bad(origin, target);
-            if (ounit < tunit) widen_string_buffer(series_buffer(origin), tunit);
-            else widen_string_buffer(series_buffer(target), ounit);
+        match_units(origin, target, false);
+        int64_t tpos = std::clamp<int64_t>(series_position(target), 0, series_unit_count(target));
+        bool told = series_notify_owner(target, ChangeWord::move, nullptr, int32_t(tpos), int32_t(count));
+        // The handler may have shortened the origin or widened either side.
+        count = std::min<int64_t>(count, int64_t(series_unit_count(origin)) - opos);
+        if (count > 0) {
+            match_units(origin, target, true);
+            tpos = move_between(origin, target, opos, count);
         }
-        move_between(origin, target, opos, count);
+        count = std::max<int64_t>(count, 0);
+        if (told) series_notify_owner(target, ChangeWord::moved, nullptr, int32_t(tpos), int32_t(count));
         return target;
     }
 
@@ -376,21 +411,31 @@ Cell* series_move(Cell* origin, Cell* target, Cell* part) {
     if (tpos > opos && tpos < opos + count) return target;
     if (tpos > opos && tpos != total && total - tpos < count) return origin;
     bool told = series_notify_owner(target, ChangeWord::move, nullptr, int32_t(tpos), int32_t(count));
-    SeriesBuffer* b = series_buffer(origin);
-    uint32_t shift = unit_shift(b);
-    uint8_t* head = b->data() + b->head;
-    size_t bytes = size_t(count) << shift;
-    std::vector<uint8_t> moved(head + (size_t(opos) << shift), head + (size_t(opos) << shift) + bytes);
-    if (tpos < opos) {
-        std::memmove(head + (size_t(tpos) << shift) + bytes, head + (size_t(tpos) << shift),
-                     size_t(opos - tpos) << shift);
-        std::memcpy(head + (size_t(tpos) << shift), moved.data(), bytes);
-    } else {
-        // The units land just after the unit at the target, or at the end.
-        int64_t end = tpos == total ? total : tpos + 1;
-        std::memmove(head + (size_t(opos) << shift), head + (size_t(opos + count) << shift),
-                     size_t(end - opos - count) << shift);
-        std::memcpy(head + (size_t(end - count) << shift), moved.data(), bytes);
+    if (told) {
+        // The handler may have shortened the series: a move that no longer fits is dropped.
+        total = series_unit_count(origin);
+        count = std::min(count, total - opos);
+        tpos = std::min(tpos, total);
+        bool lands = tpos < opos || (tpos > opos && tpos >= opos + count && (tpos == total || total - tpos >= count));
+        if (count < 1 || !lands) count = 0;
+    }
+    if (count > 0) {
+        SeriesBuffer* b = series_buffer(origin);
+        uint32_t shift = unit_shift(b);
+        uint8_t* head = b->data() + b->head;
+        size_t bytes = size_t(count) << shift;
+        std::vector<uint8_t> moved(head + (size_t(opos) << shift), head + (size_t(opos) << shift) + bytes);
+        if (tpos < opos) {
+            std::memmove(head + (size_t(tpos) << shift) + bytes, head + (size_t(tpos) << shift),
+                         size_t(opos - tpos) << shift);
+            std::memcpy(head + (size_t(tpos) << shift), moved.data(), bytes);
+        } else {
+            // The units land just after the unit at the target, or at the end.
+            int64_t end = tpos == total ? total : tpos + 1;
+            std::memmove(head + (size_t(opos) << shift), head + (size_t(opos + count) << shift),
+                         size_t(end - opos - count) << shift);
+            std::memcpy(head + (size_t(end - count) << shift), moved.data(), bytes);
+        }
     }
     if (told) series_notify_owner(target, ChangeWord::moved, nullptr, int32_t(tpos), int32_t(count));
     return target;
@@ -469,9 +514,26 @@ Cell* series_take(Cell* series, Cell* part, bool deep, bool last) {
     }
 
     Cell source = *series;
+    RootedCell keep(&source);
     Cell* result = stack::push_slot();
     result->header = TYPE_UNSET;
     bool told = count > 0 && series_notify_owner(&source, ChangeWord::take, nullptr, int32_t(start), int32_t(count));
+    if (told) {
+        // The handler may have shortened the series: take what is still there
+        // (the last units again with /last).
+        int64_t now = series_unit_count(&source);
+        if (last) {
+            count = std::min(count, std::max<int64_t>(now - pos, 0));
+            start = now - count;
+        } else {
+            count = std::clamp<int64_t>(now - start, 0, count);
+        }
+        if (!part && count == 0) {
+            make_none(result);
+            series_notify_owner(&source, ChangeWord::taken, nullptr, int32_t(start), 0);
+            return result;
+        }
+    }
     if (part) {
         NodeId node = copy_series_slice(series_node(&source), uint32_t(start), uint32_t(count));
         uint8_t type = type_of(&source);

@@ -175,8 +175,11 @@ Cell* string_swap(Cell* series1, Cell* series2) {
     }
     bool told1 = series_notify_owner(series1, ChangeWord::swap, nullptr, int32_t(p1), 1);
     bool told2 = series_notify_owner(series2, ChangeWord::swap, nullptr, int32_t(p2), 1);
-    string_overwrite_char(series_buffer(series1), p1, c2);
-    string_overwrite_char(series_buffer(series2), p2, c1);
+    // The handlers may have shortened either text: never write past a tail.
+    if (string_rs_length(series1) > 0 && string_rs_length(series2) > 0) {
+        string_overwrite_char(series_buffer(series1), p1, c2);
+        string_overwrite_char(series_buffer(series2), p2, c1);
+    }
     if (told1) series_notify_owner(series1, ChangeWord::swaped, nullptr, int32_t(p1), 1);
     if (told2) series_notify_owner(series2, ChangeWord::swaped, nullptr, int32_t(p2), 1);
     return series1;
@@ -280,6 +283,8 @@ Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bo
     uint32_t pos = trim_start(series);
     if (pos >= string_full_length(series)) return series;
     bool told = series_notify_owner(series, ChangeWord::trim, nullptr, int32_t(pos), -1);
+    // The handler may have shortened the text.
+    pos = trim_start(series);
     if (with || all) {
         std::vector<int32_t> kept;
         for (int32_t c : code_points_from(series, pos))

@@ -351,7 +351,9 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
         const Cell op = *slot;
         const Cell* vc = &op;
         if (tracing) [[unlikely]] {
-            // Each operator is reported as a call: no shortcut.
+            // Each operator is reported as a call: no shortcut. The callback
+            // may take the operator from its word while it runs.
+            RootedCell keep_op(&op);
             fire_trace_event(EV_FETCH, block, int32_t(pos), nullptr, nullptr);
         } else if (pos + 1 < tail && pos + 1 < length_of(block)) {
             Cell right = cell_at(block, pos + 1);
@@ -452,7 +454,15 @@ void eval_block(const Cell* block, bool return_result) {
 uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no_infix, bool push,
                          bool literal_callables) {
     const Cell blk = *block;
-    if (tracing) [[unlikely]] fire_trace_event(EV_FETCH, &blk, int32_t(pos), nullptr, nullptr);
+    if (tracing) [[unlikely]] {
+        fire_trace_event(EV_FETCH, &blk, int32_t(pos), nullptr, nullptr);
+        // The callback may have cut the block short: the value is gone.
+        if (pos >= length_of(&blk)) {
+            make_unset(stack::push_slot());
+            settle(push);
+            return pos + 1;
+        }
+    }
     Cell v = cell_at(&blk, pos);
     pos++;
     switch (type_of(&v)) {
@@ -545,6 +555,8 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         break;
     case TYPE_SET_PATH: {
         if (pos >= tail) fire(Err::script_need_value, v);
+        // The value's code may take the path out of its block.
+        RootedCell keep_path(&v);
         stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
         pos = eval_expression(pos, tail, &blk, false, true, false);
         if (pending()) return pos;

@@ -2,6 +2,7 @@
 // words and paths.
 #include <algorithm>
 #include <vector>
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"
@@ -59,8 +60,9 @@ void do_traced(const int32_t* refinements, int32_t trace_at) {
         CallFrame* claimed;
         bool installed = false;
         bool active = true;
-        ~Cleanup() {
+        void leave() {
             if (!active) return;
+            active = false;
             stack::release_return_target(claimed);
             if (installed) {
                 try {
@@ -70,9 +72,19 @@ void do_traced(const int32_t* refinements, int32_t trace_at) {
                 }
             }
         }
+        ~Cleanup() { leave(); }
     } cleanup{claimed};
     cleanup.installed = interp::trace_install(&callback);
-    do_value(refinements);
+    try {
+        do_value(refinements);
+    } catch (const KemError& e) {
+        // The end event runs Kem code while the error is on its way to its
+        // catcher, which makes the error's value from these cells.
+        RootedCells keep_args(const_cast<Cell*>(e.args), 3);
+        RootedCell keep_value(&e.value);
+        cleanup.leave();
+        throw;
+    }
     cleanup.active = false;
     stack::release_return_target(claimed);
     if (cleanup.installed) interp::trace_uninstall();
@@ -186,6 +198,11 @@ std::vector<Cell> spread_cells(const Cell* value) {
 // target is a word kind and, without /any, no value is unset.
 void set_many(const Cell* words_block, const Cell* value, bool any, bool only, bool some) {
     std::vector<Cell> words = block_cells_copy(words_block);
+    if (words.empty()) return;
+    // An object's change handler runs on each assignment and may clear the
+    // blocks these cells came from, leaving the copies as the last reference
+    // to a value still to be set or to a word's object.
+    RootedCells keep_words(words.data(), uint32_t(words.size()));
     for (const Cell& w : words)
         if (!word_kind(type_of(&w))) fire(Err::script_invalid_arg, w);
     const uint8_t vt = type_of(value);
@@ -197,6 +214,7 @@ void set_many(const Cell* words_block, const Cell* value, bool any, bool only, b
     }
     std::vector<Cell> values = spread_cells(value);
     values.resize(std::max(values.size(), words.size()), none_value);
+    RootedCells keep_values(values.data(), uint32_t(values.size()));
     if (!any)
         for (size_t i = 0; i < words.size(); i++)
             if (is_type(&values[i], TYPE_UNSET)) fire(Err::script_need_value, words[i]);
