@@ -87,7 +87,14 @@ bool trace_install(const Cell* fn) {
     trace_on = tracing = true;
     trace_error_settled();
     thrown_to = nullptr;
-    fire_trace_event(EV_INIT, nullptr, -1, nullptr, nullptr);
+    try {
+        fire_trace_event(EV_INIT, nullptr, -1, nullptr, nullptr);
+    } catch (...) {
+        // A callback that fails at once is not left installed.
+        make_none(tracer_cell());
+        trace_on = tracing = false;
+        throw;
+    }
     return true;
 }
 
