@@ -5,6 +5,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -872,6 +873,15 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
         Cell got = *r;
         // A cell inside a series or context can be written back; a stack cell cannot.
         storage = (r >= stack::bottom && r < stack::limit) || r == &parent ? nullptr : r;
+        // An object's field is read as a copy: its slot is where a field of
+        // the value (o/t/hour: 3) is written back.
+        if (!storage && set && !last && any_object_type(type_of(&parent)) && type_of(&el) == TYPE_WORD) {
+            const int32_t field = object_get_word_index(&parent, &el);
+            if (field >= 0) {
+                storage = context_value_slot_checked(object_context(&parent), uint32_t(field));
+                context_word_cell(object_context(&parent), uint32_t(field))->header |= WORD_CHANGED;
+            }
+        }
         stack::top = base;
         owner = current;
         prev = el;
