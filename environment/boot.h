@@ -1,6 +1,7 @@
 // The library's start-up: the global values every script can count on,
 // made after the runtime is up.
 #pragma once
+#include "runtime/cell.h"
 
 namespace kem {
 
@@ -13,6 +14,8 @@ void boot_constants();
 
 // The global routines (C++ bodies with a Kem spec).
 void boot_routines();
+// A routine! value of a C++ body whose spec is given as Kem source.
+Cell make_routine(const char* spec_text, Cell* (*fn)(Cell* args));
 
 // The infix operators, each an op! of the action or native beside it.
 void boot_operators();

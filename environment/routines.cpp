@@ -25,15 +25,21 @@ Cell* shift_left(Cell*) { return shift_with(native_ref(NAT_SHIFT, "left")); }
 Cell* shift_logical(Cell*) { return shift_with(native_ref(NAT_SHIFT, "logical")); }
 
 void bind_routine(const char* name, const char* spec_text, RoutineFn fn) {
-    Cell* spec = stack::push_slot();
-    lexer_scan(spec, reinterpret_cast<const uint8_t*>(spec_text), uint32_t(std::strlen(spec_text)), true, true, true,
-               false, nullptr, nullptr, nullptr, nullptr);
-    Cell* routine = routine_register(spec, fn);
-    context_set_global(symbol_make(name), routine);
-    stack::pop(2);
+    const Cell routine = make_routine(spec_text, fn);
+    context_set_global(symbol_make(name), &routine);
 }
 
 } // namespace
+
+Cell make_routine(const char* spec_text, RoutineFn fn) {
+    Cell* const saved_top = stack::top;
+    Cell* spec = stack::push_slot();
+    lexer_scan(spec, reinterpret_cast<const uint8_t*>(spec_text), uint32_t(std::strlen(spec_text)), true, true, true,
+               false, nullptr, nullptr, nullptr, nullptr);
+    const Cell routine = *routine_register(spec, fn);
+    stack::top = saved_top;
+    return routine;
+}
 
 void boot_constants() {
     // A handle! of value 0: no literal or make can write one.

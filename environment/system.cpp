@@ -4,7 +4,7 @@
 // The object is written as Kem source and evaluated, so every category and
 // template is an ordinary value that scripts can read and change.
 #include "environment/system.h"
-#include <cstring>
+#include "environment/boot.h"
 #include <string>
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
@@ -103,12 +103,8 @@ void fill_collector_object() {
         {"nodes-cycles", R"KEM(["Collections that moved nodes"])KEM", gc_nodes_cycles},
     };
     for (const auto& f : fields) {
-        Cell* spec = stack::push_slot();
-        lexer_scan(spec, reinterpret_cast<const uint8_t*>(f.spec), uint32_t(std::strlen(f.spec)), true, true, true,
-                   false, nullptr, nullptr, nullptr, nullptr);
-        const Cell routine = *routine_register(spec, f.fn);
+        const Cell routine = make_routine(f.spec, f.fn);
         *field(gc, f.field) = routine;
-        stack::init();
     }
 }
 

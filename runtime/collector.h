@@ -16,6 +16,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/errors.h"
 #include "runtime/memory.h"
 
 namespace kem::collector {
@@ -123,6 +124,18 @@ public:
 
 private:
     uint32_t mark_;
+};
+
+// The cells of an error on its way to its catcher, which makes the error's
+// value from them: rooted while Kem code runs before it gets there.
+class RootedError {
+public:
+    explicit RootedError(const KemError& e)
+        : args_(const_cast<Cell*>(e.args), 3), value_(const_cast<Cell*>(&e.value)) {}
+
+private:
+    RootedCells args_;
+    RootedCell value_;
 };
 
 } // namespace kem

@@ -19,16 +19,6 @@ std::vector<void*>& heap_blocks() {
 
 void register_heap_block(void* block) { heap_blocks().push_back(block); }
 
-void unregister_heap_block(void* block) {
-    auto& blocks = heap_blocks();
-    for (size_t i = blocks.size(); i-- > 0;)
-        if (blocks[i] == block) {
-            blocks[i] = blocks.back();
-            blocks.pop_back();
-            return;
-        }
-}
-
 void free_heap_blocks() {
     for (void* p : heap_blocks()) std::free(p);
     heap_blocks().clear();

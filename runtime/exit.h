@@ -3,9 +3,9 @@
 
 namespace kem {
 
-// Process-heap blocks that live until exit (stacks, root block, heap series).
+// Process-heap blocks that live until exit (the cycle stack); heap series
+// belong to the memory manager, which frees them when no value reaches them.
 void register_heap_block(void* block);
-void unregister_heap_block(void* block);
 void free_heap_blocks();
 
 // The text of fatal runtime error n ("unknown error code!" for unknown numbers).

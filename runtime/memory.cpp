@@ -335,7 +335,6 @@ NodeId alloc_heap_series(uint64_t count, uint32_t unit, int64_t offset) {
     NodeId n = alloc_node();
     b->node = n;
     set_node_buffer(n, b);
-    register_heap_block(p);
     heap_series().push_back(b);
     return n;
 }
@@ -437,7 +436,6 @@ void heap_series_sweep(void (*free_node)(NodeId)) {
             continue;
         }
         if (b->node && free_node) free_node(b->node);
-        unregister_heap_block(b);
         std::free(b);
     }
     list.resize(kept);

@@ -80,8 +80,7 @@ void do_traced(const int32_t* refinements, int32_t trace_at) {
     } catch (const KemError& e) {
         // The end event runs Kem code while the error is on its way to its
         // catcher, which makes the error's value from these cells.
-        RootedCells keep_args(const_cast<Cell*>(e.args), 3);
-        RootedCell keep_value(&e.value);
+        RootedError keep_error(e);
         cleanup.leave();
         throw;
     }

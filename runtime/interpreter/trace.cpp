@@ -167,8 +167,7 @@ void trace_error(const KemError& e, const Cell* code, int32_t pos) {
     const Cell value = *error_from_exception(e);
     // The callback runs Kem code while the error is still on its way to its
     // catcher, which makes its value again from the same arguments.
-    RootedCells keep_args(const_cast<Cell*>(e.args), 3);
-    RootedCell keep_value(&e.value);
+    RootedError keep_error(e);
     RootedCell keep_made(&value);
     fire_trace_event(EV_ERROR, code, pos, &value, nullptr);
     stack::top = top;

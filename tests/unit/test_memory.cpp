@@ -559,7 +559,6 @@ TEST_F(Memory, HeapSeriesLiveOutsideTheFrames) {
     SeriesBuffer* nb = expand_series(b, 0);
     EXPECT_EQ(nb->flags & SERIES_HEAP, 0u);
     EXPECT_EQ(node_buffer(n), nb);
-    free_heap_blocks();  // what the exit does
 }
 
 // --- Sweeping and releasing ---------------------------------------------------------
