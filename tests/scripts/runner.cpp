@@ -1,7 +1,9 @@
 // Runs a Kem test script: after its header, each case is a block of code,
 // then `==` and the expected value (one expression, evaluated), or `!!` and
-// the error it must raise as category/id. Prints one line per failure and a
-// summary; exits non-zero when a case fails.
+// the error it must raise as category/id, optionally followed by a string: the
+// error's message as the report shows it (after "*** Script Error: " and the
+// like). Prints one line per failure and a summary; exits non-zero when a case
+// fails.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -10,6 +12,7 @@
 #include "environment/script.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
@@ -18,6 +21,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/thread.h"
+#include "runtime/unicode/utf.h"
 
 using namespace kem;
 
@@ -27,11 +31,9 @@ std::string utf8_of(const Cell& s) {
     std::string out;
     int32_t n = string_rs_length(&s);
     for (int32_t i = 0; i < n; i++) {
-        uint32_t cp = uint32_t(string_char_at(&s, series_index(&s) + uint32_t(i)));
-        if (cp < 0x80) out += char(cp);
-        else if (cp < 0x800) { out += char(0xC0 | (cp >> 6)); out += char(0x80 | (cp & 0x3F)); }
-        else if (cp < 0x10000) { out += char(0xE0 | (cp >> 12)); out += char(0x80 | ((cp >> 6) & 0x3F)); out += char(0x80 | (cp & 0x3F)); }
-        else { out += char(0xF0 | (cp >> 18)); out += char(0x80 | ((cp >> 12) & 0x3F)); out += char(0x80 | ((cp >> 6) & 0x3F)); out += char(0x80 | (cp & 0x3F)); }
+        uint8_t bytes[4];
+        int len = utf8_encode_char(string_char_at(&s, series_index(&s) + uint32_t(i)), bytes);
+        out.append(reinterpret_cast<const char*>(bytes), size_t(len));
     }
     return out;
 }
@@ -42,6 +44,19 @@ std::string mold_of(const Cell& v) {
     string_make_at(&buf, 64);
     mold_direct(&value, &buf, false, true, false, nullptr, 1 << 30, 0);
     return utf8_of(buf);
+}
+
+// The message line of an error's report, without its "*** Type: " prefix.
+std::string message_of(const KemError& e) {
+    Cell* err = error_from_exception(e);
+    Cell buf;
+    string_make_at(&buf, 64);
+    RootedCell keep(&buf);
+    error_form(err, &buf, nullptr, 1 << 30);
+    std::string text = utf8_of(buf);
+    text = text.substr(0, text.find('\n'));
+    size_t colon = text.find(": ");
+    return colon == std::string::npos ? text : text.substr(colon + 2);
 }
 
 // Evaluates one value of the script (the code of a case or its expectation).
@@ -65,7 +80,8 @@ std::string outcome(const Cell& code, bool whole_block) {
         return mold_of(*(stack::top - 1));
     } catch (const KemError& e) {
         const ErrorInfo* info = error_info(e.id);
-        return std::string("!! ") + error_category_info(error_category(e.id)).name + "/" + (info ? info->name : "?");
+        return std::string("!! ") + error_category_info(error_category(e.id)).name + "/" + (info ? info->name : "?") +
+               " " + message_of(e);
     }
 }
 
@@ -94,7 +110,7 @@ int run(void* p) {
     // Each case starts from empty stacks: the cases stay alive as a root.
     RootedCell keep(&cases);
     uint32_t n = block_full_length(&cases);
-    for (uint32_t i = cases.data1 + 2; i + 2 < n + 1; i += 3) {
+    for (uint32_t i = cases.data1 + 2; i + 2 < n + 1;) {
         Cell code = *block_rs_abs_at(&cases, i);
         Cell mark = *block_rs_abs_at(&cases, i + 1);
         Cell expected = i + 2 < n ? *block_rs_abs_at(&cases, i + 2) : Cell{TYPE_NONE, 0, 0, 0};
@@ -103,8 +119,19 @@ int run(void* p) {
             std::printf("%s: case %u is not [code] == value or [code] !! category/id\n", r->path, i);
             return 1;
         }
+        i += 3;
         std::string got = outcome(code, true);
         std::string want = marker == "==" ? outcome(expected, false) : "!! " + mold_of(expected);
+        if (marker == "!!") {
+            // Without a message only the category/id is checked.
+            Cell* next = i < n ? block_rs_abs_at(&cases, i) : nullptr;
+            if (next && type_of(next) == TYPE_STRING) {
+                want += " " + utf8_of(*next);
+                i++;
+            } else {
+                got = got.substr(0, got.find(' ', 3));
+            }
+        }
         if (got == want) {
             r->passed++;
         } else {
