@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 #include <vector>
-#include "runtime/float_text.h"
+#include "runtime/services/float_text.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <benchmark/benchmark.h>
 #include <string>
 #include <vector>
-#include "runtime/memory.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 
 using namespace kem;
 

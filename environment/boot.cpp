@@ -1,10 +1,10 @@
 #include "environment/boot.h"
 #include "environment/system.h"
 #include <cstring>
-#include "runtime/boot.h"
-#include "runtime/collector.h"
+#include "environment/startup.h"
+#include "runtime/collector/collector.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 
 extern const char kem_source_boot[];

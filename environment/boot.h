@@ -1,7 +1,7 @@
 // The library's start-up: the global values every script can count on,
 // made after the runtime is up.
 #pragma once
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include "environment/boot.h"
 #include "environment/script.h"
-#include "runtime/exit.h"
-#include "runtime/output.h"
+#include "runtime/platform/exit.h"
+#include "runtime/services/output.h"
 #include "runtime/platform/thread.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kem {

@@ -4,12 +4,12 @@
 #include <sstream>
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/output.h"
+#include "runtime/services/output.h"
 
 namespace kem {
 

@@ -2,7 +2,7 @@
 // sets before them.
 #include <initializer_list>
 #include "environment/boot.h"
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
 

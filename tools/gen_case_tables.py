@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Writes runtime/unicode/case_tables.inc: the simple (one-to-one) case mappings.
+"""Writes runtime/services/unicode/case_tables.inc: the simple (one-to-one) case mappings.
 
 Reads UnicodeData.txt (Debian package unicode-data puts it in /usr/share/unicode/)
 and keeps fields 12 and 13, the simple upper- and lower-case mappings, as four
 lists of (from, to) pairs sorted by `from`: BMP and beyond, each direction.
 Run it again only when moving to another Unicode version; the build does not.
 
-    python3 tools/gen_case_tables.py [UnicodeData.txt] > runtime/unicode/case_tables.inc
+    python3 tools/gen_case_tables.py [UnicodeData.txt] > runtime/services/unicode/case_tables.inc
 """
 import os
 import re

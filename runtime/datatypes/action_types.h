@@ -7,7 +7,7 @@
 // An implementation returns the cell holding its result.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -8,9 +8,9 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
 
 namespace kem {
 

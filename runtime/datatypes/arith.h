@@ -2,7 +2,7 @@
 // of doubles, and the hand-over to a partner type's own arithmetic.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 #include "runtime/datatypes/binary.h"
-#include "runtime/unicode/text.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem {
 

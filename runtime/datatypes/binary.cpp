@@ -11,11 +11,11 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

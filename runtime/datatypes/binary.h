@@ -10,8 +10,8 @@
 #pragma once
 #include <cstdint>
 #include <vector>
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

@@ -7,19 +7,19 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 
 namespace kem {
 

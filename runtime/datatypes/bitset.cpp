@@ -5,14 +5,14 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/text.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -8,9 +8,9 @@
 // keeps that reading, so a complemented set behaves as the set it stands for.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/series.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

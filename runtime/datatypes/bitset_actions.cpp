@@ -6,15 +6,15 @@
 // operation of the two complement flags says so.
 #include <algorithm>
 #include <cstring>
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
 
 namespace kem {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -12,12 +12,12 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/unicode/text.h"
-#include "runtime/value.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

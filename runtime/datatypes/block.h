@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <vector>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/series.h"
 
 namespace kem {

@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include "runtime/collector.h"
-#include "runtime/cycle.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -3,10 +3,10 @@
 #include <vector>
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

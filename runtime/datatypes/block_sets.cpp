@@ -11,11 +11,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/text.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem {
 

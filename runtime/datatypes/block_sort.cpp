@@ -11,13 +11,13 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/trace.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
-#include "runtime/sort.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/services/sort.h"
 
 namespace kem {
 

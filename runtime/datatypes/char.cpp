@@ -7,10 +7,10 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/utf.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/utf.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

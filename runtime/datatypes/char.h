@@ -2,7 +2,7 @@
 // integer! keeps its value, so the integer actions it inherits read it directly.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -2,15 +2,15 @@
 // binding blocks.
 #include "runtime/datatypes/context.h"
 #include <algorithm>
-#include "runtime/boot.h"
-#include "runtime/cycle.h"
+#include "environment/startup.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -18,10 +18,10 @@
 // Returned cell pointers are good until the next allocation.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/hashtable.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

@@ -4,8 +4,8 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/value.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -1,6 +1,6 @@
 // datatype!: values that name a datatype.
 #pragma once
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 inline void make_datatype(Cell* c, uint8_t type) { *c = Cell{TYPE_DATATYPE, type, 0, 0}; }

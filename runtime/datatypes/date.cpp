@@ -9,12 +9,12 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
 #include "runtime/platform/platform.h"
-#include "runtime/random.h"
-#include "runtime/value.h"
+#include "runtime/services/random.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

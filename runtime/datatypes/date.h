@@ -15,7 +15,7 @@
 // Day counts are days since 1 March of year 0; weekday 1 is Monday.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

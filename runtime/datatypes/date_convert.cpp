@@ -10,7 +10,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 
 namespace kem {
 

@@ -7,7 +7,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 
 namespace kem {
 

@@ -8,8 +8,8 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 
 namespace kem {
 

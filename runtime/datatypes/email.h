@@ -3,7 +3,7 @@
 // the user and host parts of the address as /user and /host.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

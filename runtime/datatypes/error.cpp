@@ -16,11 +16,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
-#include "runtime/value.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

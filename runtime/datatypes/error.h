@@ -4,8 +4,8 @@
 // always sit at these indexes. Class id 1, no on-set block.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/errors.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/errors.h"
 
 namespace kem {
 

@@ -12,13 +12,13 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/float_text.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/float_text.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/random.h"
-#include "runtime/value.h"
+#include "runtime/services/random.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

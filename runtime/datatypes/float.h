@@ -5,7 +5,7 @@
 // percent! and time! use the same layout, so the core reads all three alike.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

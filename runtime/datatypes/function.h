@@ -17,9 +17,9 @@
 // nothing else does.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/native.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

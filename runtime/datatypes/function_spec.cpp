@@ -2,15 +2,15 @@
 // collection of locals for the function native, and local slots.
 #include <algorithm>
 #include <vector>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

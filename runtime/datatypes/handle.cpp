@@ -5,9 +5,9 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/value.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -4,7 +4,7 @@
 // value (a 32-bit platform handle or table index), word 3 -1.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -13,13 +13,13 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
-#include "runtime/exit.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/platform/exit.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/random.h"
-#include "runtime/value.h"
+#include "runtime/services/random.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

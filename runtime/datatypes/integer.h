@@ -5,7 +5,7 @@
 // add, subtract, multiply or power that overflows 32 bits yields a float!.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -1,16 +1,16 @@
 // issue!: making issues from names, text and words, its mold, its comparison
 // and its row (form comes from word!).
 #include "runtime/datatypes/issue.h"
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/value.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -2,7 +2,7 @@
 // and always refers to the global context with index -1; it compares only
 // with other issues.
 #pragma once
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -3,11 +3,11 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/random.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/random.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -1,6 +1,6 @@
 // unset!, none! and logic!: the shared cells, boxing helpers and truthiness.
 #pragma once
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

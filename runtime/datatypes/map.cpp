@@ -7,8 +7,8 @@
 #include "runtime/datatypes/map.h"
 #include <algorithm>
 #include <vector>
-#include "runtime/collector.h"
-#include "runtime/cycle.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -17,11 +17,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/hashtable.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

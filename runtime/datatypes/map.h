@@ -12,8 +12,8 @@
 // set-words whatever their own kind.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

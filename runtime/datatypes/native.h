@@ -18,8 +18,8 @@
 // second extras cell.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

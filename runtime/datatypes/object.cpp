@@ -4,17 +4,17 @@
 // re-making a function allocates, so value cells are re-derived after it.
 #include "runtime/datatypes/object.h"
 #include <algorithm>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

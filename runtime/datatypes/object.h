@@ -13,10 +13,10 @@
 // Functions taking object cells copy them first: the cells may lie in buffers
 // that move when anything allocates.
 #pragma once
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

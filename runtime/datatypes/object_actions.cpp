@@ -1,8 +1,8 @@
 // object!: the actions (make, reflect, form and mold, path access, compare,
 // copy, put, select, modify), set on objects and the row's registration.
 #include <algorithm>
-#include "runtime/collector.h"
-#include "runtime/cycle.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -14,13 +14,13 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
-#include "runtime/value.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/ownership.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -12,12 +12,12 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/trace.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/ownership.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

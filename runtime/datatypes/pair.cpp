@@ -15,11 +15,11 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/random.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/random.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -6,7 +6,7 @@
 // division, a float factor or divisor).
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

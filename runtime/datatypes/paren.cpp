@@ -1,11 +1,11 @@
 // paren!: its mold and its row.
 #include "runtime/datatypes/paren.h"
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 
 namespace kem {
 

@@ -2,7 +2,7 @@
 // parentheses. It has the block! layout and takes everything but its mold
 // from the block! row.
 #pragma once
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -4,7 +4,7 @@
 // conversion, the printed forms and copy are its own.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -2,7 +2,7 @@
 // text forms are its own, everything else comes from float!.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

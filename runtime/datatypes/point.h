@@ -9,7 +9,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -1,7 +1,7 @@
 // ref!: a string written with a leading at sign (@name). It has the string!
 // layout and takes every behaviour but its mold from the string! row.
 #pragma once
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -1,7 +1,7 @@
 // The datatype registry: the name table and the per-type rows of action slots.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/action_types.h"
 
 namespace kem {

@@ -9,7 +9,7 @@
 // wraps it), integer! extra argument].
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -4,18 +4,18 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/ownership.h"
-#include "runtime/random.h"
-#include "runtime/unicode/text.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/ownership.h"
+#include "runtime/services/random.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -8,8 +8,8 @@
 // treats such positions; modifying actions never write outside head..tail.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

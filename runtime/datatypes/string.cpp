@@ -9,13 +9,13 @@
 #include <vector>
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/errors.h"
-#include "runtime/exit.h"
-#include "runtime/float_text.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/platform/exit.h"
+#include "runtime/services/float_text.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -14,9 +14,9 @@
 #pragma once
 #include <cstdint>
 #include <string_view>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/series.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

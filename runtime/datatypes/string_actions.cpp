@@ -10,12 +10,12 @@
 #include <cstring>
 #include <vector>
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/case.h"
-#include "runtime/unicode/text.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/case.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

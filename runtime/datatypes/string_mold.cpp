@@ -4,11 +4,11 @@
 #include <vector>
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/text.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/core/value.h"
 
 namespace kem {
 

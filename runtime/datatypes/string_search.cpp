@@ -7,12 +7,12 @@
 #include <vector>
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/case.h"
-#include "runtime/unicode/text.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/case.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem {
 

@@ -9,8 +9,8 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/sort.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/sort.h"
 
 namespace kem {
 

@@ -4,8 +4,8 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/hashtable.h"
-#include "runtime/unicode/text.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem {
 

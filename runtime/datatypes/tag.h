@@ -3,7 +3,7 @@
 // between angle brackets with nothing escaped.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -9,7 +9,7 @@
 // seconds: -1:30:00 has hour -1, minute 30, second -0.0.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

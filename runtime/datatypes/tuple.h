@@ -7,7 +7,7 @@
 // Arithmetic works byte by byte and clamps every result to 0..255.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -7,7 +7,7 @@
 // nothing here reads them, and equality looks at the payload only.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

@@ -11,8 +11,8 @@
 // allocation; stack cells stay put.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 namespace kem {
 

@@ -1,6 +1,6 @@
 #include "runtime/interpreter/checks.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
 
 namespace kem {
 

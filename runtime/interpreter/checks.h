@@ -1,6 +1,6 @@
 // Argument checks against the typesets of a spec.
 #pragma once
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

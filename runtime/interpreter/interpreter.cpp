@@ -1,5 +1,5 @@
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -9,13 +9,13 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/trace.h"
-#include "runtime/runtime_words.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem::interp {
 

@@ -6,8 +6,8 @@
 // pending, and callers must do the same. Errors travel as C++ exceptions.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/stack.h"
 
 namespace kem::interp {
 

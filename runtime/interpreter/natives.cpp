@@ -2,10 +2,10 @@
 #include <string>
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 #include "runtime/datatypes/action_types.h"
 #include "runtime/interpreter/action_specs.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kem {

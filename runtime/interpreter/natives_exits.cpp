@@ -20,13 +20,13 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/datatypes/object.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

@@ -21,12 +21,12 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/angle.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/io/file.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/file.h"
 
 namespace kem {
 

@@ -11,12 +11,12 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/io/url.h"
-#include "runtime/unicode/text.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/url.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem {
 

@@ -15,16 +15,16 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/trace.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/io/file.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/platform.h"
-#include "runtime/runtime_words.h"
-#include "runtime/unicode/text.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem {
 

@@ -24,13 +24,13 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 #include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

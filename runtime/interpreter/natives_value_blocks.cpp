@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <vector>
-#include "runtime/boot.h"
-#include "runtime/cell.h"
-#include "runtime/cycle.h"
+#include "environment/startup.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -20,12 +20,12 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/output.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/output.h"
 
 namespace kem {
 

@@ -1,11 +1,11 @@
 // Trace events: installing the callback, its event mask, and delivering events.
 #include "runtime/interpreter/trace.h"
-#include "runtime/collector.h"
-#include "runtime/boot.h"
+#include "runtime/collector/collector.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
@@ -13,8 +13,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem::interp {
 

@@ -4,7 +4,7 @@
 // evaluation with no tracer installed pays one predictable branch per point.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 struct KemError;

@@ -14,11 +14,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/exit.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/platform/exit.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer_state.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 
 namespace kem {
 

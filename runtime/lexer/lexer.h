@@ -11,7 +11,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 

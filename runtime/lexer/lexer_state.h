@@ -2,7 +2,7 @@
 // the per-run state, the shared output cell buffer and the error path.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/lexer/tables.h"
 

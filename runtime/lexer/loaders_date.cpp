@@ -3,7 +3,7 @@
 // each with an optional time of day and zone.
 #include <cstdlib>
 #include "runtime/datatypes/date.h"
-#include "runtime/float_text.h"
+#include "runtime/services/float_text.h"
 #include "runtime/lexer/lexer_state.h"
 
 namespace kem::lexer {

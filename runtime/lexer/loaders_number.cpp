@@ -10,9 +10,9 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
-#include "runtime/float_text.h"
+#include "runtime/services/float_text.h"
 #include "runtime/lexer/lexer_state.h"
-#include "runtime/unicode/text.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem::lexer {
 

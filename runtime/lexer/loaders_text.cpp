@@ -7,10 +7,10 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/io/url.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/lexer/lexer_state.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 
 namespace kem::lexer {
 

@@ -5,7 +5,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/lexer/lexer_state.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/services/unicode/utf.h"
 
 namespace kem::lexer {
 

@@ -10,11 +10,11 @@
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/exit.h"
+#include "runtime/core/errors.h"
+#include "runtime/platform/exit.h"
 #include "runtime/lexer/lexer_state.h"
-#include "runtime/memory.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/utf.h"
 
 namespace kem::lexer {
 

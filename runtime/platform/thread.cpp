@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <cstdlib>
-#include "runtime/exit.h"
+#include "runtime/platform/exit.h"
 
 namespace kem::platform {
 

@@ -1,6 +1,6 @@
 #include "runtime/platform/vm.h"
 #include <sys/mman.h>
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 
 namespace kem::platform {
 

@@ -3,12 +3,12 @@
 // a run must end, raise only syntax errors, and leave values that mold.
 #include <cstddef>
 #include <cstdint>
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/lexer/lexer.h"
 
 using namespace kem;

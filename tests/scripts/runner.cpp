@@ -10,18 +10,18 @@
 #include <string>
 #include "environment/boot.h"
 #include "environment/script.h"
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/thread.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/services/unicode/utf.h"
 
 using namespace kem;
 

@@ -6,14 +6,14 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/handles.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/handles.h"
 #include "runtime/interpreter/action_specs.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/dispatch.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
-#include "runtime/value.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/value.h"
 
 using namespace kem;
 

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include "runtime/array.h"
-#include "runtime/memory.h"
+#include "runtime/core/array.h"
+#include "runtime/core/memory.h"
 
 using namespace kem;
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "runtime/boot.h"
-#include "runtime/cycle.h"
+#include "environment/startup.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
@@ -18,9 +18,9 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
 #include "value_support.h"
 
 using namespace kem;

@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 #include <vector>
-#include "runtime/boot.h"
-#include "runtime/cycle.h"
+#include "environment/startup.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
@@ -15,9 +15,9 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
 #include "value_support.h"
 
 using namespace kem;

@@ -4,15 +4,15 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
-#include "runtime/unicode/text.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/text.h"
 #include "value_support.h"
 
 using namespace kem;

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 #include <string>
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/hash_keys.h"
-#include "runtime/runtime_words.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/datatypes/runtime_words.h"
 
 using namespace kem;
 

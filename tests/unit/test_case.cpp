@@ -5,10 +5,10 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/unicode/case.h"
-#include "runtime/unicode/text.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/case.h"
+#include "runtime/services/unicode/text.h"
 
 using namespace kem;
 

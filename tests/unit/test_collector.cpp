@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include "eval_support.h"
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/hashtable.h"
-#include "runtime/ownership.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/datatypes/ownership.h"
 
 namespace kem {
 namespace {

@@ -3,16 +3,16 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
-#include "runtime/unicode/case.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/case.h"
 #include "value_support.h"
 
 using namespace kem;

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
-#include "runtime/cycle.h"
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/value.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/value.h"
 
 using namespace kem;
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/datatype.h"
@@ -14,11 +14,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/random.h"
-#include "runtime/unicode/text.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/random.h"
+#include "runtime/services/unicode/text.h"
 
 #include "number_support.h"
 

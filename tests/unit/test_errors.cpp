@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
-#include "runtime/errors.h"
+#include "runtime/core/errors.h"
 
 using namespace kem;
 

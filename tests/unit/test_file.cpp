@@ -7,18 +7,18 @@
 #include <vector>
 #include <strings.h>
 #include <unistd.h>
-#include "runtime/boot.h"
-#include "runtime/cycle.h"
+#include "environment/startup.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/io/file.h"
-#include "runtime/io/url.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/platform/platform.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 #include "value_support.h"
 
 using namespace kem;

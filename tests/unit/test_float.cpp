@@ -11,11 +11,11 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
-#include "runtime/random.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/random.h"
+#include "runtime/core/value.h"
 
 #include "number_support.h"
 

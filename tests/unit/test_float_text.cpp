@@ -4,7 +4,7 @@
 #include <limits>
 #include <random>
 #include <string>
-#include "runtime/float_text.h"
+#include "runtime/services/float_text.h"
 
 using namespace kem;
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 #include "number_support.h"
-#include "runtime/boot.h"
-#include "runtime/cycle.h"
+#include "environment/startup.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -13,9 +13,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/runtime_words.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
 
 using namespace kem;
 using kem::test::error_of;

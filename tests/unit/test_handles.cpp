@@ -3,7 +3,7 @@
 #include <random>
 #include <set>
 #include <vector>
-#include "runtime/handles.h"
+#include "runtime/core/handles.h"
 
 using namespace kem;
 

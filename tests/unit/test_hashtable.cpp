@@ -7,11 +7,11 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-#include "runtime/errors.h"
-#include "runtime/hashtable.h"
-#include "runtime/hashtable_impl.h"
-#include "runtime/memory.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/services/hashtable_impl.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/value.h"
 
 using namespace kem;
 

@@ -7,7 +7,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/core/stack.h"
 #include "test_lexer_support.h"
 
 using namespace kem;

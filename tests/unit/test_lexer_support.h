@@ -4,15 +4,15 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/unicode/text.h"
+#include "runtime/services/unicode/text.h"
 
 namespace kem::test {
 

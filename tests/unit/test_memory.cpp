@@ -2,9 +2,9 @@
 #include <cstring>
 #include <set>
 #include <vector>
-#include "runtime/errors.h"
-#include "runtime/exit.h"
-#include "runtime/memory.h"
+#include "runtime/core/errors.h"
+#include "runtime/platform/exit.h"
+#include "runtime/core/memory.h"
 
 using namespace kem;
 

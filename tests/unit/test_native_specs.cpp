@@ -29,7 +29,7 @@ const std::set<std::string>& known_types() {
                                    "any-block!", "any-function!", "any-object!", "any-string!", "series!",
                                    "immediate!", "default!",   "any-type!"};
 #define KEM_TYPE(id, cname, name) s.insert(name);
-#include "runtime/datatypes/types.def"
+#include "runtime/core/types.def"
 #undef KEM_TYPE
         return s;
     }();

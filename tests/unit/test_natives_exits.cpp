@@ -6,7 +6,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/runtime_words.h"
+#include "runtime/datatypes/runtime_words.h"
 
 using namespace kem;
 using namespace kem::test;

@@ -3,7 +3,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/output.h"
+#include "runtime/services/output.h"
 
 using namespace kem;
 using namespace kem::test;

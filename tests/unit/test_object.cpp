@@ -8,7 +8,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/runtime_words.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 namespace {

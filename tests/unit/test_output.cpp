@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include "runtime/memory.h"
-#include "runtime/output.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/output.h"
 #include "runtime/platform/terminal.h"
-#include "runtime/unicode/text.h"
+#include "runtime/services/unicode/text.h"
 
 using namespace kem;
 using namespace std::string_literals;

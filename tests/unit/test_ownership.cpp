@@ -8,10 +8,10 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/hashtable.h"
+#include "runtime/services/hashtable.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
+#include "runtime/datatypes/ownership.h"
+#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 namespace {

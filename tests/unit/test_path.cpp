@@ -3,14 +3,14 @@
 #include <optional>
 #include <string>
 #include "number_support.h"
-#include "runtime/boot.h"
-#include "runtime/cycle.h"
+#include "environment/startup.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
 
 using namespace kem;
 using kem::test::error_of;

@@ -3,7 +3,7 @@
 #include <random>
 #include <set>
 #include <vector>
-#include "runtime/random.h"
+#include "runtime/services/random.h"
 
 using namespace kem;
 

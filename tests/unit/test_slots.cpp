@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include "runtime/memory.h"
-#include "runtime/slots.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/slots.h"
 
 using namespace kem;
 

@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 #include <vector>
-#include "runtime/errors.h"
-#include "runtime/sort.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/sort.h"
 
 using namespace kem;
 

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/runtime_words.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
 
 using namespace kem;
 

@@ -4,19 +4,19 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
-#include "runtime/unicode/case.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/case.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 #include "value_support.h"
 
 using namespace kem;

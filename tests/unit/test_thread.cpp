@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include "runtime/exit.h"
+#include "runtime/platform/exit.h"
 #include "runtime/platform/thread.h"
 
 using namespace kem;

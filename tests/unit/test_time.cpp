@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
@@ -13,9 +13,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/unicode/text.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/unicode/text.h"
 
 #include "number_support.h"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/issue.h"
@@ -13,14 +13,14 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/hash_keys.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
-#include "runtime/memory.h"
-#include "runtime/unicode/case.h"
-#include "runtime/unicode/text.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/case.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/core/value.h"
 
 #include "number_support.h"
 

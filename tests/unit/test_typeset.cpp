@@ -4,11 +4,11 @@
 #include <utility>
 #include <vector>
 #include "number_support.h"
-#include "runtime/boot.h"
+#include "environment/startup.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/actions.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/checks.h"
 
 using namespace kem;

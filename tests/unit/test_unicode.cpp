@@ -5,10 +5,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/unicode/text.h"
-#include "runtime/unicode/utf.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 
 using namespace kem;
 

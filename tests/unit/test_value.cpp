@@ -3,9 +3,9 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/value.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/value.h"
 
 using namespace kem;
 

@@ -1,0 +1,73 @@
+#include "environment/startup.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/cycle.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/interpreter/dispatch.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/core/handles.h"
+#include "runtime/services/hash_keys.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/memory.h"
+#include "runtime/services/output.h"
+#include "runtime/platform/platform.h"
+#include "runtime/services/random.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/core/slots.h"
+#include "runtime/services/unicode/case.h"
+#include "runtime/core/value.h"
+
+namespace kem {
+
+bool startup_word_mode = false;
+
+namespace {
+constexpr uint32_t ROOT_BLOCK_CELLS = 8697;
+Cell root = {TYPE_NONE, 0, 0, 0};
+bool ready = false;
+} // namespace
+
+Cell* root_block() { return &root; }
+
+bool runtime_ready() { return ready; }
+
+void init_runtime() {
+    if (ready) return;
+    startup_word_mode = true;
+    output_hooks_init();
+    platform::platform_init();
+    console_probe();
+    random_init();
+    memory_init();
+    collector::init_stats();
+    handle_table_init();
+    register_all_datatypes();
+    actions_init();
+    // The first frames, so early allocations do not each pay for one.
+    if (!memory.first_node_frame) memory.current_node_frame = node_frame_make(NODES_PER_FRAME);
+    if (!memory.first_series_frame) memory.current_series_frame = series_frame_make();
+    // The root block never moves: it lives on the process heap.
+    make_series(&root, TYPE_BLOCK, alloc_heap_series(ROOT_BLOCK_CELLS, 16, 0));
+    stack::init();
+    case_tables_init();
+    // Text keys hash without regard to case through the full case tables; this
+    // must hold before the first table of text keys is made.
+    hash_key_hooks.upper_case = [](uint32_t c) { return uint32_t(change_case(int32_t(c), true)); };
+    words_init();
+    init_datatype_words();
+    init_runtime_words();
+    init_refinement_words();
+    init_runtime_issue();
+    cycle_init();
+    natives_init();
+    stack::init();
+    lexer_init();
+    natives_make_words();
+    interp::init();
+    slots_init();
+    ready = true;
+}
+
+} // namespace kem

@@ -1,0 +1,387 @@
+#include "runtime/collector/collector.h"
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+#include "environment/startup.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/core/handles.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/core/stack.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/datatypes/ownership.h"
+#include "runtime/core/slots.h"
+
+namespace kem {
+
+RootEntry* root_entries = nullptr;
+uint32_t root_entry_top = 0;
+uint32_t root_entry_capacity = 0;
+
+void grow_root_entries() {
+    uint32_t n = root_entry_capacity ? root_entry_capacity * 2 : 1024;
+    void* p = std::realloc(root_entries, size_t(n) * sizeof(RootEntry));
+    if (!p) std::abort();
+    root_entries = static_cast<RootEntry*>(p);
+    root_entry_capacity = n;
+}
+
+namespace collector {
+
+Stats stats;
+uint32_t stress_period = 1;
+uint32_t stress_tick = 0;
+
+namespace {
+
+constexpr uint32_t MAX_CALLBACKS = 100;
+void (*callbacks[MAX_CALLBACKS])() = {};
+uint32_t callback_count = 0;
+
+// Buffers of cells marked but not yet scanned: marking is iterative, so a
+// deeply nested value cannot exhaust the machine stack.
+std::vector<NodeId>& gray() {
+    static auto* list = new std::vector<NodeId>;
+    return *list;
+}
+std::vector<NodeId>& freed_queue() {
+    static auto* list = new std::vector<NodeId>;
+    return *list;
+}
+
+// How a datatype's payload refers to memory. Adding a datatype that holds
+// nodes means adding its row here.
+enum MarkKind : uint8_t {
+    MK_NONE,
+    MK_CELLS2,      // word 2: a node of cells (block kinds)
+    MK_BYTES2,      // word 2: a node of data (strings, binary, bitset, vector)
+    MK_SYMBOL,      // word 3: the name; word 2: the cached string
+    MK_CONTEXT,     // word 1: the word table; word 2: the values unless on the stack
+    MK_WORD,        // word 1: the context
+    MK_NATIVE,      // words 2 and 3: spec and extras
+    MK_OP,          // as native, and word 1 when it wraps a function or routine
+    MK_FUNCTION,    // word 1: the context; words 2 and 3: spec and extras
+    MK_OBJECT,      // word 1: the context; word 3: the on-set block
+    MK_MAP,         // word 2: the storage; word 3: the hash table
+    MK_HANDLE,      // word 3: a handle table entry when not negative
+    MK_IMAGE,       // word 2: the pixels
+    MK_EVENT,       // word 2: cells, when the header says so
+};
+
+constexpr MarkKind mark_kind_of(uint8_t type) {
+    switch (type) {
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_GET_PATH: return MK_CELLS2;
+    case TYPE_STRING:
+    case TYPE_FILE:
+    case TYPE_URL:
+    case TYPE_TAG:
+    case TYPE_EMAIL:
+    case TYPE_REF:
+    case TYPE_BITSET:
+    case TYPE_VECTOR:
+    case TYPE_BINARY: return MK_BYTES2;
+    case TYPE_SYMBOL: return MK_SYMBOL;
+    case TYPE_CONTEXT: return MK_CONTEXT;
+    case TYPE_WORD:
+    case TYPE_SET_WORD:
+    case TYPE_LIT_WORD:
+    case TYPE_GET_WORD:
+    case TYPE_REFINEMENT: return MK_WORD;
+    case TYPE_NATIVE:
+    case TYPE_ACTION: return MK_NATIVE;
+    case TYPE_OP: return MK_OP;
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE: return MK_FUNCTION;
+    case TYPE_OBJECT:
+    case TYPE_ERROR:
+    case TYPE_PORT: return MK_OBJECT;
+    case TYPE_HASH:
+    case TYPE_MAP: return MK_MAP;
+    case TYPE_HANDLE: return MK_HANDLE;
+    case TYPE_IMAGE: return MK_IMAGE;
+    case TYPE_EVENT: return MK_EVENT;
+    default: return MK_NONE;
+    }
+}
+
+struct MarkTable {
+    MarkKind kinds[256];
+    constexpr MarkTable() : kinds() {
+        for (int t = 0; t < 256; t++) kinds[t] = mark_kind_of(uint8_t(t));
+    }
+};
+constexpr MarkTable mark_table;
+
+constexpr uint32_t EVENT_HOLDS_CELLS = 0x1000;
+
+// Where marking is, for the report of a value that names a dead node.
+const char* marking_root = "";
+NodeId scanning = 0;
+bool stack_scan = false;
+
+#ifdef KEM_ASAN
+[[noreturn]] void bad_node(NodeId n) {
+    std::fprintf(stderr, "collector: a value names node %u, which is not in use (root %s, in node %u)\n", n,
+                 marking_root, scanning);
+    std::abort();
+}
+#endif
+
+// Marks a node's buffer; true when it was not marked before.
+inline bool mark_buffer(NodeId n) {
+    if (n == 0) return false;
+    const NodeFrame* f = node_frame_of(n);
+    if (!f || !f->owns(n) || node_is_free(n)) [[unlikely]] {
+#ifdef KEM_ASAN
+        // A cell just above a native's pushes may be left from an earlier
+        // value; anywhere else this is a value that outlived its node.
+        if (!stack_scan) bad_node(n);
+        return false;
+#else
+        return false;
+#endif
+    }
+    SeriesBuffer* b = node_buffer(n);
+    if (!b) return false;
+    if (b->flags & SERIES_MARK) return false;
+    b->flags |= SERIES_MARK;
+    return true;
+}
+
+inline void mark_cells_of(NodeId n) {
+    if (mark_buffer(n)) gray().push_back(n);
+}
+
+void mark_table_slot(uint32_t* slot) {
+    static const HashMarker marker{
+        [](uint32_t* s) { return mark_buffer(*s); },
+        [](NodeId n) { gray().push_back(n); },
+    };
+    if (*slot) hash_mark(slot, marker);
+}
+
+void mark_cell(const Cell* c) {
+    switch (mark_table.kinds[type_of(c)]) {
+    case MK_NONE: break;
+    case MK_CELLS2: mark_cells_of(c->data2); break;
+    case MK_BYTES2:
+    case MK_IMAGE: mark_buffer(c->data2); break;
+    case MK_SYMBOL:
+        mark_buffer(c->data3);
+        mark_buffer(c->data2);
+        break;
+    case MK_CONTEXT: {
+        uint32_t table = c->data1;
+        mark_table_slot(&table);
+        if (!(c->header & CONTEXT_VALUES_ON_STACK)) mark_cells_of(c->data2);
+        break;
+    }
+    case MK_WORD: mark_cells_of(c->data1); break;
+    case MK_OP:
+        if (((c->header >> 16) & 0xFF) == TYPE_FUNCTION || ((c->header >> 16) & 0xFF) == TYPE_ROUTINE)
+            mark_cells_of(c->data1);
+        mark_cells_of(c->data2);
+        mark_cells_of(c->data3);
+        break;
+    case MK_FUNCTION: mark_cells_of(c->data1); [[fallthrough]];
+    case MK_NATIVE:
+        mark_cells_of(c->data2);
+        mark_cells_of(c->data3);
+        break;
+    case MK_OBJECT:
+        mark_cells_of(c->data1);
+        mark_cells_of(c->data3);
+        break;
+    case MK_MAP: {
+        mark_cells_of(c->data2);
+        uint32_t table = c->data3;
+        mark_table_slot(&table);
+        break;
+    }
+    case MK_HANDLE:
+        if (int32_t(c->data3) >= 0) handle_mark(int32_t(c->data3), 0);
+        break;
+    case MK_EVENT:
+        if (c->header & EVENT_HOLDS_CELLS) mark_cells_of(c->data2);
+        break;
+    }
+}
+
+void drain() {
+    auto& list = gray();
+    while (!list.empty()) {
+        NodeId n = list.back();
+        list.pop_back();
+        scanning = n;
+        SeriesBuffer* b = node_buffer(n);
+        if (b->unit() != 16) continue;
+        const Cell* end = b->cell_tail();
+        for (const Cell* c = b->cell_head(); c < end; c++) mark_cell(c);
+    }
+    scanning = 0;
+}
+
+void mark_frames() {
+    for (const CallFrame* f = stack::frames_bottom; f < stack::frames_top; f++) {
+        mark_cells_of(f->context);
+        if (!f->function_ctx) continue;
+        mark_cells_of(f->function_ctx);
+        if (frame_kind(f) == FRAME_FUNCTION && f->saved_values && !context_values_on_stack(f->function_ctx))
+            mark_cells_of(f->saved_values);
+    }
+}
+
+void mark_roots() {
+    marking_root = "root block";
+    mark_value(root_block());
+    uint32_t table = symbol_table;
+    mark_table_slot(&table);
+    mark_cells_of(symbol_block);
+    if (ownership_table) {
+        uint32_t own = ownership_table;
+        mark_table_slot(&own);
+    }
+    drain();
+    marking_root = "stacks";
+    if (stack::ready()) {
+        mark_buffer(stack::data_buffer_node());
+        mark_buffer(stack::call_buffer_node());
+        stack_scan = true;
+        mark_values(stack::bottom, stack::top);
+        stack_scan = false;
+        mark_frames();
+    }
+    drain();
+    marking_root = "global context";
+    mark_cells_of(global_context);
+    drain();
+    marking_root = "position";
+    mark_value(&interp::position);
+    marking_root = "lexer";
+    lexer_mark_buffers([](const Cell* c) { mark_value(c); });
+    marking_root = "slots";
+    mark_value(slots_table());
+    static const HashMarker globals_marker{
+        [](uint32_t* s) { return mark_buffer(*s); },
+        [](NodeId n) { gray().push_back(n); },
+    };
+    hash_mark_globals(globals_marker);
+    drain();
+    marking_root = "callbacks";
+    for (uint32_t i = 0; i < callback_count; i++) {
+        if (callbacks[i]) callbacks[i]();
+        drain();
+    }
+    marking_root = "C++ roots";
+    for (uint32_t i = 0; i < root_entry_top; i++) {
+        const RootEntry& e = root_entries[i];
+        if (e.count == ROOT_NODE) mark_cells_of(*static_cast<NodeId*>(e.address));
+        else mark_values(static_cast<Cell*>(e.address), static_cast<Cell*>(e.address) + e.count);
+    }
+    drain();
+}
+
+void queue_node(NodeId n) { freed_queue().push_back(n); }
+
+void free_queued_nodes() {
+    auto& queue = freed_queue();
+    stats.freed_nodes = uint32_t(queue.size());
+    for (NodeId n : queue) {
+        NodeFrame* f = node_frame_of(n);
+        if (!f || node_is_free(n)) continue;
+#ifdef KEM_GC_STRESS
+        // Never reused here: a stale node id then names an unusable address.
+        node_slots[n] = 0xDEAD0001;
+#else
+        node_free(f, n);
+#endif
+    }
+    queue.clear();
+}
+
+} // namespace
+
+void init_stats() {
+    stats = Stats{};
+#ifdef KEM_GC_STRESS
+    if (const char* p = std::getenv("KEM_GC_PERIOD")) stress_period = uint32_t(std::strtoul(p, nullptr, 10));
+#endif
+}
+
+void set_active(bool on) { collector_switch.active = on; }
+
+bool mark_node(uint32_t* slot) { return mark_buffer(*slot); }
+
+void mark_block_node(uint32_t* slot) { mark_cells_of(*slot); }
+
+void mark_context(uint32_t* slot) { mark_cells_of(*slot); }
+
+void mark_values(const Cell* first, const Cell* end) {
+    for (const Cell* c = first; c < end; c++) mark_cell(c);
+}
+
+bool add_root(void (*callback)()) {
+    for (uint32_t i = 0; i < callback_count; i++)
+        if (!callbacks[i]) {
+            callbacks[i] = callback;
+            return true;
+        }
+    if (callback_count == MAX_CALLBACKS) return false;
+    callbacks[callback_count++] = callback;
+    return true;
+}
+
+void remove_root(void (*callback)()) {
+    for (uint32_t i = 0; i < callback_count; i++)
+        if (callbacks[i] == callback) callbacks[i] = nullptr;
+}
+
+void push_address(NodeId node) {
+    if (node) queue_node(node);
+}
+
+void collect() {
+    if (collector_switch.running || !memory_ready() || !symbol_table) return;
+    collector_switch.requested = false;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    collector_switch.running = true;
+
+    mark_roots();
+    // Ownership entries whose series or owner died go.
+    if (ownership_table) hash_sweep(ownership_table);
+    handle_sweep();
+    uint64_t freed = 0;
+    uint64_t live = series_frames_compact(queue_node, &freed);
+    big_frames_sweep(queue_node);
+    heap_series_sweep(queue_node);
+    free_queued_nodes();
+    node_frames_after_collection();
+#ifdef KEM_GC_STRESS
+    series_frames_relocate_all();
+#endif
+    for (BigFrame* f = memory.big_frames; f; f = f->next) live += f->buffer()->size + SERIES_OVERHEAD;
+    stats.freed_bytes = freed;
+    stats.live_bytes = live;
+    memory.allocated = 0;
+    memory.budget = live > 0x800000 ? live : 0x800000;
+
+    stats.cycles++;
+    collector_switch.count++;
+    collector_switch.running = false;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void collect_if_enabled() {
+    if (collector_switch.active) collect();
+    else collector_switch.requested = false;
+}
+
+} // namespace collector
+} // namespace kem

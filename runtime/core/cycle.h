@@ -1,0 +1,46 @@
+// The cycle stack: the series and context nodes that recursive walks (mold,
+// form, compare, copy, bind) are inside, so a value that contains itself stops
+// the walk instead of recursing forever.
+#pragma once
+#include <cstdint>
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
+
+namespace kem {
+
+// Entries the stack holds; one is never used, so at most 999 values are open.
+constexpr uint32_t CYCLE_CAPACITY = 1000;
+
+// Allocates the entry array on the process heap (once; a later call only empties
+// the stack). The start-up code calls it before any walk.
+void cycle_init();
+
+// The node a walk records for a value: the context node (word 1) of an object
+// and its kin, the series node (word 2) of everything else.
+inline NodeId cycle_node_of(const Cell* value) {
+    switch (type_of(value)) {
+    case TYPE_OBJECT:
+    case TYPE_ERROR:
+    case TYPE_PORT: return value->data1;
+    default: return value->data2;
+    }
+}
+
+// Raises internal too-deep, after emptying the stack, when the stack fills up.
+void cycle_push(NodeId node);
+void cycle_pop();                 // never below the bottom
+void cycle_drop(uint32_t n);      // never below the bottom
+void cycle_reset();
+bool cycle_find(NodeId node);
+uint32_t cycle_depth();
+
+// After the collector moved nodes: every entry goes through `map`, which gives a
+// node's new id (its argument when the node did not move).
+void cycle_relocate(NodeId (*map)(NodeId));
+
+// When the value's node is open, appends the placeholder ("[...]" and the like
+// when molding, "..." when forming) to the string series `out`, subtracts its
+// length from `remaining` and returns true; otherwise writes nothing.
+bool mold_cycle(const Cell* value, NodeId out, int32_t& remaining, bool mold);
+
+} // namespace kem

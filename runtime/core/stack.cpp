@@ -1,0 +1,408 @@
+#include "runtime/core/stack.h"
+#include "runtime/core/cycle.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/core/errors.h"
+
+namespace kem {
+
+uint32_t last_throw_code = 0;
+
+// A context with values on the data stack keeps the cell index of value 0 plus
+// one, so that 0 still means "no call running" for a call based at the stack
+// bottom. Saving and restoring through these two functions round-trips either way.
+NodeId context_values_node(NodeId ctx) {
+    const Cell* c = node_buffer(ctx)->cell_head();
+    return (c->header & 0x400000) ? c->data2 - 1 : c->data2;
+}
+void set_context_values_node(NodeId ctx, NodeId values) {
+    Cell* c = node_buffer(ctx)->cell_head();
+    c->data2 = (c->header & 0x400000) ? values + 1 : values;
+}
+
+namespace stack {
+
+Cell* bottom = nullptr;
+Cell* top = nullptr;
+Cell* limit = nullptr;
+Cell* arguments = nullptr;
+CallFrame* frames_bottom = nullptr;
+CallFrame* frames_top = nullptr;
+CallFrame* frames_limit = nullptr;
+CallFrame* throw_origin = nullptr;
+uint32_t anon_symbol = 0;
+uint32_t body_symbol = 0;
+
+namespace {
+
+NodeId data_node = 0;
+NodeId call_node = 0;
+
+[[noreturn]] void overflow() {
+    top = (top - 5 > bottom) ? top - 5 : bottom;
+    cycle_reset();
+    fire(Err::internal_stack_overflow);
+}
+
+inline void restore_function_context(const CallFrame* f) {
+    if (frame_kind(f) == FRAME_FUNCTION && f->function_ctx) set_context_values_node(f->function_ctx, f->saved_values);
+}
+
+inline Cell* saved_base(const CallFrame* f) { return bottom + f->saved_args; }
+
+// The argument base of frame f's own call: saved by the frame above it, or the
+// current base when f is the top frame.
+inline Cell* own_base(const CallFrame* f) { return f + 1 < frames_top ? saved_base(f + 1) : arguments; }
+
+} // namespace
+
+void init(uint32_t data_cells, uint32_t frames) {
+    if (!data_node) {
+        data_node = alloc_heap_series(data_cells, 16, 0);
+        // Frames are 20 bytes: the call-stack block is sized in cells to hold them.
+        call_node = alloc_heap_series((uint64_t(frames) * sizeof(CallFrame) + 15) / 16, 16, 0);
+    }
+    SeriesBuffer* d = node_buffer(data_node);
+    bottom = top = arguments = d->cell_head();
+    limit = bottom + d->size / 16;
+    SeriesBuffer* c = node_buffer(call_node);
+    frames_bottom = frames_top = reinterpret_cast<CallFrame*>(c->head_ptr());
+    frames_limit = frames_bottom + frames;
+    throw_origin = nullptr;
+    last_throw_code = 0;
+}
+
+bool ready() { return bottom != nullptr; }
+NodeId data_buffer_node() { return data_node; }
+NodeId call_buffer_node() { return call_node; }
+
+void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte) {
+    if (frames_top >= frames_limit) overflow();
+    CallFrame* f = frames_top;
+    f->header = ((symbol & 0xFFFF) << 8) | (uint32_t(top_byte) << 24);
+    f->saved_args = cell_index(arguments);
+    f->context = context;
+    f->function_ctx = 0;
+    f->saved_values = 0;
+    frames_top++;
+    arguments = top;
+}
+
+void push_frame(const Cell* word, uint8_t top_byte) { push_frame_named(word->data2, word->data1, top_byte); }
+
+void push_function_frame(const Cell* word, NodeId function_ctx) {
+    push_frame(word, FRAME_TOP_FUNCTION);
+    CallFrame* f = frames_top - 1;
+    f->function_ctx = function_ctx;
+    f->saved_values = function_ctx ? context_values_node(function_ctx) : 0;
+}
+
+void push_interp_function_frame(const Cell* word, NodeId function_ctx) {
+    push_function_frame(word, function_ctx);
+    (frames_top - 1)->header |= FRAME_EVAL_BIT;
+}
+
+void push_compiled_function_frame(const Cell* word, NodeId function_ctx) {
+    // The function's words read their values from its arguments on the data stack.
+    if (function_ctx) set_context_values_node(function_ctx, cell_index(arguments));
+    push_frame(word, FRAME_TOP_COMPILED_FUNCTION);
+}
+
+void pop_frame() {
+    CallFrame* f = --frames_top;
+    restore_function_context(f);
+    top = arguments;
+    arguments = saved_base(f);
+    if (frames_top == frames_bottom) top = arguments = bottom;
+}
+
+void pop_frame_keep_result() {
+    CallFrame* f = --frames_top;
+    top = arguments + 1;
+    arguments = saved_base(f);
+}
+
+void pop_function_frame_keep_result() {
+    restore_function_context(frames_top - 1);
+    pop_frame_keep_result();
+}
+
+void pop_frame_return_result() {
+    Cell* result = arguments;
+    pop_frame_keep_result();
+    *arguments = *result;
+}
+
+void pop_function_frame_return_result() {
+    Cell* result = arguments;
+    pop_function_frame_keep_result();
+    *arguments = *result;
+}
+
+void pop_frame_drop() {
+    CallFrame* f = --frames_top;
+    arguments = saved_base(f);
+    top = arguments;
+}
+
+void pop_function_frame_drop() {
+    restore_function_context(frames_top - 1);
+    pop_frame_drop();
+}
+
+void set_frames_top(CallFrame* f) { frames_top = f; }
+
+void set_return_target(bool flag) {
+    CallFrame* f = frames_top - 1;
+    if (flag) f->header |= FRAME_RETURN_TARGET;
+    else f->header &= ~FRAME_RETURN_TARGET;
+}
+
+CallFrame* claim_return_target() {
+    CallFrame* f = frames_top - 2;
+    if (f < frames_bottom || (f->header & FRAME_RETURN_TARGET)) return nullptr;
+    f->header |= FRAME_RETURN_TARGET;
+    return f;
+}
+
+void release_return_target(CallFrame* f) {
+    if (f) f->header &= ~FRAME_RETURN_TARGET;
+}
+
+void mark_eval() { (frames_top - 1)->header |= FRAME_EVAL_BIT; }
+
+bool eval_q(CallFrame* from, bool only_next) {
+    CallFrame* f = (from ? from : frames_top) - 1;
+    if (only_next) return f >= frames_bottom && (f->header & FRAME_EVAL_BIT);
+    for (; f >= frames_bottom; f--)
+        if (f->header & FRAME_EVAL_BIT) return true;
+    return false;
+}
+
+Cell* push_slot() {
+    Cell* c = top;
+    if (c + 1 >= limit) overflow();
+    top = c + 1;
+    // Never a stale value: the collector reads every cell below the top.
+    c->header = TYPE_UNSET;
+    return c;
+}
+
+Cell* push_slot_keep() {
+    Cell* c = top;
+    if (c + 1 >= limit) overflow();
+    top = c + 1;
+    return c;
+}
+
+void pop(uint32_t n) { top = (uint32_t(top - bottom) > n) ? top - n : bottom; }
+
+void collapse_to_result() {
+    if (top > arguments && type_of(top - 1) == TYPE_ERROR) *arguments = *(top - 1);
+    top = arguments + 1;
+}
+
+Cell frame_word(const CallFrame* f) {
+    uint32_t sym = frame_symbol(f);
+    if (!global_context) return Cell{TYPE_WORD, f->context, sym, 0xFFFFFFFF};  // before the word table exists
+    // A frame named self keeps a plain block where others keep a context.
+    if (f->context && type_of(context_cell(f->context)) == TYPE_CONTEXT)
+        return context_symbol_cell_or_global(f->context, sym);
+    return context_symbol_cell_or_global(global_context, sym);
+}
+
+Cell caller_word() {
+    if (!frames_bottom) return Cell{TYPE_NONE, 0, 0, 0};
+    CallFrame* f = throw_origin ? throw_origin - 1 : frames_top - 1;
+    throw_origin = nullptr;
+    for (; f >= frames_bottom; f--)
+        if (frame_named(f)) return frame_word(f);
+    return Cell{TYPE_NONE, 0, 0, 0};
+}
+
+void collect_calls(const Cell* block) {
+    for (CallFrame* f = frames_top - 1; f > frames_bottom; f--) {
+        if (!frame_named(f)) continue;
+        Cell word = frame_word(f);
+        block_append_cell(block, &word);
+        Cell base{TYPE_INTEGER, 0, f->saved_args, 0};
+        block_append_cell(block, &base);
+    }
+}
+
+namespace {
+// Whether the frame's word is worth listing at this level.
+bool frame_listed(const CallFrame* f, int32_t level, Cell* word) {
+    if (!frame_named(f)) return false;
+    *word = frame_word(f);
+    if (level > 1) return true;
+    if (!word->data1) return false;
+    // A report must not fail: a word whose value cannot be read is not listed.
+    try {
+        Cell* value = word_value_cell(word);
+        return value && type_of(value) == TYPE_FUNCTION;
+    } catch (const KemError&) {
+        return false;
+    }
+}
+} // namespace
+
+void frame_words(int32_t level, const Cell* block, const CallFrame* end) {
+    for (CallFrame* f = frames_bottom; f < end && f < frames_top; f++) {
+        Cell word;
+        if (frame_listed(f, level, &word)) block_append_cell(block, &word);
+    }
+}
+
+int32_t form_frame_words(int32_t level, const CallFrame* end, Cell* string, int32_t limit) {
+    for (CallFrame* f = frames_bottom; f < end && f < frames_top; f++) {
+        Cell word;
+        if (!frame_listed(f, level, &word)) continue;
+        limit = form_direct(&word, string, nullptr, limit);
+        string_append_ascii(string, " ");
+        limit -= 1;
+    }
+    return limit;
+}
+
+void pop_frames_to_kind(uint8_t kind, bool keep) {
+    CallFrame* f = frames_top - 1;
+    bool popped = false;
+    while (f > frames_bottom) {
+        uint8_t k = frame_kind(f);
+        if (k == kind || k == FRAME_TRY_ALL) break;
+        restore_function_context(f);
+        arguments = saved_base(f);
+        f--;
+        popped = true;
+    }
+    if (f < frames_bottom) {
+        frames_top = frames_bottom;
+        top = arguments = bottom;
+        return;
+    }
+    frames_top = f + 1;
+    if (!keep) {
+        arguments = saved_base(f);
+        popped = true;
+    }
+    if (!popped) top = arguments + 1;
+    if (frames_top == frames_bottom) top = arguments = bottom;
+}
+
+void pop_frames_to_kind_return_result(uint8_t kind) {
+    Cell result = *arguments;
+    pop_frames_to_kind(kind, true);
+    Cell* cell = own_base(frames_top - 1);
+    *cell = result;
+    arguments = cell;
+    top = cell;
+}
+
+void unwind_to(CallFrame* frames_mark, Cell* args, Cell* data_top) {
+    while (frames_top > frames_mark) restore_function_context(--frames_top);
+    arguments = args;
+    top = data_top;
+}
+
+void break_loop(bool with_value, bool is_continue) {
+    Cell* saved_args = arguments;
+    Cell* saved_top = top;
+    CallFrame* saved_frames = frames_top;
+    // Step below the native's own frame.
+    CallFrame* f = frames_top - 2;
+    for (; f >= frames_bottom; f--) {
+        uint8_t k = frame_kind(f);
+        if (k == FRAME_LOOP) break;
+        if (k == FRAME_TRY_ALL) {
+            f = nullptr;
+            break;
+        }
+    }
+    if (!f || f < frames_bottom) {
+        arguments = saved_args;
+        top = saved_top;
+        frames_top = saved_frames;
+        fire(is_continue ? Err::throw__continue : Err::throw__break);
+    }
+    for (CallFrame* p = frames_top - 1; p > f; p--) restore_function_context(p);
+    Cell* base = saved_base(f + 1);
+    frames_top = f + 1;
+    arguments = base;
+    top = base;
+    if (with_value && !is_continue) *base = *saved_args;
+    else make_unset(base);
+    last_throw_code = is_continue ? THROW_CODE_CONTINUE : THROW_CODE_BREAK;
+}
+
+void unwind_return(bool is_return, bool start_here) {
+    Cell* saved_args = arguments;
+    Cell* saved_top = top;
+    CallFrame* saved_frames = frames_top;
+    CallFrame* f = frames_top - 1;
+    if (!start_here) f--;
+    CallFrame* target = nullptr;
+    for (; f >= frames_bottom; f--) {
+        if (frame_kind(f) == FRAME_TRY_ALL) break;
+        if (f->header & FRAME_RETURN_TARGET) {
+            target = f;
+            break;
+        }
+    }
+    if (!target) {
+        arguments = saved_args;
+        top = saved_top;
+        frames_top = saved_frames;
+        fire(Err::throw__return);
+    }
+    for (CallFrame* p = frames_top - 1; p > target; p--) restore_function_context(p);
+    Cell* base = own_base(target);
+    frames_top = target + 1;
+    arguments = base;
+    top = base;
+    if (is_return) *base = *saved_args;
+    else make_unset(base);
+    last_throw_code = is_return ? THROW_CODE_RETURN : THROW_CODE_EXIT;
+}
+
+void throw_value(uint32_t code) {
+    Cell* saved_args = arguments;
+    Cell* saved_top = top;
+    CallFrame* saved_frames = frames_top;
+    if (!throw_origin) throw_origin = frames_top;
+    CallFrame* target = nullptr;
+    for (CallFrame* f = frames_top - 2; f >= frames_bottom; f--) {
+        uint8_t k = frame_kind(f);
+        if (k == FRAME_TRY_ALL) break;
+        if (k == FRAME_CATCH) {
+            target = f;
+            break;
+        }
+    }
+    if (!target) {
+        Cell value = *saved_args;
+        arguments = saved_args;
+        top = saved_top;
+        frames_top = saved_frames;
+        fire(Err::throw__throw, value);
+    }
+    // Caught: the origin only names the thrower of a throw nobody catches, and
+    // left set it would name the wrong frame in a later error's report.
+    throw_origin = nullptr;
+    Cell value = *saved_args;
+    Cell name = (saved_top > saved_args + 1) ? saved_args[1] : Cell{TYPE_UNSET, 0, 0, 0};
+    for (CallFrame* p = frames_top - 1; p > target; p--) restore_function_context(p);
+    Cell* base = own_base(target);
+    frames_top = target + 1;
+    arguments = base;
+    top = base;
+    *push_slot() = value;
+    *push_slot() = name;
+    last_throw_code = code;
+}
+
+} // namespace stack
+} // namespace kem

@@ -1,0 +1,189 @@
+// The data stack of cells and the call stack of frames.
+//
+// Both live in buffers that never move, so raw pointers into them are safe.
+// A call's first argument cell is also its result cell.
+//
+// Non-local exits: break, continue, return, exit and throw set the stack to
+// their target frame at once and leave their code in `last_throw_code`; every
+// C++ caller returns at once while a code is pending (no frame popping on the
+// way) until the catcher that owns the code clears it. Errors travel as a C++
+// KemError exception; the catch point restores the stack itself.
+#pragma once
+#include <cstdint>
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
+
+namespace kem {
+
+extern uint32_t last_throw_code;
+
+// Kem code called from C++ code that cannot check for pending exits (change
+// handlers, comparators) may end with an exit aimed at a frame outside it: the
+// code stays in last_throw_code and this exception carries it across that C++
+// code. The evaluator catches it where a call returns and goes on as for any
+// pending exit.
+struct PendingExit {};
+
+struct CallFrame {
+    uint32_t header;       // bits 8-23 symbol, 24-27 kind, 28 return target, 31 pushed by the evaluator
+    uint32_t saved_args;   // the caller's argument base, as a cell index from the bottom
+    NodeId context;        // context of the called word (0 when none)
+    NodeId function_ctx;   // kind 1: the function's context
+    NodeId saved_values;   // kind 1: that context's values node at the push
+};
+static_assert(sizeof(CallFrame) == 20);
+
+enum FrameKind : uint8_t {
+    FRAME_FUNCTION = 1,
+    FRAME_NATIVE = 2,
+    FRAME_TRY = 4,
+    FRAME_TRY_ALL = 5,
+    FRAME_CATCH = 6,
+    FRAME_EVAL = 7,
+    FRAME_LOOP = 8,
+};
+
+// Header top bytes of the push operations.
+constexpr uint8_t FRAME_TOP_FUNCTION = 0x01;
+constexpr uint8_t FRAME_TOP_INTERP_FUNCTION = 0x81;
+constexpr uint8_t FRAME_TOP_NATIVE = 0x02;
+constexpr uint8_t FRAME_TOP_INTERP_NATIVE = 0x82;
+constexpr uint8_t FRAME_TOP_COMPILED_FUNCTION = 0x12;
+constexpr uint8_t FRAME_TOP_TRY = 0x04;
+constexpr uint8_t FRAME_TOP_TRY_ALL = 0x05;
+constexpr uint8_t FRAME_TOP_CATCH = 0x06;
+constexpr uint8_t FRAME_TOP_EVAL = 0x87;
+constexpr uint8_t FRAME_TOP_LOOP = 0x08;
+
+constexpr uint32_t FRAME_RETURN_TARGET = 0x10000000;
+constexpr uint32_t FRAME_EVAL_BIT = 0x80000000;
+
+inline uint8_t frame_kind(const CallFrame* f) { return (f->header >> 24) & 0x0F; }
+inline uint32_t frame_symbol(const CallFrame* f) { return (f->header >> 8) & 0xFFFF; }
+
+// Context helpers the frames need (the context module keeps its values node in
+// payload word 2 of the context! cell at the head of the context's buffer).
+NodeId context_values_node(NodeId ctx);
+void set_context_values_node(NodeId ctx, NodeId values);
+
+namespace stack {
+
+constexpr uint32_t DATA_CELLS = 20000;
+constexpr uint32_t CALL_FRAMES = 12000;
+
+extern Cell* bottom;
+extern Cell* top;
+extern Cell* limit;
+extern Cell* arguments;
+extern CallFrame* frames_bottom;
+extern CallFrame* frames_top;
+extern CallFrame* frames_limit;
+extern CallFrame* throw_origin;
+extern uint32_t anon_symbol;
+extern uint32_t body_symbol;
+
+// Makes the two stack buffers (on the process heap: they never move).
+void init(uint32_t data_cells = DATA_CELLS, uint32_t frames = CALL_FRAMES);
+bool ready();
+// The nodes of the two stack buffers (the collector keeps them).
+NodeId data_buffer_node();
+NodeId call_buffer_node();
+
+inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bottom); }
+inline bool empty_frames() { return frames_top == frames_bottom; }
+
+// --- frames
+void push_frame(const Cell* word, uint8_t top_byte);
+void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte);
+void push_function_frame(const Cell* word, NodeId function_ctx);
+void push_interp_function_frame(const Cell* word, NodeId function_ctx);
+void push_compiled_function_frame(const Cell* word, NodeId function_ctx);
+inline void push_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_NATIVE); }
+inline void push_interp_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_INTERP_NATIVE); }
+inline void push_try_frame(const Cell* w) { push_frame(w, FRAME_TOP_TRY); }
+inline void push_try_barrier_frame(const Cell* w) { push_frame(w, FRAME_TOP_TRY_ALL); }
+inline void push_catch_frame(const Cell* w) { push_frame(w, FRAME_TOP_CATCH); }
+inline void push_eval_frame(const Cell* w) { push_frame(w, FRAME_TOP_EVAL); }
+inline void push_loop_frame(const Cell* w) { push_frame(w, FRAME_TOP_LOOP); }
+
+void pop_frame();
+void pop_frame_keep_result();
+void pop_function_frame_keep_result();
+void pop_frame_return_result();
+void pop_function_frame_return_result();
+void pop_frame_drop();
+void pop_function_frame_drop();
+
+inline CallFrame* top_frame() { return frames_top - 1; }
+void set_frames_top(CallFrame* f);
+void set_return_target(bool flag);
+CallFrame* claim_return_target();
+void release_return_target(CallFrame* f);
+void mark_eval();
+bool eval_q(CallFrame* from, bool only_next);
+
+// --- cells
+Cell* push_slot();
+// Takes the cell at the top as it stands: a value left just above the top
+// (an operator's left operand) stays. The caller must know the cell holds a
+// value, since the collector reads it.
+Cell* push_slot_keep();
+inline Cell* push(const Cell* v) {
+    Cell* c = push_slot();
+    *c = *v;
+    return c;
+}
+void pop(uint32_t n);
+inline void reset() { top = arguments; }
+inline void keep_result() { top = arguments + 1; }
+inline Cell* set_last(const Cell* v) {
+    *arguments = *v;
+    return arguments;
+}
+inline Cell* set_last_keep(const Cell* v) {
+    *arguments = *v;
+    top = arguments + 1;
+    return arguments;
+}
+void collapse_to_result();
+inline Cell* top_value() { return top == bottom ? bottom : top - 1; }
+inline uint8_t top_type() { return type_of(top_value()); }
+inline Cell* arg(int n) { return arguments + n; }
+
+// The word of the innermost named frame (from the throw origin when one is
+// set, which this clears), skipping "<anon>" and "<body>" frames; none when no
+// frame is named. The word cell carries the frame's context and symbol.
+Cell caller_word();
+// The word a frame names: its symbol as found in the frame's context, else
+// the global word of the symbol.
+Cell frame_word(const CallFrame* f);
+inline bool frame_named(const CallFrame* f) {
+    uint32_t sym = frame_symbol(f);
+    return sym != 0 && sym != anon_symbol && sym != body_symbol;
+}
+// For every named frame from the top one down to the one above the bottom:
+// its word and the cell index of its saved argument base, appended to a block.
+void collect_calls(const Cell* block);
+// From the bottom frame up to (not including) `end`, the named frames' words:
+// all of them when level > 1, else those whose value is a function!.
+void frame_words(int32_t level, const Cell* block, const CallFrame* end);
+// The same walk, each word formed into a string followed by one space, within
+// the remaining limit; returns what is left of it.
+int32_t form_frame_words(int32_t level, const CallFrame* end, Cell* string, int32_t limit);
+
+// --- unwinding
+void pop_frames_to_kind(uint8_t kind, bool keep);
+void pop_frames_to_kind_return_result(uint8_t kind);
+inline void pop_frames_to_loop(bool keep) { pop_frames_to_kind(FRAME_LOOP, keep); }
+// Restores the stacks to a frame position saved before a call (the catch side
+// of an error): pops every frame above it, restoring function contexts.
+void unwind_to(CallFrame* frames_mark, Cell* args, Cell* data_top);
+
+// These set the stacks to their target and leave their code in last_throw_code;
+// with no target they raise the matching throw-category error.
+void break_loop(bool with_value, bool is_continue);
+void unwind_return(bool is_return, bool start_here);
+void throw_value(uint32_t code);
+
+} // namespace stack
+} // namespace kem

@@ -1,0 +1,301 @@
+#include "runtime/datatypes/actions.h"
+#include <vector>
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/core/errors.h"
+#include "runtime/platform/exit.h"
+#include "runtime/core/stack.h"
+
+namespace kem {
+
+namespace {
+
+std::vector<const PortHandlerTable*> port_handler_tables;
+
+constexpr uint32_t CONTEXT_VALUES_ON_STACK = 0x400000;
+constexpr uint32_t PORT_ACTOR_FIELD = 2;
+
+// The actor field of a port object, or nullptr when the object has no such
+// field in a values series (a malformed or half-built port).
+const Cell* port_actor(const Cell* port) {
+    NodeId ctx = port->data1;
+    if (ctx == 0) return nullptr;
+    SeriesBuffer* cb = node_buffer(ctx);
+    if (!cb || cb->used() < sizeof(Cell)) return nullptr;
+    const Cell* header = cb->cell_head();
+    if (type_of(header) != TYPE_CONTEXT || (header->header & CONTEXT_VALUES_ON_STACK)) return nullptr;
+    NodeId values = header->data2;
+    if (values == 0) return nullptr;
+    SeriesBuffer* vb = node_buffer(values);
+    if (!vb || vb->used() < (PORT_ACTOR_FIELD + 1) * sizeof(Cell)) return nullptr;
+    return vb->cell_head() + PORT_ACTOR_FIELD;
+}
+
+} // namespace
+
+Cell (*call_argument_word)(int index) = nullptr;
+
+void fire_expect_arg_type(uint8_t type, int arg_index) {
+    Cell word = stack::caller_word();
+    Cell datatype;
+    make_datatype(&datatype, type);
+    Cell arg = call_argument_word ? call_argument_word(arg_index) : none_value;
+    fire(Err::script_expect_arg, word, datatype, arg);
+}
+
+void fire_expect_arg(const Cell* value, int arg_index) { fire_expect_arg_type(type_of(value), arg_index); }
+
+uint32_t register_port_handlers(const PortHandlerTable* table) {
+    port_handler_tables.push_back(table);
+    return static_cast<uint32_t>(port_handler_tables.size());
+}
+
+ActionFn get_action_ptr(uint8_t type, const Cell* value, int slot) {
+    if (type == TYPE_PORT && slot >= PORT_HANDLER_FIRST_SLOT && value && type_of(value) == TYPE_PORT) {
+        const Cell* actor = port_actor(value);
+        if (actor && type_of(actor) == TYPE_HANDLE) {
+            // A handle that names no registered table supports nothing.
+            uint32_t id = actor->data2;
+            ActionFn fn = nullptr;
+            if (id >= 1 && id <= port_handler_tables.size() && port_handler_tables[id - 1])
+                fn = (*port_handler_tables[id - 1])[slot - PORT_HANDLER_FIRST_SLOT];
+            if (!fn) fire(Err::access_no_port_action);
+            return fn;
+        }
+    }
+    ActionFn fn = type < TYPE_TABLE_SIZE ? type_action_table[type][slot] : nullptr;
+    if (!fn) fire_expect_arg_type(type, 0);
+    return fn;
+}
+
+Cell* first_argument() { return stack::arguments; }
+
+int32_t pick_index() {
+    const Cell* c = stack::arguments + 1;
+    switch (type_of(c)) {
+    case TYPE_INTEGER:
+    case TYPE_CHAR: return cell_int(c);
+    case TYPE_LOGIC: return c->data1 == 1 ? 1 : 2;
+    default: return 0;
+    }
+}
+
+int32_t compare_values(Cell* value1, Cell* value2, int32_t op) {
+    auto fn = action_entry_as<ACT_COMPARE>(type_of(value1));
+    if (!fn) return -2;
+    return fn(value1, value2, op);
+}
+
+bool compare_outcome(Cell* value1, Cell* value2, int32_t op) {
+    int32_t r = compare_values(value1, value2, op);
+    switch (op) {
+    case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
+    case 1: return r != 0;
+    case 3: return r < 0 && r != -2;
+    case 4: return r <= 0 && r != -2;
+    case 5: return r > 0;
+    case 6: return r >= 0;
+    default: return r == 0;
+    }
+}
+
+bool compare_star(Cell* value1, Cell* value2, int32_t op) {
+    int32_t r = compare_values(value1, value2, op);
+    switch (op) {
+    case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
+    case 1: return r != 0;
+    case 3: case 4: case 5: case 6: break;
+    default: report_runtime_error(101, nullptr);
+    }
+    if (r == -2) fire(Err::script_invalid_compare, *value1, *value2);
+    switch (op) {
+    case 3: return r < 0;
+    case 4: return r <= 0;
+    case 5: return r > 0;
+    default: return r >= 0;
+    }
+}
+
+int32_t form_direct(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
+    return get_action_for_value<ACT_FORM>(value)(value, buffer, arg, part);
+}
+
+int32_t mold_direct(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+                    int32_t indent) {
+    return get_action_for_value<ACT_MOLD>(value)(value, buffer, only, all, flat, arg, part, indent);
+}
+
+Cell* eval_path_direct(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
+                       int32_t index, bool push, bool get, bool last, bool notify) {
+    uint8_t type = type_of(parent);
+    auto fn = action_entry_as<ACT_EVAL_PATH>(type);
+    if (fn) return fn(parent, element, value, path, owner, prev_element, index, push, get, last, notify);
+
+    Cell datatype;
+    make_datatype(&datatype, type);
+    if (!path || type_of(path) == TYPE_NONE) fire(Err::script_bad_path_type2, *element, datatype);
+    // The copy shows the path up to the element that failed.
+    int64_t available = block_rs_length(path);
+    int64_t keep = index < 0 ? 0 : int64_t(index) + 1;
+    if (keep > available) keep = available < 0 ? 0 : available;
+    Cell cut;
+    block_clone_at(&cut, path, false, false);
+    block_set_tail_at(&cut, static_cast<uint32_t>(keep));
+    fire(Err::script_bad_path_type, *path, datatype, cut);
+}
+
+// --- direct twins
+
+namespace {
+
+// make and to name their target by a datatype! or by an example value.
+uint8_t target_type(const Cell* type_or_proto) {
+    if (type_of(type_or_proto) != TYPE_DATATYPE) return type_of(type_or_proto);
+    uint32_t id = type_or_proto->data1;
+    // A datatype! naming no type at all is refused as the argument it is.
+    if (id == 0 || id >= TYPE_TABLE_SIZE) fire_expect_arg(type_or_proto, 0);
+    return static_cast<uint8_t>(id);
+}
+
+template <int Slot> typename ActionSignature<Slot>::type by_target(const Cell* type_or_proto, uint8_t* id) {
+    *id = target_type(type_or_proto);
+    return reinterpret_cast<typename ActionSignature<Slot>::type>(get_action_ptr(*id, type_or_proto, Slot));
+}
+
+} // namespace
+
+Cell* make_direct(Cell* type, Cell* spec) {
+    uint8_t id;
+    auto fn = by_target<ACT_MAKE>(type, &id);
+    return fn(type, spec, id);
+}
+
+Cell* to_direct(Cell* type, Cell* spec) {
+    uint8_t id;
+    auto fn = by_target<ACT_TO>(type, &id);
+    return fn(type, spec, id);
+}
+
+Cell* random_direct(Cell* value, bool seed, bool secure, bool only) {
+    return get_action_for_value<ACT_RANDOM>(value)(value, seed, secure, only);
+}
+
+// A word cell carries its symbol id in payload word 2.
+Cell* reflect_direct(Cell* value, Cell* field) {
+    return get_action_for_value<ACT_REFLECT>(value)(value, static_cast<int32_t>(field->data2));
+}
+
+Cell* negate_direct(Cell* number) { return get_action_for_value<ACT_NEGATE>(number)(number); }
+
+Cell* round_direct(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                   bool half_ceiling) {
+    return get_action_for_value<ACT_ROUND>(n)(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+}
+
+bool even_q_direct(Cell* number) { return get_action_for_value<ACT_EVEN_Q>(number)(number); }
+bool odd_q_direct(Cell* number) { return get_action_for_value<ACT_ODD_Q>(number)(number); }
+Cell* complement_direct(Cell* value) { return get_action_for_value<ACT_COMPLEMENT>(value)(value); }
+
+Cell* append_direct(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return get_action_for_value<ACT_APPEND>(series)(series, value, part, only, dup, true);
+}
+
+Cell* insert_direct(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return get_action_for_value<ACT_INSERT>(series)(series, value, part, only, dup, false);
+}
+
+Cell* change_direct(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return get_action_for_value<ACT_CHANGE>(series)(series, value, part, only, dup);
+}
+
+Cell* clear_direct(Cell* series) { return get_action_for_value<ACT_CLEAR>(series)(series); }
+
+Cell* copy_direct(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+    return get_action_for_value<ACT_COPY>(value)(value, result, part, deep, types);
+}
+
+Cell* find_direct(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+                  Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    return get_action_for_value<ACT_FIND>(series)(series, value, part, only, case_, same, any, with, skip, last,
+                                                  reverse, tail, match);
+}
+
+int32_t length_q_direct(Cell* series) { return get_action_for_value<ACT_LENGTH_Q>(series)(series); }
+
+Cell* move_direct(Cell* origin, Cell* target, Cell* part) {
+    return get_action_for_value<ACT_MOVE>(origin)(origin, target, part);
+}
+
+Cell* pick_direct(Cell* series, int32_t index, Cell* boxed) {
+    return get_action_for_value<ACT_PICK>(series)(series, index, boxed);
+}
+
+Cell* poke_direct(Cell* series, int32_t index, Cell* data, Cell* boxed) {
+    return get_action_for_value<ACT_POKE>(series)(series, index, data, boxed);
+}
+
+Cell* put_direct(Cell* series, Cell* key, Cell* value, bool case_) {
+    return get_action_for_value<ACT_PUT>(series)(series, key, value, case_);
+}
+
+Cell* remove_direct(Cell* series, Cell* part, Cell* key) {
+    return get_action_for_value<ACT_REMOVE>(series)(series, part, key);
+}
+
+Cell* reverse_direct(Cell* series, Cell* part, Cell* skip) {
+    return get_action_for_value<ACT_REVERSE>(series)(series, part, skip);
+}
+
+Cell* select_direct(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+                    Cell* skip, bool last, bool reverse) {
+    return get_action_for_value<ACT_SELECT>(series)(series, value, part, only, case_, same, any, with, skip, last,
+                                                    reverse);
+}
+
+Cell* sort_direct(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+                  bool stable) {
+    return get_action_for_value<ACT_SORT>(series)(series, case_, skip, comparator, part, all, reverse, stable);
+}
+
+Cell* swap_direct(Cell* series1, Cell* series2) {
+    return get_action_for_value<ACT_SWAP>(series1)(series1, series2);
+}
+
+Cell* take_direct(Cell* series, Cell* part, bool deep, bool last) {
+    return get_action_for_value<ACT_TAKE>(series)(series, part, deep, last);
+}
+
+Cell* trim_direct(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    return get_action_for_value<ACT_TRIM>(series)(series, head, tail, auto_, lines, all, with);
+}
+
+Cell* create_direct(Cell* port) { return get_action_for_value<ACT_CREATE>(port)(port); }
+Cell* close_direct(Cell* port) { return get_action_for_value<ACT_CLOSE>(port)(port); }
+Cell* delete_direct(Cell* file) { return get_action_for_value<ACT_DELETE>(file)(file); }
+
+Cell* modify_direct(Cell* target, Cell* field, Cell* value, bool case_) {
+    return get_action_for_value<ACT_MODIFY>(target)(target, field, value, case_);
+}
+
+Cell* open_direct(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return get_action_for_value<ACT_OPEN>(port)(port, new_, read, write, seek, allow);
+}
+
+Cell* open_q_direct(Cell* port) { return get_action_for_value<ACT_OPEN_Q>(port)(port); }
+Cell* query_direct(Cell* target) { return get_action_for_value<ACT_QUERY>(target)(target); }
+
+Cell* read_direct(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    return get_action_for_value<ACT_READ>(source)(source, part, seek, binary, lines, info, as);
+}
+
+Cell* rename_direct(Cell* from, Cell* to) { return get_action_for_value<ACT_RENAME>(from)(from, to); }
+Cell* update_direct(Cell* port) { return get_action_for_value<ACT_UPDATE>(port)(port); }
+
+Cell* write_direct(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+                   Cell* seek, Cell* allow, Cell* as) {
+    return get_action_for_value<ACT_WRITE>(destination)(destination, data, binary, lines, info, append, part, seek,
+                                                        allow, as);
+}
+
+} // namespace kem
