@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include "runtime/core/cell.h"
+#include "runtime/platform/vm.h"
 
 namespace kem {
 
@@ -59,8 +60,7 @@ constexpr uint32_t THROW_CODE_CONTINUE = 0x7FFFFFFD;
 constexpr uint32_t THROW_CODE_RETURN = 0x7FFFFFFC;
 constexpr uint32_t THROW_CODE_EXIT = 0x7FFFFFFB;
 constexpr uint32_t THROW_CODE_THROW = 0x7FFFFFFA;
-constexpr uint32_t THROW_CODE_OS_NO_MEMORY = 0x7FFFFFF7;
-constexpr uint32_t THROW_CODE_OS_FREE_FAILED = 0x7FFFFFF6;
+// THROW_CODE_OS_NO_MEMORY and THROW_CODE_OS_FREE_FAILED: platform/vm.h.
 
 // A language error raised by runtime code, carried up to the nearest catch point.
 // The arguments are copies of cells; nodes never move, so they stay valid.
@@ -73,13 +73,6 @@ struct KemError : std::exception {
     Cell value = {};
     explicit KemError(Err e) : id(e) {}
     const char* what() const noexcept override;
-};
-
-// Failures of the platform layer below the language (refused memory).
-struct PlatformFault : std::exception {
-    uint32_t code;
-    explicit PlatformFault(uint32_t c) : code(c) {}
-    const char* what() const noexcept override { return "platform fault"; }
 };
 
 [[noreturn]] void fire(Err e);

@@ -1,6 +1,5 @@
 #include "runtime/platform/vm.h"
 #include <sys/mman.h>
-#include "runtime/core/errors.h"
 
 namespace kem::platform {
 

@@ -1,6 +1,24 @@
 // Memory from the operating system: whole frames of pages.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <exception>
+
+namespace kem {
+
+// Codes of the platform's failures below the language, in the range of the
+// runtime's throw codes (errors.h).
+constexpr uint32_t THROW_CODE_OS_NO_MEMORY = 0x7FFFFFF7;
+constexpr uint32_t THROW_CODE_OS_FREE_FAILED = 0x7FFFFFF6;
+
+// A failure of the platform layer below the language (refused memory).
+struct PlatformFault : std::exception {
+    uint32_t code;
+    explicit PlatformFault(uint32_t c) : code(c) {}
+    const char* what() const noexcept override { return "platform fault"; }
+};
+
+} // namespace kem
 
 namespace kem::platform {
 
