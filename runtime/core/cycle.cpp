@@ -1,7 +1,5 @@
 #include "runtime/core/cycle.h"
 #include <cstdlib>
-#include <string_view>
-#include "runtime/datatypes/string.h"
 #include "runtime/core/errors.h"
 #include "runtime/platform/exit.h"
 
@@ -67,12 +65,8 @@ void cycle_relocate(NodeId (*map)(NodeId)) {
         if (bottom[i]) bottom[i] = map(bottom[i]);
 }
 
-bool mold_cycle(const Cell* value, NodeId out, int32_t& remaining, bool mold) {
-    if (!cycle_find(cycle_node_of(value))) return false;
-    std::string_view text = placeholder(type_of(value), mold);
-    string_append_ascii(out, text);
-    remaining -= static_cast<int32_t>(text.size());
-    return true;
+const char* cycle_placeholder(const Cell* value, bool mold) {
+    return cycle_find(cycle_node_of(value)) ? placeholder(type_of(value), mold) : nullptr;
 }
 
 } // namespace kem

@@ -38,9 +38,8 @@ uint32_t cycle_depth();
 // node's new id (its argument when the node did not move).
 void cycle_relocate(NodeId (*map)(NodeId));
 
-// When the value's node is open, appends the placeholder ("[...]" and the like
-// when molding, "..." when forming) to the string series `out`, subtracts its
-// length from `remaining` and returns true; otherwise writes nothing.
-bool mold_cycle(const Cell* value, NodeId out, int32_t& remaining, bool mold);
+// The text that stands for a value met again inside itself ("[...]" and the
+// like when molding, "..." when forming); nullptr when its node is not open.
+const char* cycle_placeholder(const Cell* value, bool mold);
 
 } // namespace kem

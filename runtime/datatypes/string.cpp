@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+#include "runtime/core/cycle.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/core/errors.h"
@@ -234,6 +235,15 @@ void string_append_ascii(NodeId string, std::string_view text) {
     uint32_t unit = b->unit() ? b->unit() : 1;
     uint8_t* p = alloc_tail_bytes(b, static_cast<uint32_t>(text.size()) * unit);
     for (size_t i = 0; i < text.size(); i++) write_unit(p + i * unit, unit, static_cast<uint8_t>(text[i]));
+}
+
+bool mold_cycle(const Cell* value, NodeId out, int32_t& remaining, bool mold) {
+    const char* text = cycle_placeholder(value, mold);
+    if (!text) return false;
+    std::string_view placeholder(text);
+    string_append_ascii(out, placeholder);
+    remaining -= static_cast<int32_t>(placeholder.size());
+    return true;
 }
 
 void string_concat_into(Cell* target, const Cell* source, int32_t part, int32_t offset, bool keep_source,

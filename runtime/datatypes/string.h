@@ -98,6 +98,11 @@ inline void string_append_ascii(const Cell* string, std::string_view text) {
     string_append_ascii(series_node(string), text);
 }
 
+// When the value's node is open in the cycle stack, appends its placeholder
+// to the string series `out`, subtracts its length from `remaining` and
+// returns true; otherwise writes nothing.
+bool mold_cycle(const Cell* value, NodeId out, int32_t& remaining, bool mold);
+
 enum ConcatMode : int32_t { CONCAT_APPEND = 0, CONCAT_INSERT = 1, CONCAT_OVERWRITE = 2 };
 
 // Adds the code points of source (a string kind, a symbol! or a binary!, whose

@@ -5,6 +5,7 @@
 #include "runtime/core/errors.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/value.h"
+#include "runtime/datatypes/string.h"
 
 using namespace kem;
 
