@@ -62,7 +62,12 @@ inline uint8_t frame_kind(const CallFrame* f) { return (f->header >> 24) & 0x0F;
 inline uint32_t frame_symbol(const CallFrame* f) { return (f->header >> 8) & 0xFFFF; }
 
 // Context helpers the frames need (the context module keeps its values node in
-// payload word 2 of the context! cell at the head of the context's buffer).
+// payload word 2 of the context! cell at the head of the context's buffer; the
+// header flag tells values on the data stack from a values series).
+constexpr uint32_t CONTEXT_VALUES_ON_STACK = 0x400000;
+inline bool context_values_on_stack(NodeId ctx) {
+    return (node_buffer(ctx)->cell_head()->header & CONTEXT_VALUES_ON_STACK) != 0;
+}
 NodeId context_values_node(NodeId ctx);
 void set_context_values_node(NodeId ctx, NodeId values);
 
@@ -150,26 +155,12 @@ inline Cell* top_value() { return top == bottom ? bottom : top - 1; }
 inline uint8_t top_type() { return type_of(top_value()); }
 inline Cell* arg(int n) { return arguments + n; }
 
-// The word of the innermost named frame (from the throw origin when one is
-// set, which this clears), skipping "<anon>" and "<body>" frames; none when no
-// frame is named. The word cell carries the frame's context and symbol.
-Cell caller_word();
-// The word a frame names: its symbol as found in the frame's context, else
-// the global word of the symbol.
-Cell frame_word(const CallFrame* f);
+// Whether a frame names a word in reports (datatypes/stack_words.h): not
+// "<anon>" or "<body>" frames.
 inline bool frame_named(const CallFrame* f) {
     uint32_t sym = frame_symbol(f);
     return sym != 0 && sym != anon_symbol && sym != body_symbol;
 }
-// For every named frame from the top one down to the one above the bottom:
-// its word and the cell index of its saved argument base, appended to a block.
-void collect_calls(const Cell* block);
-// From the bottom frame up to (not including) `end`, the named frames' words:
-// all of them when level > 1, else those whose value is a function!.
-void frame_words(int32_t level, const Cell* block, const CallFrame* end);
-// The same walk, each word formed into a string followed by one space, within
-// the remaining limit; returns what is left of it.
-int32_t form_frame_words(int32_t level, const CallFrame* end, Cell* string, int32_t limit);
 
 // --- unwinding
 void pop_frames_to_kind(uint8_t kind, bool keep);

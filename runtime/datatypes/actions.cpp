@@ -6,6 +6,7 @@
 #include "runtime/core/errors.h"
 #include "runtime/platform/exit.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/stack_words.h"
 
 namespace kem {
 

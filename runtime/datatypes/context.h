@@ -27,7 +27,6 @@ namespace kem {
 
 constexpr uint32_t GLOBAL_CONTEXT_SIZE = 4000;
 
-constexpr uint32_t CONTEXT_VALUES_ON_STACK = 0x400000;
 constexpr uint32_t CONTEXT_MAKER_FLAG = 0x1000000;
 constexpr uint32_t CONTEXT_KIND_SHIFT = 11;
 constexpr uint32_t CONTEXT_KIND_MASK = 0x1800;
@@ -49,7 +48,6 @@ void context_global_init(uint32_t n = GLOBAL_CONTEXT_SIZE);
 inline Cell* context_cell(NodeId ctx) { return node_buffer(ctx)->cell_head(); }
 inline Cell* context_self_cell(NodeId ctx) { return node_buffer(ctx)->cell_head() + 1; }
 inline uint32_t context_kind(NodeId ctx) { return (context_cell(ctx)->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT; }
-inline bool context_values_on_stack(NodeId ctx) { return (context_cell(ctx)->header & CONTEXT_VALUES_ON_STACK) != 0; }
 inline NodeId context_table(NodeId ctx) { return context_cell(ctx)->data1; }
 // The node of the word list.
 inline NodeId context_symbols(NodeId ctx) { return hash_record(context_table(ctx))->block; }

@@ -19,6 +19,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/core/value.h"
 

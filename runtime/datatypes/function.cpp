@@ -15,6 +15,7 @@
 #include "runtime/core/errors.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/runtime_words.h"
 
 namespace kem {

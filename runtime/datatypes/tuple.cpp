@@ -19,6 +19,7 @@
 #include "runtime/core/errors.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/services/random.h"
 
 namespace kem {

@@ -15,6 +15,7 @@
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/trace.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/runtime_words.h"
 
 namespace kem::interp {

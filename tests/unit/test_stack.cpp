@@ -6,6 +6,7 @@
 #include "runtime/core/errors.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/core/memory.h"
 
 using namespace kem;
