@@ -320,6 +320,22 @@ Cell* date_subtract() { return date_do_math(OP_SUBTRACT); }
 
 } // namespace
 
+uint32_t date_key_hash(const Cell* key) {
+    // The UTC instant, whole seconds apart from the fraction: one instant
+    // written in two zones hashes alike.
+    double t = date_time(key);
+    struct {
+        int64_t seconds;
+        double fraction;
+    } instant{date_word_to_days(key->data1), t};
+    if (std::fabs(t) < 1e15) {
+        double whole = std::floor(t);
+        instant.seconds = instant.seconds * 86400 + static_cast<int64_t>(whole);
+        instant.fraction = t - whole + 0.0;
+    }
+    return murmur3_hash(&instant, sizeof instant);
+}
+
 void register_date() {
     ActionRow row = ActionRow::none_all();
     row.set<ACT_MAKE>(date_make)

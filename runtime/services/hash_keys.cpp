@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include "runtime/datatypes/date.h"
 #include "runtime/core/errors.h"
 #include "runtime/platform/exit.h"
 
@@ -219,21 +218,7 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
     case TYPE_FUNCTION:
     case TYPE_TRIPLE:
     case TYPE_TYPESET: return murmur3_hash(&key->data1, 12);
-    case TYPE_DATE: {
-        // The UTC instant, whole seconds apart from the fraction: one instant
-        // written in two zones hashes alike.
-        double t = date_time(key);
-        struct {
-            int64_t seconds;
-            double fraction;
-        } instant{date_word_to_days(key->data1), t};
-        if (std::fabs(t) < 1e15) {
-            double whole = std::floor(t);
-            instant.seconds = instant.seconds * 86400 + static_cast<int64_t>(whole);
-            instant.fraction = t - whole + 0.0;
-        }
-        return murmur3_hash(&instant, sizeof instant);
-    }
+    case TYPE_DATE: return date_key_hash(key);
     case TYPE_POINT2D:
     case TYPE_POINT3D: {
         // Adding 0.0f turns -0.0 into 0.0: points that compare equal hash alike.

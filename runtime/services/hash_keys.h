@@ -60,6 +60,9 @@ bool hash_node_key(uint8_t type);
 
 // --- Plugging datatypes in ------------------------------------------------
 
+// The hash of a date! key; the date! module defines it.
+uint32_t date_key_hash(const Cell* key);
+
 // A datatype's compare slot: -1, 0 or 1, or -2 when the values cannot be compared.
 using HashCompareFn = int32_t (*)(Cell* value1, Cell* value2, int32_t op);
 // Indexed by type id. An empty entry compares by identity: the same type byte
