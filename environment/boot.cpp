@@ -3,6 +3,7 @@
 #include <cstring>
 #include "environment/startup.h"
 #include "runtime/collector/collector.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"

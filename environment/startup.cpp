@@ -1,6 +1,7 @@
 #include "environment/startup.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/dispatch.h"
@@ -21,15 +22,9 @@
 
 namespace kem {
 
-bool startup_word_mode = false;
-
 namespace {
-constexpr uint32_t ROOT_BLOCK_CELLS = 8697;
-Cell root = {TYPE_NONE, 0, 0, 0};
 bool ready = false;
 } // namespace
-
-Cell* root_block() { return &root; }
 
 bool runtime_ready() { return ready; }
 
@@ -48,8 +43,7 @@ void init_runtime() {
     // The first frames, so early allocations do not each pay for one.
     if (!memory.first_node_frame) memory.current_node_frame = node_frame_make(NODES_PER_FRAME);
     if (!memory.first_series_frame) memory.current_series_frame = series_frame_make();
-    // The root block never moves: it lives on the process heap.
-    make_series(&root, TYPE_BLOCK, alloc_heap_series(ROOT_BLOCK_CELLS, 16, 0));
+    root_block_init();
     stack::init();
     case_tables_init();
     // Text keys hash without regard to case through the full case tables; this
@@ -67,6 +61,7 @@ void init_runtime() {
     natives_make_words();
     interp::init();
     slots_init();
+    collector::start();
     ready = true;
 }
 

@@ -4,12 +4,6 @@
 
 namespace kem {
 
-// While set, every word made by word_load is also kept in the root block.
-extern bool startup_word_mode;
-
-// The root block: values that live for the whole run.
-Cell* root_block();
-
 // Runs once; later calls do nothing.
 void init_runtime();
 bool runtime_ready();

@@ -3,30 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
-#include "environment/startup.h"
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/core/handles.h"
-#include "runtime/services/hashtable.h"
-#include "runtime/interpreter/interpreter.h"
-#include "runtime/core/stack.h"
-#include "runtime/lexer/lexer.h"
-#include "runtime/datatypes/ownership.h"
 #include "runtime/core/slots.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/hashtable.h"
 
 namespace kem {
-
-RootEntry* root_entries = nullptr;
-uint32_t root_entry_top = 0;
-uint32_t root_entry_capacity = 0;
-
-void grow_root_entries() {
-    uint32_t n = root_entry_capacity ? root_entry_capacity * 2 : 1024;
-    void* p = std::realloc(root_entries, size_t(n) * sizeof(RootEntry));
-    if (!p) std::abort();
-    root_entries = static_cast<RootEntry*>(p);
-    root_entry_capacity = n;
-}
 
 namespace collector {
 
@@ -51,73 +33,19 @@ std::vector<NodeId>& freed_queue() {
     return *list;
 }
 
-// How a datatype's payload refers to memory. Adding a datatype that holds
-// nodes means adding its row here.
-enum MarkKind : uint8_t {
-    MK_NONE,
-    MK_CELLS2,      // word 2: a node of cells (block kinds)
-    MK_BYTES2,      // word 2: a node of data (strings, binary, bitset, vector)
-    MK_SYMBOL,      // word 3: the name; word 2: the cached string
-    MK_CONTEXT,     // word 1: the word table; word 2: the values unless on the stack
-    MK_WORD,        // word 1: the context
-    MK_NATIVE,      // words 2 and 3: spec and extras
-    MK_OP,          // as native, and word 1 when it wraps a function or routine
-    MK_FUNCTION,    // word 1: the context; words 2 and 3: spec and extras
-    MK_OBJECT,      // word 1: the context; word 3: the on-set block
-    MK_MAP,         // word 2: the storage; word 3: the hash table
-    MK_HANDLE,      // word 3: a handle table entry when not negative
-    MK_IMAGE,       // word 2: the pixels
-    MK_EVENT,       // word 2: cells, when the header says so
-};
+// The mark row of each type id; types that hold no node stay MK_NONE.
+MarkKind mark_rows[256] = {};
 
-constexpr MarkKind mark_kind_of(uint8_t type) {
-    switch (type) {
-    case TYPE_BLOCK:
-    case TYPE_PAREN:
-    case TYPE_PATH:
-    case TYPE_LIT_PATH:
-    case TYPE_SET_PATH:
-    case TYPE_GET_PATH: return MK_CELLS2;
-    case TYPE_STRING:
-    case TYPE_FILE:
-    case TYPE_URL:
-    case TYPE_TAG:
-    case TYPE_EMAIL:
-    case TYPE_REF:
-    case TYPE_BITSET:
-    case TYPE_VECTOR:
-    case TYPE_BINARY: return MK_BYTES2;
-    case TYPE_SYMBOL: return MK_SYMBOL;
-    case TYPE_CONTEXT: return MK_CONTEXT;
-    case TYPE_WORD:
-    case TYPE_SET_WORD:
-    case TYPE_LIT_WORD:
-    case TYPE_GET_WORD:
-    case TYPE_REFINEMENT: return MK_WORD;
-    case TYPE_NATIVE:
-    case TYPE_ACTION: return MK_NATIVE;
-    case TYPE_OP: return MK_OP;
-    case TYPE_FUNCTION:
-    case TYPE_ROUTINE: return MK_FUNCTION;
-    case TYPE_OBJECT:
-    case TYPE_ERROR:
-    case TYPE_PORT: return MK_OBJECT;
-    case TYPE_HASH:
-    case TYPE_MAP: return MK_MAP;
-    case TYPE_HANDLE: return MK_HANDLE;
-    case TYPE_IMAGE: return MK_IMAGE;
-    case TYPE_EVENT: return MK_EVENT;
-    default: return MK_NONE;
-    }
-}
-
-struct MarkTable {
-    MarkKind kinds[256];
-    constexpr MarkTable() : kinds() {
-        for (int t = 0; t < 256; t++) kinds[t] = mark_kind_of(uint8_t(t));
-    }
+// Roots registered by the layers above.
+struct LayerRoot {
+    const char* name;
+    void (*mark)();
+    void (*sweep)();
 };
-constexpr MarkTable mark_table;
+constexpr uint32_t MAX_LAYER_ROOTS = 32;
+LayerRoot layer_roots[MAX_LAYER_ROOTS] = {};
+uint32_t layer_root_count = 0;
+bool started = false;
 
 constexpr uint32_t EVENT_HOLDS_CELLS = 0x1000;
 
@@ -168,7 +96,7 @@ void mark_table_slot(uint32_t* slot) {
 }
 
 void mark_cell(const Cell* c) {
-    switch (mark_table.kinds[type_of(c)]) {
+    switch (mark_rows[type_of(c)]) {
     case MK_NONE: break;
     case MK_CELLS2: mark_cells_of(c->data2); break;
     case MK_BYTES2:
@@ -241,13 +169,6 @@ void mark_frames() {
 void mark_roots() {
     marking_root = "root block";
     mark_value(root_block());
-    uint32_t table = symbol_table;
-    mark_table_slot(&table);
-    mark_cells_of(symbol_block);
-    if (ownership_table) {
-        uint32_t own = ownership_table;
-        mark_table_slot(&own);
-    }
     drain();
     marking_root = "stacks";
     if (stack::ready()) {
@@ -259,13 +180,6 @@ void mark_roots() {
         mark_frames();
     }
     drain();
-    marking_root = "global context";
-    mark_cells_of(global_context);
-    drain();
-    marking_root = "position";
-    mark_value(&interp::position);
-    marking_root = "lexer";
-    lexer_mark_buffers([](const Cell* c) { mark_value(c); });
     marking_root = "slots";
     mark_value(slots_table());
     static const HashMarker globals_marker{
@@ -274,6 +188,11 @@ void mark_roots() {
     };
     hash_mark_globals(globals_marker);
     drain();
+    for (uint32_t i = 0; i < layer_root_count; i++) {
+        marking_root = layer_roots[i].name;
+        layer_roots[i].mark();
+        drain();
+    }
     marking_root = "callbacks";
     for (uint32_t i = 0; i < callback_count; i++) {
         if (callbacks[i]) callbacks[i]();
@@ -317,6 +236,20 @@ void init_stats() {
 
 void set_active(bool on) { collector_switch.active = on; }
 
+void set_mark_kind(uint8_t type, MarkKind kind) { mark_rows[type] = kind; }
+
+void add_layer_root(const char* name, void (*mark)(), void (*sweep)()) {
+    for (uint32_t i = 0; i < layer_root_count; i++)
+        if (layer_roots[i].mark == mark) return;
+    if (layer_root_count == MAX_LAYER_ROOTS) {
+        std::fprintf(stderr, "collector: more than %u layer roots\n", MAX_LAYER_ROOTS);
+        std::abort();
+    }
+    layer_roots[layer_root_count++] = LayerRoot{name, mark, sweep};
+}
+
+void start() { started = true; }
+
 bool mark_node(uint32_t* slot) { return mark_buffer(*slot); }
 
 void mark_block_node(uint32_t* slot) { mark_cells_of(*slot); }
@@ -326,6 +259,8 @@ void mark_context(uint32_t* slot) { mark_cells_of(*slot); }
 void mark_values(const Cell* first, const Cell* end) {
     for (const Cell* c = first; c < end; c++) mark_cell(c);
 }
+
+void mark_table(NodeId table) { mark_table_slot(&table); }
 
 bool add_root(void (*callback)()) {
     for (uint32_t i = 0; i < callback_count; i++)
@@ -348,14 +283,14 @@ void push_address(NodeId node) {
 }
 
 void collect() {
-    if (collector_switch.running || !memory_ready() || !symbol_table) return;
+    if (collector_switch.running || !memory_ready() || !started) return;
     collector_switch.requested = false;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     collector_switch.running = true;
 
     mark_roots();
-    // Ownership entries whose series or owner died go.
-    if (ownership_table) hash_sweep(ownership_table);
+    for (uint32_t i = 0; i < layer_root_count; i++)
+        if (layer_roots[i].sweep) layer_roots[i].sweep();
     handle_sweep();
     uint64_t freed = 0;
     uint64_t live = series_frames_compact(queue_node, &freed);

@@ -1,23 +1,23 @@
 // The garbage collector: stop-the-world mark and compact.
 //
 // Marking starts from the roots (the root block, the stacks and their frames,
-// the symbol and ownership tables, the global context, registered callbacks
-// and the C++ roots below) and follows every value by its datatype. Series
-// frames are then compacted so their free space is contiguous at the end;
-// big frames, heap series and external handles are swept; dead nodes return
-// to their frames' free lists.
+// the slot table, the C++ roots of roots.h, the roots each layer above
+// registers, such as the symbol table and the global context, and the
+// callbacks of add_root) and follows every value by the mark row of its
+// datatype, which the datatype's module registers. Series frames are then
+// compacted so their free space is contiguous at the end; big frames, heap
+// series and external handles are swept; dead nodes return to their frames'
+// free lists. The collector includes no datatype: it knows them only by
+// their mark rows.
 //
 // Nodes never move (values name them by id), so nothing but the node slots is
 // rewritten when buffers move. Allocation never collects: it asks for a
 // collection, and the next safe point of the evaluator (or `recycle`) runs it.
-// C++ code that keeps a value across a point where Kem code may run roots it
-// (RootedCell, RootedNode or a data-stack slot) and re-derives every buffer
-// pointer afterwards.
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
-#include "runtime/core/errors.h"
 #include "runtime/core/memory.h"
+#include "runtime/core/roots.h"
 
 namespace kem::collector {
 
@@ -31,6 +31,38 @@ struct Stats {
 extern Stats stats;
 
 void init_stats();
+
+// How a datatype's payload refers to memory: its mark row.
+enum MarkKind : uint8_t {
+    MK_NONE,
+    MK_CELLS2,      // word 2: a node of cells (block kinds)
+    MK_BYTES2,      // word 2: a node of data (strings, binary, bitset, vector)
+    MK_SYMBOL,      // word 3: the name; word 2: the cached string
+    MK_CONTEXT,     // word 1: the word table; word 2: the values unless on the stack
+    MK_WORD,        // word 1: the context
+    MK_NATIVE,      // words 2 and 3: spec and extras
+    MK_OP,          // as native, and word 1 when it wraps a function or routine
+    MK_FUNCTION,    // word 1: the context; words 2 and 3: spec and extras
+    MK_OBJECT,      // word 1: the context; word 3: the on-set block
+    MK_MAP,         // word 2: the storage; word 3: the hash table
+    MK_HANDLE,      // word 3: a handle table entry when not negative
+    MK_IMAGE,       // word 2: the pixels
+    MK_EVENT,       // word 2: cells, when the header says so
+};
+// Every datatype whose cells name nodes registers its row with its actions;
+// a type without one holds no node.
+void set_mark_kind(uint8_t type, MarkKind kind);
+
+// Roots a layer above the collector keeps (the symbol table, the global
+// context, the lexer's buffers ...): `mark` runs at every collection, after
+// the core's roots; `sweep`, when given, runs once marking is done, for a
+// table whose entries die with what they name. `name` tells a dead node's
+// report where marking was. Registering the same mark function again does
+// nothing.
+void add_layer_root(const char* name, void (*mark)(), void (*sweep)() = nullptr);
+
+// Collections run once start-up has every layer's roots registered.
+void start();
 
 // One full collection (runs whether or not the collector is enabled).
 void collect();
@@ -46,6 +78,8 @@ bool mark_node(uint32_t* slot);
 void mark_block_node(uint32_t* slot);
 void mark_context(uint32_t* slot);
 void mark_values(const Cell* first, const Cell* end);
+// A hash table made by hash_make: its buffers and the cells of its key block.
+void mark_table(NodeId table);
 inline void mark_value(const Cell* c) { mark_values(c, c + 1); }
 
 // Callbacks called during marking, after the built-in roots (at most 100).
@@ -75,67 +109,3 @@ inline void safe_point() {
 }
 
 } // namespace kem::collector
-
-namespace kem {
-
-// Roots for values that C++ code keeps in its own variables across a safe
-// point. They nest strictly (RAII), like the C++ frames that own them.
-struct RootEntry {
-    void* address;
-    uint32_t count;   // cells at address, or ROOT_NODE: one NodeId at address
-};
-constexpr uint32_t ROOT_NODE = 0xFFFFFFFF;
-extern RootEntry* root_entries;
-extern uint32_t root_entry_top;
-extern uint32_t root_entry_capacity;
-void grow_root_entries();
-
-inline void push_root(void* address, uint32_t count) {
-    if (root_entry_top == root_entry_capacity) [[unlikely]] grow_root_entries();
-    root_entries[root_entry_top++] = RootEntry{address, count};
-}
-
-class RootedCells {
-public:
-    RootedCells(Cell* cells, uint32_t n) : mark_(root_entry_top) { push_root(cells, n); }
-    ~RootedCells() { root_entry_top = mark_; }
-    RootedCells(const RootedCells&) = delete;
-    RootedCells& operator=(const RootedCells&) = delete;
-
-private:
-    uint32_t mark_;
-};
-
-// A cell the collector marks while this object lives.
-class RootedCell : public RootedCells {
-public:
-    explicit RootedCell(Cell* c) : RootedCells(c, 1) {}
-    explicit RootedCell(const Cell* c) : RootedCells(const_cast<Cell*>(c), 1) {}
-};
-
-// A node id (with its cells when it holds cells) the collector marks while
-// this object lives; 0 is ignored.
-class RootedNode {
-public:
-    explicit RootedNode(NodeId* n) : mark_(root_entry_top) { push_root(n, ROOT_NODE); }
-    ~RootedNode() { root_entry_top = mark_; }
-    RootedNode(const RootedNode&) = delete;
-    RootedNode& operator=(const RootedNode&) = delete;
-
-private:
-    uint32_t mark_;
-};
-
-// The cells of an error on its way to its catcher, which makes the error's
-// value from them: rooted while Kem code runs before it gets there.
-class RootedError {
-public:
-    explicit RootedError(const KemError& e)
-        : args_(const_cast<Cell*>(e.args), 3), value_(const_cast<Cell*>(&e.value)) {}
-
-private:
-    RootedCells args_;
-    RootedCell value_;
-};
-
-} // namespace kem

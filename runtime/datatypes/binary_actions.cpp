@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/datatype.h"
@@ -313,6 +314,7 @@ void register_binary() {
         .set<ACT_INSERT>(binary_append)
         .set<ACT_TRIM>(binary_trim);
     register_datatype(TYPE_BINARY, TYPE_STRING, "binary!", row);
+    collector::set_mark_kind(TYPE_BINARY, collector::MK_BYTES2);
     hash_compare_slots[TYPE_BINARY] = binary_compare;
 }
 

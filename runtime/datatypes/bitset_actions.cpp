@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/logic.h"
@@ -195,6 +196,7 @@ void register_bitset() {
         .set<ACT_POKE>(bitset_poke)
         .set<ACT_REMOVE>(bitset_remove);
     register_datatype(TYPE_BITSET, 0, "bitset!", row);
+    collector::set_mark_kind(TYPE_BITSET, collector::MK_BYTES2);
     hash_compare_slots[TYPE_BITSET] = bitset_compare;
 }
 

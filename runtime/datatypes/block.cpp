@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -436,6 +437,7 @@ void register_block() {
         .set<ACT_TAKE>(block_take)
         .set<ACT_TRIM>(block_trim);
     register_datatype(TYPE_BLOCK, TYPE_SERIES, "block!", row);
+    collector::set_mark_kind(TYPE_BLOCK, collector::MK_CELLS2);
 }
 
 } // namespace kem

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"

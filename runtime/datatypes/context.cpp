@@ -2,7 +2,7 @@
 // binding blocks.
 #include "runtime/datatypes/context.h"
 #include <algorithm>
-#include "environment/startup.h"
+#include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/modules.h"
@@ -67,6 +67,7 @@ inline bool nested_kind(uint8_t t) {
 void context_global_init(uint32_t n) {
     if (global_context) return;
     global_context = context_make(n, false, false, 0, CONTEXT_GLOBAL);
+    collector::add_layer_root("global context", [] { collector::mark_context(&global_context); });
     self_symbol = symbol_make("self");
 }
 
@@ -281,6 +282,9 @@ Cell* context_bind_block(Cell* block, NodeId ctx, bool self) {
     return block;
 }
 
-void register_context() { register_datatype(TYPE_CONTEXT, 0, "context!", ActionRow::none_all()); }
+void register_context() {
+    register_datatype(TYPE_CONTEXT, 0, "context!", ActionRow::none_all());
+    collector::set_mark_kind(TYPE_CONTEXT, collector::MK_CONTEXT);
+}
 
 } // namespace kem

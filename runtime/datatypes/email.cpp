@@ -2,6 +2,7 @@
 #include "runtime/datatypes/email.h"
 #include <algorithm>
 #include <string_view>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
@@ -79,6 +80,7 @@ void register_email() {
     for (int slot = ACT_CREATE; slot <= ACT_WRITE; slot++)
         if (slot != ACT_MODIFY) row.none(slot);
     register_datatype(TYPE_EMAIL, TYPE_STRING, "email!", row);
+    collector::set_mark_kind(TYPE_EMAIL, collector::MK_BYTES2);
 }
 
 } // namespace kem

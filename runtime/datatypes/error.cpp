@@ -5,6 +5,7 @@
 // are read from the system object each time: scripts may change them.
 #include "runtime/datatypes/error.h"
 #include <algorithm>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -418,6 +419,7 @@ void register_error() {
         .inherit(ACT_COPY)
         .inherit(ACT_SELECT);
     register_datatype(TYPE_ERROR, TYPE_OBJECT, "error!", row);
+    collector::set_mark_kind(TYPE_ERROR, collector::MK_OBJECT);
 }
 
 } // namespace kem

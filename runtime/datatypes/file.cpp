@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <vector>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -118,6 +119,7 @@ void register_file() {
         row.none(slot);
     for (int slot = ACT_ABSOLUTE; slot <= ACT_XOR_T; slot++) row.none(slot);
     register_datatype(TYPE_FILE, TYPE_URL, "file!", row);
+    collector::set_mark_kind(TYPE_FILE, collector::MK_BYTES2);
 }
 
 } // namespace kem

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/function.h"
 #include <algorithm>
 #include <string_view>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
@@ -279,6 +280,7 @@ void register_function() {
         .set<ACT_MOLD>(function_mold)
         .set<ACT_COMPARE>(function_compare);
     register_datatype(TYPE_FUNCTION, TYPE_CONTEXT, "function!", row);
+    collector::set_mark_kind(TYPE_FUNCTION, collector::MK_FUNCTION);
     // Argument checks name the argument from the called value's spec.
     call_argument_word = current_call_argument_word;
 }

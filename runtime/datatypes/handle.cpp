@@ -2,6 +2,7 @@
 // from integer!).
 #include "runtime/datatypes/handle.h"
 #include <string>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -70,6 +71,7 @@ void register_handle() {
     ActionRow row = ActionRow::none_all();
     row.set<ACT_FORM>(handle_form).set<ACT_MOLD>(handle_mold).set<ACT_COMPARE>(handle_compare);
     register_datatype(TYPE_HANDLE, TYPE_INTEGER, "handle!", row);
+    collector::set_mark_kind(TYPE_HANDLE, collector::MK_HANDLE);
     hash_compare_slots[TYPE_HANDLE] = handle_compare;
 }
 

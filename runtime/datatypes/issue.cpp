@@ -1,7 +1,7 @@
 // issue!: making issues from names, text and words, its mold, its comparison
 // and its row (form comes from word!).
 #include "runtime/datatypes/issue.h"
-#include "environment/startup.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 #include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
@@ -582,6 +583,7 @@ void register_map() {
         .set<ACT_REMOVE>(map_remove)
         .set<ACT_SELECT>(map_select);
     register_datatype(TYPE_MAP, 0, "map!", row);
+    collector::set_mark_kind(TYPE_MAP, collector::MK_MAP);
 }
 
 } // namespace kem

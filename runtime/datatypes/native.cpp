@@ -4,6 +4,7 @@
 #include "runtime/datatypes/native.h"
 #include <algorithm>
 #include <string_view>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -150,6 +151,7 @@ void register_native() {
         .set<ACT_MOLD>(native_mold)
         .set<ACT_COMPARE>(native_compare);
     register_datatype(TYPE_NATIVE, 0, "native!", row);
+    collector::set_mark_kind(TYPE_NATIVE, collector::MK_NATIVE);
 }
 
 void register_action() {
@@ -160,6 +162,7 @@ void register_action() {
         .set<ACT_MOLD>(native_mold)
         .set<ACT_COMPARE>(native_compare);
     register_datatype(TYPE_ACTION, TYPE_NATIVE, "action!", row);
+    collector::set_mark_kind(TYPE_ACTION, collector::MK_NATIVE);
 }
 
 // --- op! ------------------------------------------------------------------------------
@@ -246,6 +249,7 @@ void register_op() {
         .set<ACT_MOLD>(op_mold)
         .set<ACT_COMPARE>(native_compare);
     register_datatype(TYPE_OP, TYPE_NATIVE, "op!", row);
+    collector::set_mark_kind(TYPE_OP, collector::MK_OP);
 }
 
 } // namespace kem

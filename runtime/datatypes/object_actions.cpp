@@ -2,6 +2,7 @@
 // copy, put, select, modify), set on objects and the row's registration.
 #include <algorithm>
 #include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -413,6 +414,7 @@ void register_object() {
         .set<ACT_SELECT>(object_select)
         .set<ACT_MODIFY>(object_modify);
     register_datatype(TYPE_OBJECT, 0, "object!", row);
+    collector::set_mark_kind(TYPE_OBJECT, collector::MK_OBJECT);
     register_object_change();
 }
 

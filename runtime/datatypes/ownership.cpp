@@ -5,6 +5,7 @@
 // pointers are re-derived after each step.
 #include "runtime/datatypes/ownership.h"
 #include <algorithm>
+#include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
@@ -121,7 +122,11 @@ NodeId key_of(const Cell* value) {
 } // namespace
 
 void ownership_init() {
-    if (!ownership_table) ownership_table = hash_make(TABLE_SIZE, nullptr, HASH_OWNERSHIP, 3);
+    if (ownership_table) return;
+    ownership_table = hash_make(TABLE_SIZE, nullptr, HASH_OWNERSHIP, 3);
+    // Entries whose series or owner died go once marking is done.
+    collector::add_layer_root(
+        "ownership table", [] { collector::mark_table(ownership_table); }, [] { hash_sweep(ownership_table); });
 }
 
 void ownership_bind(const Cell* value, const Cell* owner_in, const Cell* word_in) {

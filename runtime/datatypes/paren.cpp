@@ -1,5 +1,6 @@
 // paren!: its mold and its row.
 #include "runtime/datatypes/paren.h"
+#include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/modules.h"
@@ -42,6 +43,7 @@ void register_paren() {
     for (int slot = ACT_APPEND; slot <= ACT_TAKE; slot++) row.inherit(slot);
     row.set<ACT_MOLD>(paren_mold);
     register_datatype(TYPE_PAREN, TYPE_BLOCK, "paren!", row);
+    collector::set_mark_kind(TYPE_PAREN, collector::MK_CELLS2);
 }
 
 } // namespace kem

@@ -2,6 +2,7 @@
 #include "runtime/datatypes/path.h"
 #include <algorithm>
 #include <string_view>
+#include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
@@ -158,6 +159,7 @@ void register_path_kind(uint8_t type, const char* name, action_sig::Mold mold) {
     ActionRow row = inherited_row();
     row.inherit(ACT_MAKE).inherit(ACT_TO).inherit(ACT_FORM).inherit(ACT_COPY).set<ACT_MOLD>(mold);
     register_datatype(type, TYPE_PATH, name, row);
+    collector::set_mark_kind(type, collector::MK_CELLS2);
 }
 
 } // namespace
@@ -170,6 +172,7 @@ void register_path() {
         .set<ACT_MOLD>(path_mold)
         .set<ACT_COPY>(path_copy);
     register_datatype(TYPE_PATH, TYPE_BLOCK, "path!", row);
+    collector::set_mark_kind(TYPE_PATH, collector::MK_CELLS2);
 }
 
 void register_lit_path() { register_path_kind(TYPE_LIT_PATH, "lit-path!", lit_path_mold); }

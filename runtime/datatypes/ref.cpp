@@ -1,5 +1,6 @@
 // ref!: its mold and its row.
 #include "runtime/datatypes/ref.h"
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -27,6 +28,7 @@ void register_ref() {
     for (int slot = ACT_SKIP; slot <= ACT_TAKE; slot++) row.inherit(slot);
     row.inherit(ACT_MODIFY).set<ACT_MOLD>(ref_mold);
     register_datatype(TYPE_REF, TYPE_STRING, "ref!", row);
+    collector::set_mark_kind(TYPE_REF, collector::MK_BYTES2);
 }
 
 } // namespace kem

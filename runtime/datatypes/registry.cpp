@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/modules.h"
 
 namespace kem {
@@ -14,8 +15,9 @@ namespace {
 bool all_registered = false;
 
 // Types whose module has no actions of its own yet: the row inherits from the parent.
-void register_plain(uint8_t id, uint8_t parent, const char* name) {
+void register_plain(uint8_t id, uint8_t parent, const char* name, collector::MarkKind mark = collector::MK_NONE) {
     register_datatype(id, parent, name, parent ? ActionRow::inherit_all() : ActionRow::none_all());
+    collector::set_mark_kind(id, mark);
 }
 } // namespace
 
@@ -80,9 +82,9 @@ void register_all_datatypes() {
     register_float();
     register_typeset();
     register_error();
-    register_plain(TYPE_VECTOR, TYPE_STRING, "vector!");
+    register_plain(TYPE_VECTOR, TYPE_STRING, "vector!", collector::MK_BYTES2);
     register_map();
-    register_plain(TYPE_HASH, TYPE_BLOCK, "hash!");
+    register_plain(TYPE_HASH, TYPE_BLOCK, "hash!", collector::MK_MAP);
     register_pair();
     register_percent();
     register_tuple();
@@ -91,12 +93,12 @@ void register_all_datatypes() {
     register_email();
     register_handle();
     register_date();
-    register_plain(TYPE_PORT, TYPE_OBJECT, "port!");
+    register_plain(TYPE_PORT, TYPE_OBJECT, "port!", collector::MK_OBJECT);
     register_plain(TYPE_MONEY, 0, "money!");
     register_ref();
     register_point2D();
     register_point3D();
-    register_plain(TYPE_IMAGE, TYPE_SERIES, "image!");
+    register_plain(TYPE_IMAGE, TYPE_SERIES, "image!", collector::MK_IMAGE);
     all_registered = true;
 }
 

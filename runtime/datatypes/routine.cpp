@@ -2,6 +2,7 @@
 #include "runtime/datatypes/routine.h"
 #include <algorithm>
 #include <vector>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -103,6 +104,7 @@ void register_routine() {
         .set<ACT_MOLD>(routine_mold)
         .set<ACT_COMPARE>(routine_compare);
     register_datatype(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", row);
+    collector::set_mark_kind(TYPE_ROUTINE, collector::MK_FUNCTION);
 }
 
 } // namespace kem

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"

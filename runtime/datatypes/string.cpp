@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+#include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
@@ -447,6 +448,7 @@ void register_string() {
     for (int slot = 52; slot <= ACTION_SLOT_COUNT; slot++)
         if (slot != ACT_MODIFY) row.none(slot);
     register_datatype(TYPE_STRING, TYPE_SERIES, "string!", row);
+    collector::set_mark_kind(TYPE_STRING, collector::MK_BYTES2);
 }
 
 } // namespace kem

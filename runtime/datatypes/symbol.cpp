@@ -1,6 +1,7 @@
 // symbol!: interning names and giving their text back.
 #include "runtime/datatypes/symbol.h"
 #include <cstring>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -40,6 +41,10 @@ void symbol_table_init(uint32_t n) {
     Cell block;
     make_series(&block, TYPE_BLOCK, symbol_block);
     symbol_table = hash_make(n, &block, HASH_SYMBOLS, 0);
+    collector::add_layer_root("symbol table", [] {
+        collector::mark_table(symbol_table);
+        collector::mark_block_node(&symbol_block);
+    });
     // Context word tables hash and match words by canonical id from now on.
     hash_key_hooks.resolve_symbol = resolve_hook;
 }
@@ -100,6 +105,7 @@ void register_symbol() {
     ActionRow row = ActionRow::none_all();
     row.set<ACT_COMPARE>(symbol_compare);
     register_datatype(TYPE_SYMBOL, 0, "symbol!", row);
+    collector::set_mark_kind(TYPE_SYMBOL, collector::MK_SYMBOL);
 }
 
 } // namespace kem

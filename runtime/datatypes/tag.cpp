@@ -1,5 +1,6 @@
 // tag!: form, mold and the registration of the row.
 #include "runtime/datatypes/tag.h"
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -29,6 +30,7 @@ void register_tag() {
     for (int slot = ACT_CREATE; slot <= ACT_WRITE; slot++)
         if (slot != ACT_MODIFY) row.none(slot);
     register_datatype(TYPE_TAG, TYPE_STRING, "tag!", row);
+    collector::set_mark_kind(TYPE_TAG, collector::MK_BYTES2);
 }
 
 } // namespace kem

@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 #include <vector>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -244,6 +245,7 @@ void register_url() {
         row.none(slot);
     for (int slot = ACT_ABSOLUTE; slot <= ACT_XOR_T; slot++) row.none(slot);
     register_datatype(TYPE_URL, TYPE_STRING, "url!", row);
+    collector::set_mark_kind(TYPE_URL, collector::MK_BYTES2);
 }
 
 } // namespace kem

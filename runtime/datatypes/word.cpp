@@ -1,7 +1,8 @@
 // word! and its kinds: making words, reading and writing their values, and
 // the actions of the five types.
 #include "runtime/datatypes/word.h"
-#include "environment/startup.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/modules.h"
@@ -14,6 +15,8 @@
 #include "runtime/core/value.h"
 
 namespace kem {
+
+bool startup_word_mode = false;
 
 WordLexerHooks word_lexer_hooks{nullptr, nullptr};
 
@@ -340,6 +343,7 @@ void register_kind(uint8_t type, const char* name, action_sig::Mold mold, bool h
     row.inherit(ACT_MAKE).inherit(ACT_TO).inherit(ACT_FORM).inherit(ACT_COMPARE).set<ACT_MOLD>(mold);
     if (has_index) row.inherit(ACT_INDEX_Q);
     register_datatype(type, TYPE_WORD, name, row);
+    collector::set_mark_kind(type, collector::MK_WORD);
     hash_compare_slots[type] = word_compare;
 }
 
@@ -354,6 +358,7 @@ void register_word() {
         .set<ACT_COMPARE>(word_compare)
         .set<ACT_INDEX_Q>(word_index_q);
     register_datatype(TYPE_WORD, TYPE_SYMBOL, "word!", row);
+    collector::set_mark_kind(TYPE_WORD, collector::MK_WORD);
     // Map keys and context tables compare words through the same rules.
     hash_compare_slots[TYPE_WORD] = word_compare;
 }

@@ -46,6 +46,10 @@ Cell* word_set_result_symbol(uint32_t symbol);
 Cell* word_push_symbol(uint32_t symbol);
 // Keeps a copy of the word in the root block; nullptr before it exists.
 Cell* word_record(const Cell* word);
+
+// While set (during start-up), every word made by word_load or added to the
+// global context is also kept in the root block.
+extern bool startup_word_mode;
 // The datatype id the lexer gives the word's name.
 int32_t word_scan_name(const Cell* word);
 

@@ -414,6 +414,7 @@ void traced_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tai
 
 void init() {
     make_unset(&position);
+    collector::add_layer_root("position", [] { collector::mark_value(&position); });
     trace_init();
 }
 

@@ -2,7 +2,7 @@
 // words and paths.
 #include <algorithm>
 #include <vector>
-#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"

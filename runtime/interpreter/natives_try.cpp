@@ -5,7 +5,7 @@
 // stack marker from them before the stacks go back to try's own position.
 // With /all the barrier frame makes break, continue, return, exit and throw
 // fire their own errors instead of crossing it, so they arrive here too.
-#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/core/errors.h"
 #include "runtime/datatypes/actions.h"

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <vector>
-#include "environment/startup.h"
 #include "runtime/core/cell.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"

@@ -1,7 +1,6 @@
 // Trace events: installing the callback, its event mask, and delivering events.
 #include "runtime/interpreter/trace.h"
-#include "runtime/collector/collector.h"
-#include "environment/startup.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"

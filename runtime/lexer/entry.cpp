@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include "runtime/collector/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
@@ -144,6 +145,7 @@ void lexer_init() {
     scratch = static_cast<uint8_t*>(std::malloc(SCRATCH_SIZE));
     if (!scratch) report_runtime_error(94, nullptr);
     build_unicode_delimiters();
+    collector::add_layer_root("lexer", [] { lexer_mark_buffers([](const Cell* c) { collector::mark_value(c); }); });
     for (int i = 0; i < 6; i++) {
         event_symbols[i] = symbol_make(EVENT_NAMES[i]);
         word_make_at(event_symbols[i], &event_words[i]);

@@ -10,7 +10,7 @@
 #include <string>
 #include "environment/boot.h"
 #include "environment/script.h"
-#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"

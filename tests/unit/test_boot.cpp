@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "environment/startup.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"

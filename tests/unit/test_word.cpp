@@ -6,6 +6,7 @@
 #include <string>
 #include "environment/startup.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/roots.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
