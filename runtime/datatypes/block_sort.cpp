@@ -7,14 +7,13 @@
 #include <algorithm>
 #include <cstring>
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/evaluator.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/core/errors.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/trace.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/services/sort.h"

@@ -8,20 +8,14 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/evaluator.h"
 
 namespace kem::interp {
 
-// The block being evaluated and, as its index, the expression being evaluated.
-extern Cell position;
-
-inline bool pending() { return last_throw_code != 0; }
+// Also the entry points datatypes call: position, pending, eval_block,
+// call_function and push_callback_arguments (datatypes/evaluator.h).
 
 void init();
-
-// Evaluates a block (or paren) from its position to its tail in an eval frame.
-// The last result is copied into the caller's result cell (return_result) or
-// left pushed on the stack.
-void eval_block(const Cell* block, bool return_result);
 
 // Evaluates one expression of `block` starting at index pos; infix operators
 // that follow apply unless no_infix. The result is pushed (push) or written
@@ -49,16 +43,5 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
 uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* block, bool set, bool get,
                    bool push);
 
-// Runs a function whose argument and local cells are already on the data
-// stack, in the function frame on top.
-// trace_flags: the kind bit of a runtime caller that runs the function as a
-// callback (sort, parse, lexer, change handlers ...); 0 for the evaluator.
-void call_function(const Cell* fn, uint32_t trace_flags = 0);
-
-// Pushes the arguments of a function that runtime code calls back (trace,
-// lexer, sort and change callbacks): values[0..n) for its leading arguments
-// (a callback may take fewer; none past them), false for its refinements,
-// then its locals. Returns how many values it took. Its frame is already on top.
-int push_callback_arguments(const Cell* fn, const Cell* values, int n);
 
 } // namespace kem::interp

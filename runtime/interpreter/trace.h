@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/evaluator.h"
 
 namespace kem {
 struct KemError;
@@ -32,17 +33,7 @@ enum TraceEvent : uint32_t {
 };
 constexpr uint32_t EV_ALL = 0x1FFFF;
 
-// Kind bits of the runtime's callers of Kem callbacks, in the order of the
-// fields of system/state/callbacks.
-enum CallbackKind : uint32_t {
-    CALLBACK_EVAL = 0,
-    CALLBACK_LEXER = 1,
-    CALLBACK_PARSE = 2,
-    CALLBACK_SORT = 4,
-    CALLBACK_CHANGE = 8,
-    CALLBACK_DEEP = 16,
-    CALLBACK_PORT = 32,
-};
+// The kind bits of callback callers (CallbackKind): datatypes/evaluator.h.
 
 extern bool trace_on;       // a callback is installed
 extern bool tracing;        // events are delivered now
