@@ -7,6 +7,7 @@
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/modules.h"
@@ -16,7 +17,6 @@
 #include "runtime/core/errors.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
-#include "runtime/lexer/lexer.h"
 #include "runtime/services/unicode/text.h"
 #include "runtime/core/value.h"
 

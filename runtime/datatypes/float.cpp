@@ -7,6 +7,7 @@
 #include <cstring>
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
@@ -16,7 +17,6 @@
 #include "runtime/services/float_text.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/core/stack.h"
-#include "runtime/lexer/lexer.h"
 #include "runtime/services/random.h"
 #include "runtime/core/value.h"
 
@@ -268,11 +268,10 @@ double from_text(const Cell* spec, uint8_t target) {
         if (error != 0) fire_bad_to(target, spec);
         return d;
     }
-    if (!word_lexer_hooks.load_single_value) fire_bad_to(target, spec);
     Cell loaded;
     make_unset(&loaded);
     try {
-        word_lexer_hooks.load_single_value(&text, &loaded);
+        load_one_value(&text, &loaded);
     } catch (const KemError& e) {
         // A syntax error only means the text is no number; others go on.
         if (error_category(e.id) != ErrCategory::syntax) throw;

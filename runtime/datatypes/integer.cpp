@@ -2,6 +2,7 @@
 // right operand's type deciding, rounding, and the integer! action row.
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/time.h"
 #include <charconv>
 #include <cstdlib>
@@ -17,7 +18,6 @@
 #include "runtime/platform/exit.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
-#include "runtime/lexer/lexer.h"
 #include "runtime/services/random.h"
 #include "runtime/core/value.h"
 

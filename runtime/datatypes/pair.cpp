@@ -8,6 +8,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/point.h"
@@ -63,11 +64,9 @@ int32_t pair_field_index(const Cell* word) {
 }
 
 Cell load_text_value(const Cell* text) {
-    if (!word_lexer_hooks.load_single_value) fire(Err::internal_not_done);
-    Cell source = *text;
     Cell loaded;
     make_unset(&loaded);
-    word_lexer_hooks.load_single_value(&source, &loaded);
+    load_one_value(text, &loaded);
     return loaded;
 }
 

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
@@ -239,11 +240,9 @@ double from_block(const Cell* spec) {
 }
 
 double from_text(const Cell* spec) {
-    if (!word_lexer_hooks.load_single_value) time_invalid_error(spec);
-    Cell source = *spec;
     Cell loaded;
     make_unset(&loaded);
-    word_lexer_hooks.load_single_value(&source, &loaded);
+    load_one_value(spec, &loaded);
     if (!is_type(&loaded, TYPE_TIME)) time_invalid_error(spec);
     return cell_float(&loaded);
 }

@@ -5,6 +5,7 @@
 #include "runtime/core/roots.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -17,8 +18,6 @@
 namespace kem {
 
 bool startup_word_mode = false;
-
-WordLexerHooks word_lexer_hooks{nullptr, nullptr};
 
 void words_init() {
     symbol_table_init();
@@ -50,10 +49,9 @@ Cell name_string(uint32_t symbol) {
 // The one word the lexer loads from a string!; script invalid-chars for
 // anything else.
 Cell load_word(Cell* string) {
-    if (!word_lexer_hooks.load_single_value) fire(Err::internal_not_done);
     Cell out;
     make_unset(&out);
-    word_lexer_hooks.load_single_value(string, &out);
+    load_one_value(string, &out);
     if (!any_word_type(type_of(&out))) fire(Err::script_invalid_chars);
     return out;
 }
@@ -124,9 +122,8 @@ Cell* word_record(const Cell* word) {
 }
 
 int32_t word_scan_name(const Cell* word) {
-    if (!word_lexer_hooks.scan_type) fire(Err::internal_not_done);
     std::string_view name = symbol_name(word->data2);
-    return word_lexer_hooks.scan_type(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()));
+    return lexer_scan_type(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()));
 }
 
 Cell refinement_load(const char* name) {

@@ -21,16 +21,6 @@ void words_init();
 
 inline bool any_word_type(uint8_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 
-// The lexer's services that converting text to a word needs; the lexer fills
-// them in at start-up. scan_type: the datatype id of the token the text would
-// load as (0 none, negative invalid). load_single_value: the one value of a
-// string! into out (none! when the text holds more than one, unset! when none).
-struct WordLexerHooks {
-    int32_t (*scan_type)(const uint8_t* text, uint32_t length);
-    void (*load_single_value)(Cell* string, Cell* out);
-};
-extern WordLexerHooks word_lexer_hooks;
-
 // --- making words --------------------------------------------------------------
 
 // Interns the name and gives its global word as the kind asked (caseless:

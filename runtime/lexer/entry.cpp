@@ -150,11 +150,6 @@ void lexer_init() {
         event_symbols[i] = symbol_make(EVENT_NAMES[i]);
         word_make_at(event_symbols[i], &event_words[i]);
     }
-    word_lexer_hooks.scan_type = lexer_scan_type;
-    word_lexer_hooks.load_single_value = [](Cell* string, Cell* out) {
-        const Cell* r = load_single_value_into(out, string);
-        if (r != out) *out = *r;
-    };
     ready = true;
 }
 

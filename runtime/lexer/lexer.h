@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <functional>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/loader.h"
 
 namespace kem {
 
-// Allocates the shared buffers and builds the Unicode delimiter bits; plugs
-// the lexer into word_lexer_hooks. Needs the symbol table and the global
-// context. Later calls do nothing.
+// Allocates the shared buffers and builds the Unicode delimiter bits. Needs
+// the symbol table and the global context. Later calls do nothing. The entry
+// points datatypes call (loading a string!, numbers from text) are declared
+// in datatypes/loader.h.
 void lexer_init();
 
 // --- callbacks -------------------------------------------------------------------
@@ -79,11 +81,6 @@ int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_val
                    bool not_scan, bool always_block, uint32_t* consumed, LexerCallback* callback,
                    const Cell* source, Cell* into);
 
-// The same over a string! from its position: length in characters, -1 for
-// all. The text goes through the lexer's scratch buffer as UTF-8.
-int32_t lexer_load_string(Cell* dst, const Cell* source, int32_t length, bool one_value, bool not_prescan,
-                          bool not_scan, bool always_block, uint32_t* consumed, LexerCallback* callback,
-                          Cell* into);
 
 // What the transcode native asks for.
 struct TranscodeRequest {
@@ -103,14 +100,7 @@ struct TranscodeRequest {
 // /part position in another series raises script invalid-refine-arg.
 Cell* transcode(const Cell* source, const TranscodeRequest& request, Cell* out);
 
-// The datatype id of the one token the text scans as: 0 for none, -1 when it
-// is not valid. (word_lexer_hooks.scan_type.)
-int32_t lexer_scan_type(const uint8_t* text, uint32_t length);
 
-// The one value of a string! (from its position) into target: unset! when the
-// text holds none; the shared none cell is returned (target untouched) when
-// characters are left after the first value. Returns target otherwise.
-const Cell* load_single_value_into(Cell* target, const Cell* string);
 // The same with the current call's result cell as target.
 const Cell* load_single_value(const Cell* string);
 
@@ -118,13 +108,5 @@ const Cell* load_single_value(const Cell* string);
 // and its callback function.
 void lexer_mark_buffers(void (*mark)(const Cell*));
 
-// --- conversions from text used by other datatypes --------------------------------------
-
-// Optional sign, decimal digits, "'" ignored. *error: 0, -1 for any other
-// character, -2 for a 32-bit overflow (a negative text of 2147483648 is fine).
-int32_t lexer_integer_from_text(const uint8_t* start, int32_t count, uint32_t unit, int32_t* error);
-// The float text rules with "," read as "."; NaN and *error = -1 when the text
-// is not a number.
-double lexer_float_from_text(const uint8_t* start, int32_t count, uint32_t unit, int32_t* error);
 
 } // namespace kem

@@ -317,9 +317,8 @@ TEST_F(LexerTest, SingleValues) {
 }
 
 TEST_F(LexerTest, ServicesForOtherModules) {
-    ASSERT_TRUE(word_lexer_hooks.scan_type && word_lexer_hooks.load_single_value);
     auto scan = [](const char* text) {
-        return word_lexer_hooks.scan_type(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
+        return lexer_scan_type(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
     };
     EXPECT_EQ(scan("foo"), TYPE_WORD);
     EXPECT_EQ(scan("foo:"), TYPE_SET_WORD);
@@ -330,7 +329,7 @@ TEST_F(LexerTest, ServicesForOtherModules) {
     EXPECT_EQ(word_scan_name(&word), TYPE_WORD);
     Cell source = make_string("x: 1");
     Cell out;
-    word_lexer_hooks.load_single_value(&source, &out);
+    load_one_value(&source, &out);
     EXPECT_EQ(type_of(&out), TYPE_NONE);
 
     Cell states;

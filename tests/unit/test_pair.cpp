@@ -17,6 +17,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/memory.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/services/unicode/case.h"
 #include "runtime/services/unicode/text.h"
 
@@ -30,22 +31,13 @@ namespace {
 const double INF = std::numeric_limits<double>::infinity();
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 
-// The lexer's one-value load, for the texts these tests convert.
-void fake_load(Cell* string, Cell* out) {
-    std::string text = to_utf8_cstring(string);
-    if (text == "3x4") *out = PR(3, 4);
-    else if (text.empty()) make_unset(out);
-    else make_integer(out, 7);
-}
-
 class PairTest : public ::testing::Test {
 protected:
     void SetUp() override {
         words_up();
-        word_lexer_hooks.load_single_value = fake_load;
+        lexer_init();
     }
     void TearDown() override {
-        word_lexer_hooks.load_single_value = nullptr;
         context_on_change = nullptr;
     }
 };

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/core/errors.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
@@ -30,22 +31,14 @@ namespace {
 
 const float INF = std::numeric_limits<float>::infinity();
 
-void fake_load(Cell* string, Cell* out) {
-    std::string text = to_utf8_cstring(string);
-    if (text == "(1, 2)") *out = PT(1, 2);
-    else if (text == "(1, 2, 3)") *out = PT3(1, 2, 3);
-    else make_integer(out, 7);
-}
-
 class PointTest : public ::testing::Test {
 protected:
     void SetUp() override {
         words_up();
-        word_lexer_hooks.load_single_value = fake_load;
+        lexer_init();
         float_pretty_print = true;
     }
     void TearDown() override {
-        word_lexer_hooks.load_single_value = nullptr;
         float_pretty_print = true;
     }
 };

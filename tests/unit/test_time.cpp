@@ -26,15 +26,6 @@ namespace {
 
 const double INF = INFINITY;
 
-// Stand-in for the lexer: "10:20" loads as a time, "a b" as more than one
-// value, anything else as a word.
-void fake_load(Cell* string, Cell* out) {
-    std::string text = to_utf8_cstring(string);
-    if (text == "10:20") return (void)time_make_at(out, 37200.0);
-    if (text.find(' ') != std::string::npos) return make_none(out);
-    *out = word_load(text.c_str());
-}
-
 Cell block_of(std::vector<Cell> items) {
     Cell b;
     block_make_at(&b, int32_t(items.size()) + 1);
@@ -53,12 +44,9 @@ protected:
     void SetUp() override {
         init_runtime();
         words_init();
-        saved_hooks = word_lexer_hooks;
-        word_lexer_hooks.load_single_value = fake_load;
         stack::init();
         stack::push_native_frame(&CALLER);
     }
-    void TearDown() override { word_lexer_hooks = saved_hooks; }
 
     // Path access on a copy of t: reads when value is null, else sets.
     Cell path(Cell& t, const Cell& element, const Cell* value = nullptr) {
@@ -73,8 +61,6 @@ protected:
         path(t, element, &value);
         return t;
     }
-
-    WordLexerHooks saved_hooks{};
 };
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/core/errors.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
@@ -54,20 +55,13 @@ std::string shown(const Cell& c) {
     return "tuple " + text_of(c, true) + " of " + std::to_string(tuple_length(&c));
 }
 
-void fake_load(Cell* string, Cell* out) {
-    std::string text = to_utf8_cstring(string);
-    if (text == "1.2.3") *out = TU({1, 2, 3});
-    else make_integer(out, 7);
-}
-
 class TupleTest : public ::testing::Test {
 protected:
     void SetUp() override {
         words_up();
-        word_lexer_hooks.load_single_value = fake_load;
+        lexer_init();
     }
     void TearDown() override {
-        word_lexer_hooks.load_single_value = nullptr;
         context_on_change = nullptr;
     }
 };

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/memory.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/services/unicode/case.h"
 #include "runtime/services/unicode/text.h"
 #include "value_support.h"
@@ -27,38 +28,14 @@ using kem::test::error_of;
 
 namespace {
 
-// Stand-ins for the lexer: names of digits scan as integers, anything else as
-// a word; "x:" loads as a set-word, digits as an integer, "a b" as two values.
-int32_t fake_scan(const uint8_t* text, uint32_t length) {
-    if (length == 0) return 0;
-    for (uint32_t i = 0; i < length; i++)
-        if (text[i] < '0' || text[i] > '9') return TYPE_WORD;
-    return TYPE_INTEGER;
-}
-
-void fake_load(Cell* string, Cell* out) {
-    std::string text = to_utf8_cstring(string);
-    if (text.empty()) return make_unset(out);
-    if (text.find(' ') != std::string::npos) return make_none(out);
-    if (fake_scan(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())) == TYPE_INTEGER)
-        return make_integer(out, std::stoi(text));
-    uint8_t type = TYPE_WORD;
-    if (text.back() == ':') {
-        text.pop_back();
-        type = TYPE_SET_WORD;
-    }
-    *out = word_load(text.c_str(), type);
-}
-
 class Word : public ::testing::Test {
 protected:
     void SetUp() override {
         kem::test::words_up();
-        word_lexer_hooks = {fake_scan, fake_load};
+        lexer_init();
     }
     void TearDown() override {
         cycle_reset();
-        word_lexer_hooks = {nullptr, nullptr};
         stack::init();
     }
 };
