@@ -1,41 +1,14 @@
-// url!: a string kind holding a URL, and the percent-encoding ("%XX")
-// shared by the lexer, mold, dehex and enhex.
+// url!: a string kind holding a URL.
 //
 // A url! keeps its text decoded; the lexer decodes the escapes of a URL
-// literal (and of an unquoted file! literal) and mold encodes them again.
-//
-// Encoding and decoding work on the UTF-8 bytes of the text: a non-ASCII
-// character is written as the escapes of its UTF-8 bytes, and a run of
-// escapes that forms one well-formed UTF-8 sequence decodes to one character.
+// literal (and of an unquoted file! literal) and mold encodes them again,
+// through the percent-encoding of services/percent.h.
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/services/percent.h"
 
 namespace kem {
-
-// Encoding modes: the unreserved set (enhex of a string!), or the URL text
-// set (every other caller; any mode but URL_MODE_TEXT selects it).
-constexpr int32_t URL_MODE_TEXT = 254;
-constexpr int32_t URL_MODE_URL = 255;
-
-// Letters, digits and - . _ ~
-bool url_unreserved_char(int32_t cp);
-// The unreserved set plus ! # $ & ' ( ) * + , / : = ? @
-bool url_text_char(int32_t cp);
-// The value of an ASCII hexadecimal digit, -1 for anything else.
-int32_t url_hex_digit(int32_t cp);
-
-// Whether p..end starts with "%" and two hexadecimal digits; the escaped
-// byte goes to *out. Never reads at or past end.
-bool url_decode_escape(const uint8_t* p, const uint8_t* end, uint8_t* out);
-
-// The text one byte becomes: the byte itself when the mode's set allows it,
-// else "%XX" with uppercase digits. Bytes of 0x80 and above always escape.
-struct UrlEscapedByte {
-    char text[4];
-    int32_t length;  // 1 or 3
-};
-UrlEscapedByte url_escape_byte(int32_t mode, uint8_t byte);
 
 // Appends the decoded text of source (a string kind, from its position) to
 // target. A malformed escape, or escapes that do not form well-formed UTF-8
