@@ -7,9 +7,9 @@
 #include <random>
 #include <unordered_map>
 #include <vector>
-#include "runtime/services/hashtable.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/value.h"
+#include "runtime/services/hashtable.h"
 
 using namespace kem;
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include "environment/startup.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 
 extern const char kem_source_boot[];

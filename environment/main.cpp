@@ -4,8 +4,8 @@
 #include "environment/boot.h"
 #include "environment/script.h"
 #include "runtime/platform/exit.h"
-#include "runtime/services/output.h"
 #include "runtime/platform/thread.h"
+#include "runtime/services/output.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The global routines the boot code binds: C++ bodies with a Kem spec.
 #include <cstring>
 #include "environment/boot.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kem {

@@ -2,12 +2,12 @@
 #include <cctype>
 #include <fstream>
 #include <sstream>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/services/output.h"
 

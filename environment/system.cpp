@@ -7,14 +7,14 @@
 #include "environment/boot.h"
 #include <string>
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kem {

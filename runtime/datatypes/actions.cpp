@@ -1,12 +1,12 @@
 #include "runtime/datatypes/actions.h"
 #include <vector>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
-#include "runtime/core/errors.h"
-#include "runtime/platform/exit.h"
-#include "runtime/core/stack.h"
 #include "runtime/datatypes/stack_words.h"
+#include "runtime/platform/exit.h"
 
 namespace kem {
 

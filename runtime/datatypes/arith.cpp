@@ -4,13 +4,13 @@
 #include "runtime/datatypes/arith.h"
 #include <bit>
 #include <cmath>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/datatypes/stack_words.h"
 
 namespace kem {

@@ -6,16 +6,16 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/text.h"
 #include "runtime/services/unicode/utf.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

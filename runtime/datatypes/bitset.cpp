@@ -6,13 +6,13 @@
 #include <string>
 #include <string_view>
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/text.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -7,15 +7,15 @@
 #include <algorithm>
 #include <cstring>
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
 
 namespace kem {
 

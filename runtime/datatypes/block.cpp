@@ -6,6 +6,10 @@
 #include <vector>
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/logic.h"
@@ -14,11 +18,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/text.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

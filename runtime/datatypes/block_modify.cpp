@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include "runtime/core/roots.h"
 #include "runtime/core/cycle.h"
-#include "runtime/datatypes/block.h"
-#include "runtime/datatypes/logic.h"
 #include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
+#include "runtime/core/roots.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
 
 namespace kem {
 

@@ -1,12 +1,12 @@
 // block!: find, select and put, and the lookups runtime code uses on blocks.
 #include <algorithm>
 #include <vector>
-#include "runtime/datatypes/block.h"
-#include "runtime/datatypes/logic.h"
 #include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
 
 namespace kem {
 

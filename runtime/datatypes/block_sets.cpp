@@ -2,6 +2,9 @@
 // cells. A record is known by its first cell; the others follow it.
 #include <algorithm>
 #include <vector>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/float.h"
@@ -11,10 +14,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/text.h"
 
 namespace kem {

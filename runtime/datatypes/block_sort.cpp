@@ -6,16 +6,16 @@
 // the data stack, which the collector sees) and written back afterwards.
 #include <algorithm>
 #include <cstring>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/evaluator.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/runtime_words.h"
 #include "runtime/services/sort.h"
 
 namespace kem {

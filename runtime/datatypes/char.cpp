@@ -1,16 +1,16 @@
 // char!: making, form and mold, comparison, arithmetic and the registration.
 #include "runtime/datatypes/char.h"
 #include <climits>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/utf.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

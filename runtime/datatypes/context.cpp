@@ -4,13 +4,13 @@
 #include <algorithm>
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

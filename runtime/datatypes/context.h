@@ -19,9 +19,9 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
-#include "runtime/services/hashtable.h"
-#include "runtime/core/stack.h"
 #include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
+#include "runtime/services/hashtable.h"
 
 namespace kem {
 

@@ -1,11 +1,11 @@
 // datatype!: a value naming a type; payload word 1 holds the type id.
 #include "runtime/datatypes/datatype.h"
 #include <string>
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

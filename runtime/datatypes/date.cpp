@@ -3,18 +3,18 @@
 #include "runtime/datatypes/date.h"
 #include <bit>
 #include <cmath>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/core/errors.h"
-#include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/hash_keys.h"
 #include "runtime/services/random.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "runtime/core/errors.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/core/errors.h"
 
 namespace kem {
 

@@ -1,13 +1,13 @@
 // date! fields: reading and setting them by path and pick, zones, and the
 // week and day-of-year movers the lexer's date forms share.
 #include <cmath>
+#include "runtime/core/errors.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/core/errors.h"
 
 namespace kem {
 

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <string_view>
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
 
 namespace kem {
 

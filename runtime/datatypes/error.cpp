@@ -6,6 +6,9 @@
 #include "runtime/datatypes/error.h"
 #include <algorithm>
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -14,15 +17,12 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/stack_words.h"
-#include "runtime/datatypes/runtime_words.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

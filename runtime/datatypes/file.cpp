@@ -4,10 +4,10 @@
 #include <climits>
 #include <vector>
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/platform/platform.h"
 #include "runtime/services/unicode/text.h"

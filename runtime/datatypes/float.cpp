@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/loader.h"
@@ -13,12 +16,9 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/float_text.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/random.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

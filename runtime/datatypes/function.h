@@ -18,8 +18,8 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
-#include "runtime/datatypes/native.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/native.h"
 
 namespace kem {
 

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <vector>
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

@@ -3,12 +3,12 @@
 #include "runtime/datatypes/handle.h"
 #include <string>
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -6,6 +6,10 @@
 #include "runtime/datatypes/time.h"
 #include <charconv>
 #include <cstdlib>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -14,12 +18,8 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
 #include "runtime/platform/exit.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/random.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

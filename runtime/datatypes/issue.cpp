@@ -2,6 +2,8 @@
 // and its row (form comes from word!).
 #include "runtime/datatypes/issue.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
@@ -9,8 +11,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

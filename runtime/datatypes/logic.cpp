@@ -1,13 +1,13 @@
 // logic!: true and false.
 #include "runtime/datatypes/logic.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/random.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

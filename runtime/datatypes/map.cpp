@@ -8,8 +8,12 @@
 #include <algorithm>
 #include <vector>
 #include "runtime/collector/collector.h"
-#include "runtime/core/roots.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -18,11 +22,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/hashtable.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <string_view>
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/action_types.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -13,12 +16,9 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

@@ -1,10 +1,10 @@
 // none!: the empty value; it stands in for an empty series in a few actions.
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

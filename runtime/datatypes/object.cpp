@@ -5,16 +5,16 @@
 #include "runtime/datatypes/object.h"
 #include <algorithm>
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

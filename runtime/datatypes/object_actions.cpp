@@ -2,8 +2,12 @@
 // copy, put, select, modify), set on objects and the row's registration.
 #include <algorithm>
 #include "runtime/collector/collector.h"
-#include "runtime/core/roots.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -11,17 +15,13 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/ownership.h"
-#include "runtime/datatypes/runtime_words.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

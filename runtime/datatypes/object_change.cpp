@@ -5,6 +5,8 @@
 // The handlers run Kem code from C++: everything they are given sits on the
 // data stack, and a pending exit that belongs outside leaves as HandlerExit.
 #include <algorithm>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -12,11 +14,9 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
-#include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/runtime_words.h"
+#include "runtime/datatypes/symbol.h"
 
 namespace kem {
 

@@ -10,10 +10,10 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/platform/exit.h"
 #include "runtime/services/hashtable.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

@@ -11,8 +11,8 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
-#include "runtime/datatypes/series.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/series.h"
 
 namespace kem {
 

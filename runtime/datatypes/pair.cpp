@@ -3,6 +3,9 @@
 #include "runtime/datatypes/pair.h"
 #include <cmath>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -16,11 +19,8 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/random.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -2,11 +2,11 @@
 #include "runtime/datatypes/paren.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
 
 namespace kem {
 

@@ -1,10 +1,10 @@
 // ref!: its mold and its row.
 #include "runtime/datatypes/ref.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
 
 namespace kem {
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -10,8 +12,6 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 
 namespace kem {
 

@@ -4,18 +4,18 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include "runtime/core/errors.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
-#include "runtime/datatypes/registry.h"
-#include "runtime/core/errors.h"
-#include "runtime/services/hash_keys.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/datatypes/ownership.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/services/hash_keys.h"
 #include "runtime/services/random.h"
 #include "runtime/services/unicode/text.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -9,15 +9,15 @@
 #include <vector>
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/core/errors.h"
 #include "runtime/platform/exit.h"
 #include "runtime/services/float_text.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/text.h"
 #include "runtime/services/unicode/utf.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

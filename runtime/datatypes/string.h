@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <string_view>
 #include "runtime/core/cell.h"
-#include "runtime/datatypes/series.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/series.h"
 
 namespace kem {
 

@@ -9,13 +9,13 @@
 #include <climits>
 #include <cstring>
 #include <vector>
-#include "runtime/datatypes/string.h"
 #include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/services/unicode/case.h"
 #include "runtime/services/unicode/text.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

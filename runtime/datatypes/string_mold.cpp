@@ -2,13 +2,13 @@
 #include <algorithm>
 #include <climits>
 #include <vector>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/text.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/case.h"
 #include "runtime/services/unicode/text.h"
 

@@ -5,11 +5,11 @@
 // cannot disturb the sort by moving or widening the string.
 #include <algorithm>
 #include <vector>
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/sort.h"
 
 namespace kem {

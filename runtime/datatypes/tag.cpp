@@ -1,10 +1,10 @@
 // tag!: form, mold and the registration of the row.
 #include "runtime/datatypes/tag.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
 
 namespace kem {
 

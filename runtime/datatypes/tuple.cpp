@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
@@ -14,12 +16,10 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/stack_words.h"
 #include "runtime/services/random.h"
 
 namespace kem {

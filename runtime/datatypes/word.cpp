@@ -2,7 +2,10 @@
 // the actions of the five types.
 #include "runtime/datatypes/word.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/loader.h"
@@ -10,10 +13,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

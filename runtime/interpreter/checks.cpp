@@ -1,6 +1,6 @@
 #include "runtime/interpreter/checks.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 
 namespace kem {
 

@@ -1,10 +1,10 @@
 #include "runtime/interpreter/dispatch.h"
 #include <climits>
-#include "runtime/datatypes/string.h"
 #include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/string.h"
 
 namespace kem {
 

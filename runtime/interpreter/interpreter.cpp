@@ -1,5 +1,7 @@
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -7,16 +9,14 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/trace.h"
-#include "runtime/datatypes/stack_words.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem::interp {
 

@@ -1,11 +1,11 @@
 #include "runtime/interpreter/natives.h"
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/action_types.h"
 #include "runtime/interpreter/action_specs.h"
-#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kem {

@@ -6,15 +6,15 @@
 // own argument cells (or pushes them) so that they stay rooted while the code
 // runs, and reads them by node and index, since the code may change them.
 #include <algorithm>
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

@@ -2,20 +2,20 @@
 // words and paths.
 #include <algorithm>
 #include <vector>
+#include "runtime/core/errors.h"
 #include "runtime/core/roots.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/trace.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

@@ -12,8 +12,12 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -21,12 +25,8 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/angle.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/file.h"
 
 namespace kem {
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/datatype.h"
@@ -11,11 +14,8 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/interpreter/natives.h"
-#include "runtime/core/stack.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/interpreter/natives.h"
 #include "runtime/services/unicode/text.h"
 
 namespace kem {

@@ -3,27 +3,27 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/trace.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/file.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/platform.h"
-#include "runtime/datatypes/runtime_words.h"
 #include "runtime/services/unicode/text.h"
 
 namespace kem {

@@ -5,14 +5,14 @@
 // stack marker from them before the stacks go back to try's own position.
 // With /all the barrier frame makes break, continue, return, exit and throw
 // fire their own errors instead of crossing it, so they arrive here too.
-#include "runtime/core/roots.h"
-#include "runtime/datatypes/error.h"
 #include "runtime/core/errors.h"
+#include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 

@@ -6,8 +6,13 @@
 #include <initializer_list>
 #include <string_view>
 #include <vector>
-#include "runtime/core/cell.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/slots.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -16,15 +21,10 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/core/memory.h"
-#include "runtime/core/slots.h"
 
 namespace kem {
 

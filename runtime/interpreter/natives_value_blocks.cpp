@@ -9,7 +9,10 @@
 #include <vector>
 #include "runtime/core/cell.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -20,11 +23,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/output.h"
 
 namespace kem {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include "runtime/collector/collector.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
@@ -15,9 +16,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/platform/exit.h"
-#include "runtime/core/stack.h"
 #include "runtime/lexer/lexer_state.h"
+#include "runtime/platform/exit.h"
 #include "runtime/services/unicode/text.h"
 #include "runtime/services/unicode/utf.h"
 

@@ -3,8 +3,8 @@
 // each with an optional time of day and zone.
 #include <cstdlib>
 #include "runtime/datatypes/date.h"
-#include "runtime/services/float_text.h"
 #include "runtime/lexer/lexer_state.h"
+#include "runtime/services/float_text.h"
 
 namespace kem::lexer {
 

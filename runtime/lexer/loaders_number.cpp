@@ -10,8 +10,8 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
-#include "runtime/services/float_text.h"
 #include "runtime/lexer/lexer_state.h"
+#include "runtime/services/float_text.h"
 #include "runtime/services/unicode/text.h"
 
 namespace kem::lexer {

@@ -4,16 +4,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/platform/exit.h"
 #include "runtime/lexer/lexer_state.h"
-#include "runtime/core/memory.h"
+#include "runtime/platform/exit.h"
 #include "runtime/services/unicode/utf.h"
 
 namespace kem::lexer {

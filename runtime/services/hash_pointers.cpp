@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include "runtime/core/array.h"
+#include "runtime/core/value.h"
 #include "runtime/platform/exit.h"
 #include "runtime/services/hashtable.h"
 #include "runtime/services/hashtable_impl.h"
-#include "runtime/core/value.h"
 
 namespace kem {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include "runtime/core/array.h"
-#include "runtime/services/hashtable_impl.h"
 #include "runtime/core/value.h"
+#include "runtime/services/hashtable_impl.h"
 
 namespace kem {
 

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <cstdio>
 #include "runtime/core/cell.h"
-#include "runtime/services/hash_keys.h"
 #include "runtime/core/memory.h"
+#include "runtime/services/hash_keys.h"
 
 namespace kem {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 #include "runtime/core/memory.h"
-#include "runtime/services/output_console.h"
 #include "runtime/platform/terminal.h"
+#include "runtime/services/output_console.h"
 #include "runtime/services/unicode/text.h"
 #include "runtime/services/unicode/utf.h"
 

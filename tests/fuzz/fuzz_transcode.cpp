@@ -4,11 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include "environment/startup.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/lexer/lexer.h"
 
 using namespace kem;

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 #include "environment/boot.h"
-#include "runtime/datatypes/string.h"
 #include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/interpreter/interpreter.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/lexer/lexer.h"
 #include "value_support.h"
 

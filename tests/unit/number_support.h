@@ -8,13 +8,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 #include "value_support.h"
 
 namespace kem::test {

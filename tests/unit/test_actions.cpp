@@ -3,17 +3,17 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "runtime/core/errors.h"
+#include "runtime/core/handles.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/handles.h"
 #include "runtime/interpreter/action_specs.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/dispatch.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
-#include "runtime/core/value.h"
 
 using namespace kem;
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 #include "runtime/services/unicode/text.h"
 #include "value_support.h"
 

@@ -2,13 +2,13 @@
 #include <string>
 #include "environment/startup.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/datatypes/runtime_words.h"
 
 using namespace kem;
 

@@ -4,9 +4,9 @@
 #include "eval_support.h"
 #include "runtime/collector/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/services/hashtable.h"
-#include "runtime/datatypes/ownership.h"
 
 namespace kem {
 namespace {

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 #include "runtime/services/unicode/case.h"
 #include "value_support.h"
 

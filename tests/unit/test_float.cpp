@@ -6,16 +6,16 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 #include "runtime/services/random.h"
-#include "runtime/core/value.h"
 
 #include "number_support.h"
 

@@ -3,19 +3,19 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "number_support.h"
 #include "environment/startup.h"
+#include "number_support.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/runtime_words.h"
 
 using namespace kem;
 using kem::test::error_of;

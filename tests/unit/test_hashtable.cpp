@@ -8,10 +8,10 @@
 #include <unordered_map>
 #include <vector>
 #include "runtime/core/errors.h"
-#include "runtime/services/hashtable.h"
-#include "runtime/services/hashtable_impl.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/value.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/services/hashtable_impl.h"
 
 using namespace kem;
 

@@ -3,11 +3,11 @@
 #include <cstring>
 #include <functional>
 #include <stdexcept>
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/stack.h"
 #include "test_lexer_support.h"
 
 using namespace kem;

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 #include "environment/startup.h"
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/services/unicode/text.h"
 

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "environment/startup.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/checks.h"
-#include "runtime/core/stack.h"
 
 using namespace kem;
 

@@ -3,16 +3,16 @@
 #include <initializer_list>
 #include <string>
 #include <vector>
-#include "number_support.h"
 #include "environment/startup.h"
+#include "number_support.h"
 #include "runtime/core/cycle.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/services/hashtable.h"
-#include "runtime/datatypes/actions.h"
 
 using namespace kem;
 using kem::test::error_of;

@@ -3,8 +3,8 @@
 #include <set>
 #include <vector>
 #include "runtime/core/errors.h"
-#include "runtime/platform/exit.h"
 #include "runtime/core/memory.h"
+#include "runtime/platform/exit.h"
 
 using namespace kem;
 

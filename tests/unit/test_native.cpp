@@ -2,20 +2,20 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
-#include "number_support.h"
 #include "environment/startup.h"
+#include "number_support.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/checks.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/runtime_words.h"
 
 using namespace kem;
 using kem::test::error_of;

@@ -4,9 +4,9 @@
 #include "eval_support.h"
 #include <vector>
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/datatypes/runtime_words.h"
 
 using namespace kem;
 using namespace kem::test;

@@ -5,10 +5,10 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/datatypes/runtime_words.h"
 
 namespace kem {
 namespace {

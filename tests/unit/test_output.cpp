@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 #include "runtime/core/memory.h"
-#include "runtime/services/output.h"
 #include "runtime/platform/terminal.h"
+#include "runtime/services/output.h"
 #include "runtime/services/unicode/text.h"
 
 using namespace kem;

@@ -4,14 +4,14 @@
 #include "eval_support.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
-#include "runtime/datatypes/word.h"
-#include "runtime/services/hashtable.h"
-#include "runtime/lexer/lexer.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/runtime_words.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/services/hashtable.h"
 
 namespace kem {
 namespace {

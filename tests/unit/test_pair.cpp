@@ -6,6 +6,10 @@
 #include <optional>
 #include <string>
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/pair.h"
@@ -13,10 +17,6 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/services/unicode/case.h"
 #include "runtime/services/unicode/text.h"

@@ -2,15 +2,15 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
-#include "number_support.h"
 #include "environment/startup.h"
+#include "number_support.h"
 #include "runtime/core/cycle.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
 
 using namespace kem;
 using kem::test::error_of;

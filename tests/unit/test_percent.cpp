@@ -3,14 +3,14 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 
 #include "number_support.h"
 

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 #include "environment/startup.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/runtime_words.h"
-#include "runtime/core/stack.h"
-#include "runtime/datatypes/stack_words.h"
-#include "runtime/core/memory.h"
 
 using namespace kem;
 

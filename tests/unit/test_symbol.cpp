@@ -2,14 +2,14 @@
 #include <string>
 #include <vector>
 #include "runtime/core/cycle.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/services/hashtable.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 #include "runtime/services/unicode/case.h"
 #include "value_support.h"
 

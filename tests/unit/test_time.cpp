@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 #include "environment/startup.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
@@ -13,8 +15,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
 #include "runtime/services/unicode/text.h"
 
 #include "number_support.h"

@@ -5,6 +5,11 @@
 #include <string>
 #include <vector>
 #include "runtime/core/cycle.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/issue.h"
@@ -13,15 +18,10 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/services/hash_keys.h"
-#include "runtime/datatypes/actions.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/memory.h"
 #include "runtime/services/unicode/case.h"
 #include "runtime/services/unicode/text.h"
-#include "runtime/core/value.h"
 
 #include "number_support.h"
 

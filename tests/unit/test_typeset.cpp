@@ -3,12 +3,12 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include "number_support.h"
 #include "environment/startup.h"
+#include "number_support.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/checks.h"
 
 using namespace kem;

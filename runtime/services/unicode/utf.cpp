@@ -1,7 +1,7 @@
 #include "runtime/services/unicode/utf.h"
 #include <cstring>
-#include "runtime/platform/exit.h"
 #include "runtime/core/memory.h"
+#include "runtime/platform/exit.h"
 
 namespace kem {
 
