@@ -12,6 +12,20 @@ enum TypeId : uint8_t {
 };
 constexpr int TYPE_COUNT = 54;
 
+// Type families, asked by every layer: a new datatype of a family joins here.
+// Series of cells: block!, paren!, hash! and the path types.
+constexpr bool any_block_type(uint8_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+// The string kinds that share the string cell layout.
+constexpr bool any_string_type(uint8_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+// Every value that owns a series buffer and a position.
+constexpr bool any_series_type(uint8_t t) {
+    return any_block_type(t) || any_string_type(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+}
+
 // Header word: bits 0-7 the type id; the other bits belong to the datatypes.
 constexpr uint32_t HEADER_TYPE_MASK = 0xFF;
 constexpr uint32_t HEADER_NEW_LINE = 0x40000000;

@@ -13,21 +13,6 @@
 
 namespace kem {
 
-// --- type families ---------------------------------------------------------
-
-// Series of cells: block!, paren!, hash! and the path types.
-inline bool any_block_type(uint8_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-// The string kinds that share the string cell layout.
-inline bool any_string_type(uint8_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-// Every value that owns a series buffer and a position.
-inline bool any_series_type(uint8_t t) {
-    return any_block_type(t) || any_string_type(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
-}
-
 // --- buffer access ---------------------------------------------------------
 
 inline SeriesBuffer* series_buffer(const Cell* s) { return node_buffer(series_node(s)); }

@@ -67,16 +67,7 @@ inline void finish(const Cell* result) { stack::set_last(result); }
 
 // Values whose position indexes a buffer of their own: the ones /part may
 // measure, and the ones whose position is clamped before an insert or change.
-bool owns_buffer(uint8_t t) {
-    switch (t) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-    case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-    case TYPE_VECTOR: case TYPE_HASH: case TYPE_MAP: case TYPE_BINARY: case TYPE_TAG:
-    case TYPE_EMAIL: case TYPE_REF: case TYPE_IMAGE:
-        return true;
-    default: return false;
-    }
-}
+bool owns_buffer(uint8_t t) { return any_series_type(t) || t == TYPE_MAP; }
 
 // Index of the tail: pixels of an image (size word: height << 16 | width),
 // units of the buffer for the others.

@@ -74,12 +74,7 @@ Text text_of(const Cell* s) {
     return Text{start, unit, length};
 }
 
-constexpr bool is_string_kind(uint8_t type) {
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
-           type == TYPE_REF;
-}
-
-bool string_like(uint8_t type) { return is_string_kind(type) || type == TYPE_LOOKUP_SLICE; }
+bool string_like(uint8_t type) { return any_string_type(type) || type == TYPE_LOOKUP_SLICE; }
 
 int32_t identity_compare(Cell* a, Cell* b, int32_t) {
     return type_of(a) == type_of(b) && a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3 ? 0
@@ -94,7 +89,7 @@ constexpr std::array<HashCompareFn, 256> builtin_compare_slots() {
     slots[TYPE_INTEGER] = hash_compare_integers;
     slots[TYPE_CHAR] = hash_compare_integers;
     for (int t = 0; t < 256; t++)
-        if (is_string_kind(uint8_t(t))) slots[size_t(t)] = hash_compare_strings;
+        if (any_string_type(uint8_t(t))) slots[size_t(t)] = hash_compare_strings;
     return slots;
 }
 } // namespace

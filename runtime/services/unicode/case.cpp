@@ -21,11 +21,6 @@ void fill(int32_t* table, const CasePair* pairs, size_t n) {
     for (size_t i = 0; i < n; i++) table[pairs[i].from] = pairs[i].to;
 }
 
-bool is_string_kind(uint8_t type) {
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
-           type == TYPE_REF;
-}
-
 } // namespace
 
 int32_t case_upper_table[0x10000];
@@ -49,7 +44,7 @@ int32_t change_case_value(Cell* value, const Cell* part, bool upper, const Cell&
         value->data2 = uint32_t(change_case(int32_t(value->data2), upper));
         return 1;
     }
-    if (!is_string_kind(type)) fire(Err::script_invalid_arg, *value);
+    if (!any_string_type(type)) fire(Err::script_invalid_arg, *value);
 
     NodeId node = series_node(value);
     SeriesBuffer* b = node_buffer(node);
