@@ -1,6 +1,7 @@
 #include "environment/boot.h"
 #include "environment/system.h"
 #include <cstring>
+#include "console/terminal.h"
 #include "environment/startup.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/stack.h"
@@ -37,6 +38,8 @@ void boot_all() {
     boot_library();
     boot_system();
     boot_constants();
+    // Whether lines are edited on a terminal, and its size for system/console.
+    terminal::init();
     startup_word_mode = false;
     library_ready = true;
 }

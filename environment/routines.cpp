@@ -1,5 +1,6 @@
 // The global routines the boot code binds: C++ bodies with a Kem spec.
 #include <cstring>
+#include "console/terminal.h"
 #include "environment/boot.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
@@ -53,6 +54,7 @@ void boot_routines() {
     bind_routine("shift-left", R"KEM(["Shift bits to the left" data [integer!] bits [integer!]])KEM", shift_left);
     bind_routine("shift-logical", R"KEM(["Shift bits to the right (unsigned)" data [integer!] bits [integer!]])KEM",
                  shift_logical);
+    for (const auto& r : terminal::routines()) bind_routine(r.name, r.spec, r.fn);
 }
 
 } // namespace kem

@@ -65,6 +65,8 @@ std::string system_source() {
            "    ]\n"
            "  ]\n"
            "]\n"
+           // The console's first object; the console proper replaces it.
+           "console: make object! [history: make block! 200 size: 80x50]\n"
            "standard: make object! [\n"
            "  error: make object! [code: type: id: arg1: arg2: arg3: near: where: stack: files: none]\n"
            "]\n"

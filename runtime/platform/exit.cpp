@@ -1,4 +1,5 @@
 #include "runtime/platform/exit.h"
+#include "runtime/platform/terminal.h"
 #include <unistd.h>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,8 @@ const char* runtime_error_text(int n) {
 }
 
 void report_runtime_error(int n, const void* address) {
+    // Also from a fault handler: the terminal is put back before anything else.
+    platform::restore_terminal();
     if (n != 0) {
         // The code address is reported as an offset into the program image, which
         // fits the report's eight digits and is the same from run to run.
@@ -67,6 +70,7 @@ void report_runtime_error(int n, const void* address) {
 }
 
 void exit_process(int status) {
+    platform::restore_terminal();
     std::fflush(stdout);
     free_heap_blocks();
     std::_Exit(status & 0xFF);

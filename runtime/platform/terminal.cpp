@@ -1,10 +1,11 @@
 #include "runtime/platform/terminal.h"
 #include <errno.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
+#include <atomic>
 #include <cstdint>
 
 namespace kem::platform {
@@ -39,79 +40,101 @@ bool write_all(int fd, const void* bytes, size_t count) {
 
 namespace {
 
-int64_t now_ms() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+// What restore_terminal needs, readable from a signal handler: the state is
+// complete before `active` is set.
+struct RawState {
+    volatile sig_atomic_t active = 0;
+    volatile sig_atomic_t cursor_hidden = 0;
+    int fd = -1;
+    int cursor_fd = -1;
+    termios saved{};
+};
+RawState raw;
+
+volatile sig_atomic_t resized = 0;
+
+void on_resize(int) { resized = 1; }
+
+// For signals whose default ends the process: the terminal is put back first,
+// then the default action runs (the handler resets itself on entry).
+void on_ending_signal(int sig) {
+    restore_terminal();
+    raise(sig);
 }
 
-// Recognises the report ESC [ row ; column R byte by byte; anything that breaks
-// the pattern starts the search again, so stray input before it is skipped.
-struct ReportScanner {
-    int state = 0;  // 0 wait ESC, 1 wait '[', 2 row digits, 3 column digits
-    int row = 0, column = 0;
-    bool done = false;
-
-    void feed(uint8_t c) {
-        switch (state) {
-        case 0:
-            if (c == 27) state = 1;
-            return;
-        case 1:
-            if (c == '[') {
-                state = 2;
-                row = column = 0;
-            } else {
-                state = c == 27 ? 1 : 0;
-            }
-            return;
-        case 2:
-            if (c >= '0' && c <= '9' && row < 100000) row = row * 10 + (c - '0');
-            else if (c == ';') state = 3;
-            else state = c == 27 ? 1 : 0;
-            return;
-        default:
-            if (c >= '0' && c <= '9' && column < 100000) column = column * 10 + (c - '0');
-            else if (c == 'R' && row > 0 && column > 0) done = true;
-            else state = c == 27 ? 1 : 0;
-            return;
-        }
+void install_signal_handlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    struct sigaction sa{};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = on_resize;
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &sa, nullptr);
+    // Signals someone else handles or ignores keep their handling.
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGABRT}) {
+        struct sigaction old{};
+        if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
+        struct sigaction ending{};
+        sigemptyset(&ending.sa_mask);
+        ending.sa_handler = on_ending_signal;
+        ending.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigaction(sig, &ending, nullptr);
     }
-};
+}
 
 } // namespace
 
-std::optional<CursorPosition> terminal_cursor(int in_fd, int out_fd, int timeout_ms) {
-    if (!is_terminal(in_fd) || !is_terminal(out_fd)) return std::nullopt;
-    termios saved;
-    if (tcgetattr(in_fd, &saved) != 0) return std::nullopt;
-    termios raw = saved;
-    raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
-    if (tcsetattr(in_fd, TCSANOW, &raw) != 0) return std::nullopt;
-
-    std::optional<CursorPosition> result;
-    if (write_all(out_fd, "\x1b[6n", 4)) {
-        ReportScanner scan;
-        int64_t deadline = now_ms() + timeout_ms;
-        while (!scan.done) {
-            int64_t left = deadline - now_ms();
-            if (left <= 0) break;
-            pollfd pfd{in_fd, POLLIN, 0};
-            int r = poll(&pfd, 1, int(left));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) break;
-            uint8_t bytes[32];
-            ssize_t n = ::read(in_fd, bytes, sizeof bytes);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            for (ssize_t i = 0; i < n && !scan.done; i++) scan.feed(bytes[i]);
-        }
-        if (scan.done) result = CursorPosition{scan.column - 1, scan.row - 1};
+bool enter_raw_mode(int fd) {
+    if (raw.active) return raw.fd == fd;
+    termios t;
+    if (tcgetattr(fd, &t) != 0) return false;
+    install_signal_handlers();
+    raw.saved = t;
+    raw.fd = fd;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    // Active before the switch: a signal between the two restores a state
+    // that is still the one in force, which is harmless.
+    raw.active = 1;
+    t.c_iflag &= ~tcflag_t(BRKINT | ICRNL | INLCR | IGNCR | INPCK | ISTRIP | IXON | PARMRK);
+    t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        raw.active = 0;
+        return false;
     }
-    tcsetattr(in_fd, TCSANOW, &saved);
-    return result;
+    return true;
+}
+
+void restore_terminal() {
+    if (raw.cursor_hidden) {
+        raw.cursor_hidden = 0;
+        // Nothing more can be done when the terminal refuses.
+        if (::write(raw.cursor_fd, "\x1b[?25h", 6) < 0) {
+        }
+    }
+    if (!raw.active) return;
+    tcsetattr(raw.fd, TCSANOW, &raw.saved);
+    raw.active = 0;
+}
+
+bool raw_mode_active() { return raw.active != 0; }
+
+void hide_cursor(int fd, bool hidden) {
+    if (hidden == (raw.cursor_hidden != 0)) return;
+    if (hidden) {
+        raw.cursor_fd = fd;
+        raw.cursor_hidden = 1;
+    }
+    (void)write_all(fd, hidden ? "\x1b[?25l" : "\x1b[?25h", 6);
+    if (!hidden) raw.cursor_hidden = 0;
+}
+
+bool take_resize() {
+    if (!resized) return false;
+    resized = 0;
+    return true;
 }
 
 } // namespace kem::platform

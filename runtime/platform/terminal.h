@@ -1,6 +1,8 @@
 // Facts about the terminal and raw writes to it: whether a descriptor is a
-// terminal, its size in character cells, where its cursor stands, and writing
-// a run of bytes in full.
+// terminal, its size in character cells, and writing a run of bytes in full;
+// raw input mode for the line editor, and putting the terminal back as it was
+// on every way out of the process. Keys and the cursor's position are read in
+// services/keys.h.
 #pragma once
 #include <cstddef>
 #include <optional>
@@ -23,14 +25,23 @@ std::optional<TerminalSize> terminal_size(int fd);
 // refuses (closed pipe, full disk); callers that ignore write errors may drop it.
 bool write_all(int fd, const void* bytes, size_t count);
 
-struct CursorPosition {
-    int column;  // counted from 0
-    int row;     // counted from 0, from the top of the window
-};
-// Asks the terminal for its cursor position (a device status report) and waits
-// up to timeout_ms for the answer on in_fd. Both descriptors must be terminals.
-// Input mode is switched to non-canonical without echo for the exchange and
-// restored after it; keys typed before the answer arrives are lost.
-std::optional<CursorPosition> terminal_cursor(int in_fd, int out_fd, int timeout_ms = 250);
+// ---- raw key input
+
+// Switches the terminal on fd to raw input: no line editing, no echo, Ctrl-C,
+// Ctrl-Z and Ctrl-S arrive as characters, CR is not turned into LF. Output
+// processing is left as it is. The state before is saved for
+// restore_terminal. False when fd is not a terminal or refuses.
+bool enter_raw_mode(int fd);
+// Puts back the state enter_raw_mode saved, exactly, and shows the cursor
+// when hide_cursor hid it; nothing when the terminal is not raw. Safe in a
+// signal handler: the exit paths and the fatal-signal handlers call it.
+void restore_terminal();
+bool raw_mode_active();
+// Hides or shows the cursor of the terminal on fd (while the editor redraws).
+void hide_cursor(int fd, bool hidden);
+
+// Whether the window changed size since the last call (the signal that says
+// so is caught once the terminal has been raw); clears the news.
+bool take_resize();
 
 } // namespace kem::platform

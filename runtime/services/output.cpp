@@ -6,6 +6,7 @@
 #include <vector>
 #include "runtime/core/memory.h"
 #include "runtime/platform/terminal.h"
+#include "runtime/services/keys.h"
 #include "runtime/services/output_console.h"
 #include "runtime/services/unicode/text.h"
 #include "runtime/services/unicode/utf.h"
@@ -113,7 +114,7 @@ void put_string(const char* text) { put_bytes(text, std::strlen(text)); }
 bool query_cursor(int* column, int* row) {
     flush();
     if (console.cursor) return console.cursor(column, row);
-    auto at = platform::terminal_cursor(STDIN_FILENO, console.fd);
+    auto at = keys::terminal_cursor(STDIN_FILENO, console.fd);
     if (!at) return false;
     *column = at->column;
     *row = at->row;
@@ -272,6 +273,10 @@ void write_utf8(std::string_view text, bool new_line) {
     if (new_line) put_bytes("\n", 1);
     flush();
 }
+
+void console_put_control(std::string_view sequence) { put_bytes(sequence.data(), sequence.size()); }
+
+void console_flush() { flush(); }
 
 void print_string_by_unit(const Cell* string, bool new_line) {
     ScreenPause pause;

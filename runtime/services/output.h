@@ -77,6 +77,11 @@ void write_codepoints(const uint8_t* text, uint32_t bytes);
 void write_codepoints_line(const uint8_t* text, uint32_t bytes);
 // UTF-8 text (messages and numbers of the runtime itself).
 void write_utf8(std::string_view text, bool new_line);
+// Sequences of the terminal's own (the line editor's cursor moves and
+// erasing), queued as they are, past the dialect's translation, and sent with
+// the next text or console_flush.
+void console_put_control(std::string_view sequence);
+void console_flush();
 
 // ---- plain printing for runtime code (no series involved, so it works when
 // memory is exhausted). Each call is one console write: the GUI screen is

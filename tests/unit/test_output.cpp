@@ -11,6 +11,7 @@
 #include <vector>
 #include "runtime/core/memory.h"
 #include "runtime/platform/terminal.h"
+#include "runtime/services/keys.h"
 #include "runtime/services/output.h"
 #include "runtime/services/unicode/text.h"
 
@@ -453,7 +454,7 @@ TEST_F(Pty, CursorReportIsAskedAndParsed) {
     // The answer waits in the input queue behind stray keys and a broken report.
     const char reply[] = "k\x1b[9\x1b[12;40R";
     ASSERT_EQ(write(master_, reply, sizeof reply - 1), ssize_t(sizeof reply - 1));
-    auto at = platform::terminal_cursor(slave_, slave_);
+    auto at = keys::terminal_cursor(slave_, slave_);
     ASSERT_TRUE(at.has_value());
     EXPECT_EQ(at->column, 39);
     EXPECT_EQ(at->row, 11);
@@ -464,10 +465,10 @@ TEST_F(Pty, CursorReportIsAskedAndParsed) {
     EXPECT_EQ(after.c_lflag, before.c_lflag) << "input mode restored";
 
     // No answer: nothing after the timeout.
-    EXPECT_FALSE(platform::terminal_cursor(slave_, slave_, 30).has_value());
+    EXPECT_FALSE(keys::terminal_cursor(slave_, slave_, 30).has_value());
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
-    EXPECT_FALSE(platform::terminal_cursor(pipe_fds[0], slave_, 30).has_value());
+    EXPECT_FALSE(keys::terminal_cursor(pipe_fds[0], slave_, 30).has_value());
     close(pipe_fds[0]);
     close(pipe_fds[1]);
 }
