@@ -100,7 +100,8 @@ void place_cursor(int offset, int end) {
     int row = offset / state.width;
     int column = offset % state.width;
     // A wide character that cannot start in the last column is drawn on the next row.
-    if (column == state.width - 1 && cursor() < line_length() && display_width(string_char_at(line(), cursor())) == 2) {
+    if (column == state.width - 1 && !state.hide && cursor() < line_length() &&
+        display_width(string_char_at(line(), cursor())) == 2) {
         row++;
         column = 0;
     }

@@ -201,21 +201,30 @@ def test_history():
 def test_hidden_input():
     """ask/hide shows stars and keeps the line out of the history."""
     code = """
+        print mold ask "> "
         print mold ask/hide "Password: "
         print mold ask/hide "Again: "
         print mold ask "> "
     """
     pane = Pane(code)
     try:
+        pane.wait_text("> ")
+        pane.type("=visible", "Enter")
+        pane.wait_text('"visible"')
         pane.wait_text("Password: ")
         pane.type("=sécret")
         pane.wait_text("Password: ******")
         pane.type("Left", "Left", "=X", "Enter")
         pane.wait_text('"sécrXet"')
-        pane.type("=日本", "Enter")
+        pane.wait_text("Again: ")
+        pane.type("=日本")
+        pane.wait_text("Again: **")
+        pane.wait_cursor((9, pane.prompt_row("Again: ")))
+        pane.type("Enter")
         pane.wait_text('"日本"')
+        # The newest entry is the line typed before the hidden ones.
         pane.type("Up", "Enter")
-        pane.wait_text('""')
+        pane.wait(lambda: sum(line == '"visible"' for line in pane.screen()) == 2, "the visible line again")
         assert not any("sécr" in line.split('"')[0] for line in pane.screen())
         pane.check_restored()
     finally:
