@@ -330,6 +330,7 @@ void edit_on_terminal() {
             insert_character(9);
             continue;
         case 13:
+        case 10:  // Enter typed ahead while the terminal was not raw arrives as a line feed
             finish();
             add_to_history();
             string_reset(module_cell(WORK));

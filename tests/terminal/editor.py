@@ -107,14 +107,15 @@ class Pane:
             if item == "Escape":
                 time.sleep(0.25)  # an Escape alone, not the start of a sequence
 
-    def enter(self, *items):
+    def enter(self, *items, prompt=">> "):
         """Types, presses Enter (unless a key that ends the line came last)
-        and returns the next line the loop reports."""
+        and returns the next line the loop reports, once the next prompt is
+        there (keys typed before it would meet a terminal not yet raw)."""
         ending = items and (items[-1] in ("Escape", "C-c") or items == ("C-d",))
         self.type(*items, *([] if ending else ["Enter"]))
-        return self.result()
+        return self.result(prompt)
 
-    def result(self):
+    def result(self, prompt=">> "):
         self.results += 1
         prefix = f"{self.results} "
         found = []
@@ -123,7 +124,17 @@ class Pane:
             found[:] = [line[len(prefix):] for line in self.screen(joined=True) if line.startswith(prefix)]
             return bool(found)
         self.wait(reported, f"result {self.results}")
+        if prompt:
+            self.wait_prompt(prompt, below=self.result_row(prefix))
         return found[-1]
+
+    def wait_prompt(self, prompt, below=-1):
+        """Until the cursor stands on a prompt's row: the editor has started."""
+        self.wait(lambda: self.cursor()[1] > below and self.screen()[self.cursor()[1]].startswith(prompt),
+                  f"the prompt {prompt!r}")
+
+    def result_row(self, prefix):
+        return max(i for i, line in enumerate(self.screen()) if line.startswith(prefix))
 
     def check_restored(self):
         status = self.wait_exit()
@@ -169,7 +180,7 @@ def test_editing_keys():
         pane.type("=a", "Tab", "=b")
         pane.wait_text(">> a    b")
         expect(pane.enter(), '"a^-b"', "Tab")
-        pane.enter("=end")
+        pane.enter("=end", prompt=None)
         pane.check_restored()
     finally:
         pane.close()
@@ -192,7 +203,7 @@ def test_history():
         ]
         for keys, wanted in cases:
             expect(pane.enter(*keys), wanted, " ".join(keys))
-        pane.enter("=end")
+        pane.enter("=end", prompt=None)
         pane.check_restored()
     finally:
         pane.close()
@@ -223,9 +234,30 @@ def test_hidden_input():
         pane.type("Enter")
         pane.wait_text('"日本"')
         # The newest entry is the line typed before the hidden ones.
+        pane.wait_prompt("> ", below=pane.prompt_row("Again: "))
         pane.type("Up", "Enter")
         pane.wait(lambda: sum(line == '"visible"' for line in pane.screen()) == 2, "the visible line again")
         assert not any("sécr" in line.split('"')[0] for line in pane.screen())
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
+def test_type_ahead():
+    """Lines typed while kem is busy between two asks are read as typed."""
+    code = """
+        print mold ask ">> "
+        wait 1
+        print mold ask ">> "
+        print mold ask ">> "
+    """
+    pane = Pane(code)
+    try:
+        pane.wait_text(">> ")
+        pane.type("=one", "Enter", "=two", "Left", "Enter", "=three", "Enter")
+        pane.wait_text('"three"')
+        lines = [line for line in pane.screen() if line.startswith('"')]
+        expect(lines, ['"one"', '"two"', '"three"'], "lines read")
         pane.check_restored()
     finally:
         pane.close()
@@ -269,7 +301,7 @@ def test_wrapping():
         pane.type("Left")
         pane.wait_cursor((0, row + 1))
         expect(pane.enter(), '"' + "c" * 16 + '日"')
-        pane.enter("=end")
+        pane.enter("=end", prompt=None)
         pane.check_restored()
     finally:
         pane.close()
@@ -287,7 +319,7 @@ def test_wrapping_at_the_bottom():
         pane.type("Home", "=Y", "End", "=Z")
         pane.wait(lambda: pane.screen()[-3:] == [">> Y" + "x" * 16, "x" * 20, "xxxxZ"], "redraw after scrolling")
         expect(pane.enter(), '"Y' + text + 'Z"')
-        pane.enter("=end")
+        pane.enter("=end", prompt=None)
         pane.check_restored()
     finally:
         pane.close()
@@ -357,7 +389,7 @@ def test_completion():
         pane.wait_cursor((7, pane.prompt_row()))
         expect(pane.enter(), '"^-"', "a completion that clears the line")
         expect(pane.enter("=hist", "Tab", "Up"), '""', "a completion that clears the history")
-        pane.enter("=end")
+        pane.enter("=end", prompt=None)
         pane.check_restored()
     finally:
         pane.close()
