@@ -10,21 +10,20 @@
 #include <cstdio>
 #include <vector>
 #include "console/terminal.h"
-#include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/datatypes/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/core/stack.h"
-#include "runtime/services/output.h"
 #include "runtime/platform/terminal.h"
-#include "runtime/datatypes/runtime_words.h"
+#include "runtime/services/output.h"
 
 namespace kem::terminal {
 

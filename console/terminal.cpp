@@ -15,9 +15,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/platform/exit.h"
-#include "runtime/services/output.h"
 #include "runtime/platform/terminal.h"
 #include "runtime/services/keys.h"
+#include "runtime/services/output.h"
 #include "runtime/services/unicode/utf.h"
 
 namespace kem::terminal {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 #include "console/terminal.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/core/stack.h"
 
 namespace kem::terminal {
 
