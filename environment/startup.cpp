@@ -13,6 +13,7 @@
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/io/natives_data.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/platform.h"
 #include "runtime/services/hash_keys.h"
@@ -56,6 +57,7 @@ void init_runtime() {
     init_runtime_issue();
     cycle_init();
     natives_init();
+    register_data_natives();
     stack::init();
     lexer_init();
     natives_make_words();

@@ -27,6 +27,12 @@ std::optional<std::string> get_current_dir();
 // NUL byte is refused rather than cut short at it.
 bool set_current_dir(std::string_view path);
 
+// ---- files (read_file.cpp)
+
+// The whole content of a file, or nullopt when it cannot be opened or read
+// (a folder included).
+std::optional<std::vector<uint8_t>> read_file(const std::string& path);
+
 // ---- environment (env.cpp)
 
 // Sets a variable, or removes it when the value is nullopt. False when the
