@@ -121,7 +121,7 @@ CompressStatus compress_gunzip(uint8_t* out, int32_t* size, const uint8_t* in, s
     const uint32_t expected = read_le32(in + length - 4);
     if (expected > COMPRESS_MAX_OUTPUT) return CompressStatus::too_large;
     if (expected > uint64_t(data_end - at) * MAX_EXPANSION) return CompressStatus::bad_framing;
-    if (!out || *size < int32_t(expected)) {
+    if (*size < int32_t(expected)) {
         *size = int32_t(expected);
         return CompressStatus::too_small;
     }

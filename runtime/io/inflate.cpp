@@ -47,7 +47,8 @@ uint32_t code_length_info(unsigned s) { return entry(LITERAL, s); }
 
 // Fills a table from code lengths (canonical codes of RFC 1951). False when
 // the lengths over-subscribe the code; an incomplete code is accepted and its
-// unused bit patterns decode as INVALID.
+// unused bit patterns decode as INVALID, consuming the bits looked at, so
+// that a reader past its end can tell a cut stream from a bad code.
 bool build_table(const uint8_t* lengths, unsigned count, uint32_t (*info)(unsigned), unsigned primary_bits,
                  uint32_t* table) {
     unsigned per_length[MAX_CODE_LENGTH + 1] = {};
@@ -63,7 +64,7 @@ bool build_table(const uint8_t* lengths, unsigned count, uint32_t (*info)(unsign
         next_code[l] = code;
     }
     const uint32_t primary_size = 1u << primary_bits, primary_mask = primary_size - 1;
-    std::fill(table, table + primary_size, entry(INVALID, 0));
+    std::fill(table, table + primary_size, entry(INVALID, 0) | primary_bits);
 
     // Codes reversed, since the stream gives a code's first bit lowest.
     uint16_t reversed[320];
@@ -81,7 +82,7 @@ bool build_table(const uint8_t* lengths, unsigned count, uint32_t (*info)(unsign
         if (!longest[prefix]) continue;
         const unsigned sub_bits = longest[prefix] - primary_bits;
         table[prefix] = entry(SUBTABLE, next, sub_bits) | primary_bits;
-        std::fill(table + next, table + next + (1u << sub_bits), entry(INVALID, 0));
+        std::fill(table + next, table + next + (1u << sub_bits), entry(INVALID, 0) | sub_bits);
         next += 1u << sub_bits;
     }
     for (unsigned s = 0; s < count; s++) {
@@ -218,7 +219,9 @@ struct Inflater {
         if (stop_when_full && pos > capacity) return CompressStatus::too_small;
         return CompressStatus::done;
     }
-    CompressStatus cut_or(CompressStatus s) const { return in.fake ? CompressStatus::truncated : s; }
+    // A symbol that makes no sense is a bad code, unless it was read from
+    // bits past the end.
+    CompressStatus bad_or_cut() const { return in.overrun() ? CompressStatus::truncated : CompressStatus::bad_code; }
 };
 
 // Room for the longest match and the wide copy's overshoot.
@@ -277,7 +280,7 @@ CompressStatus Inflater::data(const uint32_t* literal, const uint32_t* distance)
         case BASE: {
             const uint32_t n = value_of(e) + in.take(extra_of(e));
             const uint32_t de = decode(in, distance);
-            if (kind_of(de) != BASE) return cut_or(CompressStatus::bad_code);
+            if (kind_of(de) != BASE) return bad_or_cut();
             const uint32_t d = value_of(de) + in.take(extra_of(de));
             if (in.overrun()) return CompressStatus::truncated;
             if (d > pos) return CompressStatus::distance_too_far;
@@ -288,7 +291,7 @@ CompressStatus Inflater::data(const uint32_t* literal, const uint32_t* distance)
             pos += n;
             break;
         }
-        default: return cut_or(CompressStatus::bad_code);
+        default: return bad_or_cut();
         }
         if (CompressStatus s = grown(); s != CompressStatus::done) return s;
     }
@@ -329,7 +332,7 @@ CompressStatus Inflater::dynamic(Tables& t) {
     for (unsigned i = 0; i < total;) {
         in.refill();
         const uint32_t e = decode<CODE_LENGTH_BITS>(in, code_length_table);
-        if (kind_of(e) == INVALID) return cut_or(CompressStatus::bad_code);
+        if (kind_of(e) == INVALID) return bad_or_cut();
         const uint32_t s = value_of(e);
         if (s < 16) {
             lengths[i++] = uint8_t(s);
@@ -338,7 +341,7 @@ CompressStatus Inflater::dynamic(Tables& t) {
         uint8_t fill = 0;
         unsigned repeat;
         if (s == 16) {
-            if (i == 0) return CompressStatus::bad_code;
+            if (i == 0) return bad_or_cut();
             fill = lengths[i - 1];
             repeat = 3 + in.take(2);
         } else if (s == 17) {
@@ -346,7 +349,7 @@ CompressStatus Inflater::dynamic(Tables& t) {
         } else {
             repeat = 11 + in.take(7);
         }
-        if (repeat > total - i) return cut_or(CompressStatus::bad_code);
+        if (repeat > total - i) return bad_or_cut();
         std::fill(lengths + i, lengths + i + repeat, fill);
         i += repeat;
     }
