@@ -100,6 +100,7 @@ CompressStatus compress_gunzip(uint8_t* out, int32_t* size, const uint8_t* in, s
     const size_t data_end = length - 8;
     size_t at = GZIP_HEADER;
     if (flags & 4) {  // extra field
+        if (data_end - at < 2) return CompressStatus::bad_framing;
         const size_t extra = read_le16(in + at);
         if (extra > data_end - at - 2) return CompressStatus::bad_framing;
         at += 2 + extra;

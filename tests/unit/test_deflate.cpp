@@ -333,6 +333,8 @@ TEST(Inflate, FramingChecks) {
          Bytes{0x1F, 0x8B, 0x08, 0x08, 0, 0, 0, 0, 0, 3, 'a', 'b', 'c', 'd', 0, 0, 0, 0, 0, 0}},
         {"gzip: extra field runs to the trailer", compress_gunzip,
          Bytes{0x1F, 0x8B, 0x08, 0x04, 0, 0, 0, 0, 0, 3, 0x10, 0, 0x03, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"gzip: extra field without room for its length", compress_gunzip,
+         Bytes{0x1F, 0x8B, 0x08, 0x04, 0, 0, 0, 0, 0, 3, 0xE5, 0xF2, 0, 0, 0, 0, 0, 0}},
         {"gzip: shorter than its framing", compress_gunzip, Bytes(gz.begin(), gz.begin() + 17)},
     };
     for (const auto& c : cases) EXPECT_EQ(run(c.worker, c.in).status, CompressStatus::bad_framing) << c.name;
