@@ -226,47 +226,87 @@ struct Inflater {
 
 // Room for the longest match and the wide copy's overshoot.
 constexpr uint64_t FAST_ROOM = 258 + 8;
+// What the fast loop answers when it stops for want of input or room.
+constexpr CompressStatus MORE = CompressStatus(-1);
+
+// Decodes symbols without bounds checks while 8 bytes of input are left and,
+// when writing, the output has FAST_ROOM bytes of room; when counting, until
+// the output passes `limit`. The state lives in locals meanwhile: writes
+// through the output pointer could alias the caller's fields and would pin
+// them to memory.
+template <bool write>
+CompressStatus fast_symbols(Reader& reader, uint8_t* out, uint64_t& position, uint64_t limit,
+                            const uint32_t* literal, const uint32_t* distance) {
+    constexpr uint32_t mask = (1u << TABLE_BITS) - 1;
+    Reader r = reader;
+    uint64_t pos = position;
+    CompressStatus s = MORE;
+    // Each table entry is looked up before the refill that follows it (a
+    // refill only adds bits above those held), so that the two loads overlap
+    // instead of waiting on each other. At the top of the loop at least 15
+    // bits are held; two refills need 16 bytes of input.
+    if (r.end - r.p >= 16) r.refill();
+    while (r.end - r.p >= 16 && (write ? pos + FAST_ROOM <= limit : pos <= limit)) {
+        uint32_t e = literal[r.bits & mask];
+        r.refill();
+        if (kind_of(e) == SUBTABLE) {
+            r.drop(TABLE_BITS);
+            e = literal[value_of(e) + r.peek(extra_of(e))];
+        }
+        r.drop(bits_of(e));
+        if (kind_of(e) == LITERAL) {
+            if (write) out[pos] = uint8_t(value_of(e));
+            pos++;
+            // Two more literals fit in the bits left (at least 41).
+            e = literal[r.bits & mask];
+            if (kind_of(e) != LITERAL) continue;
+            r.drop(bits_of(e));
+            if (write) out[pos] = uint8_t(value_of(e));
+            pos++;
+            e = literal[r.bits & mask];
+            if (kind_of(e) != LITERAL) continue;
+            r.drop(bits_of(e));
+            if (write) out[pos] = uint8_t(value_of(e));
+            pos++;
+            continue;
+        }
+        if (kind_of(e) != BASE) {
+            s = kind_of(e) == END ? CompressStatus::done : CompressStatus::bad_code;
+            break;
+        }
+        const uint32_t n = value_of(e) + r.take(extra_of(e));
+        uint32_t de = distance[r.bits & mask];
+        r.refill();
+        if (kind_of(de) == SUBTABLE) {
+            r.drop(TABLE_BITS);
+            de = distance[value_of(de) + r.peek(extra_of(de))];
+        }
+        r.drop(bits_of(de));
+        if (kind_of(de) != BASE) {
+            s = CompressStatus::bad_code;
+            break;
+        }
+        const uint32_t d = value_of(de) + r.take(extra_of(de));
+        if (d > pos) {
+            s = CompressStatus::distance_too_far;
+            break;
+        }
+        if (write) copy_match_wide(out + pos, d, n);
+        pos += n;
+    }
+    reader = r;
+    position = pos;
+    return s;
+}
 
 CompressStatus Inflater::data(const uint32_t* literal, const uint32_t* distance) {
+    const uint64_t count_limit = stop_when_full ? capacity : COMPRESS_MAX_OUTPUT;
     for (;;) {
-        // Plenty of input and room: no bounds checks.
-        while (in.fast() && pos + FAST_ROOM <= capacity) {
-            in.refill();
-            const uint32_t e = decode(in, literal);
-            if (kind_of(e) == LITERAL) {
-                out[pos++] = uint8_t(value_of(e));
-                continue;
-            }
-            if (kind_of(e) != BASE) {
-                if (kind_of(e) == END) return CompressStatus::done;
-                return CompressStatus::bad_code;
-            }
-            const uint32_t n = value_of(e) + in.take(extra_of(e));
-            const uint32_t de = decode(in, distance);
-            if (kind_of(de) != BASE) return CompressStatus::bad_code;
-            const uint32_t d = value_of(de) + in.take(extra_of(de));
-            if (d > pos) return CompressStatus::distance_too_far;
-            copy_match_wide(out + pos, d, n);
-            pos += n;
-        }
-        // Counting past the capacity: nothing is written.
-        while (in.fast() && pos >= capacity) {
-            in.refill();
-            const uint32_t e = decode(in, literal);
-            if (kind_of(e) == LITERAL) {
-                pos++;
-            } else if (kind_of(e) == BASE) {
-                const uint32_t n = value_of(e) + in.take(extra_of(e));
-                const uint32_t de = decode(in, distance);
-                if (kind_of(de) != BASE) return CompressStatus::bad_code;
-                const uint32_t d = value_of(de) + in.take(extra_of(de));
-                if (d > pos) return CompressStatus::distance_too_far;
-                pos += n;
-            } else {
-                return kind_of(e) == END ? CompressStatus::done : CompressStatus::bad_code;
-            }
-            if (pos > COMPRESS_MAX_OUTPUT || (stop_when_full && pos > capacity)) return grown();
-        }
+        CompressStatus s = MORE;
+        if (pos + FAST_ROOM <= capacity) s = fast_symbols<true>(in, out, pos, capacity, literal, distance);
+        else if (pos >= capacity) s = fast_symbols<false>(in, out, pos, count_limit, literal, distance);
+        if (s != MORE) return s;
+        if (s = grown(); s != CompressStatus::done) return s;
         // One symbol with every check: near the end of the input or the room.
         in.refill();
         const uint32_t e = decode(in, literal);
@@ -293,7 +333,7 @@ CompressStatus Inflater::data(const uint32_t* literal, const uint32_t* distance)
         }
         default: return bad_or_cut();
         }
-        if (CompressStatus s = grown(); s != CompressStatus::done) return s;
+        if (s = grown(); s != CompressStatus::done) return s;
     }
 }
 
