@@ -41,6 +41,8 @@ CompressStatus compress_gzip(uint8_t* out, int32_t* size, const uint8_t* in, siz
 // block is truncated.
 CompressStatus compress_inflate(uint8_t* out, int32_t* size, const uint8_t* in, size_t length);
 // Checks the zlib header, inflates, and checks the Adler-32 of the output.
+// The deflate data must end where the trailer starts, as in a gzip member:
+// anything between would be data that is never given back.
 CompressStatus compress_unzlib(uint8_t* out, int32_t* size, const uint8_t* in, size_t length);
 // Checks the gzip header. A capacity below the length the trailer states
 // answers too_small with that length without decoding (after checking that
@@ -51,8 +53,9 @@ CompressStatus compress_gunzip(uint8_t* out, int32_t* size, const uint8_t* in, s
 // Raw inflation for the framings: the output goes to out up to capacity, its
 // full length to *out_length. With stop_when_full, decoding stops with
 // too_small as soon as the output passes the capacity (*out_length is then
-// only a lower bound).
+// only a lower bound). When used is given, it receives the input bytes the
+// stream took up to its end.
 CompressStatus inflate_raw(uint8_t* out, size_t capacity, uint64_t* out_length, const uint8_t* in, size_t length,
-                           bool stop_when_full);
+                           bool stop_when_full, size_t* used);
 
 } // namespace kem

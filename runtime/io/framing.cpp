@@ -85,10 +85,12 @@ CompressStatus compress_unzlib(uint8_t* out, int32_t* size, const uint8_t* in, s
     if ((cmf << 8 | flags) % 31 != 0 || (cmf & 0x0F) != 8 || (cmf & 0x80) || (flags & 0x20))
         return CompressStatus::bad_framing;
     uint64_t n = 0;
+    size_t used = 0;
     const CompressStatus s =
-        inflate_raw(out, size_t(std::max(*size, 0)), &n, in + 2, length - ZLIB_FRAMING, false);
+        inflate_raw(out, size_t(std::max(*size, 0)), &n, in + 2, length - ZLIB_FRAMING, false, &used);
     *size = int32_t(std::min(n, COMPRESS_MAX_OUTPUT));
     if (s != CompressStatus::done) return s;
+    if (used != length - ZLIB_FRAMING) return CompressStatus::bad_framing;
     if (checksum_adler32(out, size_t(n)) != read_be32(in + length - 4)) return CompressStatus::bad_framing;
     return s;
 }
@@ -127,12 +129,14 @@ CompressStatus compress_gunzip(uint8_t* out, int32_t* size, const uint8_t* in, s
         return CompressStatus::too_small;
     }
     uint64_t n = 0;
-    const CompressStatus s = inflate_raw(out, expected, &n, in + at, data_end - at, true);
+    size_t used = 0;
+    const CompressStatus s = inflate_raw(out, expected, &n, in + at, data_end - at, true, &used);
     *size = int32_t(std::min(n, COMPRESS_MAX_OUTPUT));
-    // More output than stated is as wrong as less.
+    // More output than stated is as wrong as less. Data after the end of the
+    // deflate stream (a second member, say) would be lost without a word.
     if (s == CompressStatus::too_small) return CompressStatus::bad_framing;
     if (s != CompressStatus::done) return s;
-    if (n != expected) return CompressStatus::bad_framing;
+    if (n != expected || used != data_end - at) return CompressStatus::bad_framing;
     if (checksum_crc32(out, size_t(n)) != read_le32(in + length - 8)) return CompressStatus::bad_framing;
     return s;
 }

@@ -433,17 +433,19 @@ CompressStatus Inflater::run() {
 } // namespace
 
 CompressStatus inflate_raw(uint8_t* out, size_t capacity, uint64_t* out_length, const uint8_t* in, size_t length,
-                           bool stop_when_full) {
+                           bool stop_when_full, size_t* used) {
     Inflater f{Reader{in, in + length}, out, out ? capacity : 0, 0, stop_when_full};
     const CompressStatus s = f.run();
     *out_length = f.pos;
+    // Whole bytes read ahead were not used; the rest of a partial byte was.
+    if (used) *used = size_t(f.in.p - in) - (f.in.count >= f.in.fake ? f.in.real() / 8 : 0);
     if (s == CompressStatus::done && f.pos > f.capacity) return CompressStatus::too_small;
     return s;
 }
 
 CompressStatus compress_inflate(uint8_t* out, int32_t* size, const uint8_t* in, size_t length) {
     uint64_t n = 0;
-    const CompressStatus s = inflate_raw(out, size_t(std::max(*size, 0)), &n, in, length, false);
+    const CompressStatus s = inflate_raw(out, size_t(std::max(*size, 0)), &n, in, length, false, nullptr);
     *size = int32_t(std::min(n, COMPRESS_MAX_OUTPUT));
     return s;
 }

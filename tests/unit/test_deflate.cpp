@@ -314,6 +314,14 @@ TEST(Inflate, FramingChecks) {
         b[at] = value;
         return b;
     };
+    auto inserted = [](Bytes b, size_t at, const Bytes& more) {
+        b.insert(b.begin() + long(at), more.begin(), more.end());
+        return b;
+    };
+    // Two members of the same text: the second's trailer even matches the
+    // first's output, so taking only the first would pass every other check.
+    Bytes two_members = gz;
+    two_members.insert(two_members.end(), gz.begin(), gz.end());
     const struct {
         const char* name;
         Worker worker;
@@ -324,6 +332,8 @@ TEST(Inflate, FramingChecks) {
         {"zlib: method other than 8", compress_unzlib, changed(changed(z, 0, 0x77), 1, 0x03)},
         {"zlib: preset dictionary", compress_unzlib, changed(z, 1, 0x20 | (31 - (0x7820 % 31)))},
         {"zlib: Adler-32", compress_unzlib, changed(z, z.size() - 1, z.back() ^ 1)},
+        {"zlib: bytes between the data and the trailer", compress_unzlib, inserted(z, z.size() - 4, {0})},
+        {"gzip: a second member", compress_gunzip, two_members},
         {"gzip: magic", compress_gunzip, changed(gz, 1, 0x8C)},
         {"gzip: method", compress_gunzip, changed(gz, 2, 7)},
         {"gzip: reserved flag", compress_gunzip, changed(gz, 3, gz[3] | 0x20)},
