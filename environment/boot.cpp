@@ -1,15 +1,14 @@
 #include "environment/boot.h"
 #include "environment/system.h"
-#include <cstring>
 #include "console/terminal.h"
 #include "environment/startup.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/lexer/lexer.h"
-
-extern const char kem_source_boot[];
+#include "runtime/platform/exit.h"
+#include "runtime/services/output.h"
 
 namespace kem {
 
@@ -17,16 +16,22 @@ namespace {
 bool library_ready = false;
 } // namespace
 
+const Cell* boot_code(uint32_t n) {
+    if (n >= boot_value_count()) {
+        write_utf8("Error: the boot block holds no library", true);
+        exit_process(1);
+    }
+    return boot_value(n);
+}
+
 void boot_library() {
-    Cell* code = stack::push_slot();
-    lexer_scan(code, reinterpret_cast<const uint8_t*>(kem_source_boot), uint32_t(std::strlen(kem_source_boot)), false,
-               true, true, true, nullptr, nullptr, nullptr, nullptr);
-    Cell body = *code;
-    body.data1 += 2;  // past the Kem [...] header
     // The collector runs from the boot script on.
     collector::set_active(true);
-    interp::eval_block(&body, false);
-    stack::init();
+    for (uint32_t i = BOOT_SCRIPTS; i < boot_value_count(); i++) {
+        const Cell body = *boot_code(i);
+        interp::eval_block(&body, false);
+        stack::init();
+    }
 }
 
 void boot_all() {

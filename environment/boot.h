@@ -20,8 +20,18 @@ Cell make_routine(const char* spec_text, Cell* (*fn)(Cell* args));
 // The infix operators, each an op! of the action or native beside it.
 void boot_operators();
 
-// Runs the boot script: constants and colours.
+// The root values of the boot block, in order: the system object's source,
+// then one script per library source, each positioned past its header.
+enum BootValue : uint32_t { BOOT_SYSTEM = 0, BOOT_SCRIPTS = 1 };
+// Boot value n; a program without its boot block ends here with a message.
+const Cell* boot_code(uint32_t n);
+
+// Runs the library's scripts from the boot block: constants and colours.
 void boot_library();
+
+// The KEMBIN codec object (title, name, mime-type, suffixes, compact?,
+// encode, encode*, decode), made anew for system/codecs.
+Cell make_kembin_codec();
 
 // The runtime, the typesets and the boot script, once.
 void boot_all();

@@ -14,6 +14,7 @@
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/io/natives_data.h"
+#include "runtime/kembin/kembin.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/platform.h"
 #include "runtime/services/hash_keys.h"
@@ -60,7 +61,8 @@ void init_runtime() {
     register_data_natives();
     stack::init();
     lexer_init();
-    natives_make_words();
+    if (boot_block_size) kembin::load_boot(boot_block_data, boot_block_size);
+    else natives_make_words();
     interp::init();
     slots_init();
     collector::start();

@@ -15,7 +15,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/lexer/lexer.h"
 
 namespace kem {
 
@@ -46,6 +45,8 @@ std::string catalog_source() {
     return out + "]\n";
 }
 
+} // namespace
+
 std::string system_source() {
     return "system: make object! [\n"
            "catalog: make object! [\n" +
@@ -72,6 +73,8 @@ std::string system_source() {
            "]\n"
            "]\n";
 }
+
+namespace {
 
 Cell* gc_active(Cell* result) {
     make_logic(result, collector::active());
@@ -113,11 +116,7 @@ void fill_collector_object() {
 } // namespace
 
 void boot_system() {
-    const std::string text = system_source();
-    Cell* code = stack::push_slot();
-    lexer_scan(code, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), false, true, true, true,
-               nullptr, nullptr, nullptr, nullptr);
-    const Cell body = *code;
+    const Cell body = *boot_code(BOOT_SYSTEM);
     interp::eval_block(&body, false);
     stack::init();
     fill_collector_object();

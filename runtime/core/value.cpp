@@ -54,6 +54,7 @@ void set_boot_values(Cell* base, uint32_t count) {
 }
 
 Cell* boot_value(uint32_t n) { return boot_base + n; }
+uint32_t boot_value_count() { return boot_count; }
 uint32_t boot_value_data(uint32_t n) { return boot_base[n].data1; }
 
 const char* build_date() { return "9-Nov-2026/23:15:27"; }

@@ -21,6 +21,7 @@ NodeId copy_series_slice(NodeId node, uint32_t offset, uint32_t count);
 // Values of the boot environment, by index into the block the loader decoded.
 void set_boot_values(Cell* base, uint32_t count);
 Cell* boot_value(uint32_t n);
+uint32_t boot_value_count();
 uint32_t boot_value_data(uint32_t n);
 
 const char* build_date();

@@ -1,0 +1,211 @@
+// KEMBIN records of series values: the block kinds, the string kinds and
+// binary!, bitset! and map!. A series written before is a reference to it, and
+// reads back sharing its buffer.
+#include <algorithm>
+#include <cstring>
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/services/hashtable.h"
+#include "runtime/kembin/decoder.h"
+#include "runtime/kembin/encoder.h"
+#include "runtime/kembin/records.h"
+
+namespace kem::kembin {
+
+namespace {
+
+inline int32_t head_of(const Cell& v) { return std::max(series_position(&v), 0); }
+
+// A series record's head and, for a reference, its path.
+void write_head(Encoder& e, uint8_t type, const Cell& v, uint32_t fixed_bits) {
+    const int32_t head = head_of(v);
+    e.header(type, head != 0, fixed_bits);
+    e.head(head, head != 0);
+}
+
+Cell appended(const Cell& target, const Cell& v) {
+    *block_alloc_tail(&target) = v;
+    return v;
+}
+
+} // namespace
+
+int32_t read_head(Decoder& d, const RecordHead& h) {
+    if (d.compact() && !h.x) return 0;
+    return int32_t(d.count());
+}
+
+NodeId shared_series(Decoder& d, SeriesNeed need) {
+    const uint8_t* at = d.at();
+    const Cell found = d.follow_path();
+    const uint8_t type = type_of(&found);
+    // A map's storage and a hash!'s block keep an index: only their own kind may share them.
+    const bool carrier = (any_series_type(type) && type != TYPE_HASH) || type == TYPE_BITSET ||
+                         (any_callable_type(type) && type != TYPE_ROUTINE);
+    if (!carrier || !found.data2) d.invalid(at);
+    const uint32_t unit = node_buffer(found.data2)->unit();
+    const bool fits = need == SeriesNeed::cells ? unit == 16
+                      : need == SeriesNeed::bytes ? unit == 1
+                                                  : (unit == 1 || unit == 2 || unit == 4);
+    if (!fits) d.invalid(at);
+    return found.data2;
+}
+
+// --- blocks ------------------------------------------------------------------------------
+
+void write_block(Encoder& e, const Cell& v) {
+    write_head(e, type_of(&v), v, 0);
+    if (e.shared()) return e.path();
+    const NodeId node = series_node(&v);
+    const uint32_t n = cell_count(node);
+    e.uint(n);
+    for (uint32_t i = 0; i < n; i++) e.value(*cell_at(node, i));
+}
+
+void read_block(Decoder& d, const RecordHead& h, const Cell& target) {
+    const int32_t head = read_head(d, h);
+    if (h.shared) {
+        appended(target, Cell{h.type, uint32_t(head), shared_series(d, SeriesNeed::cells), 0});
+        return;
+    }
+    const uint32_t n = d.count_of(d.compact() ? 1 : 4);
+    Cell block;
+    block_make_at(&block, int32_t(n));
+    block.header = h.type;
+    block.data1 = uint32_t(head);
+    appended(target, block);
+    // The block is in place before its values, so paths inside reach it.
+    for (uint32_t i = 0; i < n; i++) d.record(block);
+}
+
+// --- string kinds and binary! ------------------------------------------------------------
+
+void write_string(Encoder& e, const Cell& v) {
+    const uint8_t type = type_of(&v);
+    const SeriesBuffer* b = series_buffer(&v);
+    const uint32_t unit = unit_bytes(b);
+    const bool binary = type == TYPE_BINARY;
+    write_head(e, type, v, binary ? 0 : unit << FIXED_UNIT_SHIFT);
+    if (e.shared()) return e.path();
+    const uint32_t length = b->used() / unit;
+    if (binary) e.uint(length);
+    else if (e.compact()) e.uint((length << 2) + unit_shift(b));
+    else e.uint(length);
+    e.bytes(series_buffer(&v)->head_ptr(), size_t(length) * unit);
+}
+
+void read_string(Decoder& d, const RecordHead& h, const Cell& target) {
+    const int32_t head = read_head(d, h);
+    const bool binary = h.type == TYPE_BINARY;
+    if (h.shared) {
+        const NodeId node = shared_series(d, binary ? SeriesNeed::bytes : SeriesNeed::text);
+        appended(target, Cell{h.type, uint32_t(head), node, 0});
+        return;
+    }
+    const uint8_t* at = d.at();
+    uint32_t unit = 1, length;
+    if (binary) {
+        length = d.count();
+    } else if (d.compact()) {
+        const uint32_t v = d.count();
+        if ((v & 3) == 3) d.invalid(at);
+        unit = 1u << (v & 3);
+        length = v >> 2;
+    } else {
+        unit = (h.word >> FIXED_UNIT_SHIFT) & 0xFF;
+        if (unit != 1 && unit != 2 && unit != 4) d.invalid(h.at);
+        length = d.count();
+    }
+    const uint64_t size = uint64_t(length) * unit;
+    const uint8_t* src = d.bytes(size);
+    if (unit == 4) {
+        for (uint64_t i = 0; i < size; i += 4)
+            if (get_u32(src + i) > 0x10FFFF) d.invalid(at);
+    }
+    const NodeId node = alloc_string_buffer(length, unit);
+    SeriesBuffer* b = node_buffer(node);
+    if (size) std::memcpy(b->head_ptr(), src, size_t(size));
+    b->tail = b->head + uint32_t(size);
+    appended(target, Cell{h.type, uint32_t(head), node, 0});
+}
+
+// --- bitset! ---------------------------------------------------------------------------
+
+void write_bitset(Encoder& e, const Cell& v) {
+    const bool complemented = (series_buffer(&v)->flags & SERIES_COMPLEMENT) != 0;
+    e.header(TYPE_BITSET, complemented, complemented ? FIXED_COMPLEMENT : 0);
+    if (e.shared()) return e.path();
+    const SeriesBuffer* b = series_buffer(&v);
+    e.uint(b->used());
+    e.bytes(series_buffer(&v)->head_ptr(), b->used());
+}
+
+void read_bitset(Decoder& d, const RecordHead& h, const Cell& target) {
+    if (h.shared) {
+        appended(target, Cell{TYPE_BITSET, 0, shared_series(d, SeriesNeed::bytes), 0});
+        return;
+    }
+    const uint32_t n = d.count();
+    const uint8_t* src = d.bytes(n);
+    const NodeId node = alloc_bytes(n);
+    SeriesBuffer* b = node_buffer(node);
+    if (n) std::memcpy(b->head_ptr(), src, n);
+    b->tail = b->head + n;
+    if (d.compact() ? h.x : (h.word & FIXED_COMPLEMENT) != 0) b->flags |= SERIES_COMPLEMENT;
+    appended(target, Cell{TYPE_BITSET, 0, node, 0});
+}
+
+// --- map! ----------------------------------------------------------------------------------
+
+void write_map(Encoder& e, const Cell& v) {
+    e.header(TYPE_MAP, false, 0);
+    if (e.shared()) return e.path();
+    const NodeId node = map_storage(&v);
+    const uint32_t n = cell_count(node) & ~1u;
+    uint32_t live = 0;
+    for (uint32_t i = 0; i < n; i += 2) live += cell_at(node, i + 1)->header != 0;
+    e.uint(live * 2);
+    for (uint32_t i = 0; i < n; i += 2) {
+        // A removed pair keeps its place with a value header of 0.
+        if (cell_at(node, i + 1)->header == 0) continue;
+        e.value(*cell_at(node, i));
+        e.value(*cell_at(node, i + 1));
+    }
+}
+
+void read_map(Decoder& d, const RecordHead& h, const Cell& target) {
+    if (h.shared) {
+        const uint8_t* at = d.at();
+        const Cell found = d.follow_path();
+        if (!is_type(&found, TYPE_MAP)) d.invalid(at);
+        appended(target, Cell{TYPE_MAP, 0, found.data2, found.data3});
+        return;
+    }
+    const uint8_t* at = d.at();
+    const uint32_t n = d.count_of(d.compact() ? 1 : 4);
+    if (n & 1) d.invalid(at);
+    Cell map;
+    map_make_at(&map, nullptr, int32_t(n / 2));
+    appended(target, map);
+    const NodeId storage = map_storage(&map);
+    const Cell block{TYPE_BLOCK, 0, storage, 0};
+    std::vector<const uint8_t*> key_at(n / 2);
+    for (uint32_t i = 0; i < n; i++) {
+        if ((i & 1) == 0) key_at[i / 2] = d.at();
+        d.record(block);
+    }
+    for (uint32_t i = 0; i < n; i++) {
+        Cell c = *cell_at(storage, i);
+        clear_new_line(&c);
+        if ((i & 1) == 0) {
+            if (!map_valid_key_type(type_of(&c))) d.invalid(key_at[i / 2]);
+            map_normalize_key(&c, &c, nullptr);
+        }
+        *cell_at(storage, i) = c;
+    }
+    hash_rehash_from(map_table(&map), 0, 2);
+}
+
+} // namespace kem::kembin
