@@ -100,6 +100,7 @@ void Decoder::set_symbols(const uint8_t* offsets, uint32_t count, const uint8_t*
     names_ = names;
     names_size_ = names_size;
     symbols_.assign(count, 0);
+    global_words_.assign(count, Cell{0, 0, 0, 0});
 }
 
 uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
@@ -111,7 +112,8 @@ uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
     const uint8_t* name = names_ + offset;
     const size_t length = std::strlen(reinterpret_cast<const char*>(name));
     if (length == 0) invalid(at);
-    for (size_t i = 0; i < length;) {
+    // The boot data is the build's own: only data from outside needs checking.
+    for (size_t i = 0; codec_ && i < length;) {
         int32_t cp;
         const int n = unicode::check_utf8_char(name + i, length - i, &cp);
         if (n <= 0) invalid(at);
@@ -124,7 +126,14 @@ uint32_t Decoder::symbol(uint32_t index, const uint8_t* at) {
 
 uint32_t Decoder::read_symbol() {
     const uint8_t* at = p_;
-    return symbol(compact_ ? varint() : u32(), at);
+    return symbol(read_symbol_index(), at);
+}
+
+Cell Decoder::global_word(uint32_t index, const uint8_t* at) {
+    const uint32_t id = symbol(index, at);
+    Cell& w = global_words_[index];
+    if (w.header == 0) word_make_at(id, &w);
+    return w;
 }
 
 // --- records ---------------------------------------------------------------------------

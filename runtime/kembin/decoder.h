@@ -70,6 +70,10 @@ public:
     // The symbol id of table entry `index` (read just before `at`).
     uint32_t symbol(uint32_t index, const uint8_t* at);
     uint32_t read_symbol();
+    // A word! of table entry `index` bound to the global context; the same
+    // names come again and again, so each is looked up once.
+    Cell global_word(uint32_t index, const uint8_t* at);
+    uint32_t read_symbol_index() { return compact_ ? varint() : u32(); }
 
     // --- records ---------------------------------------------------------------
     // Decodes one record and appends its value(s) to the block `target`.
@@ -111,6 +115,7 @@ private:
     uint32_t symbol_count_ = 0;
     uint32_t names_size_ = 0;
     std::vector<uint32_t> symbols_;  // resolved ids, 0 until first use
+    std::vector<Cell> global_words_;  // header 0 until first use
     NodeId owner_block_ = 0;
     uint32_t owner_index_ = 0;
 };

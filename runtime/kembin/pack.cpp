@@ -84,7 +84,7 @@ public:
     BitReader(const uint8_t* data, size_t at, size_t end) : data_(data), at_(at), end_(end) {}
 
     // At least n bits (up to 57) ready for peek and skip, unless the stream ends.
-    void fill() {
+    [[gnu::always_inline]] void fill() {
         if (at_ + 8 <= end_) {
             uint64_t word;
             std::memcpy(&word, data_ + at_, 8);
@@ -166,7 +166,7 @@ void write_match(BitWriter& w, uint32_t length, uint32_t distance) {
 
 // A match token's length and distance, the flag bit already taken. A token
 // needs at most 1 + 14 + 21 bits, all ready after one fill.
-void read_match(BitReader& r, uint32_t* length, uint32_t* distance) {
+[[gnu::always_inline]] inline void read_match(BitReader& r, uint32_t* length, uint32_t* distance) {
     if (r.ready() < 36) r.fill();
     // The prefix is the position of its first 1 bit; five 0 bits are the last row.
     const uint32_t row = uint32_t(__builtin_ctz(r.peek(5) | 32));

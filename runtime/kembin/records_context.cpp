@@ -245,9 +245,9 @@ Cell boot_bound_word(Decoder& d, const RecordHead& h, uint32_t symbol, int32_t p
 } // namespace
 
 void read_word(Decoder& d, const RecordHead& h, const Cell& target) {
-    const uint32_t symbol = d.read_symbol();
-    Cell w;
-    word_make_at(symbol, &w);
+    const uint8_t* symbol_at = d.at();
+    Cell w = d.global_word(d.read_symbol_index(), symbol_at);
+    const uint32_t symbol = w.data2;
     set_type(&w, h.type);
     if (!d.codec()) {
         int32_t position = -1, index = -1;

@@ -87,7 +87,7 @@ void write_string(Encoder& e, const Cell& v) {
     const SeriesBuffer* b = series_buffer(&v);
     const uint32_t unit = unit_bytes(b);
     const bool binary = type == TYPE_BINARY;
-    write_head(e, type, v, binary ? 0 : unit << FIXED_UNIT_SHIFT);
+    write_head(e, type, v, unit << FIXED_UNIT_SHIFT);
     if (e.shared()) return e.path();
     const uint32_t length = b->used() / unit;
     if (binary) e.uint(length);
