@@ -1,4 +1,5 @@
 #include "runtime/kembin/pack.h"
+#include "runtime/kembin/format.h"
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -20,16 +21,6 @@ constexpr uint32_t FAR_SHORT_MATCH = 65536;
 constexpr uint64_t MAX_RATIO = 256;
 // No unpacked data is allowed to claim more memory than this.
 constexpr uint32_t MAX_UNPACKED = 1u << 30;
-
-inline void put_le32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-inline uint32_t get_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Writes bit fields, lowest bit first, into a buffer it may not overrun.
 class BitWriter {
@@ -259,20 +250,20 @@ int64_t pack(const uint8_t* src, uint32_t size, uint8_t* dst) {
         std::memset(t.block.get() + n, 0, MAX_MATCH + 8);
         size_t at = 0;
         if (!w.reserve(4, &at)) return -1;
-        put_le32(dst + at, n);
+        kembin::set_u32(dst + at, n);
         pack_block(t, n, w);
         if (w.failed()) return -1;
     }
-    put_le32(dst, uint32_t(w.at() - HEADER_BYTES));
-    put_le32(dst + 4, size);
+    kembin::set_u32(dst, uint32_t(w.at() - HEADER_BYTES));
+    kembin::set_u32(dst + 4, size);
     return int64_t(w.at());
 }
 
 bool unpack(const uint8_t* data, size_t available, std::vector<uint8_t>& out) {
     out.clear();
     if (available < HEADER_BYTES) return false;
-    const uint32_t stream = get_le32(data);
-    const uint32_t total = get_le32(data + 4);
+    const uint32_t stream = kembin::get_u32(data);
+    const uint32_t total = kembin::get_u32(data + 4);
     if (stream > available - HEADER_BYTES || uint64_t(total) > uint64_t(stream) * MAX_RATIO || total > MAX_UNPACKED)
         return false;
     try {
@@ -289,7 +280,7 @@ bool unpack(const uint8_t* data, size_t available, std::vector<uint8_t>& out) {
     };
     while (at < end) {
         if (end - at < 4) return corrupt();
-        const uint32_t n = get_le32(data + at);
+        const uint32_t n = kembin::get_u32(data + at);
         if (n == 0 || n > BLOCK_MAX || n > total - written) return corrupt();
         BitReader r(data, at + 4, end);
         const uint32_t block_start = written, block_end = written + n;
