@@ -1,7 +1,7 @@
 #include "environment/boot.h"
-#include "environment/system.h"
 #include "console/terminal.h"
 #include "environment/startup.h"
+#include "environment/system.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"

@@ -15,15 +15,15 @@
 #include <vector>
 #include "environment/boot.h"
 #include "environment/script.h"
-#include "environment/system.h"
 #include "environment/startup.h"
+#include "environment/system.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
 #include "runtime/interpreter/action_specs.h"
 #include "runtime/interpreter/native_specs.h"
-#include "runtime/core/stack.h"
 #include "runtime/kembin/encoder.h"
 #include "runtime/lexer/lexer.h"
 

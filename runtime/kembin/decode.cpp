@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include "runtime/core/roots.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/roots.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
@@ -14,15 +16,13 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/platform/exit.h"
 #include "runtime/kembin/decoder.h"
 #include "runtime/kembin/kembin.h"
 #include "runtime/kembin/pack.h"
 #include "runtime/kembin/records.h"
+#include "runtime/platform/exit.h"
 #include "runtime/services/output.h"
 #include "runtime/services/unicode/utf.h"
-#include "runtime/core/value.h"
 
 namespace kem::kembin {
 

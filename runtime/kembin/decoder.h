@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 #include "runtime/core/cell.h"
-#include "runtime/kembin/format.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/value.h"
+#include "runtime/kembin/format.h"
 
 namespace kem::kembin {
 

@@ -1,10 +1,10 @@
 // The KEMBIN encoder: walking values into records, the symbol table, the seen
 // table of shared series and contexts, and the assembly of the header.
 #include <cstring>
+#include "runtime/core/errors.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/core/errors.h"
 #include "runtime/kembin/encoder.h"
 #include "runtime/kembin/kembin.h"
 #include "runtime/kembin/pack.h"

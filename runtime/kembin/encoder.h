@@ -15,8 +15,8 @@
 #include <unordered_map>
 #include <vector>
 #include "runtime/core/cell.h"
-#include "runtime/kembin/format.h"
 #include "runtime/core/memory.h"
+#include "runtime/kembin/format.h"
 
 namespace kem::kembin {
 

@@ -5,8 +5,8 @@
 // that never have a record.
 #include "runtime/kembin/records.h"
 #include <array>
-#include "runtime/datatypes/datatype.h"
 #include "runtime/core/errors.h"
+#include "runtime/datatypes/datatype.h"
 
 namespace kem::kembin {
 

@@ -6,6 +6,8 @@
 // the owner is read before the word's value matters, so a context is always
 // rebuilt whole.
 #include <algorithm>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -15,8 +17,6 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/core/errors.h"
-#include "runtime/core/stack.h"
 #include "runtime/kembin/decoder.h"
 #include "runtime/kembin/encoder.h"
 #include "runtime/kembin/records.h"

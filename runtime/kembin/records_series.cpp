@@ -7,10 +7,10 @@
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/series.h"
-#include "runtime/services/hashtable.h"
 #include "runtime/kembin/decoder.h"
 #include "runtime/kembin/encoder.h"
 #include "runtime/kembin/records.h"
+#include "runtime/services/hashtable.h"
 
 namespace kem::kembin {
 

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <string>
 #include "environment/boot.h"
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/kembin/kembin.h"
 
 using namespace kem;

@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 #include "environment/boot.h"
+#include "environment/startup.h"
 #include "eval_support.h"
-#include "runtime/boot.h"
-#include "runtime/collector.h"
-#include "runtime/datatypes/logic.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
+#include "runtime/core/value.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
@@ -23,7 +25,6 @@
 #include "runtime/kembin/encoder.h"
 #include "runtime/kembin/format.h"
 #include "runtime/kembin/kembin.h"
-#include "runtime/value.h"
 
 using namespace kem;
 using namespace kem::test;
