@@ -1,4 +1,6 @@
 #include "environment/startup.h"
+#include <string>
+#include <string_view>
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/core/handles.h"
@@ -7,11 +9,17 @@
 #include "runtime/core/slots.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
+#include "runtime/datatypes/action_types.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/runtime_words.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/interpreter/action_specs.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/native_specs.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/io/natives_data.h"
 #include "runtime/kembin/kembin.h"
@@ -26,6 +34,17 @@ namespace kem {
 
 namespace {
 bool ready = false;
+
+// The natives and actions as start-up made them, for what reads them back.
+void keep_natives() {
+    auto keep = [](std::string_view word) {
+        const std::string name(word);
+        native_keep(context_global_value_cell(symbol_make(name.c_str())));
+    };
+    for (int i = 1; i <= NATIVE_COUNT; i++) keep(native_word(i));
+    for (int slot = 1; slot <= ACTION_SLOT_COUNT; slot++)
+        if (!action_word(slot).empty()) keep(action_word(slot));
+}
 } // namespace
 
 bool runtime_ready() { return ready; }
@@ -63,6 +82,7 @@ void init_runtime() {
     lexer_init();
     if (boot_block_size) kembin::load_boot(boot_block_data, boot_block_size);
     else natives_make_words();
+    keep_natives();
     interp::init();
     slots_init();
     collector::start();

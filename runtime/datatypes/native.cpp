@@ -34,6 +34,12 @@ bool same_field(int32_t field_symbol, uint32_t symbol) {
     return symbol_resolve(uint32_t(field_symbol)) == symbol_resolve(symbol);
 }
 
+// Natives from 1 to NATIVE_TABLE_SIZE, then actions from 1 to ACTION_SLOT_COUNT.
+Cell kept{TYPE_NONE, 0, 0, 0};
+constexpr uint32_t KEPT_CELLS = NATIVE_TABLE_SIZE + ACTION_SLOT_COUNT + 1;
+
+uint32_t kept_index(uint8_t type, uint32_t number) { return type == TYPE_NATIVE ? number : NATIVE_TABLE_SIZE + number; }
+
 std::string_view form_text(uint8_t type) {
     switch (type) {
     case TYPE_NATIVE: return "?native?";
@@ -60,6 +66,25 @@ Cell* native_make_at(Cell* out, uint8_t type, uint32_t number, const Cell* spec_
     block_append_cell(&extras, &none_value);
     *out = Cell{type, number, series_node(&spec), series_node(&extras)};
     return out;
+}
+
+void native_keep(const Cell* value) {
+    const Cell v = *value;
+    const uint32_t limit = is_type(&v, TYPE_NATIVE) ? NATIVE_TABLE_SIZE : uint32_t(ACTION_SLOT_COUNT);
+    if ((!is_type(&v, TYPE_NATIVE) && !is_type(&v, TYPE_ACTION)) || v.data1 < 1 || v.data1 > limit) return;
+    if (!is_type(&kept, TYPE_BLOCK)) {
+        block_make_filled_at(&kept, int32_t(KEPT_CELLS), false);
+        block_set_tail_at(&kept, KEPT_CELLS);
+        collector::add_layer_root("start-up natives", [] { collector::mark_value(&kept); });
+    }
+    *block_rs_abs_at(&kept, kept_index(type_of(&v), v.data1)) = v;
+}
+
+const Cell* native_kept(uint8_t type, uint32_t number) {
+    const uint32_t limit = type == TYPE_NATIVE ? NATIVE_TABLE_SIZE : uint32_t(ACTION_SLOT_COUNT);
+    if (!is_type(&kept, TYPE_BLOCK) || number < 1 || number > limit) return nullptr;
+    const Cell* c = block_rs_abs_at(&kept, kept_index(type, number));
+    return is_type(c, type) ? c : nullptr;
 }
 
 Cell* native_push(uint32_t index, const Cell* spec) {

@@ -41,6 +41,13 @@ inline bool any_callable_type(uint8_t t) {
 // code knows its tables.
 Cell* native_make_at(Cell* out, uint8_t type, uint32_t number, const Cell* spec);
 Cell* native_push(uint32_t index, const Cell* spec);
+
+// The native! and action! values start-up made, kept by number for the rest
+// of the run: how a native reads its arguments follows its spec, so one read
+// from outside data stands for the value start-up made, never for a new one
+// over a spec from outside. native_kept gives nullptr when none was kept.
+void native_keep(const Cell* value);
+const Cell* native_kept(uint8_t type, uint32_t number);
 Cell* action_push(uint32_t slot, const Cell* spec);
 // The native table index or action slot, from 1.
 inline uint32_t native_number(const Cell* c) { return c->data1; }

@@ -423,7 +423,11 @@ void read_native(Decoder& d, const RecordHead& h, const Cell& target) {
     d.record(target);
     const Cell spec = *cell_at(holder, k);
     if (!is_type(&spec, TYPE_BLOCK) || cell_count(holder) != k + 1) d.invalid(spec_at);
-    native_make_at(cell_at(holder, k), h.type, number, &spec);
+    // Data from outside stands for the native start-up made: its spec says how
+    // the native's arguments are read, and is not to be taken from outside.
+    const Cell* made = d.codec() ? native_kept(h.type, number) : nullptr;
+    if (made) *cell_at(holder, k) = *made;
+    else native_make_at(cell_at(holder, k), h.type, number, &spec);
     // The start-up load keeps the spec as a root value of its own.
     if (!d.codec() && holder == series_node(&d.output())) *block_alloc_tail(&target) = spec;
 }
