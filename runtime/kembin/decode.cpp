@@ -1,6 +1,5 @@
 // The KEMBIN decoder: the header and symbol table, the bounded reads, record
 // headers, reference paths, and the run-time and start-up entry points.
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include "runtime/collector/collector.h"
@@ -9,8 +8,6 @@
 #include "runtime/core/value.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/integer.h"
-#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
@@ -144,7 +141,8 @@ namespace {
 class Depth {
 public:
     Depth(uint32_t& depth, const Decoder& d, const uint8_t* at) : depth_(depth) {
-        if (++depth_ > MAX_DEPTH) d.invalid(at);
+        if (depth_ >= MAX_DEPTH) d.invalid(at);
+        depth_++;
     }
     ~Depth() { depth_--; }
     Depth(const Depth&) = delete;
