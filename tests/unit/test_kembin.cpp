@@ -176,6 +176,30 @@ TEST(Kembin, HeaderAndSymbolTableOfBothVariants) {
               "4B454D42494E0200" "010000001C000000" "050000000000000001000000" "00000000" "0C000000000000000000F83F");
 }
 
+TEST(Kembin, EveryDatatypeRoundTripsInBothVariants) {
+    const Cell v = value_of(R"KEM(
+        s: "shared" o: make object! [a: 1 f: func [x] [x + a]]
+        b: reduce [none true 1 -70000 #"x" 1.5 -0.0 50% 1:02:03 1-Jan-2020/10:00+2:00 3x4 (1.5, 2.5)
+            (1.0, 2.0, 3.0) 1.2.3.4 #iss integer! number! "uni€" %file http://u <t> e@m.x #{0102}
+            make bitset! "ab" 'w to set-word! "sw" to get-word! "gw" /ref 'p/q to paren! [1]
+            s next s o in o 'a :append :+ make map! [k 1] try [1 / 0] ()]
+        append/only b b
+    )KEM");
+    // Cells 30 and 31 share a string; 33 is a word of the object at 32.
+    ASSERT_EQ(block_rs_abs_at(&v, 30)->data2, block_rs_abs_at(&v, 31)->data2);
+    ASSERT_EQ(block_rs_abs_at(&v, 33)->data1, block_rs_abs_at(&v, 32)->data1);
+    for (bool compact : {true, false}) {
+        const Cell out = decoded(encoded(v, compact));
+        ASSERT_EQ(block_full_length(&out), 1u);
+        const Cell back = *block_rs_abs_at(&out, 0);
+        EXPECT_EQ(text_within(back, true, -1, nullptr, true), text_within(v, true, -1, nullptr, true)) << compact;
+        // Shared series and contexts come back shared, and the block contains itself.
+        EXPECT_EQ(block_rs_abs_at(&back, 30)->data2, block_rs_abs_at(&back, 31)->data2);
+        EXPECT_EQ(block_rs_abs_at(&back, 33)->data1, block_rs_abs_at(&back, 32)->data1);
+        EXPECT_EQ(block_rs_abs_at(&back, block_full_length(&back) - 1)->data2, back.data2);
+    }
+}
+
 TEST(Kembin, DamageIsRefusedAtItsPosition) {
     boot_all();
     const struct {
