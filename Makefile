@@ -49,7 +49,7 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 
 # Each fuzz target runs for a bounded time over a copy of its seed corpus.
-FUZZ_SECONDS ?= 60
+FUZZ_SECONDS ?= 30
 test-fuzz: fuzz
 	@for t in build-fuzz/fuzz_*; do \
 	  name=$$(basename $$t); corpus=$$(mktemp -d); \
