@@ -24,6 +24,7 @@
 #include "runtime/io/natives_data.h"
 #include "runtime/kembin/kembin.h"
 #include "runtime/lexer/lexer.h"
+#include "runtime/parse/parse.h"
 #include "runtime/platform/platform.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/services/output.h"
@@ -83,6 +84,7 @@ void init_runtime() {
     if (boot_block_size) kembin::load_boot(boot_block_data, boot_block_size);
     else natives_make_words();
     keep_natives();
+    parse_init();
     interp::init();
     slots_init();
     collector::start();

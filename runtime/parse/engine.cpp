@@ -1,0 +1,470 @@
+// The parse engine's states: entering and leaving rule blocks and rule
+// frames, dispatch by rule value, alternatives, repetition and search.
+#include <algorithm>
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/parse/engine.h"
+#include "runtime/parse/parse.h"
+
+namespace kem::parse {
+
+namespace {
+
+inline Cell triple(int32_t a, int32_t b, int32_t c) {
+    return Cell{TYPE_TRIPLE, uint32_t(a), uint32_t(b), uint32_t(c)};
+}
+
+inline int32_t field(const Cell& c, int n) { return int32_t(n == 1 ? c.data1 : n == 2 ? c.data2 : c.data3); }
+
+} // namespace
+
+Cell Engine::run() {
+    try {
+        for (;;) {
+            switch (state_) {
+            case State::push_block: state_ = push_block(); break;
+            case State::pop_block: state_ = pop_block(); break;
+            case State::push_rule: state_ = push_rule(); break;
+            case State::pop_rule: state_ = pop_rule(); break;
+            case State::check_pending: state_ = check_pending(); break;
+            case State::dispatch: state_ = dispatch(); break;
+            case State::next_input:
+                set_pos(pos() + 1);
+                update_end();
+                state_ = State::check_pending;
+                break;
+            case State::next_action: state_ = next_action(); break;
+            case State::match: state_ = match_literal(); break;
+            case State::match_rule: state_ = match_rule(); break;
+            case State::find_alternative: state_ = find_alternative(); break;
+            case State::word: state_ = word(); break;
+            case State::end: state_ = end(); break;
+            case State::exit: {
+                Cell result;
+                if (collected_) result = anchor_[1];
+                else make_logic(&result, match_);
+                stack::top = anchor_;
+                return result;
+            }
+            }
+        }
+    } catch (const TraceStop&) {
+        Cell result;
+        make_logic(&result, match_);
+        stack::top = anchor_;
+        return result;
+    }
+}
+
+// --- rule blocks -------------------------------------------------------------------
+
+State Engine::push_block() {
+    check_limit(3);
+    push_frame(none_value, position_triple(), r_.rules);
+    if (is_type(&r_.value, TYPE_BLOCK)) r_.rules = r_.value;
+    cursor_ = head() - 1;
+    match_ = true;
+    update_end();
+    fire_event(EV_PUSH);
+    return State::next_action;
+}
+
+State Engine::pop_block() {
+    if (rule_stack.size() - rule_base_ == 3) {
+        fire_event(EV_POP, head());
+        return State::end;
+    }
+    fire_event(EV_POP, head());
+    const size_t f = frame_at();
+    const int32_t rule_index = field(rule_stack[f + 1], 1);
+    r_.rules = rule_stack[f + 2];
+    cursor_ = head() + rule_index;
+    rule_stack.resize(f);
+    // A break that no repetition takes ends with the block it left.
+    if (break_ && !top_is_iteration()) break_ = false;
+    if (top_is_rule()) return State::pop_rule;
+    return match_ ? State::next_action : State::find_alternative;
+}
+
+State Engine::find_alternative() {
+    set_pos(field(rule_stack[frame_at() + 1], 2));
+    update_end();
+    const int32_t t = rules_tail();
+    for (int32_t i = std::max(cursor_ + 1, head()); i < t; i++) {
+        const Cell v = rule_at(i);
+        if (keyword_of(&v) == KW_BAR) {
+            cursor_ = i;
+            match_ = true;
+            return State::next_action;
+        }
+    }
+    return State::pop_block;
+}
+
+State Engine::next_action() {
+    int32_t t = rules_tail();
+    if (cursor_ < t) cursor_++;
+    if (cursor_ >= t) {
+        cursor_ = t;
+        return top_is_rule() ? State::pop_rule : State::pop_block;
+    }
+    fire_event(EV_FETCH);
+    // The callback may have shortened the rules.
+    if (cursor_ >= rules_tail()) return next_action();
+    r_.value = rule_at(cursor_);
+    from_word_ = after_keyword_ = false;
+    return State::dispatch;
+}
+
+State Engine::end() {
+    if (match_) match_ = cursor_ >= rules_tail();
+    if (pos() < window() && input_stack.size() - input_base_ == 1) match_ = false;
+    fire_event(EV_END);
+    return State::exit;
+}
+
+// --- rule frames ------------------------------------------------------------------------
+
+State Engine::push_rule() {
+    check_limit(3);
+    push_frame(r_.first, position_triple(), Cell{TYPE_PAIR, 0, uint32_t(code_), uint32_t(extra_)});
+    const int32_t t = rules_tail();
+    if (cursor_ < t) cursor_++;
+    r_.value = cursor_ < t ? rule_at(cursor_) : none_value;
+    fire_event(EV_PUSH);
+    return State::match_rule;
+}
+
+State Engine::match_rule() {
+    if (cursor_ >= rules_tail() && !from_word_) {
+        match_ = true;
+        return State::check_pending;
+    }
+    switch (type_of(&r_.value)) {
+    case TYPE_BLOCK: return State::push_block;
+    case TYPE_WORD:
+        if (from_word_) fail_rule(r_.value);
+        after_keyword_ = true;
+        return State::word;
+    case TYPE_INTEGER:
+    case TYPE_PAREN:
+    case TYPE_TYPESET:
+    case TYPE_DATATYPE:
+    case TYPE_SET_WORD:
+    case TYPE_GET_WORD:
+    case TYPE_PATH: return State::dispatch;
+    default: break;
+    }
+    const int32_t code = top_code();
+    if (code == CODE_TO || code == CODE_THRU) return search_literal();
+    if (code == CODE_ITERATE || code == CODE_WHILE) return repeat_literal();
+    return State::dispatch;
+}
+
+State Engine::pop_rule() {
+    if (!top_is_rule()) {
+        if (!pop_request_) return State::next_action;
+        pop_request_ = false;
+        return State::pop_block;
+    }
+    const int32_t code = top_code();
+    switch (code) {
+    case CODE_ITERATE:
+    case CODE_WHILE: return iteration_done();
+    case CODE_TO:
+    case CODE_THRU: return search_done();
+    default: return keyword_done(code);
+    }
+}
+
+State Engine::check_pending() {
+    if (top_is_rule()) return State::pop_rule;
+    return match_ ? State::next_action : State::find_alternative;
+}
+
+// --- one rule value ----------------------------------------------------------------------
+
+State Engine::dispatch() {
+    switch (type_of(&r_.value)) {
+    case TYPE_WORD:
+        // A word reached through another word's value is no rule.
+        if (from_word_) fail_rule(r_.value);
+        return State::word;
+    case TYPE_BLOCK: return State::push_block;
+    case TYPE_DATATYPE:
+    case TYPE_TYPESET: return match_type_rule();
+    case TYPE_SET_WORD:
+        r_.made = r_.input;
+        word_set(&r_.value, &r_.made);
+        after_kem();
+        return State::next_action;
+    case TYPE_GET_WORD: {
+        const Cell* v = word_value(&r_.value);
+        if (!v || type_of(v) != type_of(&r_.input) || series_node(v) != series_node(&r_.input))
+            fire(Err::script_parse_invalid_ref, r_.value);
+        set_pos(series_position(v));
+        match_ = true;
+        update_end();
+        return State::check_pending;
+    }
+    case TYPE_INTEGER: return counts();
+    case TYPE_PAREN:
+        eval_paren(r_.value);
+        fire_event(EV_PAREN);
+        return State::check_pending;
+    case TYPE_PATH: fail_rule(r_.value);
+    default: return State::match;
+    }
+}
+
+State Engine::word() {
+    const Keyword kw = keyword_of(&r_.value);
+    if (kw != KW_NOT_KEYWORD && kw < KW_ONLY) return keyword(kw);
+    const Cell* v = word_value(&r_.value);
+    if (!v) fail_rule(r_.value);
+    const bool argument = after_keyword_;
+    after_keyword_ = false;
+    if (is_type(v, TYPE_WORD)) {
+        // A keyword's rule may be a word that holds a word: matched as it is.
+        const int32_t code = top_code();
+        if (!argument || code == CODE_COLLECT || code == CODE_KEEP || code == CODE_KEEP_PAREN) fail_rule(r_.value);
+        r_.value = *v;
+        return State::match;
+    }
+    r_.value = *v;
+    from_word_ = true;
+    return argument ? State::match_rule : State::dispatch;
+}
+
+State Engine::match_literal() {
+    Literal lit;
+    int32_t m = -1;
+    if (prepare_literal(lit, &r_.value, family_, mode_)) {
+        if (!at_end()) m = lit.match_at(view_of(&r_.input), pos());
+        else if (lit.empty_ok) m = 0;
+    }
+    match_ = m >= 0;
+    if (match_) set_pos(pos() + m);
+    update_end();
+    fire_event(EV_MATCH);
+    return State::check_pending;
+}
+
+State Engine::match_type_rule() {
+    if (family_ == Family::text) fire(Err::script_parse_unsupported);
+    const int32_t m = at_end() ? -1 : match_type(&r_.value, &r_.input, pos());
+    match_ = m >= 0;
+    if (match_) set_pos(pos() + m);
+    update_end();
+    fire_event(EV_MATCH);
+    return State::check_pending;
+}
+
+// A count, or a range of two, before a rule: either may be a word holding
+// an integer.
+State Engine::counts() {
+    const int32_t t = rules_tail();
+    Cell last = r_.value;
+    const int32_t low = cell_int(&r_.value);
+    int32_t high = low;
+    if (cursor_ + 1 < t) {
+        const Cell next = rule_at(cursor_ + 1);
+        const Cell* n = &next;
+        if (is_type(&next, TYPE_WORD) && keyword_of(&next) == KW_NOT_KEYWORD) {
+            const Cell* v = word_value(&next);
+            if (v && is_type(v, TYPE_INTEGER)) n = v;
+        }
+        if (is_type(n, TYPE_INTEGER)) {
+            last = *n;
+            high = cell_int(n);
+            cursor_++;
+        }
+    }
+    if (low < 0) fire(Err::script_out_of_range, Cell{TYPE_INTEGER, 0, uint32_t(low), 0});
+    if (high < 0) fire(Err::script_out_of_range, last);
+    if (cursor_ + 1 >= t || low > high) fail_rule(last);
+    if (high == 0) {
+        // Nothing to repeat: the rule is skipped whole.
+        cursor_ = rule_end(cursor_ + 1) - 1;
+        match_ = true;
+        return State::check_pending;
+    }
+    r_.first = triple(low, high, 1);
+    code_ = CODE_ITERATE;
+    extra_ = 0;
+    return State::push_rule;
+}
+
+// --- repetition and search ------------------------------------------------------------------
+
+State Engine::iteration_done() {
+    const size_t f = frame_at();
+    const int32_t min = field(rule_stack[f], 1), max = field(rule_stack[f], 2), pass = field(rule_stack[f], 3);
+    const int32_t rule_index = field(rule_stack[f + 1], 1);
+    const uint32_t start = uint32_t(field(rule_stack[f + 1], 2));
+    const int32_t length = field(rule_stack[f + 1], 3);
+    bool more = match_ && (max < 0 || pass < max);
+    // A pass that neither moved nor shortened the input would repeat forever.
+    if (more && top_code() == CODE_ITERATE && pos() == start && int32_t(remaining()) >= length) more = false;
+    if (break_) {
+        more = false;
+        break_ = false;
+    }
+    if (more) {
+        rule_stack[f + 1] = triple(rule_index, int32_t(pos()), int32_t(remaining()));
+        rule_stack[f].data3 = uint32_t(pass + 1);
+        cursor_ = head() + rule_index;
+        fire_event(EV_ITERATE);
+        return State::next_action;
+    }
+    if (match_) {
+        if (pass < min) match_ = false;
+    } else {
+        // The failed pass does not count; the input stays after the last good one.
+        match_ = pass - 1 >= min;
+        set_pos(start);
+        update_end();
+    }
+    drop_rule();
+    return State::check_pending;
+}
+
+State Engine::search_done() {
+    const size_t f = frame_at();
+    const int32_t rule_index = field(rule_stack[f + 1], 1);
+    const uint32_t start = uint32_t(field(rule_stack[f + 1], 2));
+    if (match_) {
+        if (top_code() == CODE_TO) set_pos(start);
+        update_end();
+        drop_rule();
+        return State::check_pending;
+    }
+    if (start >= window()) {
+        drop_rule();
+        return State::check_pending;
+    }
+    set_pos(start + 1);
+    update_end();
+    rule_stack[f + 1] = triple(rule_index, int32_t(pos()), int32_t(remaining()));
+    cursor_ = head() + rule_index;
+    fire_event(EV_POP);
+    fire_event(EV_ITERATE);
+    return State::next_action;
+}
+
+State Engine::search_literal() {
+    if (!searchable(&r_.value, family_)) fail_rule(r_.value);
+    Literal lit;
+    int64_t found = -1;
+    int32_t length = 0;
+    if (prepare_literal(lit, &r_.value, family_, mode_, true))
+        found = find_literal(lit, view_of(&r_.input), pos(), window(), &length);
+    match_ = found >= 0;
+    if (match_) set_pos(top_code() == CODE_THRU ? found + length : found);
+    update_end();
+    fire_event(EV_MATCH);
+    drop_rule();
+    return State::check_pending;
+}
+
+State Engine::repeat_literal() {
+    const size_t f = frame_at();
+    const int32_t min = field(rule_stack[f], 1), max = field(rule_stack[f], 2);
+    Literal lit;
+    bool at_once = false;
+    int32_t n = 0;
+    if (prepare_literal(lit, &r_.value, family_, mode_)) {
+        const InputView in = view_of(&r_.input);
+        const uint32_t w = window();
+        uint32_t p = pos();
+        while (max < 0 || n < max) {
+            const int32_t m = p < w ? lit.match_at(in, p) : (lit.empty_ok ? 0 : -1);
+            if (m < 0) break;
+            if (m == 0) {
+                // Matching nothing succeeds at once, whatever the count.
+                at_once = true;
+                break;
+            }
+            p += uint32_t(m);
+            n++;
+        }
+        set_pos(p);
+    }
+    match_ = at_once || n >= min;
+    update_end();
+    fire_event(EV_MATCH);
+    drop_rule();
+    return State::check_pending;
+}
+
+// The index after the whole rule that starts at i (a count of 0 skips it).
+int32_t Engine::rule_end(int32_t i) const {
+    const int32_t t = rules_tail();
+    const auto integer_at = [&](int32_t k) {
+        if (k >= t) return false;
+        const Cell v = rule_at(k);
+        if (is_type(&v, TYPE_INTEGER)) return true;
+        const Cell* w = keyword_of(&v) == KW_NOT_KEYWORD && is_type(&v, TYPE_WORD) ? word_value(&v) : nullptr;
+        return w && is_type(w, TYPE_INTEGER);
+    };
+    const auto word_at = [&](int32_t k, Keyword kw) {
+        if (k >= t) return false;
+        const Cell v = rule_at(k);
+        return keyword_of(&v) == kw;
+    };
+    while (i < t) {
+        if (integer_at(i)) {
+            i += integer_at(i + 1) ? 2 : 1;
+            continue;
+        }
+        const Cell v = rule_at(i);
+        int64_t position;
+        switch (keyword_of(&v)) {
+        case KW_ANY: case KW_SOME: case KW_OPT: case KW_WHILE: case KW_NOT: case KW_AHEAD:
+        case KW_TO: case KW_THRU: case KW_INTO:
+            i += 1;
+            continue;
+        case KW_COPY: case KW_SET: case KW_CASE:
+            i += 2;
+            continue;
+        case KW_REMOVE:
+            if (i + 1 < t && position_word(rule_at(i + 1), &position)) return std::min(i + 2, t);
+            i += 1;
+            continue;
+        case KW_COLLECT:
+            i += (word_at(i + 1, KW_SET) || word_at(i + 1, KW_INTO) || word_at(i + 1, KW_AFTER)) ? 3 : 1;
+            continue;
+        case KW_KEEP:
+            i += word_at(i + 1, KW_PICK) ? 2 : 1;
+            continue;
+        case KW_QUOTE: case KW_IF: return std::min(i + 2, t);
+        case KW_INSERT: {
+            int32_t k = i + 1 + (word_at(i + 1, KW_ONLY) ? 1 : 0);
+            if (k < t && position_word(rule_at(k), &position)) k++;
+            return std::min(k + 1, t);
+        }
+        case KW_CHANGE: {
+            int32_t k = i + 1 + (word_at(i + 1, KW_ONLY) ? 1 : 0);
+            if (k < t && position_word(rule_at(k), &position)) return std::min(k + 2, t);
+            return std::min(rule_end(k) + 1, t);
+        }
+        default: return i + 1;
+        }
+    }
+    return t;
+}
+
+} // namespace kem::parse
+
+namespace kem {
+
+Cell parse_run(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace) {
+    parse::Engine engine(input, rules, mode, limit, trace);
+    return engine.run();
+}
+
+} // namespace kem

@@ -1,0 +1,72 @@
+// Matching one rule value against the input of parse: literals, bitsets and
+// datatypes, one position at a time or as a forward search.
+//
+// A Literal and an InputView hold raw pointers into series buffers. They are
+// made just before a match and dropped before any Kem code runs (a paren, a
+// trace callback, a change handler), since a collection may then move every
+// buffer.
+#pragma once
+#include <cstdint>
+#include <vector>
+#include "runtime/cell.h"
+
+namespace kem::parse {
+
+// The three kinds of input the dialect tells apart.
+enum class Family : uint8_t { cells, text, bytes };
+Family family_of(uint8_t type);
+
+// The input's units from the buffer's head: cells, code points or bytes.
+struct InputView {
+    Family family;
+    const uint8_t* head;  // unit 0
+    uint32_t unit;        // bytes per unit
+    uint32_t tail;        // units from the head to the tail
+    int32_t at(uint32_t i) const;  // code point or byte (text and bytes)
+    const Cell* cell(uint32_t i) const { return reinterpret_cast<const Cell*>(head) + i; }
+};
+InputView view_of(const Cell* input);
+
+// A literal rule value ready to be compared with one input family.
+struct Literal {
+    enum Kind : uint8_t { never, one_char, text, bitset, value } kind = never;
+    bool fold = false;          // text and one_char: compare case-folded
+    bool empty_ok = false;      // matches nothing, also at the end of input
+    bool tag = false;           // text: enclosed in < and >
+    int32_t ch = 0;             // one_char (folded when fold)
+    const uint8_t* units = nullptr;  // text: the rule's units, or `owned`
+    uint32_t unit = 1;
+    uint32_t length = 0;        // text: units (without the tag's brackets)
+    const uint8_t* bits = nullptr;   // bitset: the bit array
+    uint32_t bit_bytes = 0;
+    bool complement = false;
+    Cell rule{};                // value: the rule value itself
+    int32_t op = 0;             // value: the comparison operator
+    std::vector<uint8_t> owned; // bytes input: UTF-8 of a text rule
+
+    Literal() = default;
+    Literal(const Literal&) = delete;  // `units` may point into `owned`
+    Literal& operator=(const Literal&) = delete;
+
+    // Units a match at pos consumes, or -1. pos lies before the tail.
+    int32_t match_at(const InputView& in, uint32_t pos) const;
+};
+
+// Prepares `rule` for input of the family under the comparison mode (0 case
+// ignored, 2 case respected). Answers false when the value can never match
+// there (kind never). Text input takes a binary! rule only in a search.
+bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode, bool search = false);
+
+// Whether to and thru can scan text or bytes for the rule value; cells take any.
+bool searchable(const Cell* rule, Family family);
+
+// The first match of the literal from `from`, starting before `limit`:
+// its start, with its length in *length, or -1.
+int64_t find_literal(const Literal& lit, const InputView& in, uint32_t from, uint32_t limit, int32_t* length);
+
+// A datatype! or typeset! rule at pos of block-like or binary input: the
+// units the value there takes when its type is in the rule, else -1. In
+// binary input the lexer reads one value from the bytes.
+int32_t match_type(const Cell* rule, const Cell* input, uint32_t pos);
+
+} // namespace kem::parse

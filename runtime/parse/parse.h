@@ -1,0 +1,25 @@
+// The parse dialect: matching a series against a block of grammar rules.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+namespace kem {
+
+// Registers the parse stacks with the collector and interns the keywords.
+// Called once during start-up, after the runtime's words exist.
+void parse_init();
+
+// No /part limit.
+constexpr int64_t PARSE_NO_LIMIT = INT64_MAX;
+
+// Matches input (block-like, string-like or binary!) from its position against
+// the rule block. mode: 0 ignores letter case, 2 respects it. limit: the index
+// of the input where matching stops (at least the input's position), or
+// PARSE_NO_LIMIT. trace: a function! called at each step, or nullptr.
+// Answers true when the rules matched and consumed the input to its tail (or
+// to the limit), false otherwise, or the block the outermost collect filled.
+// An exit raised by a paren or the trace callback (break, return ...) leaves
+// as PendingExit with the stacks already set for its catcher.
+Cell parse_run(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace);
+
+} // namespace kem
