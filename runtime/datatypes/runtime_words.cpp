@@ -1,5 +1,6 @@
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
@@ -45,6 +46,9 @@ void init_refinement_words() {
     rt_refinements.part = refinement_load("part");
     rt_refinements.skip = refinement_load("skip");
     rt_refinements.with = refinement_load("with");
+    // The refinements that errors about /part and /skip arguments name.
+    word_refinement_part = rt_refinements.part;
+    word_refinement_skip = rt_refinements.skip;
 }
 
 void init_runtime_issue() { rt_issue_ooo = word_load("ooo", TYPE_ISSUE); }

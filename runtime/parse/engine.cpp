@@ -116,7 +116,7 @@ State Engine::next_action() {
     // The callback may have shortened the rules.
     if (cursor_ >= rules_tail()) return next_action();
     r_.value = rule_at(cursor_);
-    from_word_ = after_keyword_ = false;
+    from_word_ = false;
     return State::dispatch;
 }
 
@@ -146,10 +146,7 @@ State Engine::match_rule() {
     }
     switch (type_of(&r_.value)) {
     case TYPE_BLOCK: return State::push_block;
-    case TYPE_WORD:
-        if (from_word_) fail_rule(r_.value);
-        after_keyword_ = true;
-        return State::word;
+    case TYPE_WORD: return State::word;
     case TYPE_INTEGER:
     case TYPE_PAREN:
     case TYPE_TYPESET:
@@ -226,8 +223,7 @@ State Engine::word() {
     if (kw != KW_NOT_KEYWORD && kw < KW_ONLY) return keyword(kw);
     const Cell* v = word_value(&r_.value);
     if (!v) fail_rule(r_.value);
-    const bool argument = after_keyword_;
-    after_keyword_ = false;
+    const bool argument = rule_argument();
     if (is_type(v, TYPE_WORD)) {
         // A keyword's rule may be a word that holds a word: matched as it is.
         const int32_t code = top_code();

@@ -99,7 +99,6 @@ private:
     bool break_ = false;         // break or reject: ends the repetition of this pass
     bool pop_request_ = false;   // break or reject: leave the innermost block
     bool from_word_ = false;     // the value is a word's value
-    bool after_keyword_ = false; // the value is a keyword's rule
     bool collected_ = false;     // the outermost collect gives the result
     bool tracing_;
     Family family_;
@@ -117,6 +116,8 @@ private:
     bool top_is_rule() const;
     int32_t top_code() const;
     bool top_is_iteration() const;
+    // Whether the value at the cursor is the rule of the top rule frame.
+    bool rule_argument() const;
     void push_frame(const Cell& first, const Cell& position, const Cell& last);
     Cell position_triple() const;
     void drop_rule();

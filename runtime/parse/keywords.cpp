@@ -32,8 +32,7 @@ inline const Cell pass_one = triple(0, 0, 1);
 } // namespace
 
 State Engine::keyword(Keyword kw) {
-    const bool argument = after_keyword_;
-    after_keyword_ = false;
+    const bool argument = rule_argument();
     const Cell name = r_.value;
     const int32_t t = rules_tail();
     // The keyword needs k more values after it.

@@ -100,6 +100,10 @@ bool Engine::top_is_iteration() const {
     return code == CODE_ITERATE || code == CODE_WHILE;
 }
 
+bool Engine::rule_argument() const {
+    return top_is_rule() && cursor_ == head() + int32_t(rule_stack[frame_at() + 1].data1) + 1;
+}
+
 void Engine::push_frame(const Cell& first, const Cell& position, const Cell& last) {
     rule_stack.push_back(first);
     rule_stack.push_back(position);
