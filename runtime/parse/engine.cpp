@@ -25,6 +25,9 @@ inline int32_t field(const Cell& c, int n) { return int32_t(n == 1 ? c.data1 : n
 Cell Engine::run() {
     try {
         for (;;) {
+            if (parse_step_budget) [[unlikely]] {
+                if (--parse_step_budget == 0) throw ParseStepsSpent{};
+            }
             switch (state_) {
             case State::push_block: state_ = push_block(); break;
             case State::pop_block: state_ = pop_block(); break;
@@ -457,6 +460,8 @@ int32_t Engine::rule_end(int32_t i) const {
 } // namespace kem::parse
 
 namespace kem {
+
+uint64_t parse_step_budget = 0;
 
 Cell parse_run(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace) {
     parse::Engine engine(input, rules, mode, limit, trace);

@@ -1,0 +1,139 @@
+// libFuzzer target: parse over a random input with a random rule block built
+// from a small grammar of the dialect (every keyword, counts, sub-blocks,
+// alternatives, positions, parens that change the input, and malformed forms
+// too), as text, block or binary, with and without /case, /part and /trace.
+// Whatever the rules, a run must end within its step budget, raise only
+// script errors of the catalog (or the budget's stop), and leave the parse
+// stacks and the data stack as they were.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include "environment/boot.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/parse/engine.h"
+#include "runtime/parse/parse.h"
+
+using namespace kem;
+
+namespace {
+
+// Reads the fuzzer's bytes as choices; 0 once they run out.
+struct Choices {
+    const uint8_t* at;
+    const uint8_t* end;
+    uint32_t next(uint32_t n) { return at < end ? *at++ % n : 0; }
+    bool more() const { return at < end; }
+};
+
+const char* const text_items[] = {"a", "b", "ab", "A", " ", ",", "^/", "é"};
+const char* const block_items[] = {"1", "2", "a", "b", "\"a\"", "[a]", "[1 [2]]", "(x)", "'a", "a:"};
+const char* const byte_items[] = {"00", "01", "61", "62", "FF", "C3A9", "31", "20"};
+
+// Literal rule values that fit the input family, or not.
+const char* const literals[] = {
+    "\"a\"", "#\"b\"", "\"ab\"", "\"\"", "<a>", "%a", "#{61}", "#{}", "1.0", "'a", "'b", "quote a",
+    "quote [a]", "quote 1", "digit", "letters", "integer!", "word!", "block!", "any-word!", "string!",
+    "none!", "'a/b",
+};
+
+// Keywords and forms; @ stands for a nested rule.
+const char* const forms[] = {
+    "skip", "end", "none", "fail", "break", "reject", "|", "opt @", "any @", "some @", "while @", "to @",
+    "thru @", "to end", "thru end", "not @", "ahead @", "copy x @", "set x @", "into @", "remove @",
+    "insert \"z\"", "insert only [z]", "insert p \"z\"", "change @ \"y\"", "change only @ [y]", "change p \"q\"",
+    "remove p", "p:", ":p", "2 @", "0 @", "1 3 @", "3 1 @", "-1 @", "n @", "case t @", "case f @",
+    "collect @", "collect set c @", "collect into o @", "collect after o @", "keep @", "keep pick @",
+    "keep (1)", "keep pick ([1 2])", "keep copy x @", "if (true)", "if (none)", "(n: n + 1)",
+    "(clear input)", "(append input input/1)", "(insert input 1)", "r", "w", "a/b", "[@ | @]", "[@ @]", "[]",
+    "copy", "keep", "collect into", "if", "case", "insert", "change @", "quote",
+};
+
+void rule(Choices& in, std::string& out, int depth) {
+    const uint32_t n = sizeof forms / sizeof *forms;
+    const uint32_t pick = in.next(n + sizeof literals / sizeof *literals);
+    if (pick >= n || depth > 6) {
+        out += literals[pick >= n ? pick - n : in.next(sizeof literals / sizeof *literals)];
+        out += ' ';
+        return;
+    }
+    for (const char* p = forms[pick]; *p; p++) {
+        if (*p == '@') rule(in, out, depth + 1);
+        else out += *p;
+    }
+    out += ' ';
+}
+
+std::string input_text(Choices& in, uint32_t family) {
+    std::string s;
+    const uint32_t count = in.next(12);
+    if (family == 0) {
+        s = "\"";
+        for (uint32_t i = 0; i < count; i++) s += text_items[in.next(8)];
+        return s + "\"";
+    }
+    if (family == 1) {
+        s = "[";
+        for (uint32_t i = 0; i < count; i++) s += std::string(block_items[in.next(10)]) + " ";
+        return s + "]";
+    }
+    s = "#{";
+    for (uint32_t i = 0; i < count; i++) s += byte_items[in.next(8)];
+    return s + "}";
+}
+
+void run(const std::string& source) {
+    Cell code;
+    lexer_scan(&code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()), false, true, true,
+               true, nullptr, nullptr, nullptr, nullptr);
+    RootedCell keep(&code);
+    stack::init();
+    last_throw_code = 0;
+    parse_step_budget = 20000;
+    try {
+        interp::eval_block(&code, false);
+    } catch (const KemError& e) {
+        if (error_category(e.id) != ErrCategory::script && error_category(e.id) != ErrCategory::math) __builtin_trap();
+    } catch (const ParseStepsSpent&) {
+    }
+    parse_step_budget = 0;
+    last_throw_code = 0;
+    // Every way out of a run leaves its stacks as they were.
+    if (!parse::rule_stack.empty() || !parse::input_stack.empty()) __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static bool ready = [] {
+        boot_all();
+        collector::set_active(true);
+        return true;
+    }();
+    (void)ready;
+    if (size > 4096) return 0;
+    Choices in{data, data + size};
+    const uint32_t family = in.next(3);
+    const uint32_t refinements = in.next(8);
+    std::string source = "x: c: none n: 0 t: true f: false digit: make bitset! \"0123456789\" "
+                         "letters: make bitset! [#\"a\" - #\"z\"] o: copy [] w: 'a r: [skip] ";
+    source += "input: " + input_text(in, family) + " p: skip input 1 ";
+    if (family == 2) source += "o: copy #{} ";
+    std::string rules = "[";
+    while (in.more() && rules.size() < 600) rule(in, rules, 0);
+    rules += "]";
+    source += "r: " + rules + " ";
+    std::string call = "parse";
+    if (refinements & 1) call += "/case";
+    if (refinements & 2) call += "/part";
+    if (refinements & 4) call += "/trace";
+    source += call + " input r";
+    if (refinements & 2) source += refinements & 1 ? " 2" : " p";
+    if (refinements & 4) source += " func [e m r i s] [n: n + 1 n < 200]";
+    run(source);
+    return 0;
+}
