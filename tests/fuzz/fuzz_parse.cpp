@@ -6,6 +6,8 @@
 // script errors of the catalog (or the budget's stop), and leave the parse
 // stacks and the data stack as they were.
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 #include "environment/boot.h"
@@ -49,7 +51,9 @@ const char* const forms[] = {
     "remove p", "p:", ":p", "2 @", "0 @", "1 3 @", "3 1 @", "-1 @", "n @", "case t @", "case f @",
     "collect @", "collect set c @", "collect into o @", "collect after o @", "keep @", "keep pick @",
     "keep (1)", "keep pick ([1 2])", "keep copy x @", "if (true)", "if (none)", "(n: n + 1)",
-    "(clear input)", "(append input input/1)", "(insert input 1)", "r", "w", "a/b", "[@ | @]", "[@ @]", "[]",
+    // Parens change the input but give a small value: one that gave the
+    // input itself to insert would double it at each pass.
+    "(clear input n)", "(append input \"q\" n)", "(insert input 1 n)", "r", "w", "a/b", "[@ | @]", "[@ @]", "[]",
     "copy", "keep", "collect into", "if", "case", "insert", "change @", "quote",
 };
 
@@ -91,12 +95,15 @@ void run(const std::string& source) {
     lexer_scan(&code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()), false, true, true,
                true, nullptr, nullptr, nullptr, nullptr);
     RootedCell keep(&code);
+    if (std::getenv("KEM_FUZZ_SHOW")) std::printf("%s\n", source.c_str()), std::fflush(stdout);
     stack::init();
     last_throw_code = 0;
     parse_step_budget = 20000;
     try {
         interp::eval_block(&code, false);
     } catch (const KemError& e) {
+        // KEM_FUZZ_SHOW prints each case and its error, to replay a crash.
+        if (std::getenv("KEM_FUZZ_SHOW")) std::printf("  -> error %d\n", int(e.id));
         if (error_category(e.id) != ErrCategory::script && error_category(e.id) != ErrCategory::math) __builtin_trap();
     } catch (const ParseStepsSpent&) {
     }
