@@ -25,9 +25,6 @@ inline int32_t field(const Cell& c, int n) { return int32_t(n == 1 ? c.data1 : n
 Cell Engine::run() {
     try {
         for (;;) {
-            if (parse_step_budget) [[unlikely]] {
-                if (--parse_step_budget == 0) throw ParseStepsSpent{};
-            }
             switch (state_) {
             case State::push_block: state_ = push_block(); break;
             case State::pop_block: state_ = pop_block(); break;
@@ -68,7 +65,7 @@ Cell Engine::run() {
 State Engine::push_block() {
     check_limit(3);
     push_frame(none_value, position_triple(), r_.rules);
-    if (is_type(&r_.value, TYPE_BLOCK)) r_.rules = r_.value;
+    if (is_type(&r_.value, TYPE_BLOCK)) set_rules(r_.value);
     cursor_ = head() - 1;
     match_ = true;
     update_end();
@@ -84,9 +81,9 @@ State Engine::pop_block() {
     fire_event(EV_POP, head());
     const size_t f = frame_at();
     const int32_t rule_index = field(rule_stack[f + 1], 1);
-    r_.rules = rule_stack[f + 2];
+    set_rules(rule_stack[f + 2]);
     cursor_ = head() + rule_index;
-    rule_stack.resize(f);
+    rule_stack.cut(f);
     // A break that no repetition takes ends with the block it left.
     if (break_ && !top_is_iteration()) break_ = false;
     if (top_is_rule()) return State::pop_rule;
@@ -109,6 +106,10 @@ State Engine::find_alternative() {
 }
 
 State Engine::next_action() {
+    // Every loop of the rules comes back here: the fuzzer's budget counts these.
+    if (parse_step_budget) [[unlikely]] {
+        if (--parse_step_budget == 0) throw ParseStepsSpent{};
+    }
     int32_t t = rules_tail();
     if (cursor_ < t) cursor_++;
     if (cursor_ >= t) {
@@ -120,7 +121,7 @@ State Engine::next_action() {
     if (cursor_ >= rules_tail()) return next_action();
     r_.value = rule_at(cursor_);
     from_word_ = false;
-    return State::dispatch;
+    return dispatch();
 }
 
 State Engine::end() {
@@ -139,30 +140,30 @@ State Engine::push_rule() {
     if (cursor_ < t) cursor_++;
     r_.value = cursor_ < t ? rule_at(cursor_) : none_value;
     fire_event(EV_PUSH);
-    return State::match_rule;
+    return match_rule();
 }
 
 State Engine::match_rule() {
     if (cursor_ >= rules_tail() && !from_word_) {
         match_ = true;
-        return State::check_pending;
+        return pending();
     }
     switch (type_of(&r_.value)) {
     case TYPE_BLOCK: return State::push_block;
-    case TYPE_WORD: return State::word;
+    case TYPE_WORD: return word();
     case TYPE_INTEGER:
     case TYPE_PAREN:
     case TYPE_TYPESET:
     case TYPE_DATATYPE:
     case TYPE_SET_WORD:
     case TYPE_GET_WORD:
-    case TYPE_PATH: return State::dispatch;
+    case TYPE_PATH: return dispatch();
     default: break;
     }
     const int32_t code = top_code();
     if (code == CODE_TO || code == CODE_THRU) return search_literal();
     if (code == CODE_ITERATE || code == CODE_WHILE) return repeat_literal();
-    return State::dispatch;
+    return dispatch();
 }
 
 State Engine::pop_rule() {
@@ -193,14 +194,13 @@ State Engine::dispatch() {
     case TYPE_WORD:
         // A word reached through another word's value is no rule.
         if (from_word_) fail_rule(r_.value);
-        return State::word;
+        return word();
     case TYPE_BLOCK: return State::push_block;
     case TYPE_DATATYPE:
     case TYPE_TYPESET: return match_type_rule();
     case TYPE_SET_WORD:
         r_.made = r_.input;
-        word_set(&r_.value, &r_.made);
-        after_kem();
+        set_word(&r_.value, &r_.made);
         return State::next_action;
     case TYPE_GET_WORD: {
         const Cell* v = word_value(&r_.value);
@@ -209,15 +209,15 @@ State Engine::dispatch() {
         set_pos(series_position(v));
         match_ = true;
         update_end();
-        return State::check_pending;
+        return pending();
     }
     case TYPE_INTEGER: return counts();
     case TYPE_PAREN:
         eval_paren(r_.value);
         fire_event(EV_PAREN);
-        return State::check_pending;
+        return pending();
     case TYPE_PATH: fail_rule(r_.value);
-    default: return State::match;
+    default: return match_literal();
     }
 }
 
@@ -232,7 +232,7 @@ State Engine::word() {
         const int32_t code = top_code();
         if (!argument || code == CODE_COLLECT || code == CODE_KEEP || code == CODE_KEEP_PAREN) fail_rule(r_.value);
         r_.value = *v;
-        return State::match;
+        return match_literal();
     }
     r_.value = *v;
     from_word_ = true;
@@ -242,15 +242,15 @@ State Engine::word() {
 State Engine::match_literal() {
     Literal lit;
     int32_t m = -1;
-    if (prepare_literal(lit, &r_.value, family_, mode_)) {
-        if (!at_end()) m = lit.match_at(view_of(&r_.input), pos());
+    if (prepare_literal(lit, &r_.value, family_, mode_, scratch_)) {
+        if (!at_end()) m = lit.match_at(in_, pos());
         else if (lit.empty_ok) m = 0;
     }
     match_ = m >= 0;
     if (match_) set_pos(pos() + m);
     update_end();
     fire_event(EV_MATCH);
-    return State::check_pending;
+    return pending();
 }
 
 State Engine::match_type_rule() {
@@ -260,7 +260,7 @@ State Engine::match_type_rule() {
     if (match_) set_pos(pos() + m);
     update_end();
     fire_event(EV_MATCH);
-    return State::check_pending;
+    return pending();
 }
 
 // A count, or a range of two, before a rule: either may be a word holding
@@ -290,7 +290,7 @@ State Engine::counts() {
         // Nothing to repeat: the rule is skipped whole.
         cursor_ = rule_end(cursor_ + 1) - 1;
         match_ = true;
-        return State::check_pending;
+        return pending();
     }
     r_.first = triple(low, high, 1);
     code_ = CODE_ITERATE;
@@ -318,7 +318,7 @@ State Engine::iteration_done() {
         rule_stack[f].data3 = uint32_t(pass + 1);
         cursor_ = head() + rule_index;
         fire_event(EV_ITERATE);
-        return State::next_action;
+        return next_action();
     }
     if (match_) {
         if (pass < min) match_ = false;
@@ -329,7 +329,7 @@ State Engine::iteration_done() {
         update_end();
     }
     drop_rule();
-    return State::check_pending;
+    return pending();
 }
 
 State Engine::search_done() {
@@ -340,11 +340,11 @@ State Engine::search_done() {
         if (top_code() == CODE_TO) set_pos(start);
         update_end();
         drop_rule();
-        return State::check_pending;
+        return pending();
     }
     if (start >= window()) {
         drop_rule();
-        return State::check_pending;
+        return pending();
     }
     set_pos(start + 1);
     update_end();
@@ -360,44 +360,32 @@ State Engine::search_literal() {
     Literal lit;
     int64_t found = -1;
     int32_t length = 0;
-    if (prepare_literal(lit, &r_.value, family_, mode_, true))
-        found = find_literal(lit, view_of(&r_.input), pos(), window(), &length);
+    if (prepare_literal(lit, &r_.value, family_, mode_, scratch_, true))
+        found = find_literal(lit, in_, pos(), window(), &length);
     match_ = found >= 0;
     if (match_) set_pos(top_code() == CODE_THRU ? found + length : found);
     update_end();
     fire_event(EV_MATCH);
     drop_rule();
-    return State::check_pending;
+    return pending();
 }
 
 State Engine::repeat_literal() {
     const size_t f = frame_at();
     const int32_t min = field(rule_stack[f], 1), max = field(rule_stack[f], 2);
     Literal lit;
-    bool at_once = false;
-    int32_t n = 0;
-    if (prepare_literal(lit, &r_.value, family_, mode_)) {
-        const InputView in = view_of(&r_.input);
-        const uint32_t w = window();
+    int64_t n = 0;
+    if (prepare_literal(lit, &r_.value, family_, mode_, scratch_)) {
         uint32_t p = pos();
-        while (max < 0 || n < max) {
-            const int32_t m = p < w ? lit.match_at(in, p) : (lit.empty_ok ? 0 : -1);
-            if (m < 0) break;
-            if (m == 0) {
-                // Matching nothing succeeds at once, whatever the count.
-                at_once = true;
-                break;
-            }
-            p += uint32_t(m);
-            n++;
-        }
+        n = parse::repeat_literal(lit, in_, &p, window(), max);
         set_pos(p);
     }
-    match_ = at_once || n >= min;
+    // A literal that matches nothing succeeds at once, whatever the count.
+    match_ = n < 0 || n >= min;
     update_end();
     fire_event(EV_MATCH);
     drop_rule();
-    return State::check_pending;
+    return pending();
 }
 
 // The index after the whole rule that starts at i (a count of 0 skips it).

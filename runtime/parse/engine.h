@@ -11,17 +11,48 @@
 // step that may run Kem code: the stacks may grow under a nested run, and a
 // collection may move every series buffer.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 #include "runtime/cell.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/parse/match.h"
 
 namespace kem::parse {
 
-extern std::vector<Cell> rule_stack;
-extern std::vector<Cell> input_stack;
+// A stack of cells that grows by doubling and is cut back by size; the
+// collector marks its cells.
+class CellStack {
+public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    Cell* data() const { return cells_; }
+    Cell& operator[](size_t i) { return cells_[i]; }
+    const Cell& operator[](size_t i) const { return cells_[i]; }
+    Cell& back() { return cells_[size_ - 1]; }
+    const Cell& back() const { return cells_[size_ - 1]; }
+    // n new cells at the top, left for the caller to fill.
+    Cell* grow(size_t n) {
+        if (size_ + n > capacity_) [[unlikely]] reserve(std::max(capacity_ * 2, size_ + n));
+        Cell* at = cells_ + size_;
+        size_ += n;
+        return at;
+    }
+    void push_back(const Cell& c) { *grow(1) = c; }
+    void pop_back() { size_--; }
+    void cut(size_t n) { size_ = n; }
+    void reserve(size_t n);
+
+private:
+    Cell* cells_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+extern CellStack rule_stack;
+extern CellStack input_stack;
 // Neither stack may hold more cells than this, enclosing runs included.
 constexpr size_t STACK_LIMIT = 10000;
 
@@ -52,9 +83,18 @@ enum Keyword : uint8_t {
     KW_COLLECT, KW_KEEP, KW_AHEAD, KW_CHANGE,
     // Words that mean something only right after insert, change, keep or collect.
     KW_ONLY, KW_PICK, KW_AFTER,
+    KW_UNKNOWN = 0xFF,  // a symbol not looked at yet
 };
+// By symbol id as written: each spelling's keyword, once looked up.
+extern std::vector<uint8_t> keyword_cache;
+Keyword keyword_of_symbol(uint32_t symbol);
 // The keyword a word! names (through its case-folded symbol).
-Keyword keyword_of(const Cell* value);
+inline Keyword keyword_of(const Cell* value) {
+    if (!is_type(value, TYPE_WORD)) return KW_NOT_KEYWORD;
+    const uint32_t s = value->data2;
+    if (s < keyword_cache.size() && keyword_cache[s] != KW_UNKNOWN) return Keyword(keyword_cache[s]);
+    return keyword_of_symbol(s);
+}
 
 enum class State : uint8_t {
     push_block, pop_block, push_rule, pop_rule, check_pending, dispatch, next_input, next_action, match,
@@ -90,6 +130,14 @@ private:
 
     Regs r_;
     RootedCells keep_;
+    // Views of the rule block and the input: raw pointers, made again after
+    // anything that may move or resize a buffer (Kem code, changes to series).
+    const Cell* rules_cells_ = nullptr;  // cell 0 of the rule block's buffer
+    int32_t rules_len_ = 0;              // its cells, head to tail
+    int32_t rules_head_ = 0;             // the rule block's position
+    InputView in_{};
+    uint32_t window_ = 0;                // where matching stops: tail or limit
+    std::vector<uint8_t> scratch_;       // text rules as bytes
     int32_t cursor_ = 0;
     int32_t mode_;
     int64_t limit_;
@@ -110,43 +158,79 @@ private:
     Cell* anchor_;               // data-stack cell below the collect blocks
 
     // --- stacks (stacks.cpp)
-    void check_limit(size_t cells) const;
+    void check_limit(size_t cells) const {
+        if (rule_stack.size() + cells > STACK_LIMIT) [[unlikely]] stack_full();
+    }
+    [[noreturn]] static void stack_full();
     size_t frame_at() const { return rule_stack.size() - 3; }
     bool has_frame() const { return rule_stack.size() - rule_base_ >= 3; }
-    bool top_is_rule() const;
-    int32_t top_code() const;
-    bool top_is_iteration() const;
+    bool top_is_rule() const { return has_frame() && is_type(&rule_stack.back(), TYPE_PAIR); }
+    int32_t top_code() const { return top_is_rule() ? int32_t(rule_stack.back().data2) : 0; }
+    bool top_is_iteration() const {
+        const int32_t code = top_code();
+        return code == CODE_ITERATE || code == CODE_WHILE;
+    }
     // Whether the value at the cursor is the rule of the top rule frame.
-    bool rule_argument() const;
-    void push_frame(const Cell& first, const Cell& position, const Cell& last);
-    Cell position_triple() const;
+    bool rule_argument() const {
+        return top_is_rule() && cursor_ == rules_head_ + int32_t(rule_stack[frame_at() + 1].data1) + 1;
+    }
+    void push_frame(const Cell& first, const Cell& position, const Cell& last) {
+        Cell* at = rule_stack.grow(3);
+        at[0] = first;
+        at[1] = position;
+        at[2] = last;
+    }
+    Cell position_triple() const {
+        return Cell{TYPE_TRIPLE, uint32_t(cursor_ - rules_head_), pos(), remaining()};
+    }
     void drop_rule();
-    void fire_event(Event e, int32_t rule_at = -1);
-    bool call_trace(Event e, int32_t rule_at);
+    void fire_event(Event e, int32_t rule_at = -1) {
+        if (tracing_) [[unlikely]] trace_event(e, rule_at);
+    }
+    void trace_event(Event e, int32_t rule_at);
     Cell eval_paren(const Cell& paren);
 
     // --- input
-    uint32_t pos() const { return uint32_t(series_position(&r_.input)); }
-    uint32_t tail() const;
-    uint32_t window() const;
-    uint32_t remaining() const { return tail() - pos(); }
-    bool at_end() const { return pos() >= window(); }
-    void set_pos(int64_t p);
+    uint32_t pos() const { return r_.input.data1; }
+    uint32_t tail() const { return in_.tail; }
+    uint32_t window() const { return window_; }
+    uint32_t remaining() const { return in_.tail - pos(); }
+    bool at_end() const { return pos() >= window_; }
+    void set_pos(int64_t p) {
+        r_.input.data1 = uint32_t(p < 0 ? 0 : p > int64_t(in_.tail) ? in_.tail : p);
+    }
     void update_end() { end_ = at_end(); }
+    // After Kem code or a change to any series: the views again, the
+    // position back within the input.
     void after_kem();
     void set_input(const Cell& input);
+    // Sets a word; only an object's change handler runs Kem code there.
+    void set_word(Cell* word, const Cell* value);
 
     // --- rules
-    int32_t head() const { return series_position(&r_.rules); }
-    int32_t rules_tail() const;
-    Cell rule_at(int32_t i) const;
-    const Cell* word_value(const Cell* word) const;
+    int32_t head() const { return rules_head_; }
+    int32_t rules_tail() const { return rules_len_; }
+    const Cell& rule_at(int32_t i) const { return rules_cells_[i]; }
+    void set_rules(const Cell& rules);
+    // A word's value; nullptr when it has none.
+    static const Cell* word_value(const Cell* word) {
+        const int32_t index = int32_t(word->data3);
+        if (index < 0 || word->data1 == 0) return nullptr;
+        const Cell* v = context_value_slot_checked(word->data1, uint32_t(index));
+        return v && !is_type(v, TYPE_UNSET) ? v : nullptr;
+    }
     bool position_word(const Cell& value, int64_t* position) const;
     int32_t rule_end(int32_t i) const;
     [[noreturn]] void fail_end(const Cell& keyword) const;
     [[noreturn]] void fail_rule(const Cell& value) const;
 
     // --- states (engine.cpp)
+    // After a rule's outcome: the frame that takes it, else the next rule
+    // or the next alternative.
+    State pending() const {
+        if (top_is_rule()) return State::pop_rule;
+        return match_ ? State::next_action : State::find_alternative;
+    }
     State push_block();
     State pop_block();
     State push_rule();

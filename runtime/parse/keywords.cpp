@@ -48,7 +48,7 @@ State Engine::keyword(Keyword kw) {
         if (match_) set_pos(pos() + 1);
         update_end();
         fire_event(EV_MATCH);
-        return State::check_pending;
+        return pending();
     case KW_END:
         if (argument && (top_code() == CODE_TO || top_code() == CODE_THRU)) {
             // to end and thru end: straight to the end, no search.
@@ -60,11 +60,11 @@ State Engine::keyword(Keyword kw) {
         }
         update_end();
         fire_event(EV_MATCH);
-        return State::check_pending;
+        return pending();
     case KW_NONE:
         match_ = true;
         fire_event(EV_MATCH);
-        return State::check_pending;
+        return pending();
     case KW_FAIL:
         match_ = false;
         fire_event(EV_MATCH);
@@ -92,7 +92,7 @@ State Engine::keyword(Keyword kw) {
     case KW_QUOTE:
         need(1);
         r_.value = rule_at(++cursor_);
-        return State::match;
+        return match_literal();
     case KW_IF: {
         if (cursor_ + 1 >= t) fail_end(name);
         const Cell code = rule_at(cursor_ + 1);
@@ -101,7 +101,7 @@ State Engine::keyword(Keyword kw) {
         const Cell result = eval_paren(code);
         match_ = is_truthy(&result);
         fire_event(EV_MATCH);
-        return State::check_pending;
+        return pending();
     }
     case KW_INSERT: return insert();
     case KW_CHANGE: return change();
@@ -156,7 +156,7 @@ State Engine::remove() {
     set_pos(from);
     match_ = true;
     update_end();
-    return State::check_pending;
+    return pending();
 }
 
 // A value for insert or change: a paren's result, a word's value, or the value itself.
@@ -223,7 +223,7 @@ State Engine::insert() {
     if (at <= here) set_pos(int64_t(here) + int64_t(tail()) - int64_t(before));
     match_ = true;
     update_end();
-    return State::check_pending;
+    return pending();
 }
 
 State Engine::change() {
@@ -251,7 +251,7 @@ State Engine::change() {
     set_pos(replace_or_remove(uint32_t(from), uint32_t(to - from), only, false));
     match_ = true;
     update_end();
-    return State::check_pending;
+    return pending();
 }
 
 State Engine::case_() {
@@ -276,15 +276,15 @@ State Engine::into() {
     const Cell rule = rule_at(cursor_ + 1);
     const Cell* held = is_type(&rule, TYPE_WORD) && keyword_of(&rule) == KW_NOT_KEYWORD ? word_value(&rule) : nullptr;
     if (!is_type(&rule, TYPE_BLOCK) && !(held && is_type(held, TYPE_BLOCK))) fail_end(name);
-    const uint8_t it = at_end() ? 0 : type_of(view_of(&r_.input).cell(pos()));
+    const uint8_t it = at_end() ? 0 : type_of(in_.cell(pos()));
     if (!(any_block_type(it) || any_string_type(it) || it == TYPE_BINARY)) {
         cursor_++;
         match_ = false;
         fire_event(EV_MATCH);
-        return State::check_pending;
+        return pending();
     }
     if (input_stack.size() + 1 > STACK_LIMIT) fire(Err::script_parse_stack);
-    r_.made = *view_of(&r_.input).cell(pos());
+    r_.made = *in_.cell(pos());
     start_rule(CODE_INTO, pass_one);
     // The frame keeps the outer position; the rule then matches the value.
     push_rule();
@@ -353,6 +353,9 @@ void Engine::collect_put(bool splice) {
     if (is_type(&entry, TYPE_BLOCK)) {
         if (splice && any_block_type(type_of(&r_.made))) block_append_all(&entry, &r_.made);
         else block_append_cell(&entry, &r_.made);
+        // The block may be the input or the rules themselves.
+        if (series_node(&entry) == series_node(&r_.input) || series_node(&entry) == series_node(&r_.rules))
+            after_kem();
         return;
     }
     const bool into = is_type(&entry, TYPE_GET_WORD);
@@ -362,7 +365,7 @@ void Engine::collect_put(bool splice) {
     Cell target = *v;
     if (into) {
         Cell moved = *insert_direct(&target, &r_.made, -1, !splice, 1);
-        word_set(&entry, &moved);
+        set_word(&entry, &moved);
     } else {
         append_direct(&target, &r_.made, -1, !splice, 1);
     }
@@ -378,9 +381,8 @@ void Engine::collect_done() {
         if (below > anchor_ && is_type(below, TYPE_WORD)) {
             // collect set: the block stays on the stack while the word takes it.
             Cell w = *below;
-            word_set(&w, entry);
+            set_word(&w, entry);
             stack::top = below;
-            after_kem();
         } else if (below > anchor_) {
             r_.made = *entry;
             stack::top = entry;
@@ -398,8 +400,7 @@ void Engine::collect_done() {
     if (v && any_series_type(type_of(v))) {
         r_.made = *v;
         set_series_position(&r_.made, start_index);
-        word_set(&w, &r_.made);
-        after_kem();
+        set_word(&w, &r_.made);
     }
 }
 
@@ -461,8 +462,7 @@ State Engine::keyword_done(int32_t code) {
                 r_.made = slice(start, pos() > start ? pos() - start : 0);
                 r_.copied = w;
             }
-            word_set(&w, &r_.made);
-            after_kem();
+            set_word(&w, &r_.made);
         }
         break;
     case CODE_NOT:
@@ -508,7 +508,7 @@ State Engine::keyword_done(int32_t code) {
     default: break;
     }
     drop_rule();
-    return State::check_pending;
+    return pending();
 }
 
 } // namespace kem::parse

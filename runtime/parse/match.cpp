@@ -14,31 +14,10 @@ namespace kem::parse {
 
 namespace {
 
-inline int32_t read_unit(const uint8_t* p, uint32_t unit) {
-    switch (unit) {
-    case 1: return *p;
-    case 2: {
-        uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    }
-    default: {
-        int32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    }
-}
-
 // Case folding as text comparison does it, with ASCII decided inline.
 inline int32_t fold(int32_t cp) {
     if (uint32_t(cp) < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
     return change_case(cp, false);
-}
-
-inline bool member(const Literal& lit, int32_t n) {
-    if (n < 0 || uint32_t(n >> 3) >= lit.bit_bytes) return lit.complement;
-    return (lit.bits[n >> 3] & (0x80 >> (n & 7))) != 0;
 }
 
 void prepare_bitset(Literal& lit, const Cell* rule) {
@@ -70,15 +49,14 @@ Family family_of(uint8_t type) {
     return Family::text;
 }
 
-int32_t InputView::at(uint32_t i) const { return read_unit(head + size_t(i) * unit, unit); }
-
 InputView view_of(const Cell* input) {
     SeriesBuffer* b = series_buffer(input);
     InputView v;
     v.family = family_of(type_of(input));
     v.head = b->head_ptr();
-    v.unit = v.family == Family::cells ? 16 : unit_bytes(b);
-    v.tail = b->used() / v.unit;
+    const uint32_t shift = v.family == Family::cells ? 4 : unit_shift(b);
+    v.unit = 1u << shift;
+    v.tail = b->used() >> shift;
     return v;
 }
 
@@ -88,7 +66,8 @@ bool searchable(const Cell* rule, Family family) {
     return t == TYPE_BITSET || t == TYPE_CHAR || t == TYPE_BINARY || text_rule(t);
 }
 
-bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode, bool search) {
+bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode, std::vector<uint8_t>& scratch,
+                     bool search) {
     const uint8_t t = type_of(rule);
     const bool fold_case = mode != 2;
     switch (family) {
@@ -122,10 +101,10 @@ bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode
             prepare_text(lit, rule, false);
         } else if (text_rule(t)) {
             // Text meets bytes as its UTF-8, exactly.
-            lit.owned = binary_text_bytes(rule);
+            scratch = binary_text_bytes(rule);
             lit.kind = Literal::text;
-            lit.units = lit.owned.data();
-            lit.length = uint32_t(lit.owned.size());
+            lit.units = scratch.data();
+            lit.length = uint32_t(scratch.size());
         }
         break;
     }
@@ -139,7 +118,7 @@ int32_t Literal::match_at(const InputView& in, uint32_t pos) const {
         if (fold) c = parse::fold(c);
         return c == ch ? 1 : -1;
     }
-    case bitset: return member(*this, in.at(pos)) ? 1 : -1;
+    case bitset: return member(in.at(pos)) ? 1 : -1;
     case text: {
         const uint32_t need = length + (tag ? 2 : 0);
         if (uint64_t(pos) + need > in.tail) return -1;
@@ -160,6 +139,43 @@ int32_t Literal::match_at(const InputView& in, uint32_t pos) const {
     }
 }
 
+namespace {
+
+// The common runs over one-byte text and bytes, without a call per unit.
+template <class Test>
+uint32_t run_of(const uint8_t* head, uint32_t from, uint32_t limit, int64_t max, Test test) {
+    const uint32_t end = max < 0 || int64_t(limit) - from <= max ? limit : from + uint32_t(max);
+    uint32_t p = from;
+    while (p < end && test(head[p])) p++;
+    return p;
+}
+
+} // namespace
+
+int64_t repeat_literal(const Literal& lit, const InputView& in, uint32_t* pos, uint32_t limit, int64_t max) {
+    uint32_t p = *pos;
+    if (in.unit == 1 && p < limit) {
+        if (lit.kind == Literal::bitset) {
+            *pos = run_of(in.head, p, limit, max, [&](uint8_t c) { return lit.member(c); });
+            return *pos - p;
+        }
+        if (lit.kind == Literal::one_char && !lit.fold) {
+            *pos = run_of(in.head, p, limit, max, [&](uint8_t c) { return c == lit.ch; });
+            return *pos - p;
+        }
+    }
+    int64_t n = 0;
+    while (max < 0 || n < max) {
+        const int32_t m = p < limit ? lit.match_at(in, p) : (lit.empty_ok ? 0 : -1);
+        if (m < 0) break;
+        if (m == 0) return -1;
+        p += uint32_t(m);
+        n++;
+    }
+    *pos = p;
+    return n;
+}
+
 int64_t find_literal(const Literal& lit, const InputView& in, uint32_t from, uint32_t limit, int32_t* length) {
     if (lit.kind == Literal::text && lit.length == 0 && !lit.tag && (from < limit || lit.empty_ok)) {
         *length = 0;
@@ -173,6 +189,12 @@ int64_t find_literal(const Literal& lit, const InputView& in, uint32_t from, uin
         if (!hit) return -1;
         *length = 1;
         return static_cast<const uint8_t*>(hit) - in.head;
+    }
+    if (lit.kind == Literal::bitset && in.unit == 1) {
+        uint32_t p = from;
+        while (p < limit && !lit.member(in.head[p])) p++;
+        *length = 1;
+        return p < limit ? int64_t(p) : -1;
     }
     for (uint32_t p = from; p < limit; p++) {
         int32_t m = lit.match_at(in, p);

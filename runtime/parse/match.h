@@ -7,6 +7,7 @@
 // buffer.
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <vector>
 #include "runtime/cell.h"
 
@@ -16,13 +17,26 @@ namespace kem::parse {
 enum class Family : uint8_t { cells, text, bytes };
 Family family_of(uint8_t type);
 
+inline int32_t read_unit(const uint8_t* p, uint32_t unit) {
+    if (unit == 1) return *p;
+    if (unit == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
 // The input's units from the buffer's head: cells, code points or bytes.
 struct InputView {
     Family family;
     const uint8_t* head;  // unit 0
     uint32_t unit;        // bytes per unit
     uint32_t tail;        // units from the head to the tail
-    int32_t at(uint32_t i) const;  // code point or byte (text and bytes)
+    // The code point or byte at i (text and bytes).
+    int32_t at(uint32_t i) const { return read_unit(head + size_t(i) * unit, unit); }
     const Cell* cell(uint32_t i) const { return reinterpret_cast<const Cell*>(head) + i; }
 };
 InputView view_of(const Cell* input);
@@ -42,20 +56,26 @@ struct Literal {
     bool complement = false;
     Cell rule{};                // value: the rule value itself
     int32_t op = 0;             // value: the comparison operator
-    std::vector<uint8_t> owned; // bytes input: UTF-8 of a text rule
-
-    Literal() = default;
-    Literal(const Literal&) = delete;  // `units` may point into `owned`
-    Literal& operator=(const Literal&) = delete;
 
     // Units a match at pos consumes, or -1. pos lies before the tail.
     int32_t match_at(const InputView& in, uint32_t pos) const;
+    bool member(int32_t n) const {
+        if (n < 0 || uint32_t(n >> 3) >= bit_bytes) return complement;
+        return (bits[n >> 3] & (0x80 >> (n & 7))) != 0;
+    }
 };
+
+// How many matches of the literal follow one another from *pos, at most max
+// (negative: no limit), none starting at or past limit; *pos moves past them.
+// Answers -1 when the literal matches nothing (empty text): it succeeds at once.
+int64_t repeat_literal(const Literal& lit, const InputView& in, uint32_t* pos, uint32_t limit, int64_t max);
 
 // Prepares `rule` for input of the family under the comparison mode (0 case
 // ignored, 2 case respected). Answers false when the value can never match
 // there (kind never). Text input takes a binary! rule only in a search.
-bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode, bool search = false);
+// `scratch` holds the UTF-8 of a text rule for binary input.
+bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode, std::vector<uint8_t>& scratch,
+                     bool search = false);
 
 // Whether to and thru can scan text or bytes for the rule value; cells take any.
 bool searchable(const Cell* rule, Family family);

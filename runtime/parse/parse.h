@@ -22,8 +22,8 @@ constexpr int64_t PARSE_NO_LIMIT = INT64_MAX;
 // as PendingExit with the stacks already set for its catcher.
 Cell parse_run(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace);
 
-// For fuzzing: when not 0, every step of every run spends one unit, and the
-// step that finds it spent raises ParseStepsSpent. Rules such as `while`
+// For fuzzing: when not 0, every rule value a run takes up spends one unit,
+// and the one that finds it spent raises ParseStepsSpent. Rules such as `while`
 // over a rule that always matches run until stopped, as loops do.
 extern uint64_t parse_step_budget;
 struct ParseStepsSpent {};

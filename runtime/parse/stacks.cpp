@@ -1,6 +1,7 @@
 // The parse stacks, their frames, nesting, and the engine's calls into Kem
 // code: parens and the trace callback.
 #include <algorithm>
+#include <cstdlib>
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -18,8 +19,16 @@
 
 namespace kem::parse {
 
-std::vector<Cell> rule_stack;
-std::vector<Cell> input_stack;
+CellStack rule_stack;
+CellStack input_stack;
+
+void CellStack::reserve(size_t n) {
+    if (n <= capacity_) return;
+    Cell* cells = static_cast<Cell*>(std::realloc(cells_, n * sizeof(Cell)));
+    if (!cells) throw PlatformFault(THROW_CODE_OS_NO_MEMORY);
+    cells_ = cells;
+    capacity_ = n;
+}
 
 namespace {
 
@@ -41,10 +50,15 @@ inline Cell triple(int32_t a, int32_t b, int32_t c) {
 
 } // namespace
 
-Keyword keyword_of(const Cell* value) {
-    if (!is_type(value, TYPE_WORD)) return KW_NOT_KEYWORD;
-    const uint32_t s = symbol_resolve(value->data2);
-    return s < keyword_table.size() ? Keyword(keyword_table[s]) : KW_NOT_KEYWORD;
+std::vector<uint8_t> keyword_cache;
+
+Keyword keyword_of_symbol(uint32_t symbol) {
+    const uint32_t s = symbol_resolve(symbol);
+    const Keyword kw = s < keyword_table.size() ? Keyword(keyword_table[s]) : KW_NOT_KEYWORD;
+    // A spelling never changes its canonical symbol: its answer can be kept.
+    if (symbol >= keyword_cache.size()) keyword_cache.resize(std::max<size_t>(symbol + 1, symbol_count() + 64), KW_UNKNOWN);
+    keyword_cache[symbol] = kw;
+    return kw;
 }
 
 // --- the engine's life ------------------------------------------------------------
@@ -74,73 +88,38 @@ Engine::Engine(const Cell* input, const Cell* rules, int32_t mode, int64_t limit
     rule_head = uint32_t(rule_base_);
     input_head = uint32_t(input_base_);
     input_stack.push_back(*input);
-    set_pos(series_position(input));
+    set_rules(*rules);
+    set_input(*input);
     cursor_ = head() - 1;
 }
 
 Engine::~Engine() {
-    rule_stack.resize(saved_rules_);
-    input_stack.resize(saved_inputs_);
+    rule_stack.cut(saved_rules_);
+    input_stack.cut(saved_inputs_);
     rule_head = saved_heads_[0];
     input_head = saved_heads_[1];
 }
 
 // --- frames -------------------------------------------------------------------------
 
-void Engine::check_limit(size_t cells) const {
-    if (rule_stack.size() + cells > STACK_LIMIT || input_stack.size() > STACK_LIMIT) fire(Err::script_parse_stack);
-}
-
-bool Engine::top_is_rule() const { return has_frame() && is_type(&rule_stack.back(), TYPE_PAIR); }
-
-int32_t Engine::top_code() const { return top_is_rule() ? pair_x(&rule_stack.back()) : 0; }
-
-bool Engine::top_is_iteration() const {
-    const int32_t code = top_code();
-    return code == CODE_ITERATE || code == CODE_WHILE;
-}
-
-bool Engine::rule_argument() const {
-    return top_is_rule() && cursor_ == head() + int32_t(rule_stack[frame_at() + 1].data1) + 1;
-}
-
-void Engine::push_frame(const Cell& first, const Cell& position, const Cell& last) {
-    rule_stack.push_back(first);
-    rule_stack.push_back(position);
-    rule_stack.push_back(last);
-}
-
-Cell Engine::position_triple() const {
-    return triple(cursor_ - head(), int32_t(pos()), int32_t(remaining()));
-}
+void Engine::stack_full() { fire(Err::script_parse_stack); }
 
 void Engine::drop_rule() {
     fire_event(EV_POP);
     const int32_t code = pair_x(&rule_stack.back());
-    rule_stack.resize(rule_stack.size() - 3);
+    rule_stack.cut(rule_stack.size() - 3);
     // The enclosing frame learns which rule just ended (keep copy reads it);
     // a repetition keeps the remaining length its progress check needs.
     if (has_frame() && !top_is_iteration()) rule_stack[frame_at() + 1].data3 = uint32_t(code);
 }
 
-// --- input ----------------------------------------------------------------------------
-
-uint32_t Engine::tail() const { return series_unit_count(&r_.input); }
-
-uint32_t Engine::window() const {
-    const uint32_t t = tail();
-    // The limit belongs to the outermost input, not to the series `into` enters.
-    if (input_stack.size() - input_base_ == 1 && limit_ < int64_t(t)) return uint32_t(limit_);
-    return t;
-}
-
-void Engine::set_pos(int64_t p) {
-    const int64_t t = tail();
-    set_series_position(&r_.input, std::clamp<int64_t>(p, 0, t));
-}
+// --- views of the input and the rules ------------------------------------------------
 
 void Engine::after_kem() {
-    // Kem code may have shortened the input below the position.
+    set_rules(r_.rules);
+    in_ = view_of(&r_.input);
+    // The limit belongs to the outermost input, not to the series `into` enters.
+    window_ = input_stack.size() - input_base_ == 1 && limit_ < int64_t(in_.tail) ? uint32_t(limit_) : in_.tail;
     set_pos(series_position(&r_.input));
     update_end();
 }
@@ -151,17 +130,18 @@ void Engine::set_input(const Cell& input) {
     after_kem();
 }
 
-// --- rules ------------------------------------------------------------------------------
+void Engine::set_word(Cell* word, const Cell* value) {
+    const NodeId ctx = word->data1;
+    word_set(word, value);
+    if (ctx && context_kind(ctx) == CONTEXT_OBJECT) after_kem();
+}
 
-int32_t Engine::rules_tail() const { return int32_t(block_full_length(&r_.rules)); }
-
-Cell Engine::rule_at(int32_t i) const { return *block_rs_abs_at(&r_.rules, uint32_t(i)); }
-
-const Cell* Engine::word_value(const Cell* word) const {
-    const int32_t index = int32_t(word->data3);
-    if (index < 0 || word->data1 == 0) return nullptr;
-    const Cell* v = context_value_slot_checked(word->data1, uint32_t(index));
-    return v && !is_type(v, TYPE_UNSET) ? v : nullptr;
+void Engine::set_rules(const Cell& rules) {
+    r_.rules = rules;
+    SeriesBuffer* b = series_buffer(&r_.rules);
+    rules_cells_ = b->cell_head();
+    rules_len_ = int32_t(b->used() >> 4);
+    rules_head_ = std::max(series_position(&r_.rules), 0);
 }
 
 bool Engine::position_word(const Cell& value, int64_t* position) const {
@@ -189,11 +169,7 @@ Cell Engine::eval_paren(const Cell& paren) {
     return r_.paren;
 }
 
-void Engine::fire_event(Event e, int32_t rule_at) {
-    if (tracing_ && !call_trace(e, rule_at)) throw TraceStop{};
-}
-
-bool Engine::call_trace(Event e, int32_t rule_at) {
+void Engine::trace_event(Event e, int32_t rule_at) {
     Cell args[5];
     args[0] = event_words[e];
     make_logic(&args[1], match_);
@@ -215,7 +191,7 @@ bool Engine::call_trace(Event e, int32_t rule_at) {
     const Cell answer = *saved_top;
     stack::top = saved_top;
     after_kem();
-    return is_truthy(&answer);
+    if (!is_truthy(&answer)) throw TraceStop{};
 }
 
 } // namespace kem::parse
