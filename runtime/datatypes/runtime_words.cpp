@@ -1,8 +1,8 @@
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/core/stack.h"
-#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 

@@ -38,4 +38,10 @@ extern uint32_t last_lf_q;
 // Binds every native and action to its global word, from its spec text.
 void natives_make_words();
 
+namespace value_natives {
+// For a caller that did not type-check: each argument of the current call
+// against its typeset in native `index`'s spec; script expect-arg on a misfit.
+void check_args(int index, const int32_t* refinements);
+} // namespace value_natives
+
 } // namespace kem

@@ -1,12 +1,12 @@
 // The parse engine's states: entering and leaving rule blocks and rule
 // frames, dispatch by rule value, alternatives, repetition and search.
 #include <algorithm>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/parse/engine.h"
 #include "runtime/parse/parse.h"
 

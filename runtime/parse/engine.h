@@ -14,8 +14,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <vector>
-#include "runtime/cell.h"
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/parse/match.h"

@@ -5,17 +5,17 @@
 // series it sets): values in flight sit in the engine's rooted cells or on the
 // data stack, and frames are read by index afterwards.
 #include <algorithm>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/value.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/parse/engine.h"
-#include "runtime/runtime_words.h"
-#include "runtime/value.h"
 
 namespace kem::parse {
 

@@ -1,14 +1,14 @@
 // Matching one rule value against the input of parse.
 #include "runtime/parse/match.h"
 #include <cstring>
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/errors.h"
-#include "runtime/interpreter/actions.h"
 #include "runtime/lexer/lexer.h"
-#include "runtime/unicode/case.h"
+#include "runtime/services/unicode/case.h"
 
 namespace kem::parse {
 

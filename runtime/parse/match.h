@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem::parse {
 

@@ -1,13 +1,15 @@
 // The parse dialect: matching a series against a block of grammar rules.
 #pragma once
 #include <cstdint>
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kem {
 
-// Registers the parse stacks with the collector and interns the keywords.
-// Called once during start-up, after the runtime's words exist.
+// Registers the parse stacks with the collector, interns the keywords and
+// puts the parse native in the native table. Called once during start-up,
+// after the natives and the runtime's words exist.
 void parse_init();
+void register_parse_native();
 
 // No /part limit.
 constexpr int64_t PARSE_NO_LIMIT = INT64_MAX;

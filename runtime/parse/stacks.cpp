@@ -2,20 +2,20 @@
 // code: parens and the trace callback.
 #include <algorithm>
 #include <cstdlib>
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/interpreter/trace.h"
 #include "runtime/parse/engine.h"
 #include "runtime/parse/parse.h"
-#include "runtime/runtime_words.h"
 
 namespace kem::parse {
 
@@ -205,7 +205,8 @@ void parse_init() {
     done = true;
     rule_stack.reserve(100);
     input_stack.reserve(8);
-    collector::add_root(mark_stacks);
+    register_parse_native();
+    collector::add_layer_root("parse stacks", mark_stacks);
     const std::pair<uint32_t, Keyword> words[] = {
         {rt_symbols.any, KW_ANY},        {rt_symbols.break_, KW_BREAK},   {rt_symbols.copy, KW_COPY},
         {rt_symbols.end, KW_END},        {rt_symbols.fail, KW_FAIL},      {rt_symbols.into, KW_INTO},

@@ -11,11 +11,12 @@
 #include <cstdint>
 #include <string>
 #include "environment/boot.h"
-#include "runtime/collector.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/parse/engine.h"
 #include "runtime/parse/parse.h"
