@@ -30,18 +30,9 @@ Cell Engine::run() {
             case State::pop_block: state_ = pop_block(); break;
             case State::push_rule: state_ = push_rule(); break;
             case State::pop_rule: state_ = pop_rule(); break;
-            case State::check_pending: state_ = check_pending(); break;
-            case State::dispatch: state_ = dispatch(); break;
-            case State::next_input:
-                set_pos(pos() + 1);
-                update_end();
-                state_ = State::check_pending;
-                break;
             case State::next_action: state_ = next_action(); break;
-            case State::match: state_ = match_literal(); break;
             case State::match_rule: state_ = match_rule(); break;
             case State::find_alternative: state_ = find_alternative(); break;
-            case State::word: state_ = word(); break;
             case State::end: state_ = end(); break;
             case State::exit: {
                 Cell result;
@@ -139,6 +130,7 @@ State Engine::push_rule() {
     const int32_t t = rules_tail();
     if (cursor_ < t) cursor_++;
     r_.value = cursor_ < t ? rule_at(cursor_) : none_value;
+    from_word_ = false;
     fire_event(EV_PUSH);
     return match_rule();
 }
@@ -180,11 +172,6 @@ State Engine::pop_rule() {
     case CODE_THRU: return search_done();
     default: return keyword_done(code);
     }
-}
-
-State Engine::check_pending() {
-    if (top_is_rule()) return State::pop_rule;
-    return match_ ? State::next_action : State::find_alternative;
 }
 
 // --- one rule value ----------------------------------------------------------------------
@@ -236,7 +223,7 @@ State Engine::word() {
     }
     r_.value = *v;
     from_word_ = true;
-    return argument ? State::match_rule : State::dispatch;
+    return argument ? State::match_rule : dispatch();
 }
 
 State Engine::match_literal() {

@@ -97,10 +97,9 @@ inline Keyword keyword_of(const Cell* value) {
     return keyword_of_symbol(s);
 }
 
-enum class State : uint8_t {
-    push_block, pop_block, push_rule, pop_rule, check_pending, dispatch, next_input, next_action, match,
-    match_rule, find_alternative, word, end, exit,
-};
+// The states the engine's loop goes through; the other steps of a rule are
+// direct calls from these.
+enum class State : uint8_t { push_block, pop_block, push_rule, pop_rule, next_action, match_rule, find_alternative, end, exit };
 
 // The engine's cells that hold values; the collector marks them while a run lives.
 struct Regs {
@@ -236,7 +235,6 @@ private:
     State pop_block();
     State push_rule();
     State pop_rule();
-    State check_pending();
     State dispatch();
     State next_action();
     State match_literal();

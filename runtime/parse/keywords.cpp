@@ -70,7 +70,7 @@ State Engine::keyword(Keyword kw) {
         fire_event(EV_MATCH);
         // In its block, fail lets the next rule replace its result; as a
         // keyword's rule it is that rule's outcome.
-        return argument ? State::check_pending : State::next_action;
+        return argument ? pending() : State::next_action;
     case KW_BREAK:
     case KW_REJECT:
         match_ = kw == KW_BREAK;
