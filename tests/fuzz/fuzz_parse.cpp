@@ -99,7 +99,7 @@ void run(const std::string& source) {
     if (std::getenv("KEM_FUZZ_SHOW")) std::printf("%s\n", source.c_str()), std::fflush(stdout);
     stack::init();
     last_throw_code = 0;
-    parse_step_budget = 20000;
+    parse_step_budget = 4000;
     try {
         interp::eval_block(&code, false);
     } catch (const KemError& e) {
