@@ -32,7 +32,6 @@ inline const Cell pass_one = triple(0, 0, 1);
 } // namespace
 
 State Engine::keyword(Keyword kw) {
-    const bool argument = rule_argument();
     const Cell name = r_.value;
     const int32_t t = rules_tail();
     // The keyword needs k more values after it.
@@ -50,7 +49,7 @@ State Engine::keyword(Keyword kw) {
         fire_event(EV_MATCH);
         return pending();
     case KW_END:
-        if (argument && (top_code() == CODE_TO || top_code() == CODE_THRU)) {
+        if (rule_argument() && (top_code() == CODE_TO || top_code() == CODE_THRU)) {
             // to end and thru end: straight to the end, no search.
             set_pos(window());
             rule_stack[frame_at() + 1].data2 = pos();
@@ -70,7 +69,7 @@ State Engine::keyword(Keyword kw) {
         fire_event(EV_MATCH);
         // In its block, fail lets the next rule replace its result; as a
         // keyword's rule it is that rule's outcome.
-        return argument ? pending() : State::next_action;
+        return rule_argument() ? pending() : State::next_action;
     case KW_BREAK:
     case KW_REJECT:
         match_ = kw == KW_BREAK;

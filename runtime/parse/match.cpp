@@ -156,7 +156,12 @@ int64_t repeat_literal(const Literal& lit, const InputView& in, uint32_t* pos, u
     uint32_t p = *pos;
     if (in.unit == 1 && p < limit) {
         if (lit.kind == Literal::bitset) {
-            *pos = run_of(in.head, p, limit, max, [&](uint8_t c) { return lit.member(c); });
+            const uint8_t* bits = lit.bits;
+            const uint32_t bytes = lit.bit_bytes;
+            const bool beyond = lit.complement;
+            *pos = run_of(in.head, p, limit, max, [=](uint8_t c) {
+                return uint32_t(c >> 3) < bytes ? ((bits[c >> 3] << (c & 7)) & 0x80) != 0 : beyond;
+            });
             return *pos - p;
         }
         if (lit.kind == Literal::one_char && !lit.fold) {
