@@ -21,6 +21,7 @@
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/native_specs.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/io/call.h"
 #include "runtime/io/natives_data.h"
 #include "runtime/kembin/kembin.h"
 #include "runtime/lexer/lexer.h"
@@ -79,6 +80,7 @@ void init_runtime() {
     cycle_init();
     natives_init();
     register_data_natives();
+    register_call_natives();
     stack::init();
     lexer_init();
     if (boot_block_size) kembin::load_boot(boot_block_data, boot_block_size);

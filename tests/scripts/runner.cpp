@@ -118,7 +118,9 @@ int run(void* p) {
         Cell code = *block_rs_abs_at(&cases, i);
         Cell mark = *block_rs_abs_at(&cases, i + 1);
         Cell expected = i + 2 < n ? *block_rs_abs_at(&cases, i + 2) : Cell{TYPE_NONE, 0, 0, 0};
-        std::string marker(symbol_name(mark.data2));
+        // Anything but a word here means the cases are out of step (an
+        // expectation of more than one value): its payload names no symbol.
+        std::string marker = type_of(&mark) == TYPE_WORD ? std::string(symbol_name(mark.data2)) : "";
         if (type_of(&code) != TYPE_BLOCK || (marker != "==" && marker != "!!")) {
             std::printf("%s: case %u is not [code] == value or [code] !! category/id\n", r->path, i);
             return 1;

@@ -330,6 +330,33 @@ TEST_F(Unicode, LoadTextEdgeCases) {
     }
 }
 
+// What Python's "replace" decoding gives for every case of the strict oracle:
+// one U+FFFD per maximal broken part, nothing refused, a byte order mark kept;
+// the series takes the narrowest unit that holds the result.
+TEST_F(Unicode, ReplacingLoadAgreesWithPythonReplaceCodec) {
+    auto path = std::filesystem::path(__FILE__).parent_path() / "data" / "unicode_utf8_replace.txt";
+    std::ifstream in(path);
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line)) {
+        std::istringstream ls(line);
+        std::string hex, word;
+        ls >> hex;
+        Bytes bytes = hex == "-" ? Bytes{} : hex_bytes(hex);
+        Points want;
+        while (ls >> word)
+            if (word != "-") want.push_back(int32_t(std::stoul(word, nullptr, 16)));
+        SCOPED_TRACE(hex);
+        NodeId n = load_text_replacing(bytes.data(), uint32_t(bytes.size()));
+        EXPECT_EQ(points_of(n), want);
+        int32_t max = 0;
+        for (int32_t cp : want) max = std::max(max, cp);
+        EXPECT_EQ(node_buffer(n)->unit(), max > 0xFFFF ? 4u : max > 0xFF ? 2u : 1u);
+        count++;
+    }
+    EXPECT_EQ(count, 3000);
+}
+
 TEST_F(Unicode, LoadTextWidensOnceAndKeepsEarlierText) {
     std::string text(1000, 'q');
     text[0] = char(0xC3);  // é as the first character

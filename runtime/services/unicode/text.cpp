@@ -1,4 +1,5 @@
 #include "runtime/services/unicode/text.h"
+#include <algorithm>
 #include <bit>
 #include "runtime/core/errors.h"
 #include "runtime/platform/exit.h"
@@ -280,6 +281,53 @@ NodeId load_text(const uint8_t* bytes, uint32_t len, NodeId target, uint32_t* re
         }
         write_unit(out + size_t(count) * unit, unit, cp);
         count++;
+    }
+    b->tail = b->head + count * unit;
+    return node;
+}
+
+namespace {
+
+// The code point at p, or U+FFFD for a sequence that is not UTF-8 (up to the
+// byte that broke it, or to the end that cut it off); *p moves past it.
+int32_t next_char_replacing(const uint8_t** p, const uint8_t* end) {
+    const size_t avail = size_t(end - *p);
+    for (size_t n = 1;; n++) {
+        int32_t cp = 0;
+        const int r = unicode::check_utf8_char(*p, std::min(n, avail), &cp);
+        if (r > 0) {
+            *p += r;
+            return cp;
+        }
+        if (r < 0 || n >= avail) {
+            *p += r < 0 && n > 1 ? n - 1 : std::min(n, avail);
+            return 0xFFFD;
+        }
+    }
+}
+
+} // namespace
+
+NodeId load_text_replacing(const uint8_t* bytes, uint32_t len) {
+    // First the width and the count, so the series is made once at its size.
+    const uint8_t* end = bytes + len;
+    int32_t max = 0;
+    uint32_t count = 0;
+    for (const uint8_t* p = bytes; p < end; count++) {
+        if (*p < 0x80) {
+            p++;
+            continue;
+        }
+        max = std::max(max, next_char_replacing(&p, end));
+    }
+    const uint32_t unit = max > 0xFFFF ? 4 : max > 0xFF ? 2 : 1;
+    const NodeId node = alloc_string_buffer(count ? count : 1, unit);
+    SeriesBuffer* b = node_buffer(node);
+    uint8_t* out = b->head_ptr();
+    uint32_t i = 0;
+    for (const uint8_t* p = bytes; p < end; i++) {
+        const int32_t cp = *p < 0x80 ? *p++ : next_char_replacing(&p, end);
+        write_unit(out + size_t(i) * unit, unit, cp);
     }
     b->tail = b->head + count * unit;
     return node;

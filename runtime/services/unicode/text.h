@@ -91,6 +91,13 @@ inline NodeId load_text_into(const uint8_t* bytes, uint32_t len, Cell* value, ui
 }
 inline NodeId load_text_new(const uint8_t* bytes, uint32_t len) { return load_text(bytes, len, 0, nullptr, false); }
 
+// Decodes UTF-8 into a new string series in the narrowest unit that holds it,
+// taking every byte as it comes (a leading byte order mark included): a
+// sequence that is not UTF-8 gives one U+FFFD, and the byte that broke it
+// starts the next character. For text from outside that must not be refused,
+// such as what a child process wrote. Returns the node.
+NodeId load_text_replacing(const uint8_t* bytes, uint32_t len);
+
 // Decodes `units` UTF-16LE units into a string series in the narrowest unit that
 // holds them. bytes null: the data of the target's conversion buffer. target: a
 // string value whose buffer is reused (its unit set to the width), or null for a

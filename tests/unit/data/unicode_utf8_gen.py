@@ -7,8 +7,14 @@ One case per line: the bytes in hexadecimal ("-" when empty), then
   bad OFFSET      invalid sequence starting at byte OFFSET
   cut OFFSET      the input ends inside a sequence that starts at OFFSET
 
+With --replace it writes unicode_utf8_replace.txt instead: the same byte
+strings, each with the code points of Python's "replace" decoding ("-" when
+none), the oracle for the decoder that never refuses text.
+
     python3 tests/unit/data/unicode_utf8_gen.py > tests/unit/data/unicode_utf8_cases.txt
+    python3 tests/unit/data/unicode_utf8_gen.py --replace > tests/unit/data/unicode_utf8_replace.txt
 """
+import sys
 import random
 
 rng = random.Random(20261209)
@@ -67,6 +73,11 @@ def describe(data):
     return "ok " + (" ".join(f"{ord(c):X}" for c in text) or "-")
 
 
+def replaced(data):
+    text = data.decode("utf-8", "replace")
+    return " ".join(f"{ord(c):X}" for c in text) or "-"
+
+
 def main():
     cases = [bytes.fromhex(h) for h in FIXED]
     seen = set(cases)
@@ -75,8 +86,9 @@ def main():
         if data not in seen:
             seen.add(data)
             cases.append(data)
+    replace = sys.argv[1:] == ["--replace"]
     for data in cases:
-        print(f"{data.hex().upper() or '-'} {describe(data)}")
+        print(f"{data.hex().upper() or '-'} {replaced(data) if replace else describe(data)}")
 
 
 if __name__ == "__main__":
