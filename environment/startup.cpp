@@ -16,7 +16,6 @@
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/action_specs.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/native_specs.h"

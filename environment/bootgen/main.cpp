@@ -22,7 +22,6 @@
 #include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/interpreter/action_specs.h"
 #include "runtime/interpreter/native_specs.h"
 #include "runtime/kembin/encoder.h"
 #include "runtime/lexer/lexer.h"

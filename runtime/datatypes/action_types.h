@@ -1,18 +1,24 @@
-// The C++ signature of every action slot's implementation.
+// What the code knows of each action, all made from its row in actions.def:
+// the slot enum, the refinement struct, the signature of its implementations
+// (checked by the compiler when a datatype registers one), its word, its
+// spec block and its refinement names.
 //
-// Arguments arrive as cell pointers in spec order. A refinement without an
-// argument is a bool; a refinement with an argument is the pointer to its
-// argument cell, or nullptr when the refinement is absent. "Stack form" slots
-// take their arguments from the current call's argument cells themselves.
-// An implementation returns the cell holding its result.
+// Implementations receive their arguments as cells in spec order and their
+// refinements as the action's struct (NameArgs), except the slots whose shape
+// says otherwise below. "Stack form" slots take their arguments from the
+// current call's argument cells themselves. An implementation returns the
+// cell holding its result.
 #pragma once
 #include <cstdint>
+#include <span>
+#include <string_view>
 #include "runtime/core/cell.h"
+#include "runtime/core/stack.h"
 
 namespace kem {
 
 enum ActionSlot : uint8_t {
-#define KEM_ACTION(slot, cname, word) ACT_##cname = slot,
+#define KEM_ACTION(slot, NAME, Name, Sig, word, doc, items) ACT_##NAME = slot,
 #include "runtime/datatypes/actions.def"
 #undef KEM_ACTION
 };
@@ -20,7 +26,70 @@ constexpr int ACTION_SLOT_COUNT = 62;
 
 using ActionFn = void (*)();  // storage type of a row entry; cast back by slot
 
+// --- refinement structs
+
+// The refinement integers a dispatcher receives, one per refinement in spec
+// order: -1 when absent, else the stack index (from stack::arguments) of its
+// argument cell; for a refinement without argument any value but -1 means
+// given. A null list means every refinement is absent.
+namespace action_refs {
+inline bool given(const int32_t* r, int i) { return r && r[i] != -1; }
+// An index at or below the argument base names no argument cell.
+inline Cell* cell(const int32_t* r, int i) { return r && r[i] > 0 ? stack::arguments + r[i] : nullptr; }
+} // namespace action_refs
+
+#define ARG(name, types)
+#define RETURNS(types)
+#define REF(field, word, doc) bool field = false;
+#define REF_ARG(field, word, doc, arg, types) Cell* field = nullptr;
+#define KEM_ACTION(slot, NAME, Name, Sig, word, doc, items) \
+    struct Name##Args {                                     \
+        items                                               \
+        static Name##Args from(const int32_t* refinements); \
+    };
+#include "runtime/datatypes/actions.def"
+#undef KEM_ACTION
+#undef REF
+#undef REF_ARG
+
+#define REF(field, word, doc) a.field = action_refs::given(r, n++);
+#define REF_ARG(field, word, doc, arg, types) a.field = action_refs::cell(r, n++);
+#define KEM_ACTION(slot, NAME, Name, Sig, word, doc, items)                    \
+    inline Name##Args Name##Args::from([[maybe_unused]] const int32_t* r) {    \
+        Name##Args a;                                                          \
+        [[maybe_unused]] int n = 0;                                            \
+        items return a;                                                        \
+    }
+#include "runtime/datatypes/actions.def"
+#undef KEM_ACTION
+#undef REF
+#undef REF_ARG
+#undef ARG
+#undef RETURNS
+
+// The refinement struct of a slot.
+template <int Slot> struct ActionArgsOf;
+#define KEM_ACTION(slot, NAME, Name, Sig, word, doc, items) \
+    template <> struct ActionArgsOf<slot> { using type = Name##Args; };
+#include "runtime/datatypes/actions.def"
+#undef KEM_ACTION
+template <int Slot> using ActionArgs = typename ActionArgsOf<Slot>::type;
+
+// --- words and specs
+
+// The action's word ("append"), empty for the slots without one.
+std::string_view action_word(int slot);
+// The spec block of the action in `slot` as Kem source, brackets included;
+// empty for the slots without a word.
+std::string_view action_spec_text(int slot);
+// The refinement words of an action in spec order: the order of the integers
+// its dispatcher receives. Empty for actions without refinements.
+std::span<const std::string_view> action_refinement_names(int slot);
+
+// --- implementation signatures
+
 namespace action_sig {
+using Unused = void (*)();
 using StackForm = Cell* (*)();
 using Make = Cell* (*)(Cell* proto, Cell* spec, int32_t type);
 using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
@@ -63,69 +132,9 @@ using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, 
 
 // Signature of each slot, so registrations are checked by the compiler.
 template <int Slot> struct ActionSignature;
-#define KEM_ACTION_SIG(slot, sig) \
-    template <> struct ActionSignature<slot> { using type = action_sig::sig; };
-KEM_ACTION_SIG(ACT_MAKE, Make)
-KEM_ACTION_SIG(ACT_RANDOM, Random)
-KEM_ACTION_SIG(ACT_REFLECT, Reflect)
-KEM_ACTION_SIG(ACT_TO, Make)
-KEM_ACTION_SIG(ACT_FORM, Form)
-KEM_ACTION_SIG(ACT_MOLD, Mold)
-KEM_ACTION_SIG(ACT_EVAL_PATH, EvalPath)
-KEM_ACTION_SIG(ACT_COMPARE, Compare)
-KEM_ACTION_SIG(ACT_ABSOLUTE, StackForm)
-KEM_ACTION_SIG(ACT_ADD, StackForm)
-KEM_ACTION_SIG(ACT_DIVIDE, StackForm)
-KEM_ACTION_SIG(ACT_MULTIPLY, StackForm)
-KEM_ACTION_SIG(ACT_NEGATE, OneCell)
-KEM_ACTION_SIG(ACT_POWER, StackForm)
-KEM_ACTION_SIG(ACT_REMAINDER, StackForm)
-KEM_ACTION_SIG(ACT_ROUND, Round)
-KEM_ACTION_SIG(ACT_SUBTRACT, StackForm)
-KEM_ACTION_SIG(ACT_EVEN_Q, Predicate)
-KEM_ACTION_SIG(ACT_ODD_Q, Predicate)
-KEM_ACTION_SIG(ACT_AND_T, StackForm)
-KEM_ACTION_SIG(ACT_COMPLEMENT, OneCell)
-KEM_ACTION_SIG(ACT_OR_T, StackForm)
-KEM_ACTION_SIG(ACT_XOR_T, StackForm)
-KEM_ACTION_SIG(ACT_APPEND, Insert)
-KEM_ACTION_SIG(ACT_AT, StackForm)
-KEM_ACTION_SIG(ACT_BACK, StackForm)
-KEM_ACTION_SIG(ACT_CHANGE, Change)
-KEM_ACTION_SIG(ACT_CLEAR, OneCell)
-KEM_ACTION_SIG(ACT_COPY, Copy)
-KEM_ACTION_SIG(ACT_FIND, Find)
-KEM_ACTION_SIG(ACT_HEAD, StackForm)
-KEM_ACTION_SIG(ACT_HEAD_Q, StackForm)
-KEM_ACTION_SIG(ACT_INDEX_Q, StackForm)
-KEM_ACTION_SIG(ACT_INSERT, Insert)
-KEM_ACTION_SIG(ACT_LENGTH_Q, Length)
-KEM_ACTION_SIG(ACT_MOVE, Move)
-KEM_ACTION_SIG(ACT_NEXT, StackForm)
-KEM_ACTION_SIG(ACT_PICK, Pick)
-KEM_ACTION_SIG(ACT_POKE, Poke)
-KEM_ACTION_SIG(ACT_PUT, Put)
-KEM_ACTION_SIG(ACT_REMOVE, Remove)
-KEM_ACTION_SIG(ACT_REVERSE, Reverse)
-KEM_ACTION_SIG(ACT_SELECT, Select)
-KEM_ACTION_SIG(ACT_SORT, Sort)
-KEM_ACTION_SIG(ACT_SKIP, StackForm)
-KEM_ACTION_SIG(ACT_SWAP, TwoCells)
-KEM_ACTION_SIG(ACT_TAIL, StackForm)
-KEM_ACTION_SIG(ACT_TAIL_Q, StackForm)
-KEM_ACTION_SIG(ACT_TAKE, Take)
-KEM_ACTION_SIG(ACT_TRIM, Trim)
-KEM_ACTION_SIG(ACT_CREATE, OneCell)
-KEM_ACTION_SIG(ACT_CLOSE, OneCell)
-KEM_ACTION_SIG(ACT_DELETE, OneCell)
-KEM_ACTION_SIG(ACT_MODIFY, Modify)
-KEM_ACTION_SIG(ACT_OPEN, Open)
-KEM_ACTION_SIG(ACT_OPEN_Q, OneCell)
-KEM_ACTION_SIG(ACT_QUERY, OneCell)
-KEM_ACTION_SIG(ACT_READ, Read)
-KEM_ACTION_SIG(ACT_RENAME, TwoCells)
-KEM_ACTION_SIG(ACT_UPDATE, OneCell)
-KEM_ACTION_SIG(ACT_WRITE, Write)
-#undef KEM_ACTION_SIG
+#define KEM_ACTION(slot, NAME, Name, Sig, word, doc, items) \
+    template <> struct ActionSignature<slot> { using type = action_sig::Sig; };
+#include "runtime/datatypes/actions.def"
+#undef KEM_ACTION
 
 } // namespace kem

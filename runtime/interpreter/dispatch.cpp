@@ -1,4 +1,5 @@
 #include "runtime/interpreter/dispatch.h"
+#include <array>
 #include <climits>
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
@@ -12,46 +13,6 @@ ActionDispatcher action_dispatcher_table[ACTION_SLOT_COUNT + 1];
 
 namespace {
 
-// Refinements of each action in spec order. The enums beside them are the
-// positions the dispatchers read; the spec blocks must list the same words in
-// the same order.
-constexpr std::string_view RANDOM_REFS[] = {"seed", "secure", "only"};
-enum { RANDOM_SEED, RANDOM_SECURE, RANDOM_ONLY };
-constexpr std::string_view FORM_REFS[] = {"part"};
-enum { FORM_PART };
-constexpr std::string_view MOLD_REFS[] = {"only", "all", "flat", "part"};
-enum { MOLD_ONLY, MOLD_ALL, MOLD_FLAT, MOLD_PART };
-constexpr std::string_view ROUND_REFS[] = {"to", "even", "down", "half-down", "floor", "ceiling", "half-ceiling"};
-enum { ROUND_TO, ROUND_EVEN, ROUND_DOWN, ROUND_HALF_DOWN, ROUND_FLOOR, ROUND_CEILING, ROUND_HALF_CEILING };
-constexpr std::string_view INSERT_REFS[] = {"part", "only", "dup"};  // append, insert, change
-enum { INSERT_PART, INSERT_ONLY, INSERT_DUP };
-constexpr std::string_view COPY_REFS[] = {"part", "deep", "types"};
-enum { COPY_PART, COPY_DEEP, COPY_TYPES };
-constexpr std::string_view FIND_REFS[] = {"part", "only", "case", "same", "any", "with",
-                                          "skip", "last", "reverse", "tail", "match"};
-enum { FIND_PART, FIND_ONLY, FIND_CASE, FIND_SAME, FIND_ANY, FIND_WITH,
-       FIND_SKIP, FIND_LAST, FIND_REVERSE, FIND_TAIL, FIND_MATCH };
-// select's refinements are find's first nine.
-constexpr std::span<const std::string_view> SELECT_REFS{FIND_REFS, 9};
-constexpr std::string_view MOVE_REFS[] = {"part"};
-constexpr std::string_view CASE_REFS[] = {"case"};  // put, modify
-constexpr std::string_view REMOVE_REFS[] = {"part", "key"};
-enum { REMOVE_PART, REMOVE_KEY };
-constexpr std::string_view REVERSE_REFS[] = {"part", "skip"};
-enum { REVERSE_PART, REVERSE_SKIP };
-constexpr std::string_view SORT_REFS[] = {"case", "skip", "compare", "part", "all", "reverse", "stable"};
-enum { SORT_CASE, SORT_SKIP, SORT_COMPARE, SORT_PART, SORT_ALL, SORT_REVERSE, SORT_STABLE };
-constexpr std::string_view TAKE_REFS[] = {"part", "deep", "last"};
-enum { TAKE_PART, TAKE_DEEP, TAKE_LAST };
-constexpr std::string_view TRIM_REFS[] = {"head", "tail", "auto", "lines", "all", "with"};
-enum { TRIM_HEAD, TRIM_TAIL, TRIM_AUTO, TRIM_LINES, TRIM_ALL, TRIM_WITH };
-constexpr std::string_view OPEN_REFS[] = {"new", "read", "write", "seek", "allow"};
-enum { OPEN_NEW, OPEN_READ, OPEN_WRITE, OPEN_SEEK, OPEN_ALLOW };
-constexpr std::string_view READ_REFS[] = {"part", "seek", "binary", "lines", "info", "as"};
-enum { READ_PART, READ_SEEK, READ_BINARY, READ_LINES, READ_INFO, READ_AS };
-constexpr std::string_view WRITE_REFS[] = {"binary", "lines", "info", "append", "part", "seek", "allow", "as"};
-enum { WRITE_BINARY, WRITE_LINES, WRITE_INFO, WRITE_APPEND, WRITE_PART, WRITE_SEEK, WRITE_ALLOW, WRITE_AS };
-
 // Position of an item among the words and refinements of a spec (from 0), for
 // errors that name a spec item: the /part of append, insert and change
 // ("series value /part"), the kind of copy ("value /part length /deep /types kind").
@@ -59,10 +20,6 @@ constexpr int INSERT_PART_ITEM = 2;
 constexpr int COPY_KIND_ITEM = 5;
 
 inline Cell* arg(int n) { return stack::arguments + n; }
-// No refinement list at all means every refinement is absent.
-inline bool flag(const int32_t* r, int i) { return r && r[i] != -1; }
-// An index at or below the argument base names no argument cell.
-inline Cell* ref_cell(const int32_t* r, int i) { return r && r[i] > 0 ? stack::arguments + r[i] : nullptr; }
 inline void finish(const Cell* result) { stack::set_last(result); }
 
 // Values whose position indexes a buffer of their own: the ones /part may
@@ -116,7 +73,8 @@ void make_star(const int32_t*) { finish(make_direct(arg(0), arg(1))); }
 void to_star(const int32_t*) { finish(to_direct(arg(0), arg(1))); }
 void reflect_star(const int32_t*) { finish(reflect_direct(arg(0), arg(1))); }
 void random_star(const int32_t* r) {
-    finish(random_direct(arg(0), flag(r, RANDOM_SEED), flag(r, RANDOM_SECURE), flag(r, RANDOM_ONLY)));
+    const RandomArgs refs = RandomArgs::from(r);
+    finish(random_direct(arg(0), refs.seed, refs.secure, refs.only));
 }
 
 // --- form and mold: into a new string, cut to the /part limit
@@ -131,7 +89,7 @@ bool empty_by_limit(const Cell* limit_cell, int32_t limit) {
 }
 
 void form_star(const int32_t* r) {
-    Cell* limit_cell = ref_cell(r, FORM_PART);
+    Cell* limit_cell = FormArgs::from(r).limit;
     int32_t limit = part_limit(limit_cell);
     if (empty_by_limit(limit_cell, limit)) return;
     Cell* buffer = string_make_at(stack::push_slot(), 16);
@@ -141,11 +99,12 @@ void form_star(const int32_t* r) {
 }
 
 void mold_star(const int32_t* r) {
-    Cell* limit_cell = ref_cell(r, MOLD_PART);
+    const MoldArgs refs = MoldArgs::from(r);
+    Cell* limit_cell = refs.limit;
     int32_t limit = part_limit(limit_cell);
     if (empty_by_limit(limit_cell, limit)) return;
     Cell* buffer = string_make_at(stack::push_slot(), 16);
-    mold_direct(arg(0), buffer, flag(r, MOLD_ONLY), flag(r, MOLD_ALL), flag(r, MOLD_FLAT), limit_cell, limit, 0);
+    mold_direct(arg(0), buffer, refs.only, refs.all, refs.flat, limit_cell, limit, 0);
     if (limit_cell) string_truncate(series_node(buffer), static_cast<uint32_t>(limit));
     finish(buffer);
 }
@@ -161,26 +120,24 @@ void eval_path_star(const int32_t* r) {
 void negate_star(const int32_t*) { finish(negate_direct(arg(0))); }
 void complement_star(const int32_t*) { finish(complement_direct(arg(0))); }
 void round_star(const int32_t* r) {
-    finish(round_direct(arg(0), ref_cell(r, ROUND_TO), flag(r, ROUND_EVEN), flag(r, ROUND_DOWN),
-                        flag(r, ROUND_HALF_DOWN), flag(r, ROUND_FLOOR), flag(r, ROUND_CEILING),
-                        flag(r, ROUND_HALF_CEILING)));
+    const RoundArgs refs = RoundArgs::from(r);
+    finish(round_direct(arg(0), refs.to, refs.even, refs.down, refs.half_down, refs.floor, refs.ceiling,
+                        refs.half_ceiling));
 }
 void even_q_star(const int32_t*) { make_logic(stack::arguments, even_q_direct(arg(0))); }
 void odd_q_star(const int32_t*) { make_logic(stack::arguments, odd_q_direct(arg(0))); }
 
 // --- append, insert, change
 // /dup: below 1 adds nothing; false then, and the series stays the result.
-bool dup_count(const int32_t* r, int32_t* dup) {
-    Cell* c = ref_cell(r, INSERT_DUP);
+bool dup_count(Cell* c, int32_t* dup) {
     *dup = c ? to_int_checked(c) : 1;
     return *dup >= 1;
 }
 
 // /part of append and insert measures the value to add. False when nothing
 // is to be added.
-bool insert_part(const int32_t* r, Cell* value, int32_t* count) {
+bool insert_part(Cell* part, Cell* value, int32_t* count) {
     *count = -1;
-    Cell* part = ref_cell(r, INSERT_PART);
     if (!part) return true;
     if (!owns_buffer(type_of(value))) fire(Err::script_invalid_part, *part);
     clamp_to_tail(value);
@@ -195,27 +152,29 @@ bool insert_part(const int32_t* r, Cell* value, int32_t* count) {
     return true;
 }
 
-void insert_like(const int32_t* r, bool append) {
+// append and insert take the same refinements.
+template <typename Args> void insert_like(const Args& refs, bool append) {
     Cell* series = arg(0);
     Cell* value = arg(1);
     if (!append && owns_buffer(type_of(series))) clamp_to_tail(series);
     int32_t count, dup;
-    if (!insert_part(r, value, &count) || !dup_count(r, &dup)) return;
-    bool only = flag(r, INSERT_ONLY);
-    finish(append ? append_direct(series, value, count, only, dup) : insert_direct(series, value, count, only, dup));
+    if (!insert_part(refs.part, value, &count) || !dup_count(refs.dup, &dup)) return;
+    finish(append ? append_direct(series, value, count, refs.only, dup)
+                  : insert_direct(series, value, count, refs.only, dup));
 }
 
-void append_star(const int32_t* r) { insert_like(r, true); }
-void insert_star(const int32_t* r) { insert_like(r, false); }
+void append_star(const int32_t* r) { insert_like(AppendArgs::from(r), true); }
+void insert_star(const int32_t* r) { insert_like(InsertArgs::from(r), false); }
 
 // /part of change measures the series being changed.
 void change_star(const int32_t* r) {
+    const ChangeArgs refs = ChangeArgs::from(r);
     Cell* series = arg(0);
     uint8_t t = type_of(series);
     bool fixed = t == TYPE_PORT || t == TYPE_IMAGE;
     if (!fixed && owns_buffer(t)) clamp_to_tail(series);
     int32_t count = -1;
-    if (Cell* range = ref_cell(r, INSERT_PART)) {
+    if (Cell* range = refs.part) {
         if (type_of(range) == TYPE_INTEGER) {
             count = cell_int(range);
         } else {
@@ -226,31 +185,32 @@ void change_star(const int32_t* r) {
         if (count < 0) count = fixed ? 0 : move_back(series, count);
     }
     int32_t dup;
-    if (!dup_count(r, &dup)) return;
-    finish(change_direct(series, arg(1), count, flag(r, INSERT_ONLY), dup));
+    if (!dup_count(refs.dup, &dup)) return;
+    finish(change_direct(series, arg(1), count, refs.only, dup));
 }
 
 // --- series actions with twins
 void clear_star(const int32_t*) { finish(clear_direct(arg(0))); }
 
 void copy_star(const int32_t* r) {
-    Cell* kind = ref_cell(r, COPY_TYPES);
+    const CopyArgs refs = CopyArgs::from(r);
+    Cell* kind = refs.types;
     if (kind && type_of(kind) != TYPE_DATATYPE && type_of(kind) != TYPE_TYPESET) fire_expect_arg(kind, COPY_KIND_ITEM);
     Cell* result = stack::push_slot();
     make_unset(result);
-    finish(copy_direct(arg(0), result, ref_cell(r, COPY_PART), flag(r, COPY_DEEP), kind));
+    finish(copy_direct(arg(0), result, refs.part, refs.deep, kind));
 }
 
 void find_star(const int32_t* r) {
-    finish(find_direct(arg(0), arg(1), ref_cell(r, FIND_PART), flag(r, FIND_ONLY), flag(r, FIND_CASE),
-                       flag(r, FIND_SAME), flag(r, FIND_ANY), ref_cell(r, FIND_WITH), ref_cell(r, FIND_SKIP),
-                       flag(r, FIND_LAST), flag(r, FIND_REVERSE), flag(r, FIND_TAIL), flag(r, FIND_MATCH)));
+    const FindArgs f = FindArgs::from(r);
+    finish(find_direct(arg(0), arg(1), f.part, f.only, f.case_, f.same, f.any, f.with, f.skip, f.last, f.reverse,
+                       f.tail, f.match));
 }
 
 void select_star(const int32_t* r) {
-    finish(select_direct(arg(0), arg(1), ref_cell(r, FIND_PART), flag(r, FIND_ONLY), flag(r, FIND_CASE),
-                         flag(r, FIND_SAME), flag(r, FIND_ANY), ref_cell(r, FIND_WITH), ref_cell(r, FIND_SKIP),
-                         flag(r, FIND_LAST), flag(r, FIND_REVERSE)));
+    const SelectArgs f = SelectArgs::from(r);
+    finish(select_direct(arg(0), arg(1), f.part, f.only, f.case_, f.same, f.any, f.with, f.skip, f.last,
+                         f.reverse));
 }
 
 void length_q_star(const int32_t*) {
@@ -261,66 +221,119 @@ void length_q_star(const int32_t*) {
         make_integer(stack::arguments, n);
 }
 
-void move_star(const int32_t* r) { finish(move_direct(arg(0), arg(1), ref_cell(r, 0))); }
+void move_star(const int32_t* r) { finish(move_direct(arg(0), arg(1), MoveArgs::from(r).part)); }
 void pick_star(const int32_t*) { finish(pick_direct(arg(0), pick_index(), arg(1))); }
 void poke_star(const int32_t*) { finish(poke_direct(arg(0), pick_index(), arg(2), arg(1))); }
-void put_star(const int32_t* r) { finish(put_direct(arg(0), arg(1), arg(2), flag(r, 0))); }
+void put_star(const int32_t* r) { finish(put_direct(arg(0), arg(1), arg(2), PutArgs::from(r).case_)); }
 void remove_star(const int32_t* r) {
-    finish(remove_direct(arg(0), ref_cell(r, REMOVE_PART), ref_cell(r, REMOVE_KEY)));
+    const RemoveArgs refs = RemoveArgs::from(r);
+    finish(remove_direct(arg(0), refs.part, refs.key));
 }
 void reverse_star(const int32_t* r) {
-    finish(reverse_direct(arg(0), ref_cell(r, REVERSE_PART), ref_cell(r, REVERSE_SKIP)));
+    const ReverseArgs refs = ReverseArgs::from(r);
+    finish(reverse_direct(arg(0), refs.part, refs.skip));
 }
 void sort_star(const int32_t* r) {
-    finish(sort_direct(arg(0), flag(r, SORT_CASE), ref_cell(r, SORT_SKIP), ref_cell(r, SORT_COMPARE),
-                       ref_cell(r, SORT_PART), flag(r, SORT_ALL), flag(r, SORT_REVERSE), flag(r, SORT_STABLE)));
+    const SortArgs s = SortArgs::from(r);
+    finish(sort_direct(arg(0), s.case_, s.skip, s.compare, s.part, s.all, s.reverse, s.stable));
 }
 void swap_star(const int32_t*) { finish(swap_direct(arg(0), arg(1))); }
 void take_star(const int32_t* r) {
-    finish(take_direct(arg(0), ref_cell(r, TAKE_PART), flag(r, TAKE_DEEP), flag(r, TAKE_LAST)));
+    const TakeArgs t = TakeArgs::from(r);
+    finish(take_direct(arg(0), t.part, t.deep, t.last));
 }
 void trim_star(const int32_t* r) {
-    finish(trim_direct(arg(0), flag(r, TRIM_HEAD), flag(r, TRIM_TAIL), flag(r, TRIM_AUTO), flag(r, TRIM_LINES),
-                       flag(r, TRIM_ALL), ref_cell(r, TRIM_WITH)));
+    const TrimArgs t = TrimArgs::from(r);
+    finish(trim_direct(arg(0), t.head, t.tail, t.auto_, t.lines, t.all, t.with));
 }
 
 // --- port and file actions
 void create_star(const int32_t*) { finish(create_direct(arg(0))); }
 void close_star(const int32_t*) { finish(close_direct(arg(0))); }
 void delete_star(const int32_t*) { finish(delete_direct(arg(0))); }
-void modify_star(const int32_t* r) { finish(modify_direct(arg(0), arg(1), arg(2), flag(r, 0))); }
+void modify_star(const int32_t* r) { finish(modify_direct(arg(0), arg(1), arg(2), ModifyArgs::from(r).case_)); }
 void open_star(const int32_t* r) {
-    finish(open_direct(arg(0), flag(r, OPEN_NEW), flag(r, OPEN_READ), flag(r, OPEN_WRITE), flag(r, OPEN_SEEK),
-                       ref_cell(r, OPEN_ALLOW)));
+    const OpenArgs o = OpenArgs::from(r);
+    finish(open_direct(arg(0), o.new_, o.read, o.write, o.seek, o.allow));
 }
 void open_q_star(const int32_t*) { finish(open_q_direct(arg(0))); }
 void query_star(const int32_t*) { finish(query_direct(arg(0))); }
 void read_star(const int32_t* r) {
-    finish(read_direct(arg(0), ref_cell(r, READ_PART), ref_cell(r, READ_SEEK), flag(r, READ_BINARY),
-                       flag(r, READ_LINES), flag(r, READ_INFO), ref_cell(r, READ_AS)));
+    const ReadArgs a = ReadArgs::from(r);
+    finish(read_direct(arg(0), a.part, a.seek, a.binary, a.lines, a.info, a.as));
 }
 void rename_star(const int32_t*) { finish(rename_direct(arg(0), arg(1))); }
 void update_star(const int32_t*) { finish(update_direct(arg(0))); }
 void write_star(const int32_t* r) {
-    finish(write_direct(arg(0), arg(1), flag(r, WRITE_BINARY), flag(r, WRITE_LINES), flag(r, WRITE_INFO),
-                        flag(r, WRITE_APPEND), ref_cell(r, WRITE_PART), ref_cell(r, WRITE_SEEK),
-                        ref_cell(r, WRITE_ALLOW), ref_cell(r, WRITE_AS)));
+    const WriteArgs a = WriteArgs::from(r);
+    finish(write_direct(arg(0), arg(1), a.binary, a.lines, a.info, a.append, a.part, a.seek, a.allow, a.as));
 }
 
-// Slot order; slot 8 is never filled and slot 9 is compare_star.
-constexpr ActionDispatcher DISPATCHERS[ACTION_SLOT_COUNT] = {
-    make_star, random_star, reflect_star, to_star, form_star, mold_star, eval_path_star,
-    nullptr, nullptr,
-    stack_form<ACT_ABSOLUTE>, stack_form<ACT_ADD>, stack_form<ACT_DIVIDE>, stack_form<ACT_MULTIPLY>,
-    negate_star, stack_form<ACT_POWER>, stack_form<ACT_REMAINDER>, round_star, stack_form<ACT_SUBTRACT>,
-    even_q_star, odd_q_star, stack_form<ACT_AND_T>, complement_star, stack_form<ACT_OR_T>, stack_form<ACT_XOR_T>,
-    append_star, stack_form<ACT_AT>, stack_form<ACT_BACK>, change_star, clear_star, copy_star, find_star,
-    stack_form<ACT_HEAD>, stack_form<ACT_HEAD_Q>, stack_form<ACT_INDEX_Q>, insert_star, length_q_star, move_star,
-    stack_form<ACT_NEXT>, pick_star, poke_star, put_star, remove_star, reverse_star, select_star, sort_star,
-    stack_form<ACT_SKIP>, swap_star, stack_form<ACT_TAIL>, stack_form<ACT_TAIL_Q>, take_star, trim_star,
-    create_star, close_star, delete_star, modify_star, open_star, open_q_star, query_star, read_star, rename_star,
-    update_star, write_star,
-};
+// By slot; slot 8 is never filled and slot 9 is reached as compare_star.
+constexpr auto DISPATCHERS = [] {
+    std::array<ActionDispatcher, ACTION_SLOT_COUNT + 1> t{};
+    t[ACT_MAKE] = make_star;
+    t[ACT_RANDOM] = random_star;
+    t[ACT_REFLECT] = reflect_star;
+    t[ACT_TO] = to_star;
+    t[ACT_FORM] = form_star;
+    t[ACT_MOLD] = mold_star;
+    t[ACT_EVAL_PATH] = eval_path_star;
+    t[ACT_ABSOLUTE] = stack_form<ACT_ABSOLUTE>;
+    t[ACT_ADD] = stack_form<ACT_ADD>;
+    t[ACT_DIVIDE] = stack_form<ACT_DIVIDE>;
+    t[ACT_MULTIPLY] = stack_form<ACT_MULTIPLY>;
+    t[ACT_NEGATE] = negate_star;
+    t[ACT_POWER] = stack_form<ACT_POWER>;
+    t[ACT_REMAINDER] = stack_form<ACT_REMAINDER>;
+    t[ACT_ROUND] = round_star;
+    t[ACT_SUBTRACT] = stack_form<ACT_SUBTRACT>;
+    t[ACT_EVEN_Q] = even_q_star;
+    t[ACT_ODD_Q] = odd_q_star;
+    t[ACT_AND_T] = stack_form<ACT_AND_T>;
+    t[ACT_COMPLEMENT] = complement_star;
+    t[ACT_OR_T] = stack_form<ACT_OR_T>;
+    t[ACT_XOR_T] = stack_form<ACT_XOR_T>;
+    t[ACT_APPEND] = append_star;
+    t[ACT_AT] = stack_form<ACT_AT>;
+    t[ACT_BACK] = stack_form<ACT_BACK>;
+    t[ACT_CHANGE] = change_star;
+    t[ACT_CLEAR] = clear_star;
+    t[ACT_COPY] = copy_star;
+    t[ACT_FIND] = find_star;
+    t[ACT_HEAD] = stack_form<ACT_HEAD>;
+    t[ACT_HEAD_Q] = stack_form<ACT_HEAD_Q>;
+    t[ACT_INDEX_Q] = stack_form<ACT_INDEX_Q>;
+    t[ACT_INSERT] = insert_star;
+    t[ACT_LENGTH_Q] = length_q_star;
+    t[ACT_MOVE] = move_star;
+    t[ACT_NEXT] = stack_form<ACT_NEXT>;
+    t[ACT_PICK] = pick_star;
+    t[ACT_POKE] = poke_star;
+    t[ACT_PUT] = put_star;
+    t[ACT_REMOVE] = remove_star;
+    t[ACT_REVERSE] = reverse_star;
+    t[ACT_SELECT] = select_star;
+    t[ACT_SORT] = sort_star;
+    t[ACT_SKIP] = stack_form<ACT_SKIP>;
+    t[ACT_SWAP] = swap_star;
+    t[ACT_TAIL] = stack_form<ACT_TAIL>;
+    t[ACT_TAIL_Q] = stack_form<ACT_TAIL_Q>;
+    t[ACT_TAKE] = take_star;
+    t[ACT_TRIM] = trim_star;
+    t[ACT_CREATE] = create_star;
+    t[ACT_CLOSE] = close_star;
+    t[ACT_DELETE] = delete_star;
+    t[ACT_MODIFY] = modify_star;
+    t[ACT_OPEN] = open_star;
+    t[ACT_OPEN_Q] = open_q_star;
+    t[ACT_QUERY] = query_star;
+    t[ACT_READ] = read_star;
+    t[ACT_RENAME] = rename_star;
+    t[ACT_UPDATE] = update_star;
+    t[ACT_WRITE] = write_star;
+    return t;
+}();
 
 } // namespace
 
@@ -331,31 +344,7 @@ void actions_register_all(int count, const ActionDispatcher* list) {
 
 void actions_init() {
     action_dispatcher_table[0] = nullptr;
-    actions_register_all(ACTION_SLOT_COUNT, DISPATCHERS);
-}
-
-std::span<const std::string_view> action_refinement_names(int slot) {
-    switch (slot) {
-    case ACT_RANDOM: return RANDOM_REFS;
-    case ACT_FORM: return FORM_REFS;
-    case ACT_MOLD: return MOLD_REFS;
-    case ACT_ROUND: return ROUND_REFS;
-    case ACT_APPEND: case ACT_INSERT: case ACT_CHANGE: return INSERT_REFS;
-    case ACT_COPY: return COPY_REFS;
-    case ACT_FIND: return FIND_REFS;
-    case ACT_SELECT: return SELECT_REFS;
-    case ACT_MOVE: return MOVE_REFS;
-    case ACT_PUT: case ACT_MODIFY: return CASE_REFS;
-    case ACT_REMOVE: return REMOVE_REFS;
-    case ACT_REVERSE: return REVERSE_REFS;
-    case ACT_SORT: return SORT_REFS;
-    case ACT_TAKE: return TAKE_REFS;
-    case ACT_TRIM: return TRIM_REFS;
-    case ACT_OPEN: return OPEN_REFS;
-    case ACT_READ: return READ_REFS;
-    case ACT_WRITE: return WRITE_REFS;
-    default: return {};
-    }
+    actions_register_all(ACTION_SLOT_COUNT, DISPATCHERS.data() + 1);
 }
 
 } // namespace kem

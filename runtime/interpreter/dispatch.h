@@ -8,8 +8,6 @@
 // result in the result cell.
 #pragma once
 #include <cstdint>
-#include <span>
-#include <string_view>
 #include "runtime/datatypes/action_types.h"
 
 namespace kem {
@@ -25,9 +23,5 @@ extern ActionDispatcher action_dispatcher_table[ACTION_SLOT_COUNT + 1];
 void actions_init();
 // Copies `count` dispatchers into the table from slot 1 on.
 void actions_register_all(int count, const ActionDispatcher* list);
-
-// The refinement words of an action in spec order: the order of the integers
-// its dispatcher receives. Empty for actions without refinements.
-std::span<const std::string_view> action_refinement_names(int slot);
 
 } // namespace kem

@@ -5,7 +5,7 @@
 #include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/interpreter/action_specs.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kem {

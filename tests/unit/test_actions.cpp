@@ -12,7 +12,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/action_specs.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/interpreter/dispatch.h"
 
 using namespace kem;
