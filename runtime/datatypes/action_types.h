@@ -19,6 +19,7 @@ namespace kem {
 
 enum ActionSlot : uint8_t {
 #define KEM_ACTION(slot, NAME, Name, Sig, word, doc, items) ACT_##NAME = slot,
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/actions.def"
 #undef KEM_ACTION
 };
@@ -107,8 +108,7 @@ using Round = Cell* (*)(Cell* n, Cell* scale, bool even, bool down, bool half_do
 using Insert = Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 using Change = Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 using Copy = Cell* (*)(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-using Find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-                       Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+using Find = Cell* (*)(Cell* series, Cell* value, const FindArgs& refs);
 using Length = int32_t (*)(Cell* series);
 using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
 using Pick = Cell* (*)(Cell* series, int32_t index, Cell* boxed);
@@ -116,8 +116,7 @@ using Poke = Cell* (*)(Cell* series, int32_t index, Cell* data, Cell* boxed);
 using Put = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_);
 using Remove = Cell* (*)(Cell* series, Cell* part, Cell* key);
 using Reverse = Cell* (*)(Cell* series, Cell* part, Cell* skip);
-using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-                         Cell* with, Cell* skip, bool last, bool reverse);
+using Select = Cell* (*)(Cell* series, Cell* value, const SelectArgs& refs);
 using Sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
                        bool stable);
 using TwoCells = Cell* (*)(Cell* value1, Cell* value2);

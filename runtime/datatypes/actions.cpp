@@ -216,10 +216,8 @@ Cell* copy_direct(Cell* value, Cell* result, Cell* part, bool deep, Cell* types)
     return get_action_for_value<ACT_COPY>(value)(value, result, part, deep, types);
 }
 
-Cell* find_direct(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                  Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    return get_action_for_value<ACT_FIND>(series)(series, value, part, only, case_, same, any, with, skip, last,
-                                                  reverse, tail, match);
+Cell* find_direct(Cell* series, Cell* value, const FindArgs& refs) {
+    return get_action_for_value<ACT_FIND>(series)(series, value, refs);
 }
 
 int32_t length_q_direct(Cell* series) { return get_action_for_value<ACT_LENGTH_Q>(series)(series); }
@@ -248,10 +246,8 @@ Cell* reverse_direct(Cell* series, Cell* part, Cell* skip) {
     return get_action_for_value<ACT_REVERSE>(series)(series, part, skip);
 }
 
-Cell* select_direct(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                    Cell* skip, bool last, bool reverse) {
-    return get_action_for_value<ACT_SELECT>(series)(series, value, part, only, case_, same, any, with, skip, last,
-                                                    reverse);
+Cell* select_direct(Cell* series, Cell* value, const SelectArgs& refs) {
+    return get_action_for_value<ACT_SELECT>(series)(series, value, refs);
 }
 
 Cell* sort_direct(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/registry.h"
 
 namespace kem {
@@ -99,8 +100,7 @@ Cell* change_direct(Cell* series, Cell* value, int32_t part, bool only, int32_t 
 Cell* clear_direct(Cell* series);
 // result: a cell (on the stack) that receives the copy.
 Cell* copy_direct(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find_direct(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                  Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find_direct(Cell* series, Cell* value, const FindArgs& refs);
 // -1 stands for none.
 int32_t length_q_direct(Cell* series);
 Cell* move_direct(Cell* origin, Cell* target, Cell* part);
@@ -110,8 +110,7 @@ Cell* poke_direct(Cell* series, int32_t index, Cell* data, Cell* boxed);
 Cell* put_direct(Cell* series, Cell* key, Cell* value, bool case_);
 Cell* remove_direct(Cell* series, Cell* part, Cell* key);
 Cell* reverse_direct(Cell* series, Cell* part, Cell* skip);
-Cell* select_direct(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                    Cell* skip, bool last, bool reverse);
+Cell* select_direct(Cell* series, Cell* value, const SelectArgs& refs);
 Cell* sort_direct(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
                   bool stable);
 Cell* swap_direct(Cell* series1, Cell* series2);

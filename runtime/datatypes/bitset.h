@@ -10,6 +10,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/series.h"
 
 namespace kem {
@@ -84,8 +85,7 @@ Cell* bitset_xor();
 Cell* bitset_append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* bitset_clear(Cell* series);
 Cell* bitset_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* bitset_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                  Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* bitset_find(Cell* series, Cell* value, const FindArgs& refs);
 int32_t bitset_length_q(Cell* series);
 // The spec is `boxed` (the index value itself).
 Cell* bitset_pick(Cell* series, int32_t index, Cell* boxed);

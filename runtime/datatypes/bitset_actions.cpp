@@ -148,8 +148,7 @@ Cell* bitset_pick(Cell* series, int32_t index, Cell* boxed) {
     return series;
 }
 
-Cell* bitset_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                  Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Cell* bitset_find(Cell* series, Cell* value, const FindArgs& refs) {
     if (bitset_process(value, series, BITSET_TEST, false, BITSET_ACTION_ERRORS)) make_logic(series, true);
     else make_none(series);
     return series;

@@ -398,11 +398,10 @@ Cell* block_eval_path_case(Cell* parent, Cell* element, Cell* value, Cell* path,
     if (!value) {
         if (is_type(element, TYPE_WORD) && !is_type(parent, TYPE_HASH))
             return const_cast<Cell*>(block_select_word(parent, element, case_));
-        return block_select(parent, element, nullptr, true, case_, false, false, nullptr, nullptr, false, false);
+        return block_select(parent, element, SelectArgs{.only = true, .case_ = case_});
     }
     Cell* saved_top = stack::top;
-    Cell found = *block_find(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false,
-                             false, false);
+    Cell found = *block_find(parent, element, FindArgs{.case_ = case_});
     stack::top = saved_top;
     if (is_type(&found, TYPE_NONE)) fire(Err::script_bad_path_set, path ? *path : none_value, *element);
     return series_poke(&found, 2, value, element);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/series.h"
 
 namespace kem {
@@ -117,10 +118,8 @@ Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 // Path access with an explicit case flag (the action entry ignores case).
 Cell* block_eval_path_case(Cell* parent, Cell* element, Cell* value, Cell* path, bool case_);
 
-Cell* block_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                 Cell* skip, bool last, bool reverse, bool tail, bool match);
-Cell* block_select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                   Cell* skip, bool last, bool reverse);
+Cell* block_find(Cell* series, Cell* value, const FindArgs& refs);
+Cell* block_select(Cell* series, Cell* value, const SelectArgs& refs);
 Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_);
 // append and insert: part is a cell count of the value (-1 for all), dup the
 // repeat count; append leaves the series at its head, insert just past the

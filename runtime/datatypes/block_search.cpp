@@ -126,25 +126,23 @@ bool block_types_match(const Cell* types, uint8_t type) {
     return type < 96 && (bytes[type >> 3] & (0x80 >> (type & 7)));
 }
 
-Cell* block_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                 Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    SearchOptions opts{part, only, case_, same, skip, last, reverse, match};
+Cell* block_find(Cell* series, Cell* value, const FindArgs& refs) {
+    SearchOptions opts{refs.part, refs.only, refs.case_, refs.same, refs.skip, refs.last, refs.reverse, refs.match};
     Match m = search(series, value, opts);
     if (m.index < 0) return push_none();
     int64_t at = m.index;
-    if (tail) {
-        if (m.length > 1 || (!only && any_block_type(type_of(value)))) at += m.length;
-        else if (last || reverse) at += 1;
-        else at += skip ? cell_int(skip) : 1;
+    if (refs.tail) {
+        if (m.length > 1 || (!refs.only && any_block_type(type_of(value)))) at += m.length;
+        else if (refs.last || refs.reverse) at += 1;
+        else at += refs.skip ? cell_int(refs.skip) : 1;
     }
     Cell* result = stack::push(series);
     set_series_position(result, at);
     return result;
 }
 
-Cell* block_select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                   Cell* skip, bool last, bool reverse) {
-    SearchOptions opts{part, only, case_, same, skip, last, reverse, false};
+Cell* block_select(Cell* series, Cell* value, const SelectArgs& refs) {
+    SearchOptions opts{refs.part, refs.only, refs.case_, refs.same, refs.skip, refs.last, refs.reverse, false};
     Match m = search(series, value, opts);
     if (m.index < 0) return push_none();
     int64_t after = m.index + m.length;

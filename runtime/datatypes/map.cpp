@@ -395,9 +395,8 @@ Cell* map_clear(Cell* map) {
     return map;
 }
 
-Cell* map_find(Cell* series, Cell* value, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool, bool, bool,
-               bool) {
-    int32_t index = map_find_key(series, value, lookup_op(case_, same));
+Cell* map_find(Cell* series, Cell* value, const FindArgs& refs) {
+    int32_t index = map_find_key(series, value, lookup_op(refs.case_, refs.same));
     if (index < 0) return none_push();
     Cell key = shown_key(cells_of(map_storage(series)) + index);
     return stack::push(&key);
@@ -416,8 +415,8 @@ Cell* map_remove(Cell* series, Cell*, Cell* key) {
     return series;
 }
 
-Cell* map_select(Cell* series, Cell* value, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool, bool) {
-    int32_t index = map_find_key(series, value, lookup_op(case_, same));
+Cell* map_select(Cell* series, Cell* value, const SelectArgs& refs) {
+    int32_t index = map_find_key(series, value, lookup_op(refs.case_, refs.same));
     if (index < 0) return none_push();
     return stack::push(cells_of(map_storage(series)) + index + 1);
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -88,14 +89,12 @@ Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* 
 int32_t map_compare(Cell* value1, Cell* value2, int32_t op);
 Cell* map_clear(Cell* map);
 Cell* map_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* map_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-               Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* map_find(Cell* series, Cell* value, const FindArgs& refs);
 int32_t map_length_q(Cell* map);
 Cell* map_put(Cell* series, Cell* key, Cell* value, bool case_);
 // Only remove/key: without it script missing-arg.
 Cell* map_remove(Cell* series, Cell* part, Cell* key);
-Cell* map_select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                 Cell* skip, bool last, bool reverse);
+Cell* map_select(Cell* series, Cell* value, const SelectArgs& refs);
 
 void register_map();
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -130,8 +131,7 @@ int32_t object_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 int32_t object_compare(Cell* value1, Cell* value2, int32_t op);
 Cell* object_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* object_put(Cell* target, Cell* key, Cell* value, bool case_);
-Cell* object_select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                    Cell* skip, bool last, bool reverse);
+Cell* object_select(Cell* series, Cell* value, const SelectArgs& refs);
 Cell* object_modify(Cell* target, Cell* field, Cell* value, bool case_);
 
 void register_object();

@@ -312,7 +312,7 @@ Cell* object_put(Cell* target, Cell* key, Cell* value, bool) {
     return stack::push(&v);
 }
 
-Cell* object_select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* object_select(Cell* series, Cell* value, const SelectArgs&) {
     const uint8_t t = type_of(value);
     if (!any_word_type(t) || t == TYPE_REFINEMENT || t == TYPE_ISSUE) fire(Err::script_invalid_type, datatype_of(value));
     return stack::push(object_rs_select(series, value));

@@ -232,8 +232,7 @@ Cell* series_remove(Cell* series, Cell* part, Cell* key) {
         Cell probe = *series;
         Cell* saved_top = stack::top;
         auto find = get_action_for_value<ACT_FIND>(&probe);
-        Cell found = *find(&probe, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false,
-                           false);
+        Cell found = *find(&probe, key, FindArgs{.case_ = true});
         stack::top = saved_top;
         if (is_type(&found, TYPE_NONE)) return const_cast<Cell*>(&none_value);
         pos = series_position(&found);

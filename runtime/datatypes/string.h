@@ -16,6 +16,7 @@
 #include <string_view>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/series.h"
 
 namespace kem {
@@ -198,10 +199,8 @@ int32_t string_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
                        int32_t index, bool push, bool get, bool last, bool notify);
 int32_t string_compare(Cell* value1, Cell* value2, int32_t op);
-Cell* string_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                  Cell* skip, bool last, bool reverse, bool tail, bool match);
-Cell* string_select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                    Cell* skip, bool last, bool reverse);
+Cell* string_find(Cell* series, Cell* value, const FindArgs& refs);
+Cell* string_select(Cell* series, Cell* value, const SelectArgs& refs);
 // append and insert: part counts what the value adds (-1: all), dup repeats;
 // append leaves the series at its head, insert just past the new text.
 Cell* string_append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);

@@ -349,25 +349,23 @@ void element_at(const Cell* series, int64_t index, Cell* out) {
 
 } // namespace
 
-Cell* string_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                  Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    Search s{part, case_, same, any, with, skip, last, reverse, match};
+Cell* string_find(Cell* series, Cell* value, const FindArgs& refs) {
+    Search s{refs.part, refs.case_, refs.same, refs.any, refs.with, refs.skip, refs.last, refs.reverse, refs.match};
     int64_t step = 1;
     Hit hit = search(series, value, s, &step);
     if (hit.index < 0) return push_none();
     int64_t at = hit.index;
-    if (tail) {
+    if (refs.tail) {
         if (hit.pattern) at += hit.length;
-        else at += (last || reverse) ? 1 : step;
+        else at += (refs.last || refs.reverse) ? 1 : step;
     }
     Cell* result = stack::push(series);
     set_series_position(result, at);
     return result;
 }
 
-Cell* string_select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                    Cell* skip, bool last, bool reverse) {
-    Search s{part, case_, same, any, with, skip, last, reverse, false};
+Cell* string_select(Cell* series, Cell* value, const SelectArgs& refs) {
+    Search s{refs.part, refs.case_, refs.same, refs.any, refs.with, refs.skip, refs.last, refs.reverse, false};
     int64_t step = 1;
     Hit hit = search(series, value, s, &step);
     if (hit.index < 0) return push_none();
@@ -386,11 +384,9 @@ Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cel
         return poke_direct(target, cell_int(element), value, element);
     }
     if (is_type(element, TYPE_WORD)) fire(Err::script_invalid_path, path ? *path : none_value, *element);
-    if (!value)
-        return string_select(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    if (!value) return string_select(parent, element, SelectArgs{});
     // Set: the value goes just past the match, where select reads.
-    Cell* found = string_find(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false,
-                              true, false);
+    Cell* found = string_find(parent, element, FindArgs{.tail = true});
     if (is_type(found, TYPE_NONE)) fire(Err::script_bad_path_set, path ? *path : none_value, *element);
     return poke_direct(found, 1, value, element);
 }

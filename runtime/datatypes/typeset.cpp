@@ -228,7 +228,7 @@ Cell* typeset_complement(Cell* ts) {
     return ts;
 }
 
-Cell* typeset_find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* typeset_find(Cell* series, Cell* value, const FindArgs&) {
     if (!is_type(value, TYPE_DATATYPE)) fire(Err::script_invalid_arg, *value);
     return logic_push(typeset_bit(series, value->data1));
 }

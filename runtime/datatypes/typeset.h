@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -72,8 +73,7 @@ Cell* typeset_xor_t();
 Cell* typeset_complement(Cell* ts);
 // Pushes true when the datatype! argument's bit is set; script invalid-arg
 // for any other argument.
-Cell* typeset_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                   Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* typeset_find(Cell* series, Cell* value, const FindArgs& refs);
 
 void register_typeset();
 

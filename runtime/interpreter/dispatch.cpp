@@ -201,17 +201,9 @@ void copy_star(const int32_t* r) {
     finish(copy_direct(arg(0), result, refs.part, refs.deep, kind));
 }
 
-void find_star(const int32_t* r) {
-    const FindArgs f = FindArgs::from(r);
-    finish(find_direct(arg(0), arg(1), f.part, f.only, f.case_, f.same, f.any, f.with, f.skip, f.last, f.reverse,
-                       f.tail, f.match));
-}
+void find_star(const int32_t* r) { finish(find_direct(arg(0), arg(1), FindArgs::from(r))); }
 
-void select_star(const int32_t* r) {
-    const SelectArgs f = SelectArgs::from(r);
-    finish(select_direct(arg(0), arg(1), f.part, f.only, f.case_, f.same, f.any, f.with, f.skip, f.last,
-                         f.reverse));
-}
+void select_star(const int32_t* r) { finish(select_direct(arg(0), arg(1), SelectArgs::from(r))); }
 
 void length_q_star(const int32_t*) {
     int32_t n = length_q_direct(arg(0));

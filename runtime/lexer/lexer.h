@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/loader.h"
 
 namespace kem {

@@ -432,17 +432,11 @@ TEST_F(BinaryTest, InheritedFindAndRemove) {
     Cell b = H("0102030403");
     Cell pat = H("0304"), three = I(3), missing = H("05");
     Cell found = b;
-    EXPECT_EQ(series_position(find_direct(&found, &pat, nullptr, false, false, false, false, nullptr, nullptr,
-                                          false, false, false, false)),
-              2);
+    EXPECT_EQ(series_position(find_direct(&found, &pat, FindArgs{})), 2);
     Cell found_last = b;
-    EXPECT_EQ(series_position(find_direct(&found_last, &three, nullptr, false, false, false, false, nullptr, nullptr,
-                                          true, false, false, false)),
-              4);
+    EXPECT_EQ(series_position(find_direct(&found_last, &three, FindArgs{.last = true})), 4);
     Cell none = b;
-    EXPECT_EQ(type_of(find_direct(&none, &missing, nullptr, false, false, false, false, nullptr, nullptr, false,
-                                  false, false, false)),
-              TYPE_NONE);
+    EXPECT_EQ(type_of(find_direct(&none, &missing, FindArgs{})), TYPE_NONE);
     Cell r = at(b, 1);
     Cell two = I(2);
     remove_direct(&r, &two, nullptr);

@@ -162,9 +162,7 @@ TEST_F(BitsetTest, PickFindAndPathAccess) {
         EXPECT_EQ(logic_get(bitset_pick(&p, 0, &c.spec)), c.plain);
         EXPECT_EQ(logic_get(bitset_pick(&q, 0, &c.spec)), c.inverse);
         Cell f = plain;
-        EXPECT_EQ(type_of(bitset_find(&f, &c.spec, nullptr, false, false, false, false, nullptr, nullptr, false,
-                                      false, false, false)),
-                  c.plain ? TYPE_LOGIC : TYPE_NONE);
+        EXPECT_EQ(type_of(bitset_find(&f, &c.spec, FindArgs{})), c.plain ? TYPE_LOGIC : TYPE_NONE);
     }
     Cell bad = NONE;
     Cell p = plain;

@@ -235,18 +235,12 @@ TEST_F(Block, WordSelectionWithAndWithoutCase) {
 // --- find and select ----------------------------------------------------------------------
 
 TEST_F(Block, FindAndSelectWithRefinements) {
-    struct Opts {
-        Cell* part = nullptr;
-        bool only = false, case_ = false, same = false;
-        Cell* skip = nullptr;
-        bool last = false, reverse = false, tail = false, match = false;
-    };
     Cell two = I(2), three = I(3), zero = I(0);
     Cell b123 = B({I(1), I(2), I(3)});
     struct Case {
         const char* name;
         Cell series, value;
-        Opts o;
+        FindArgs refs;
         int32_t found;   // index of the result, -1 for none
     };
     const Case cases[] = {
@@ -274,9 +268,7 @@ TEST_F(Block, FindAndSelectWithRefinements) {
     };
     for (const Case& c : cases) {
         Cell s = c.series, v = c.value;
-        const Opts& o = c.o;
-        Cell* r = block_find(&s, &v, o.part, o.only, o.case_, o.same, false, nullptr, o.skip, o.last, o.reverse,
-                             o.tail, o.match);
+        Cell* r = block_find(&s, &v, c.refs);
         if (c.found < 0) {
             EXPECT_EQ(type_of(r), TYPE_NONE) << c.name;
         } else {
@@ -288,26 +280,19 @@ TEST_F(Block, FindAndSelectWithRefinements) {
 
     Cell s = B({I(1), I(10), I(2), I(20)});
     Cell v = I(2);
-    EXPECT_EQ(cell_int(block_select(&s, &v, nullptr, false, false, false, false, nullptr, nullptr, false, false)), 20);
+    EXPECT_EQ(cell_int(block_select(&s, &v, SelectArgs{})), 20);
     Cell seq = B({I(1), I(10)});
-    EXPECT_EQ(cell_int(block_select(&s, &seq, nullptr, false, false, false, false, nullptr, nullptr, false, false)), 2);
+    EXPECT_EQ(cell_int(block_select(&s, &seq, SelectArgs{})), 2);
     Cell last = I(20);
-    EXPECT_EQ(type_of(block_select(&s, &last, nullptr, false, false, false, false, nullptr, nullptr, false, false)),
-              TYPE_NONE);
+    EXPECT_EQ(type_of(block_select(&s, &last, SelectArgs{})), TYPE_NONE);
     Cell one = I(1);
-    EXPECT_EQ(cell_int(block_select(&s, &one, nullptr, false, false, false, false, nullptr, &two, false, false)), 10);
+    EXPECT_EQ(cell_int(block_select(&s, &one, SelectArgs{.skip = &two})), 10);
 
     Cell none = NONE;
-    EXPECT_EQ(error_of([&] { block_find(&s, &v, nullptr, false, false, false, false, nullptr, &zero, false, false,
-                                        false, false); }),
-              Err::script_out_of_range);
-    EXPECT_EQ(error_of([&] { block_find(&s, &v, nullptr, false, false, false, false, nullptr, &none, false, false,
-                                        false, false); }),
-              Err::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { block_find(&s, &v, FindArgs{.skip = &zero}); }), Err::script_out_of_range);
+    EXPECT_EQ(error_of([&] { block_find(&s, &v, FindArgs{.skip = &none}); }), Err::script_invalid_refine_arg);
     Cell other = B({I(1)});
-    EXPECT_EQ(error_of([&] { block_find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false, false,
-                                        false, false); }),
-              Err::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { block_find(&s, &v, FindArgs{.part = &other}); }), Err::script_invalid_refine_arg);
 }
 
 TEST_F(Block, PutReplacesOrAppends) {

@@ -65,11 +65,9 @@ Cell to_map(Cell spec) {
 }
 
 Cell sel(Cell m, Cell key, bool case_ = false, bool same = false) {
-    return *map_select(&m, &key, nullptr, false, case_, same, false, nullptr, nullptr, false, false);
+    return *map_select(&m, &key, SelectArgs{.case_ = case_, .same = same});
 }
-Cell fnd(Cell m, Cell key, bool case_ = false) {
-    return *map_find(&m, &key, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false, false);
-}
+Cell fnd(Cell m, Cell key, bool case_ = false) { return *map_find(&m, &key, FindArgs{.case_ = case_}); }
 void put(Cell m, Cell key, Cell value, bool case_ = false) { map_put(&m, &key, &value, case_); }
 void remove_key(Cell m, Cell key) { map_remove(&m, nullptr, &key); }
 Cell reflect(Cell m, const char* field) { return *map_reflect(&m, int32_t(symbol_make(field))); }

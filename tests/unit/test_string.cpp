@@ -516,8 +516,14 @@ TEST_F(StringTest, FindWithRefinements) {
     for (Case c : cases) {
         auto has = [&](char f) { return std::string_view(c.flags).find(f) != std::string_view::npos; };
         Cell part = I(c.part), skip = I(c.skip);
-        Cell* r = string_find(&c.series, &c.value, c.part != NO ? &part : nullptr, false, has('c'), false, false,
-                              nullptr, c.skip != NO ? &skip : nullptr, has('l'), has('r'), has('t'), has('m'));
+        Cell* r = string_find(&c.series, &c.value,
+                              FindArgs{.part = c.part != NO ? &part : nullptr,
+                                       .case_ = has('c'),
+                                       .skip = c.skip != NO ? &skip : nullptr,
+                                       .last = has('l'),
+                                       .reverse = has('r'),
+                                       .tail = has('t'),
+                                       .match = has('m')});
         if (c.want < 0) {
             EXPECT_TRUE(is_type(r, TYPE_NONE)) << c.what << ": at " << series_position(r);
         } else {
@@ -529,7 +535,7 @@ TEST_F(StringTest, FindWithRefinements) {
     Cell other = S("abc"), zero = I(0);
     Cell bin = bytes({1});
     auto find = [&](Cell* value, Cell* part, Cell* skip, bool any) {
-        return string_find(&abc2, value, part, false, false, false, any, nullptr, skip, false, false, false, false);
+        return string_find(&abc2, value, FindArgs{.part = part, .any = any, .skip = skip});
     };
     Cell a = C('a');
     EXPECT_EQ(error_of([&] { find(&a, nullptr, &zero, false); }), Err::script_out_of_range);
@@ -550,13 +556,12 @@ TEST_F(StringTest, SelectGivesWhatFollowsTheMatch) {
         {S("a\u4e2d"), C('a'), false, 0x4e2d},
     };
     for (Case c : cases) {
-        Cell* r = string_select(&c.series, &c.value, nullptr, false, false, false, false, nullptr, nullptr, c.last,
-                                false);
+        Cell* r = string_select(&c.series, &c.value, SelectArgs{.last = c.last});
         EXPECT_EQ(type_of(r), c.want < 0 ? TYPE_NONE : TYPE_CHAR);
         EXPECT_EQ(c.want < 0 ? -1 : cell_int(r), c.want);
     }
     Cell bin = bytes({5, 6}), five = I(5);
-    Cell* r = string_select(&bin, &five, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    Cell* r = string_select(&bin, &five, SelectArgs{});
     EXPECT_EQ(type_of(r), TYPE_INTEGER);
     EXPECT_EQ(cell_int(r), 6);
 }

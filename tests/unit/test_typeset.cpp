@@ -129,10 +129,7 @@ TEST_F(Typeset, BitsAgreeWithArgumentChecks) {
 TEST_F(Typeset, FindAnswersMembership) {
     Cell ts = make_ts(B({type_word(TYPE_INTEGER), type_word(TYPE_FLOAT)}));
     Cell integer = DT(TYPE_INTEGER), string = DT(TYPE_STRING), text_value = S("integer!");
-    auto find = [&](Cell* v) {
-        return *typeset_find(&ts, v, nullptr, false, false, false, false, nullptr, nullptr, false, false, false,
-                             false);
-    };
+    auto find = [&](Cell* v) { return *typeset_find(&ts, v, FindArgs{}); };
     Cell yes = find(&integer);
     EXPECT_EQ(yes.data1, 1u);
     EXPECT_EQ(type_of(&yes), TYPE_LOGIC);
