@@ -37,7 +37,7 @@ Cell* decode(Cell* args) {
     Cell payload = args[0];
     if (is_type(&payload, TYPE_FILE) || is_type(&payload, TYPE_URL)) {
         Cell source = payload;
-        payload = *read_direct(&source, nullptr, nullptr, true, false, false, nullptr);
+        payload = *read_direct(&source, ReadArgs{.binary = true});
     }
     if (!is_type(&payload, TYPE_BINARY) || binary_rs_length(&payload) <= SHORTEST_PAYLOAD)
         fire(Err::script_invalid_data, payload);

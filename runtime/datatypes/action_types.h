@@ -93,7 +93,7 @@ namespace action_sig {
 using Unused = void (*)();
 using StackForm = Cell* (*)();
 using Make = Cell* (*)(Cell* proto, Cell* spec, int32_t type);
-using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
+using Random = Cell* (*)(Cell* value, const RandomArgs& refs);
 using Reflect = Cell* (*)(Cell* value, int32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 using Mold = int32_t (*)(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
@@ -103,30 +103,27 @@ using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path,
 using Compare = int32_t (*)(Cell* value1, Cell* value2, int32_t op);
 using OneCell = Cell* (*)(Cell* value);
 using Predicate = bool (*)(Cell* value);
-using Round = Cell* (*)(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                        bool half_ceiling);
+using Round = Cell* (*)(Cell* n, const RoundArgs& refs);
 using Insert = Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 using Change = Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-using Copy = Cell* (*)(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+using Copy = Cell* (*)(Cell* value, Cell* result, const CopyArgs& refs);
 using Find = Cell* (*)(Cell* series, Cell* value, const FindArgs& refs);
 using Length = int32_t (*)(Cell* series);
-using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
+using Move = Cell* (*)(Cell* origin, Cell* target, const MoveArgs& refs);
 using Pick = Cell* (*)(Cell* series, int32_t index, Cell* boxed);
 using Poke = Cell* (*)(Cell* series, int32_t index, Cell* data, Cell* boxed);
-using Put = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_);
-using Remove = Cell* (*)(Cell* series, Cell* part, Cell* key);
-using Reverse = Cell* (*)(Cell* series, Cell* part, Cell* skip);
+using Put = Cell* (*)(Cell* series, Cell* key, Cell* value, const PutArgs& refs);
+using Remove = Cell* (*)(Cell* series, const RemoveArgs& refs);
+using Reverse = Cell* (*)(Cell* series, const ReverseArgs& refs);
 using Select = Cell* (*)(Cell* series, Cell* value, const SelectArgs& refs);
-using Sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                       bool stable);
+using Sort = Cell* (*)(Cell* series, const SortArgs& refs);
 using TwoCells = Cell* (*)(Cell* value1, Cell* value2);
-using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
-using Trim = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-using Modify = Cell* (*)(Cell* target, Cell* field, Cell* value, bool case_);
-using Open = Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-                        Cell* seek, Cell* allow, Cell* as);
+using Take = Cell* (*)(Cell* series, const TakeArgs& refs);
+using Trim = Cell* (*)(Cell* series, const TrimArgs& refs);
+using Modify = Cell* (*)(Cell* target, Cell* field, Cell* value, const ModifyArgs& refs);
+using Open = Cell* (*)(Cell* port, const OpenArgs& refs);
+using Read = Cell* (*)(Cell* source, const ReadArgs& refs);
+using Write = Cell* (*)(Cell* destination, Cell* data, const WriteArgs& refs);
 } // namespace action_sig
 
 // Signature of each slot, so registrations are checked by the compiler.

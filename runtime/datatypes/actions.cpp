@@ -178,8 +178,8 @@ Cell* to_direct(Cell* type, Cell* spec) {
     return fn(type, spec, id);
 }
 
-Cell* random_direct(Cell* value, bool seed, bool secure, bool only) {
-    return get_action_for_value<ACT_RANDOM>(value)(value, seed, secure, only);
+Cell* random_direct(Cell* value, const RandomArgs& refs) {
+    return get_action_for_value<ACT_RANDOM>(value)(value, refs);
 }
 
 // A word cell carries its symbol id in payload word 2.
@@ -189,10 +189,7 @@ Cell* reflect_direct(Cell* value, Cell* field) {
 
 Cell* negate_direct(Cell* number) { return get_action_for_value<ACT_NEGATE>(number)(number); }
 
-Cell* round_direct(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                   bool half_ceiling) {
-    return get_action_for_value<ACT_ROUND>(n)(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
-}
+Cell* round_direct(Cell* n, const RoundArgs& refs) { return get_action_for_value<ACT_ROUND>(n)(n, refs); }
 
 bool even_q_direct(Cell* number) { return get_action_for_value<ACT_EVEN_Q>(number)(number); }
 bool odd_q_direct(Cell* number) { return get_action_for_value<ACT_ODD_Q>(number)(number); }
@@ -212,8 +209,8 @@ Cell* change_direct(Cell* series, Cell* value, int32_t part, bool only, int32_t 
 
 Cell* clear_direct(Cell* series) { return get_action_for_value<ACT_CLEAR>(series)(series); }
 
-Cell* copy_direct(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-    return get_action_for_value<ACT_COPY>(value)(value, result, part, deep, types);
+Cell* copy_direct(Cell* value, Cell* result, const CopyArgs& refs) {
+    return get_action_for_value<ACT_COPY>(value)(value, result, refs);
 }
 
 Cell* find_direct(Cell* series, Cell* value, const FindArgs& refs) {
@@ -222,8 +219,8 @@ Cell* find_direct(Cell* series, Cell* value, const FindArgs& refs) {
 
 int32_t length_q_direct(Cell* series) { return get_action_for_value<ACT_LENGTH_Q>(series)(series); }
 
-Cell* move_direct(Cell* origin, Cell* target, Cell* part) {
-    return get_action_for_value<ACT_MOVE>(origin)(origin, target, part);
+Cell* move_direct(Cell* origin, Cell* target, const MoveArgs& refs) {
+    return get_action_for_value<ACT_MOVE>(origin)(origin, target, refs);
 }
 
 Cell* pick_direct(Cell* series, int32_t index, Cell* boxed) {
@@ -234,65 +231,52 @@ Cell* poke_direct(Cell* series, int32_t index, Cell* data, Cell* boxed) {
     return get_action_for_value<ACT_POKE>(series)(series, index, data, boxed);
 }
 
-Cell* put_direct(Cell* series, Cell* key, Cell* value, bool case_) {
-    return get_action_for_value<ACT_PUT>(series)(series, key, value, case_);
+Cell* put_direct(Cell* series, Cell* key, Cell* value, const PutArgs& refs) {
+    return get_action_for_value<ACT_PUT>(series)(series, key, value, refs);
 }
 
-Cell* remove_direct(Cell* series, Cell* part, Cell* key) {
-    return get_action_for_value<ACT_REMOVE>(series)(series, part, key);
+Cell* remove_direct(Cell* series, const RemoveArgs& refs) {
+    return get_action_for_value<ACT_REMOVE>(series)(series, refs);
 }
 
-Cell* reverse_direct(Cell* series, Cell* part, Cell* skip) {
-    return get_action_for_value<ACT_REVERSE>(series)(series, part, skip);
+Cell* reverse_direct(Cell* series, const ReverseArgs& refs) {
+    return get_action_for_value<ACT_REVERSE>(series)(series, refs);
 }
 
 Cell* select_direct(Cell* series, Cell* value, const SelectArgs& refs) {
     return get_action_for_value<ACT_SELECT>(series)(series, value, refs);
 }
 
-Cell* sort_direct(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                  bool stable) {
-    return get_action_for_value<ACT_SORT>(series)(series, case_, skip, comparator, part, all, reverse, stable);
-}
+Cell* sort_direct(Cell* series, const SortArgs& refs) { return get_action_for_value<ACT_SORT>(series)(series, refs); }
 
 Cell* swap_direct(Cell* series1, Cell* series2) {
     return get_action_for_value<ACT_SWAP>(series1)(series1, series2);
 }
 
-Cell* take_direct(Cell* series, Cell* part, bool deep, bool last) {
-    return get_action_for_value<ACT_TAKE>(series)(series, part, deep, last);
-}
+Cell* take_direct(Cell* series, const TakeArgs& refs) { return get_action_for_value<ACT_TAKE>(series)(series, refs); }
 
-Cell* trim_direct(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    return get_action_for_value<ACT_TRIM>(series)(series, head, tail, auto_, lines, all, with);
-}
+Cell* trim_direct(Cell* series, const TrimArgs& refs) { return get_action_for_value<ACT_TRIM>(series)(series, refs); }
 
 Cell* create_direct(Cell* port) { return get_action_for_value<ACT_CREATE>(port)(port); }
 Cell* close_direct(Cell* port) { return get_action_for_value<ACT_CLOSE>(port)(port); }
 Cell* delete_direct(Cell* file) { return get_action_for_value<ACT_DELETE>(file)(file); }
 
-Cell* modify_direct(Cell* target, Cell* field, Cell* value, bool case_) {
-    return get_action_for_value<ACT_MODIFY>(target)(target, field, value, case_);
+Cell* modify_direct(Cell* target, Cell* field, Cell* value, const ModifyArgs& refs) {
+    return get_action_for_value<ACT_MODIFY>(target)(target, field, value, refs);
 }
 
-Cell* open_direct(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
-    return get_action_for_value<ACT_OPEN>(port)(port, new_, read, write, seek, allow);
-}
+Cell* open_direct(Cell* port, const OpenArgs& refs) { return get_action_for_value<ACT_OPEN>(port)(port, refs); }
 
 Cell* open_q_direct(Cell* port) { return get_action_for_value<ACT_OPEN_Q>(port)(port); }
 Cell* query_direct(Cell* target) { return get_action_for_value<ACT_QUERY>(target)(target); }
 
-Cell* read_direct(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    return get_action_for_value<ACT_READ>(source)(source, part, seek, binary, lines, info, as);
-}
+Cell* read_direct(Cell* source, const ReadArgs& refs) { return get_action_for_value<ACT_READ>(source)(source, refs); }
 
 Cell* rename_direct(Cell* from, Cell* to) { return get_action_for_value<ACT_RENAME>(from)(from, to); }
 Cell* update_direct(Cell* port) { return get_action_for_value<ACT_UPDATE>(port)(port); }
 
-Cell* write_direct(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-                   Cell* seek, Cell* allow, Cell* as) {
-    return get_action_for_value<ACT_WRITE>(destination)(destination, data, binary, lines, info, append, part, seek,
-                                                        allow, as);
+Cell* write_direct(Cell* destination, Cell* data, const WriteArgs& refs) {
+    return get_action_for_value<ACT_WRITE>(destination)(destination, data, refs);
 }
 
 } // namespace kem

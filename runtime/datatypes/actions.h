@@ -72,7 +72,7 @@ bool compare_star(Cell* value1, Cell* value2, int32_t op);
 // else the first argument's own type; the implementation receives that id.
 Cell* make_direct(Cell* type, Cell* spec);
 Cell* to_direct(Cell* type, Cell* spec);
-Cell* random_direct(Cell* value, bool seed, bool secure, bool only);
+Cell* random_direct(Cell* value, const RandomArgs& refs);
 // The implementation receives the field word's symbol id.
 Cell* reflect_direct(Cell* value, Cell* field);
 // form and mold append to a string buffer and return the budget left.
@@ -87,8 +87,7 @@ Cell* eval_path_direct(Cell* parent, Cell* element, Cell* value, Cell* path, Cel
                        int32_t index, bool push, bool get, bool last, bool notify);
 
 Cell* negate_direct(Cell* number);
-Cell* round_direct(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                   bool half_ceiling);
+Cell* round_direct(Cell* n, const RoundArgs& refs);
 bool even_q_direct(Cell* number);
 bool odd_q_direct(Cell* number);
 Cell* complement_direct(Cell* value);
@@ -99,35 +98,33 @@ Cell* insert_direct(Cell* series, Cell* value, int32_t part, bool only, int32_t 
 Cell* change_direct(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* clear_direct(Cell* series);
 // result: a cell (on the stack) that receives the copy.
-Cell* copy_direct(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy_direct(Cell* value, Cell* result, const CopyArgs& refs);
 Cell* find_direct(Cell* series, Cell* value, const FindArgs& refs);
 // -1 stands for none.
 int32_t length_q_direct(Cell* series);
-Cell* move_direct(Cell* origin, Cell* target, Cell* part);
+Cell* move_direct(Cell* origin, Cell* target, const MoveArgs& refs);
 // index: the position as pick_index gives it; boxed: the index value itself.
 Cell* pick_direct(Cell* series, int32_t index, Cell* boxed);
 Cell* poke_direct(Cell* series, int32_t index, Cell* data, Cell* boxed);
-Cell* put_direct(Cell* series, Cell* key, Cell* value, bool case_);
-Cell* remove_direct(Cell* series, Cell* part, Cell* key);
-Cell* reverse_direct(Cell* series, Cell* part, Cell* skip);
+Cell* put_direct(Cell* series, Cell* key, Cell* value, const PutArgs& refs);
+Cell* remove_direct(Cell* series, const RemoveArgs& refs);
+Cell* reverse_direct(Cell* series, const ReverseArgs& refs);
 Cell* select_direct(Cell* series, Cell* value, const SelectArgs& refs);
-Cell* sort_direct(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                  bool stable);
+Cell* sort_direct(Cell* series, const SortArgs& refs);
 Cell* swap_direct(Cell* series1, Cell* series2);
-Cell* take_direct(Cell* series, Cell* part, bool deep, bool last);
-Cell* trim_direct(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* take_direct(Cell* series, const TakeArgs& refs);
+Cell* trim_direct(Cell* series, const TrimArgs& refs);
 
 Cell* create_direct(Cell* port);
 Cell* close_direct(Cell* port);
 Cell* delete_direct(Cell* file);
-Cell* modify_direct(Cell* target, Cell* field, Cell* value, bool case_);
-Cell* open_direct(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
+Cell* modify_direct(Cell* target, Cell* field, Cell* value, const ModifyArgs& refs);
+Cell* open_direct(Cell* port, const OpenArgs& refs);
 Cell* open_q_direct(Cell* port);
 Cell* query_direct(Cell* target);
-Cell* read_direct(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Cell* read_direct(Cell* source, const ReadArgs& refs);
 Cell* rename_direct(Cell* from, Cell* to);
 Cell* update_direct(Cell* port);
-Cell* write_direct(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-                   Cell* seek, Cell* allow, Cell* as);
+Cell* write_direct(Cell* destination, Cell* data, const WriteArgs& refs);
 
 } // namespace kem

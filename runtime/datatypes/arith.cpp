@@ -218,20 +218,19 @@ int32_t float_compare(Cell* value1, Cell* value2, int32_t op) {
 
 // --- rounding --------------------------------------------------------------------
 
-Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                  bool half_ceiling) {
-    if (scale && type_of(scale) == TYPE_MONEY) fire_not_related(TYPE_MONEY);
+Cell* float_round(Cell* value, const RoundArgs& refs) {
+    if (refs.to && type_of(refs.to) == TYPE_MONEY) fire_not_related(TYPE_MONEY);
     bool percent = type_of(value) == TYPE_PERCENT;
     double sc = percent ? 0.01 : 1.0;
-    if (scale) {
-        sc = std::fabs(number_of(scale));
-        if (percent) sc /= 100.0;  // a /to scale counts in percent units
+    if (refs.to) {
+        sc = std::fabs(number_of(refs.to));
+        if (percent) sc /= 100.0;  // a /to refs.to counts in percent units
     }
     const double original = cell_float(value);
     double d = original;
-    // Already integral at this scale: nothing to do, not even a type change.
+    // Already integral at this refs.to: nothing to do, not refs.even a type change.
     if (sc < std::fabs(d) * 0x1p-53) return value;
-    // A zero scale would make 0 * infinity below: there is nothing to round to.
+    // A zero refs.to would make 0 * infinity below: there is nothing to round to.
     if (sc == 0.0) return value;
 
     const bool coarse = sc >= 1.0;
@@ -240,7 +239,7 @@ Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down
     if (coarse) {
         v = d / sc;
     } else {
-        // 1 / scale overflows for a subnormal scale: scale by a power of two first.
+        // 1 / refs.to overflows for a subnormal refs.to: refs.to by a power of two first.
         double m = std::frexp(sc, &e);
         if (e <= -1022) {
             sc = m;
@@ -254,28 +253,28 @@ Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down
     const double av = std::fabs(v);
     auto with_sign = [v](double x) { return v < 0.0 ? 0.0 - x : x; };
     double r;
-    if (down) r = with_sign(std::floor(av));
-    else if (floor) r = std::floor(v);
-    else if (ceiling) r = std::ceil(v);
+    if (refs.down) r = with_sign(std::floor(av));
+    else if (refs.floor) r = std::floor(v);
+    else if (refs.ceiling) r = std::ceil(v);
     else {
         double h = std::floor(av) + 0.5;
         if (av > h) r = with_sign(std::ceil(av));
         else if (av < h) r = with_sign(std::floor(av));
-        else if (even) r = with_sign(std::fmod(av, 2.0) >= 1.0 ? std::ceil(av) : std::floor(av));
-        else if (half_down) r = with_sign(std::floor(av));
-        else if (half_ceiling) r = std::ceil(v);
+        else if (refs.even) r = with_sign(std::fmod(av, 2.0) >= 1.0 ? std::ceil(av) : std::floor(av));
+        else if (refs.half_down) r = with_sign(std::floor(av));
+        else if (refs.half_ceiling) r = std::ceil(v);
         else r = with_sign(std::ceil(av));
     }
 
     double result = coarse ? r * sc : std::ldexp(r / (1.0 / sc), e);
     if (std::isinf(result) && std::isfinite(original)) fire(Err::math_overflow);
 
-    if (scale && is_int_like(type_of(scale))) {
+    if (refs.to && is_int_like(type_of(refs.to))) {
         if (!fits_int32(result)) fire(Err::math_overflow);
         make_integer(value, static_cast<int32_t>(result));
         return value;
     }
-    if (scale) set_type(value, type_of(scale));
+    if (refs.to) set_type(value, type_of(refs.to));
     set_cell_float(value, result);
     return value;
 }

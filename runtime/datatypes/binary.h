@@ -12,6 +12,7 @@
 #include <vector>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -146,7 +147,7 @@ Cell* binary_complement(Cell* value);
 // the binary at its head, insert just past the new bytes.
 Cell* binary_append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* binary_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-Cell* binary_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* binary_trim(Cell* series, const TrimArgs& refs);
 // Removes the zero bytes at the head and/or the tail of the bytes from the index.
 void binary_trim_zeros(Cell* bin, bool head, bool tail);
 

@@ -219,29 +219,29 @@ void binary_trim_zeros(Cell* bin, bool head, bool tail) {
     b->tail = b->head + pos + uint32_t(kept);
 }
 
-Cell* binary_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ || lines) fire(Err::internal_not_done);
-    // The byte values to remove everywhere, for /with and /all.
+Cell* binary_trim(Cell* series, const TrimArgs& refs) {
+    if (refs.auto_ || refs.lines) fire(Err::internal_not_done);
+    // The byte values to remove everywhere, for /refs.with and /refs.all.
     bool drop[256] = {};
-    bool everywhere = with || all;
-    if (with) {
-        uint8_t wt = type_of(with);
+    bool everywhere = refs.with || refs.all;
+    if (refs.with) {
+        uint8_t wt = type_of(refs.with);
         if (wt == TYPE_CHAR || wt == TYPE_INTEGER) {
-            uint32_t v = with->data2;
+            uint32_t v = refs.with->data2;
             if (v < 256) drop[v] = true;
         } else if (wt == TYPE_BINARY) {
-            for (uint8_t byte : value_bytes(with, -1, false, false)) drop[byte] = true;
+            for (uint8_t byte : value_bytes(refs.with, -1, false, false)) drop[byte] = true;
         } else if (any_string_type(wt)) {
-            TextRange r = string_text_range(with);
+            TextRange r = string_text_range(refs.with);
             const uint8_t* p = node_buffer(r.node)->head_ptr() + size_t(r.pos) * r.unit;
             for (uint32_t i = 0; i < r.length; i++) {
                 int32_t cp = read_unit(p + size_t(i) * r.unit, r.unit);
                 if (cp >= 0 && cp < 256) drop[cp] = true;
             }
         } else {
-            fire(Err::script_invalid_arg, *with);
+            fire(Err::script_invalid_arg, *refs.with);
         }
-    } else if (all) {
+    } else if (refs.all) {
         drop[0] = true;
     }
     uint32_t pos = binary_index(series);
@@ -252,7 +252,7 @@ Cell* binary_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bo
             if (!drop[*in]) *out++ = *in;
         b->tail = uint32_t(out - b->data());
     } else {
-        binary_trim_zeros(series, head || !tail, tail || !head);
+        binary_trim_zeros(series, refs.head || !refs.tail, refs.tail || !refs.head);
     }
     series_notify_owner(series, ChangeWord::trimmed, nullptr, int32_t(pos), -1);
     return series;

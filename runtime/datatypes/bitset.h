@@ -84,13 +84,13 @@ Cell* bitset_or();
 Cell* bitset_xor();
 Cell* bitset_append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* bitset_clear(Cell* series);
-Cell* bitset_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* bitset_copy(Cell* value, Cell* result, const CopyArgs& refs);
 Cell* bitset_find(Cell* series, Cell* value, const FindArgs& refs);
 int32_t bitset_length_q(Cell* series);
 // The spec is `boxed` (the index value itself).
 Cell* bitset_pick(Cell* series, int32_t index, Cell* boxed);
 Cell* bitset_poke(Cell* series, int32_t index, Cell* data, Cell* boxed);
-Cell* bitset_remove(Cell* series, Cell* part, Cell* key);
+Cell* bitset_remove(Cell* series, const RemoveArgs& refs);
 
 void register_bitset();
 

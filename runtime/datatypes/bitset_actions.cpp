@@ -124,9 +124,9 @@ Cell* bitset_poke(Cell* series, int32_t index, Cell* data, Cell* boxed) {
     return data;
 }
 
-Cell* bitset_remove(Cell* series, Cell* part, Cell* key) {
-    if (!part) fire(Err::script_missing_arg);
-    Cell spec = *part;
+Cell* bitset_remove(Cell* series, const RemoveArgs& refs) {
+    if (!refs.part) fire(Err::script_missing_arg);
+    Cell spec = *refs.part;
     bool told = series_notify_owner(series, ChangeWord::remove, &spec);
     bitset_process(&spec, series, BITSET_CLEAR, false, BITSET_ACTION_ERRORS);
     if (told) series_notify_owner(series, ChangeWord::removed, &spec);
@@ -154,7 +154,7 @@ Cell* bitset_find(Cell* series, Cell* value, const FindArgs& refs) {
     return series;
 }
 
-Cell* bitset_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* bitset_copy(Cell* value, Cell* result, const CopyArgs& refs) {
     copy_into(value, result, false);
     return result;
 }

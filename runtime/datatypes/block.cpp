@@ -414,7 +414,7 @@ Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 
 // --- registration -------------------------------------------------------------------
 
-Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable);  // block_sort.cpp
+Cell* block_sort(Cell* series, const SortArgs& refs);  // block_sort.cpp
 
 void register_block() {
     ActionRow row = ActionRow::inherit_all();

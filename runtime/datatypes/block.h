@@ -120,16 +120,16 @@ Cell* block_eval_path_case(Cell* parent, Cell* element, Cell* value, Cell* path,
 
 Cell* block_find(Cell* series, Cell* value, const FindArgs& refs);
 Cell* block_select(Cell* series, Cell* value, const SelectArgs& refs);
-Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_);
+Cell* block_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs);
 // append and insert: part is a cell count of the value (-1 for all), dup the
 // repeat count; append leaves the series at its head, insert just past the
 // new cells.
 Cell* block_append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* block_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-Cell* block_take(Cell* series, Cell* part, bool deep, bool last);
+Cell* block_take(Cell* series, const TakeArgs& refs);
 Cell* block_swap(Cell* series1, Cell* series2);
-Cell* block_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-Cell* block_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* block_trim(Cell* series, const TrimArgs& refs);
+Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs);
 // Replaces in place each cell of the cell buffer `node` at indexes start,
 // start + step, ... below end (from the head) whose type is in types (a
 // typeset! or a datatype!) and that is a series, bitset!, object!, error! or

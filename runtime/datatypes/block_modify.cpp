@@ -56,7 +56,7 @@ void deep_copy_in_place(NodeId node, uint32_t index, bool deep, Cell* types) {
     Cell copy;
     make_unset(&copy);
     auto fn = get_action_for_value<ACT_COPY>(&original);
-    Cell made = *fn(&original, &copy, nullptr, deep, types);
+    Cell made = *fn(&original, &copy, CopyArgs{.deep = deep, .types = types});
     made.header = (made.header & ~HEADER_NEW_LINE) | (original.header & HEADER_NEW_LINE);
     node_buffer(node)->cell_head()[index] = made;
 }
@@ -137,15 +137,15 @@ Cell* block_change(Cell* series, Cell* value_arg, int32_t part, bool only, int32
     return series;
 }
 
-Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
-    Cell* result = series_take(series, part, deep, last);
-    if (!deep || is_type(result, TYPE_NONE)) return result;
-    if (!part) {
+Cell* block_take(Cell* series, const TakeArgs& refs) {
+    Cell* result = series_take(series, refs);
+    if (!refs.deep || is_type(result, TYPE_NONE)) return result;
+    if (!refs.part) {
         if (any_series_type(type_of(result))) {
             Cell original = *result;
             Cell copy;
             make_unset(&copy);
-            Cell made = *get_action_for_value<ACT_COPY>(&original)(&original, &copy, nullptr, true, nullptr);
+            Cell made = *get_action_for_value<ACT_COPY>(&original)(&original, &copy, CopyArgs{.deep = true});
             made.header = (made.header & ~HEADER_NEW_LINE) | (original.header & HEADER_NEW_LINE);
             *result = made;
         }
@@ -171,7 +171,7 @@ Cell* block_swap(Cell* series1, Cell* series2) {
     return series1;
 }
 
-Cell* block_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+Cell* block_trim(Cell* series, const TrimArgs& refs) {
     int64_t length = block_full_length(series);
     int64_t pos = std::max(series_position(series), 0);
     if (pos >= length) return series;
@@ -190,14 +190,14 @@ Cell* block_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
     return series;
 }
 
-Cell* block_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs) {
     Cell source = *series;
-    series_copy(&source, result, part, false, nullptr);
-    if (!deep && !types) return result;
-    // The hash! row turns a deep copy back into a hash! with its own index.
+    series_copy(&source, result, CopyArgs{.part = refs.part});
+    if (!refs.deep && !refs.types) return result;
+    // The hash! row turns a refs.deep copy back into a hash! with its own index.
     if (is_type(result, TYPE_HASH)) set_type(result, TYPE_BLOCK);
     NodeId source_node = series_node(&source);
-    if (deep) {
+    if (refs.deep) {
         if (cycle_find(source_node)) {
             cycle_reset();
             fire(Err::internal_no_cycle);
@@ -206,15 +206,15 @@ Cell* block_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types)
     }
     NodeId node = series_node(result);
     uint32_t length = block_full_length(result);
-    if (types) {
-        block_copy_types(node, 0, length, 1, deep, types);
+    if (refs.types) {
+        block_copy_types(node, 0, length, 1, refs.deep, refs.types);
     } else {
         for (uint32_t i = 0; i < length; i++) {
             if (any_series_type(type_of(node_buffer(node)->cell_head() + i)))
                 deep_copy_in_place(node, i, true, nullptr);
         }
     }
-    if (deep) cycle_pop();
+    if (refs.deep) cycle_pop();
     return result;
 }
 

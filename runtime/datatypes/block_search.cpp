@@ -152,11 +152,11 @@ Cell* block_select(Cell* series, Cell* value, const SelectArgs& refs) {
 
 // The key is one cell (as with /only), so a key that is a block is found again
 // by the next put instead of being appended twice.
-Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
+Cell* block_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs) {
     Cell k = *key, v = *value;
     SearchOptions opts;
     opts.only = true;
-    opts.case_ = case_;
+    opts.case_ = refs.case_;
     Cell probe = *series;
     Match m = search(&probe, &k, opts);
     if (m.index < 0) {

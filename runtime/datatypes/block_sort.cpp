@@ -158,12 +158,11 @@ Cell* push_pinned_cells(uint32_t n) {
 
 } // namespace
 
-Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                 bool stable) {
+Cell* block_sort(Cell* series, const SortArgs& refs) {
     int32_t pos, n, size;
     uint32_t flags;
-    if (!sort_prepare(series, int32_t(block_full_length(series)), skip, comparator, part, all, reverse, &pos, &n,
-                      &size, &flags))
+    if (!sort_prepare(series, int32_t(block_full_length(series)), refs.skip, refs.compare, refs.part, refs.all,
+                      refs.reverse, &pos, &n, &size, &flags))
         return series;
     const bool told = series_notify_owner(series, ChangeWord::sort, nullptr, pos, n);
     if (told) {
@@ -173,9 +172,9 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     }
     const uint32_t records = uint32_t(n / size);
     const uint32_t bytes = uint32_t(size) * 16;
-    if (comparator && is_type(comparator, TYPE_FUNCTION)) {
+    if (refs.compare && is_type(refs.compare, TYPE_FUNCTION)) {
         Cell* saved_top = stack::top;
-        const Cell fn = *comparator;
+        const Cell fn = *refs.compare;
         Cell* fn_slot = stack::push(&fn);
         Cell* copy = push_pinned_cells(uint32_t(n));
         std::memcpy(block_rs_abs_at(copy, 0), block_rs_abs_at(series, uint32_t(pos)), size_t(n) * 16);
@@ -186,22 +185,22 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
         r.user1 = reinterpret_cast<intptr_t>(fn_slot);
         r.user2 = intptr_t(flags);
         r.compare = block_sort_compare_func;
-        if (stable) {
+        if (refs.stable) {
             Cell* scratch = push_pinned_cells(records / 2 * uint32_t(size));
             r.scratch = block_rs_abs_at(scratch, 0);
             merge_sort(r);
         } else {
             quick_sort(r);
         }
-        // The comparator may have changed the block: write back what still fits.
+        // The refs.compare may have changed the block: write back what still fits.
         const int64_t room = int64_t(block_full_length(series)) - pos;
         if (room > 0)
             std::memcpy(block_rs_abs_at(series, uint32_t(pos)), block_rs_abs_at(copy, 0),
                         size_t(std::min<int64_t>(room, n)) * 16);
         stack::top = saved_top;
     } else {
-        const intptr_t op = case_ ? 8 : 7;
-        if (stable)
+        const intptr_t op = refs.case_ ? 8 : 7;
+        if (refs.stable)
             merge_sort(block_rs_abs_at(series, uint32_t(pos)), records, bytes, op, intptr_t(flags),
                        block_sort_compare);
         else

@@ -291,22 +291,22 @@ int32_t date_compare(Cell* value1, Cell* value2, int32_t op) {
 
 // --- random ----------------------------------------------------------------------------------
 
-Cell* date_random(Cell* value, bool seed, bool secure, bool only) {
+Cell* date_random(Cell* value, const RandomArgs& refs) {
     const uint32_t w = value->data1;
-    if (seed) {
+    if (refs.seed) {
         random_seed(w + static_cast<uint32_t>(trunc_to_int32(date_time(value))));
         make_unset(value);
         return value;
     }
     // Every storable day count fits 32 bits.
-    int32_t r = random_int_up_to(secure, static_cast<int32_t>(date_word_to_days(w)));
+    int32_t r = random_int_up_to(refs.secure, static_cast<int32_t>(date_word_to_days(w)));
     bool has_time = date_has_time(w);
     date_make_at(value, date_days_to_date(int64_t(r) - 1, date_zone(w), has_time), 0.0);
     if (!has_time) return value;
     uint32_t zone = uint32_t(random_next()) & ZONE_MASK;
     if (zone == ZONE_SIGN) zone = 0;  // no zone is never west
     value->data1 = (value->data1 & ~ZONE_MASK) | zone;
-    double local = std::floor(float_random_draw(1.0, secure) * 3600.0) * 24.0;
+    double local = std::floor(float_random_draw(1.0, refs.secure) * 3600.0) * 24.0;
     date_normalize(value, local, true);
     return value;
 }

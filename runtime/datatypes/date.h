@@ -16,6 +16,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -145,7 +146,7 @@ Cell* date_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*
                      int32_t index, bool push, bool get, bool last, bool notify);
 int32_t date_compare(Cell* value1, Cell* value2, int32_t op);
 Cell* date_pick(Cell* value, int32_t index, Cell* boxed);
-Cell* date_random(Cell* value, bool seed, bool secure, bool only);
+Cell* date_random(Cell* value, const RandomArgs& refs);
 
 void register_date();
 

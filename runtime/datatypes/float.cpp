@@ -285,14 +285,14 @@ double from_text(const Cell* spec, uint8_t target) {
     }
 }
 
-Cell* float_random(Cell* value, bool seed, bool secure, bool only) {
-    if (seed) {
+Cell* float_random(Cell* value, const RandomArgs& refs) {
+    if (refs.seed) {
         uint64_t bits = std::bit_cast<uint64_t>(cell_float(value));
         random_seed(uint32_t(bits) ^ uint32_t(bits >> 32));
         make_unset(value);
         return value;
     }
-    set_cell_float(value, float_random_draw(cell_float(value), secure));
+    set_cell_float(value, float_random_draw(cell_float(value), refs.secure));
     return value;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -59,8 +60,7 @@ bool float_almost_equal32(float a, float b);
 // --- rounding and random values
 // scale is nullptr without /to. The result may turn into integer! (integer
 // scale) or take the scale's type.
-Cell* float_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                  bool half_ceiling);
+Cell* float_round(Cell* value, const RoundArgs& refs);
 double float_random_draw(double limit, bool secure);
 
 // make and to of float! and percent!: the result takes `type`.

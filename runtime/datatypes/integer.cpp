@@ -205,15 +205,14 @@ bool integer_odd_q(Cell* value) { return (value->data2 & 1) != 0; }
 
 // The magnitudes are worked out in 64 bits, so a result is refused only when
 // the one chosen does not fit in 32 bits.
-Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                    bool half_ceiling) {
-    if (scale && type_of(scale) == TYPE_MONEY) fire_not_related(TYPE_MONEY);
-    if (scale && type_of(scale) != TYPE_INTEGER) {
+Cell* integer_round(Cell* value, const RoundArgs& refs) {
+    if (refs.to && type_of(refs.to) == TYPE_MONEY) fire_not_related(TYPE_MONEY);
+    if (refs.to && type_of(refs.to) != TYPE_INTEGER) {
         make_float(value, double(cell_int(value)));
-        return float_round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+        return float_round(value, refs);
     }
     const int64_t n = cell_int(value);
-    const int64_t s = scale ? std::llabs(int64_t(cell_int(scale))) : 1;
+    const int64_t s = refs.to ? std::llabs(int64_t(cell_int(refs.to))) : 1;
     if (s == 0) return value;
     const int64_t a = std::llabs(n);
     const int64_t r = a % s;
@@ -223,14 +222,14 @@ Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_do
     const bool negative = n < 0;
     auto with_sign = [negative](int64_t m) { return negative ? -m : m; };
     int64_t result;
-    if (down) result = with_sign(lower);
-    else if (floor) result = negative ? -upper : lower;
-    else if (ceiling) result = negative ? -lower : upper;
+    if (refs.down) result = with_sign(lower);
+    else if (refs.floor) result = negative ? -upper : lower;
+    else if (refs.ceiling) result = negative ? -lower : upper;
     else if (r < s - r) result = with_sign(lower);
     else if (r > s - r) result = with_sign(upper);
-    else if (even) result = with_sign((a / s) % 2 != 0 ? upper : lower);
-    else if (half_down) result = with_sign(lower);
-    else if (half_ceiling) result = negative ? -lower : upper;
+    else if (refs.even) result = with_sign((a / s) % 2 != 0 ? upper : lower);
+    else if (refs.half_down) result = with_sign(lower);
+    else if (refs.half_ceiling) result = negative ? -lower : upper;
     else result = with_sign(upper);
     if (result < INT32_MIN || result > INT32_MAX) fire(Err::math_overflow);
     value->data2 = static_cast<uint32_t>(static_cast<int32_t>(result));
@@ -348,14 +347,14 @@ Cell* integer_make(Cell* proto, Cell* spec, int32_t type) {
     return integer_to(proto, spec, type);
 }
 
-Cell* integer_random(Cell* value, bool seed, bool secure, bool only) {
-    if (seed) {
+Cell* integer_random(Cell* value, const RandomArgs& refs) {
+    if (refs.seed) {
         random_seed(value->data2);
         make_unset(value);
         return value;
     }
     int32_t n = cell_int(value);
-    if (n != 0) value->data2 = static_cast<uint32_t>(random_int_up_to(secure, n));
+    if (n != 0) value->data2 = static_cast<uint32_t>(random_int_up_to(refs.secure, n));
     return value;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -35,8 +36,7 @@ int32_t integer_do_math_op(int32_t left, int32_t right, int32_t op, Cell* result
 Cell* integer_do_math(int32_t op);
 
 // The round action's integer entry (pair! rounds its axes through it).
-Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                    bool half_ceiling);
+Cell* integer_round(Cell* value, const RoundArgs& refs);
 int32_t integer_compare(Cell* value1, Cell* value2, int32_t op);
 
 } // namespace kem

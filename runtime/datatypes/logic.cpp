@@ -72,13 +72,13 @@ Cell* logic_make(Cell* proto, Cell* spec, int32_t type) {
     }
 }
 
-Cell* logic_random(Cell* value, bool seed, bool secure, bool only) {
-    if (seed) {
+Cell* logic_random(Cell* value, const RandomArgs& refs) {
+    if (refs.seed) {
         random_seed(static_cast<int32_t>(value->data1));
         make_unset(value);
         return value;
     }
-    int32_t n = secure ? static_cast<int32_t>(random_secure_next()) : random_next();
+    int32_t n = refs.secure ? static_cast<int32_t>(random_secure_next()) : random_next();
     value->data1 = n > 0x3FFFFFFF ? 1 : 0;
     return value;
 }

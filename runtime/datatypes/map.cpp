@@ -116,7 +116,7 @@ void deep_copy_cell(NodeId node, uint32_t index) {
     Cell original = cells_of(node)[index];
     Cell copy;
     make_unset(&copy);
-    Cell made = *get_action_for_value<ACT_COPY>(&original)(&original, &copy, nullptr, true, nullptr);
+    Cell made = *get_action_for_value<ACT_COPY>(&original)(&original, &copy, CopyArgs{.deep = true});
     made.header = (made.header & ~HEADER_NEW_LINE) | (original.header & HEADER_NEW_LINE);
     cells_of(node)[index] = made;
 }
@@ -214,7 +214,7 @@ Cell* make_common(Cell* spec, bool to) {
         if (n < 0) fire(Err::script_out_of_range, *spec);
         return map_make_at(out, nullptr, n);
     }
-    case TYPE_MAP: return map_copy(spec, out, nullptr, false, nullptr);
+    case TYPE_MAP: return map_copy(spec, out, CopyArgs{});
     default: fire_bad_to(spec);
     }
 }
@@ -349,10 +349,10 @@ Cell* map_reflect(Cell* value, int32_t field_symbol) {
     return map_reflect_into(value, field, out);
 }
 
-Cell* map_copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
+Cell* map_copy(Cell* value, Cell* result, const CopyArgs& refs) {
     Cell map = *value;
     const NodeId source = map_storage(&map);
-    const bool guard = deep && types;
+    const bool guard = refs.deep && refs.types;
     if (guard) {
         if (cycle_find(source)) {
             cycle_reset();
@@ -362,9 +362,9 @@ Cell* map_copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
     }
     Cell copy = duplicate(&map);
     const NodeId node = map_storage(&copy);
-    if (types) {
-        block_copy_types(node, 0, cell_count(node), 1, deep, types);
-    } else if (deep) {
+    if (refs.types) {
+        block_copy_types(node, 0, cell_count(node), 1, refs.deep, refs.types);
+    } else if (refs.deep) {
         for (uint32_t i = 0; i < cell_count(node); i++)
             if (any_series_type(type_of(cells_of(node) + i))) deep_copy_cell(node, i);
     }
@@ -376,7 +376,7 @@ Cell* map_copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
 Cell* map_copy_deep(const Cell* map, Cell* result) {
     cycle_reset();
     Cell m = *map;
-    return map_copy(&m, result, nullptr, true, nullptr);
+    return map_copy(&m, result, CopyArgs{.deep = true});
 }
 
 // --- the other actions ----------------------------------------------------------------------------
@@ -404,13 +404,13 @@ Cell* map_find(Cell* series, Cell* value, const FindArgs& refs) {
 
 int32_t map_length_q(Cell* map) { return map_count(map); }
 
-Cell* map_put(Cell* series, Cell* key, Cell* value, bool case_) {
-    return map_store(series, key, value, case_, nullptr);
+Cell* map_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs) {
+    return map_store(series, key, value, refs.case_, nullptr);
 }
 
-Cell* map_remove(Cell* series, Cell*, Cell* key) {
-    if (!key) fire(Err::script_missing_arg);
-    int32_t index = map_find_key(series, key, MAP_LOOKUP_STRICT);
+Cell* map_remove(Cell* series, const RemoveArgs& refs) {
+    if (!refs.key) fire(Err::script_missing_arg);
+    int32_t index = map_find_key(series, refs.key, MAP_LOOKUP_STRICT);
     if (index >= 0) hash_delete(map_table(series), uint32_t(index));
     return series;
 }

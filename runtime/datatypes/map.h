@@ -88,12 +88,12 @@ Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* 
                     int32_t index, bool push, bool get, bool last, bool notify);
 int32_t map_compare(Cell* value1, Cell* value2, int32_t op);
 Cell* map_clear(Cell* map);
-Cell* map_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* map_copy(Cell* value, Cell* result, const CopyArgs& refs);
 Cell* map_find(Cell* series, Cell* value, const FindArgs& refs);
 int32_t map_length_q(Cell* map);
-Cell* map_put(Cell* series, Cell* key, Cell* value, bool case_);
+Cell* map_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs);
 // Only remove/key: without it script missing-arg.
-Cell* map_remove(Cell* series, Cell* part, Cell* key);
+Cell* map_remove(Cell* series, const RemoveArgs& refs);
 Cell* map_select(Cell* series, Cell* value, const SelectArgs& refs);
 
 void register_map();

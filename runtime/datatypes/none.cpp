@@ -53,9 +53,9 @@ int32_t none_compare(Cell* value, Cell* other, int32_t op) {
 Cell* none_clear(Cell* series) { return none_box(); }
 Cell* none_find(Cell*, Cell*, const FindArgs&) { return none_box(); }
 int32_t none_length(Cell* series) { return -1; }
-Cell* none_remove(Cell*, Cell*, Cell*) { return none_box(); }
+Cell* none_remove(Cell*, const RemoveArgs&) { return none_box(); }
 Cell* none_select(Cell*, Cell*, const SelectArgs&) { return none_box(); }
-Cell* none_take(Cell*, Cell*, bool, bool) { return none_box(); }
+Cell* none_take(Cell*, const TakeArgs&) { return none_box(); }
 
 } // namespace
 

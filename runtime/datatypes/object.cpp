@@ -39,7 +39,7 @@ Cell deep_copy(const Cell& value) {
     Cell source = value;
     Cell* result = stack::push_slot();
     make_unset(result);
-    const Cell copy = *copy_direct(&source, result, nullptr, true, nullptr);
+    const Cell copy = *copy_direct(&source, result, CopyArgs{.deep = true});
     stack::top = saved_top;
     return copy;
 }

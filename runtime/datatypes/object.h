@@ -129,10 +129,10 @@ int32_t object_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t object_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
                     int32_t indent);
 int32_t object_compare(Cell* value1, Cell* value2, int32_t op);
-Cell* object_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* object_put(Cell* target, Cell* key, Cell* value, bool case_);
+Cell* object_copy(Cell* value, Cell* result, const CopyArgs& refs);
+Cell* object_put(Cell* target, Cell* key, Cell* value, const PutArgs& refs);
 Cell* object_select(Cell* series, Cell* value, const SelectArgs& refs);
-Cell* object_modify(Cell* target, Cell* field, Cell* value, bool case_);
+Cell* object_modify(Cell* target, Cell* field, Cell* value, const ModifyArgs& refs);
 
 void register_object();
 

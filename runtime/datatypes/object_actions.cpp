@@ -296,13 +296,13 @@ int32_t object_compare(Cell* value1, Cell* value2, int32_t op) {
 
 // --- copy, put, select, modify -------------------------------------------------------------
 
-Cell* object_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-    if (part) fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
+Cell* object_copy(Cell* value, Cell* result, const CopyArgs& refs) {
+    if (refs.part) fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
     const Cell obj = *value;
-    return object_clone(&obj, result, deep, types, true);
+    return object_clone(&obj, result, refs.deep, refs.types, true);
 }
 
-Cell* object_put(Cell* target, Cell* key, Cell* value, bool) {
+Cell* object_put(Cell* target, Cell* key, Cell* value, const PutArgs&) {
     if (!is_type(key, TYPE_WORD)) fire(Err::script_invalid_key_type, datatype_of(key));
     const Cell v = *value;
     Cell k = *key;
@@ -318,7 +318,7 @@ Cell* object_select(Cell* series, Cell* value, const SelectArgs&) {
     return stack::push(object_rs_select(series, value));
 }
 
-Cell* object_modify(Cell* target, Cell* field, Cell* value, bool) {
+Cell* object_modify(Cell* target, Cell* field, Cell* value, const ModifyArgs&) {
     const Cell obj = *target;
     const Cell v = *value;
     const NodeId ctx = object_context(&obj);

@@ -142,37 +142,38 @@ Cell* pair_negate(Cell* value) {
     return pair_set_in(value, -x, -y);
 }
 
-Cell* pair_reverse(Cell* series, Cell* part, Cell* skip) { return pair_set_in(series, pair_y(series), pair_x(series)); }
+Cell* pair_reverse(Cell* series, const ReverseArgs& refs) {
+    return pair_set_in(series, pair_y(series), pair_x(series));
+}
 
-Cell* pair_round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
-    if (scale && is_type(scale, TYPE_MONEY)) fire_not_related(TYPE_MONEY);
+Cell* pair_round(Cell* n, const RoundArgs& refs) {
+    if (refs.to && is_type(refs.to, TYPE_MONEY)) fire_not_related(TYPE_MONEY);
     int32_t axes[2] = {pair_x(n), pair_y(n)};
     for (int i = 0; i < 2; i++) {
         Cell v;
         make_integer(&v, axes[i]);
         Cell s;
-        Cell* sp = nullptr;
-        if (scale) {
-            if (is_type(scale, TYPE_PAIR)) make_integer(&s, i == 0 ? pair_x(scale) : pair_y(scale));
-            else s = *scale;
-            sp = &s;
+        RoundArgs axis = refs;
+        if (refs.to) {
+            if (is_type(refs.to, TYPE_PAIR)) make_integer(&s, i == 0 ? pair_x(refs.to) : pair_y(refs.to));
+            else s = *refs.to;
+            axis.to = &s;
         }
-        integer_round(&v, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        integer_round(&v, axis);
         axes[i] = pair_get_int(&v);
     }
     return pair_set_in(n, axes[0], axes[1]);
 }
 
-Cell* pair_random(Cell* value, bool seed, bool secure, bool only) {
-    if (seed) {
+Cell* pair_random(Cell* value, const RandomArgs& refs) {
+    if (refs.seed) {
         random_seed(value->data2 ^ value->data3);
         make_unset(value);
         return value;
     }
     int32_t x = pair_x(value);
     int32_t y = pair_y(value);
-    return pair_set_in(value, x ? random_int_up_to(secure, x) : 0, y ? random_int_up_to(secure, y) : 0);
+    return pair_set_in(value, x ? random_int_up_to(refs.secure, x) : 0, y ? random_int_up_to(refs.secure, y) : 0);
 }
 
 } // namespace

@@ -102,9 +102,9 @@ Cell* path_to(Cell* proto, Cell* spec, int32_t type) {
     return result;
 }
 
-Cell* path_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* path_copy(Cell* series, Cell* result, const CopyArgs& refs) {
     const uint8_t type = type_of(series);
-    block_copy(series, result, part, deep, types);
+    block_copy(series, result, refs);
     set_type(result, type);
     return result;
 }

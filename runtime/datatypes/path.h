@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -27,7 +28,7 @@ Cell* path_make(Cell* proto, Cell* spec, int32_t type);
 // An object!, typeset! or map! becomes the path's one element; anything
 // else converts as to block! does.
 Cell* path_to(Cell* proto, Cell* spec, int32_t type);
-Cell* path_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* path_copy(Cell* series, Cell* result, const CopyArgs& refs);
 int32_t path_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
                   int32_t indent);

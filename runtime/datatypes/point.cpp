@@ -144,7 +144,7 @@ Cell* point_negate(Cell* value) {
 }
 
 // The first and the last axis change places: x and y, or x and z.
-Cell* point_reverse(Cell* series, Cell* part, Cell* skip) {
+Cell* point_reverse(Cell* series, const ReverseArgs& refs) {
     int last = point_axes(type_of(series)) - 1;
     float x = point_axis(series, 0);
     set_point_axis(series, 0, point_axis(series, last));
@@ -152,30 +152,29 @@ Cell* point_reverse(Cell* series, Cell* part, Cell* skip) {
     return series;
 }
 
-Cell* point_round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                  bool half_ceiling) {
-    // A pair scale carries no one number for the float rounding to read.
-    if (scale && is_type(scale, TYPE_PAIR)) fire_not_related(TYPE_PAIR);
+Cell* point_round(Cell* n, const RoundArgs& refs) {
+    // A pair refs.to carries no one number for the float rounding to read.
+    if (refs.to && is_type(refs.to, TYPE_PAIR)) fire_not_related(TYPE_PAIR);
     for (int i = 0; i < point_axes(type_of(n)); i++) {
         Cell axis;
         make_float(&axis, point_axis(n, i));
-        float_round(&axis, scale, even, down, half_down, floor, ceiling, half_ceiling);
+        float_round(&axis, refs);
         double d = is_type(&axis, TYPE_INTEGER) ? double(cell_int(&axis)) : cell_float(&axis);
         set_point_axis(n, i, static_cast<float>(d));
     }
     return n;
 }
 
-Cell* point_random(Cell* value, bool seed, bool secure, bool only) {
+Cell* point_random(Cell* value, const RandomArgs& refs) {
     int n = point_axes(type_of(value));
-    if (seed) {
+    if (refs.seed) {
         random_seed(murmur3_hash(&value->data1, uint32_t(4 * n)));
         make_unset(value);
         return value;
     }
     for (int i = 0; i < n; i++) {
         float a = point_axis(value, i);
-        if (a != 0.0f) set_point_axis(value, i, static_cast<float>(float_random_draw(a, secure)));
+        if (a != 0.0f) set_point_axis(value, i, static_cast<float>(float_random_draw(a, refs.secure)));
     }
     return value;
 }

@@ -224,15 +224,15 @@ Cell* series_clear(Cell* series) {
     return series;
 }
 
-Cell* series_remove(Cell* series, Cell* part, Cell* key) {
-    int64_t count = part ? series_part_count(series, part) : 1;
+Cell* series_remove(Cell* series, const RemoveArgs& refs) {
+    int64_t count = refs.part ? series_part_count(series, refs.part) : 1;
     if (count < 1) return series;
     int64_t pos = std::max(series_position(series), 0);
-    if (key) {
+    if (refs.key) {
         Cell probe = *series;
         Cell* saved_top = stack::top;
         auto find = get_action_for_value<ACT_FIND>(&probe);
-        Cell found = *find(&probe, key, FindArgs{.case_ = true});
+        Cell found = *find(&probe, refs.key, FindArgs{.case_ = true});
         stack::top = saved_top;
         if (is_type(&found, TYPE_NONE)) return const_cast<Cell*>(&none_value);
         pos = series_position(&found);
@@ -249,24 +249,24 @@ Cell* series_remove(Cell* series, Cell* part, Cell* key) {
     return series;
 }
 
-Cell* series_reverse(Cell* series, Cell* part, Cell* skip) {
+Cell* series_reverse(Cell* series, const ReverseArgs& refs) {
     int64_t total = series_unit_count(series);
     int64_t pos = std::max(series_position(series), 0);
     if (pos >= total) return series;
     int64_t end = total;
-    if (part) {
-        int64_t count = series_part_count(series, part);
+    if (refs.part) {
+        int64_t count = series_part_count(series, refs.part);
         if (count < 1) return series;
         end = std::min(pos + count, total);
     }
     int64_t range = end - pos;
     int64_t size = 1;
-    if (skip) {
-        if (!is_type(skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *skip);
-        size = cell_int(skip);
+    if (refs.skip) {
+        if (!is_type(refs.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
+        size = cell_int(refs.skip);
         if (size == range) return series;
-        if (size < 1) fire(Err::script_out_of_range, *skip);
-        if (range < size || range % size != 0) fire(Err::script_invalid_refine_arg, word_refinement_skip, *skip);
+        if (size < 1) fire(Err::script_out_of_range, *refs.skip);
+        if (range < size || range % size != 0) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
     }
     bool told = series_notify_owner(series, ChangeWord::reverse, nullptr, int32_t(pos), int32_t(range));
     // The handler may have shortened the series: only whole records still in it turn.
@@ -295,20 +295,20 @@ void series_delete_units(Cell* series, uint32_t index, uint32_t count) {
 
 // --- random -------------------------------------------------------------------
 
-Cell* series_random(Cell* series, bool seed, bool secure, bool only) {
+Cell* series_random(Cell* series, const RandomArgs& refs) {
     int64_t total = series_unit_count(series);
     int64_t pos = std::max(series_position(series), 0);
     int64_t count = std::max<int64_t>(total - pos, 0);
     SeriesBuffer* b = series_buffer(series);
     uint32_t shift = unit_shift(b);
-    if (seed) {
+    if (refs.seed) {
         random_seed(murmur3_hash(b->data() + b->head + (size_t(pos) << shift), uint32_t(count << shift)));
         make_unset(series);
         return series;
     }
-    if (only) {
+    if (refs.only) {
         if (count == 0) return const_cast<Cell*>(&none_value);
-        int64_t offset = pos + random_int_up_to(secure, int32_t(count)) - 1;
+        int64_t offset = pos + random_int_up_to(refs.secure, int32_t(count)) - 1;
         if (any_block_type(type_of(series))) return series_cell_at(series, uint32_t(offset));
         Cell element;
         series_element_at(series, uint32_t(offset), &element);
@@ -323,7 +323,7 @@ Cell* series_random(Cell* series, bool seed, bool secure, bool only) {
     size_t unit = size_t(1) << shift;
     uint8_t* at = b->data() + b->head + (size_t(pos) << shift);
     for (int64_t n = count; n >= 1; n--, at += unit) {
-        int32_t k = random_int_up_to(secure, int32_t(n));
+        int32_t k = random_int_up_to(refs.secure, int32_t(n));
         if (k > 1) std::swap_ranges(at, at + unit, at + size_t(k - 1) * unit);
     }
     if (told) series_notify_owner(series, ChangeWord::randomized, nullptr, int32_t(pos), int32_t(count));
@@ -374,15 +374,15 @@ void match_units(const Cell* origin, const Cell* target, bool widen) {
 
 } // namespace
 
-Cell* series_move(Cell* origin, Cell* target, Cell* part) {
+Cell* series_move(Cell* origin, Cell* target, const MoveArgs& refs) {
     if (!any_series_type(type_of(target))) fire_expect_arg(target, 1);
     int64_t total = series_unit_count(origin);
     int64_t opos = std::max(series_position(origin), 0);
     if (opos >= total) return target;
     int64_t count = 1;
-    if (part) {
-        if (!is_type(part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
-        count = cell_int(part);
+    if (refs.part) {
+        if (!is_type(refs.part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
+        count = cell_int(refs.part);
         if (count < 1) return target;
     }
     count = std::min(count, total - opos);
@@ -442,19 +442,19 @@ Cell* series_move(Cell* origin, Cell* target, Cell* part) {
 
 // --- copy and take cores ---------------------------------------------------------
 
-Cell* series_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* series_copy(Cell* series, Cell* result, const CopyArgs& refs) {
     int64_t total = series_unit_count(series);
     int64_t pos = series_position(series);
     int64_t start = pos;
     int64_t count = std::max<int64_t>(total - pos, 0);
-    if (part) {
-        if (is_type(part, TYPE_PAIR)) {
-            int64_t x = int32_t(part->data2);
-            int64_t y = int32_t(part->data3);
+    if (refs.part) {
+        if (is_type(refs.part, TYPE_PAIR)) {
+            int64_t x = int32_t(refs.part->data2);
+            int64_t y = int32_t(refs.part->data3);
             start = std::max<int64_t>(x < 0 ? pos + x : pos + x - 1, 0);
             count = y < x ? 0 : y - x;
         } else {
-            count = series_part_count(series, part);
+            count = series_part_count(series, refs.part);
         }
     }
     if (count < 0) {
@@ -480,7 +480,7 @@ Cell* series_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types
     return result;
 }
 
-Cell* series_take(Cell* series, Cell* part, bool deep, bool last) {
+Cell* series_take(Cell* series, const TakeArgs& refs) {
     int64_t n = series_length_at(series, false);
     if (n < 1) {
         make_none(series);
@@ -489,27 +489,27 @@ Cell* series_take(Cell* series, Cell* part, bool deep, bool last) {
     int64_t total = series_unit_count(series);
     int64_t pos = std::max(series_position(series), 0);
     int64_t count = 1;
-    if (part) {
-        if (is_type(part, TYPE_INTEGER)) {
-            count = cell_int(part);
-        } else if (any_series_type(type_of(part)) && series_node(part) == series_node(series)) {
-            int64_t d = int64_t(series_position(part)) - pos;
-            count = d < 0 ? 0 : (last ? n - d : d);
+    if (refs.part) {
+        if (is_type(refs.part, TYPE_INTEGER)) {
+            count = cell_int(refs.part);
+        } else if (any_series_type(type_of(refs.part)) && series_node(refs.part) == series_node(series)) {
+            int64_t d = int64_t(series_position(refs.part)) - pos;
+            count = d < 0 ? 0 : (refs.last ? n - d : d);
         } else {
-            fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
+            fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
         }
     }
     // A count of 0 (or a position equal to the series') takes nothing; a
     // negative count takes the units just before the position.
     int64_t start = pos;
-    if (count < 0 && !last) {
+    if (count < 0 && !refs.last) {
         count = std::min(-count, pos);
         start = pos - count;
     } else if (count < 1) {
         count = 0;
     } else {
         count = std::min(count, n);
-        if (last) start = total - count;
+        if (refs.last) start = total - count;
     }
 
     Cell source = *series;
@@ -519,21 +519,21 @@ Cell* series_take(Cell* series, Cell* part, bool deep, bool last) {
     bool told = count > 0 && series_notify_owner(&source, ChangeWord::take, nullptr, int32_t(start), int32_t(count));
     if (told) {
         // The handler may have shortened the series: take what is still there
-        // (the last units again with /last).
+        // (the refs.last units again with /refs.last).
         int64_t now = series_unit_count(&source);
-        if (last) {
+        if (refs.last) {
             count = std::min(count, std::max<int64_t>(now - pos, 0));
             start = now - count;
         } else {
             count = std::clamp<int64_t>(now - start, 0, count);
         }
-        if (!part && count == 0) {
+        if (!refs.part && count == 0) {
             make_none(result);
             series_notify_owner(&source, ChangeWord::taken, nullptr, int32_t(start), 0);
             return result;
         }
     }
-    if (part) {
+    if (refs.part) {
         NodeId node = copy_series_slice(series_node(&source), uint32_t(start), uint32_t(count));
         uint8_t type = type_of(&source);
         *result = Cell{type, 0, node, type == TYPE_VECTOR ? source.data3 : 0};

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -102,24 +103,24 @@ Cell* series_pick(Cell* series, int32_t index, Cell* boxed);
 // Writes data at index; script out-of-range outside the series. Answers data.
 Cell* series_poke(Cell* series, int32_t index, Cell* data, Cell* boxed);
 Cell* series_clear(Cell* series);
-Cell* series_remove(Cell* series, Cell* part, Cell* key);
-Cell* series_reverse(Cell* series, Cell* part, Cell* skip);
+Cell* series_remove(Cell* series, const RemoveArgs& refs);
+Cell* series_reverse(Cell* series, const ReverseArgs& refs);
 // Shuffles the units from the position in place; /only picks one element (as
 // pick converts it, none! for an empty range); /seed seeds the generator from
 // the units and leaves the series cell unset!.
-Cell* series_random(Cell* series, bool seed, bool secure, bool only);
+Cell* series_random(Cell* series, const RandomArgs& refs);
 // Moves units from origin to target; answers target (origin when a range
 // moved forward within one buffer has too few units after the target).
-Cell* series_move(Cell* origin, Cell* target, Cell* part);
+Cell* series_move(Cell* origin, Cell* target, const MoveArgs& refs);
 
 // Copy core: a shallow copy of the units from the position (or the /part
 // range) into `result`, a new buffer at position 0. Answers result.
-Cell* series_copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* series_copy(Cell* series, Cell* result, const CopyArgs& refs);
 // Take core: removes units from the series. With /part the answer is a new
 // series of the source's type pushed on the data stack; without it the one
 // taken element itself is pushed (converted as pick converts). When nothing
 // follows the position the series cell becomes none! and is the answer.
-Cell* series_take(Cell* series, Cell* part, bool deep, bool last);
+Cell* series_take(Cell* series, const TakeArgs& refs);
 
 void register_series();
 

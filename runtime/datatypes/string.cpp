@@ -425,7 +425,7 @@ double string_to_float(const char* start, uint32_t length, bool* error) {
 
 // --- registration ------------------------------------------------------------------------
 
-Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable);  // string_sort.cpp
+Cell* string_sort(Cell* series, const SortArgs& refs);  // string_sort.cpp
 
 void register_string() {
     if (!swap_buffer) swap_buffer = std::make_unique<uint8_t[]>(SWAP_BUFFER_SIZE);

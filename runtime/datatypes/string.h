@@ -206,7 +206,7 @@ Cell* string_select(Cell* series, Cell* value, const SelectArgs& refs);
 Cell* string_append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* string_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* string_swap(Cell* series1, Cell* series2);
-Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* string_trim(Cell* series, const TrimArgs& refs);
 // Whitespace runs become one space; leading and trailing whitespace go.
 void string_trim_lines(Cell* s);
 // head: leading whitespace goes; tail: trailing; both: both ends. With neither,

@@ -268,16 +268,16 @@ void string_trim_spaces(Cell* s, bool head, bool tail) {
     rewrite_from(s, pos, out);
 }
 
-Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+Cell* string_trim(Cell* series, const TrimArgs& refs) {
     std::vector<int32_t> set;
-    if (with) {
-        uint8_t wt = type_of(with);
-        if (wt == TYPE_CHAR || wt == TYPE_INTEGER) set.push_back(cell_int(with));
-        else if (any_string_type(wt) || wt == TYPE_BINARY) set = code_points_from(with, trim_start(with));
-        else fire(Err::script_invalid_arg, *with);
-    } else if (all) {
+    if (refs.with) {
+        uint8_t wt = type_of(refs.with);
+        if (wt == TYPE_CHAR || wt == TYPE_INTEGER) set.push_back(cell_int(refs.with));
+        else if (any_string_type(wt) || wt == TYPE_BINARY) set = code_points_from(refs.with, trim_start(refs.with));
+        else fire(Err::script_invalid_arg, *refs.with);
+    } else if (refs.all) {
         set = {'\t', '\n', '\r', ' '};
-    } else if (auto_) {
+    } else if (refs.auto_) {
         fire(Err::internal_not_done);
     }
     uint32_t pos = trim_start(series);
@@ -285,15 +285,15 @@ Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bo
     bool told = series_notify_owner(series, ChangeWord::trim, nullptr, int32_t(pos), -1);
     // The handler may have shortened the text.
     pos = trim_start(series);
-    if (with || all) {
+    if (refs.with || refs.all) {
         std::vector<int32_t> kept;
         for (int32_t c : code_points_from(series, pos))
             if (std::find(set.begin(), set.end(), c) == set.end()) kept.push_back(c);
         rewrite_from(series, pos, kept);
-    } else if (lines) {
+    } else if (refs.lines) {
         string_trim_lines(series);
     } else {
-        string_trim_spaces(series, head, tail);
+        string_trim_spaces(series, refs.head, refs.tail);
     }
     if (told) series_notify_owner(series, ChangeWord::trimmed, nullptr, int32_t(pos), -1);
     return series;

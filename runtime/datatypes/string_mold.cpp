@@ -166,7 +166,7 @@ Cell* string_to(Cell* proto, Cell* spec_arg, int32_t type) {
     } else if (any_string_type(st)) {
         result = stack::push_slot();
         make_unset(result);
-        series_copy(&spec, result, nullptr, false, nullptr);
+        series_copy(&spec, result, CopyArgs{});
     } else if (st == TYPE_REFINEMENT) {
         result = new_string();
         if (type == TYPE_STRING) form_direct(&spec, result, nullptr, INT32_MAX);

@@ -74,19 +74,18 @@ int string_sort_compare_func(const void* a, const void* b, intptr_t fn_cell, int
 
 } // namespace
 
-Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                  bool stable) {
+Cell* string_sort(Cell* series, const SortArgs& refs) {
     int32_t pos, n, size;
     uint32_t flags;
-    if (!sort_prepare(series, int32_t(string_full_length(series)), skip, comparator, part, all, reverse, &pos, &n,
-                      &size, &flags))
+    if (!sort_prepare(series, int32_t(string_full_length(series)), refs.skip, refs.compare, refs.part, refs.all,
+                      refs.reverse, &pos, &n, &size, &flags))
         return series;
     std::vector<int32_t> cps(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; i++) cps[size_t(i)] = string_char_at(series, uint32_t(pos + i));
     const bool told = series_notify_owner(series, ChangeWord::sort, nullptr, pos, n);
     const uint32_t records = uint32_t(n / size);
     const uint32_t bytes = uint32_t(size) * 4;
-    const Cell fn = comparator ? *comparator : none_value;
+    const Cell fn = refs.compare ? *refs.compare : none_value;
     Cell* saved_top = stack::top;
     SortRecords r;
     r.base = cps.data();
@@ -97,13 +96,13 @@ Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* 
         r.user1 = reinterpret_cast<intptr_t>(stack::push(&fn));
         r.compare = string_sort_compare_func;
     } else {
-        r.user1 = case_ ? FOLD_NONE : (unit_shift(series_buffer(series)) == 0 ? FOLD_ASCII : FOLD_FULL);
+        r.user1 = refs.case_ ? FOLD_NONE : (unit_shift(series_buffer(series)) == 0 ? FOLD_ASCII : FOLD_FULL);
         r.compare = string_sort_compare;
     }
-    if (stable) merge_sort(r);
+    if (refs.stable) merge_sort(r);
     else quick_sort(r);
     stack::top = saved_top;
-    // A comparator may have changed the string: write back what still fits.
+    // A refs.compare may have changed the string: write back what still fits.
     const int64_t room = std::min<int64_t>(int64_t(string_full_length(series)) - pos, n);
     for (int64_t i = 0; i < room; i++)
         string_overwrite_char(series_buffer(series), uint32_t(pos + i), cps[size_t(i)]);

@@ -336,14 +336,14 @@ Cell* time_divide() {
 
 // An integer scale is given to the float rounding as a float, so the result
 // stays a double (a time far beyond 32 bits of seconds rounds as well).
-Cell* time_round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                 bool half_ceiling) {
+Cell* time_round(Cell* n, const RoundArgs& refs) {
     Cell float_scale;
-    if (scale && (is_type(scale, TYPE_INTEGER) || is_type(scale, TYPE_CHAR))) {
-        make_float(&float_scale, double(cell_int(scale)));
-        scale = &float_scale;
+    RoundArgs as_float = refs;
+    if (refs.to && (is_type(refs.to, TYPE_INTEGER) || is_type(refs.to, TYPE_CHAR))) {
+        make_float(&float_scale, double(cell_int(refs.to)));
+        as_float.to = &float_scale;
     }
-    Cell* result = float_round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    Cell* result = float_round(n, as_float);
     set_type(result, TYPE_TIME);
     return result;
 }

@@ -181,14 +181,14 @@ Cell* tuple_complement(Cell* value) {
     return value;
 }
 
-Cell* tuple_random(Cell* value, bool seed, bool secure, bool only) {
-    if (seed) {
+Cell* tuple_random(Cell* value, const RandomArgs& refs) {
+    if (refs.seed) {
         random_seed(value->data1 ^ value->data2 ^ value->data3);
         make_unset(value);
         return value;
     }
     uint8_t* b = tuple_bytes(value);
-    for (uint32_t i = 0; i < tuple_length(value); i++) b[i] = uint8_t(random_int_up_to(secure, b[i] + 1) - 1);
+    for (uint32_t i = 0; i < tuple_length(value); i++) b[i] = uint8_t(random_int_up_to(refs.secure, b[i] + 1) - 1);
     return value;
 }
 
@@ -297,23 +297,23 @@ Cell* tuple_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     return value;
 }
 
-Cell* tuple_reverse(Cell* series, Cell* part, Cell* skip) {
+Cell* tuple_reverse(Cell* series, const ReverseArgs& refs) {
     uint8_t* b = tuple_bytes(series);
     int32_t count = int32_t(tuple_length(series));
-    if (part) {
-        if (!is_type(part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
-        if (cell_int(part) < 0) fire(Err::script_out_of_range, *part);
-        count = std::min(count, cell_int(part));
+    if (refs.part) {
+        if (!is_type(refs.part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
+        if (cell_int(refs.part) < 0) fire(Err::script_out_of_range, *refs.part);
+        count = std::min(count, cell_int(refs.part));
     }
-    if (!skip) {
+    if (!refs.skip) {
         std::reverse(b, b + count);
         return series;
     }
-    if (!is_type(skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *skip);
-    int32_t k = cell_int(skip);
-    if (k < 1) fire(Err::script_out_of_range, *skip);
+    if (!is_type(refs.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
+    int32_t k = cell_int(refs.skip);
+    if (k < 1) fire(Err::script_out_of_range, *refs.skip);
     if (k == count) return series;
-    if (count < k || count % k != 0) fire(Err::script_invalid_refine_arg, word_refinement_skip, *skip);
+    if (count < k || count % k != 0) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
     // Records of k bytes in reverse order, each record kept as it is.
     uint8_t copy[TUPLE_MAX_LENGTH];
     std::memcpy(copy, b, size_t(count));

@@ -72,10 +72,7 @@ template <int Slot> void stack_form(const int32_t*) { finish(get_action_for_arg<
 void make_star(const int32_t*) { finish(make_direct(arg(0), arg(1))); }
 void to_star(const int32_t*) { finish(to_direct(arg(0), arg(1))); }
 void reflect_star(const int32_t*) { finish(reflect_direct(arg(0), arg(1))); }
-void random_star(const int32_t* r) {
-    const RandomArgs refs = RandomArgs::from(r);
-    finish(random_direct(arg(0), refs.seed, refs.secure, refs.only));
-}
+void random_star(const int32_t* r) { finish(random_direct(arg(0), RandomArgs::from(r))); }
 
 // --- form and mold: into a new string, cut to the /part limit
 int32_t part_limit(const Cell* limit) { return limit ? to_int_checked(limit) : INT32_MAX; }
@@ -119,11 +116,7 @@ void eval_path_star(const int32_t* r) {
 // --- math with twins
 void negate_star(const int32_t*) { finish(negate_direct(arg(0))); }
 void complement_star(const int32_t*) { finish(complement_direct(arg(0))); }
-void round_star(const int32_t* r) {
-    const RoundArgs refs = RoundArgs::from(r);
-    finish(round_direct(arg(0), refs.to, refs.even, refs.down, refs.half_down, refs.floor, refs.ceiling,
-                        refs.half_ceiling));
-}
+void round_star(const int32_t* r) { finish(round_direct(arg(0), RoundArgs::from(r))); }
 void even_q_star(const int32_t*) { make_logic(stack::arguments, even_q_direct(arg(0))); }
 void odd_q_star(const int32_t*) { make_logic(stack::arguments, odd_q_direct(arg(0))); }
 
@@ -198,7 +191,7 @@ void copy_star(const int32_t* r) {
     if (kind && type_of(kind) != TYPE_DATATYPE && type_of(kind) != TYPE_TYPESET) fire_expect_arg(kind, COPY_KIND_ITEM);
     Cell* result = stack::push_slot();
     make_unset(result);
-    finish(copy_direct(arg(0), result, refs.part, refs.deep, kind));
+    finish(copy_direct(arg(0), result, refs));
 }
 
 void find_star(const int32_t* r) { finish(find_direct(arg(0), arg(1), FindArgs::from(r))); }
@@ -213,53 +206,29 @@ void length_q_star(const int32_t*) {
         make_integer(stack::arguments, n);
 }
 
-void move_star(const int32_t* r) { finish(move_direct(arg(0), arg(1), MoveArgs::from(r).part)); }
+void move_star(const int32_t* r) { finish(move_direct(arg(0), arg(1), MoveArgs::from(r))); }
 void pick_star(const int32_t*) { finish(pick_direct(arg(0), pick_index(), arg(1))); }
 void poke_star(const int32_t*) { finish(poke_direct(arg(0), pick_index(), arg(2), arg(1))); }
-void put_star(const int32_t* r) { finish(put_direct(arg(0), arg(1), arg(2), PutArgs::from(r).case_)); }
-void remove_star(const int32_t* r) {
-    const RemoveArgs refs = RemoveArgs::from(r);
-    finish(remove_direct(arg(0), refs.part, refs.key));
-}
-void reverse_star(const int32_t* r) {
-    const ReverseArgs refs = ReverseArgs::from(r);
-    finish(reverse_direct(arg(0), refs.part, refs.skip));
-}
-void sort_star(const int32_t* r) {
-    const SortArgs s = SortArgs::from(r);
-    finish(sort_direct(arg(0), s.case_, s.skip, s.compare, s.part, s.all, s.reverse, s.stable));
-}
+void put_star(const int32_t* r) { finish(put_direct(arg(0), arg(1), arg(2), PutArgs::from(r))); }
+void remove_star(const int32_t* r) { finish(remove_direct(arg(0), RemoveArgs::from(r))); }
+void reverse_star(const int32_t* r) { finish(reverse_direct(arg(0), ReverseArgs::from(r))); }
+void sort_star(const int32_t* r) { finish(sort_direct(arg(0), SortArgs::from(r))); }
 void swap_star(const int32_t*) { finish(swap_direct(arg(0), arg(1))); }
-void take_star(const int32_t* r) {
-    const TakeArgs t = TakeArgs::from(r);
-    finish(take_direct(arg(0), t.part, t.deep, t.last));
-}
-void trim_star(const int32_t* r) {
-    const TrimArgs t = TrimArgs::from(r);
-    finish(trim_direct(arg(0), t.head, t.tail, t.auto_, t.lines, t.all, t.with));
-}
+void take_star(const int32_t* r) { finish(take_direct(arg(0), TakeArgs::from(r))); }
+void trim_star(const int32_t* r) { finish(trim_direct(arg(0), TrimArgs::from(r))); }
 
 // --- port and file actions
 void create_star(const int32_t*) { finish(create_direct(arg(0))); }
 void close_star(const int32_t*) { finish(close_direct(arg(0))); }
 void delete_star(const int32_t*) { finish(delete_direct(arg(0))); }
-void modify_star(const int32_t* r) { finish(modify_direct(arg(0), arg(1), arg(2), ModifyArgs::from(r).case_)); }
-void open_star(const int32_t* r) {
-    const OpenArgs o = OpenArgs::from(r);
-    finish(open_direct(arg(0), o.new_, o.read, o.write, o.seek, o.allow));
-}
+void modify_star(const int32_t* r) { finish(modify_direct(arg(0), arg(1), arg(2), ModifyArgs::from(r))); }
+void open_star(const int32_t* r) { finish(open_direct(arg(0), OpenArgs::from(r))); }
 void open_q_star(const int32_t*) { finish(open_q_direct(arg(0))); }
 void query_star(const int32_t*) { finish(query_direct(arg(0))); }
-void read_star(const int32_t* r) {
-    const ReadArgs a = ReadArgs::from(r);
-    finish(read_direct(arg(0), a.part, a.seek, a.binary, a.lines, a.info, a.as));
-}
+void read_star(const int32_t* r) { finish(read_direct(arg(0), ReadArgs::from(r))); }
 void rename_star(const int32_t*) { finish(rename_direct(arg(0), arg(1))); }
 void update_star(const int32_t*) { finish(update_direct(arg(0))); }
-void write_star(const int32_t* r) {
-    const WriteArgs a = WriteArgs::from(r);
-    finish(write_direct(arg(0), arg(1), a.binary, a.lines, a.info, a.append, a.part, a.seek, a.allow, a.as));
-}
+void write_star(const int32_t* r) { finish(write_direct(arg(0), arg(1), WriteArgs::from(r))); }
 
 // By slot; slot 8 is never filled and slot 9 is reached as compare_star.
 constexpr auto DISPATCHERS = [] {

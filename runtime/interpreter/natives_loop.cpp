@@ -361,9 +361,9 @@ void remove_visited(Cell* series, uint32_t n) {
     if (n > 1) {
         Cell part;
         make_integer(&part, int32_t(n));
-        remove_direct(&target, &part, nullptr);
+        remove_direct(&target, RemoveArgs{.part = &part});
     } else {
-        remove_direct(&target, nullptr, nullptr);
+        remove_direct(&target, RemoveArgs{});
     }
     set_series_position(series, pos);
 }

@@ -188,7 +188,7 @@ int64_t Engine::replace_or_remove(uint32_t from, uint32_t count, bool only, bool
     if (remove) {
         Cell part;
         make_integer(&part, int32_t(count));
-        remove_direct(&s, &part, nullptr);
+        remove_direct(&s, RemoveArgs{.part = &part});
     } else {
         after = series_position(change_direct(&s, &r_.made, int32_t(count), only, 1));
     }

@@ -82,8 +82,14 @@ inline Cell run_round(const RoundCase& c) {
     Cell* scale = c.scale ? value + 1 : nullptr;
     std::string f = c.flags;
     auto has = [&](char x) { return f.find(x) != std::string::npos; };
-    return *action_entry_as<ACT_ROUND>(type_of(value))(value, scale, has('e'), has('d'), has('h'), has('f'),
-                                                        has('c'), has('H'));
+    const RoundArgs refs{.to = scale,
+                         .even = has('e'),
+                         .down = has('d'),
+                         .half_down = has('h'),
+                         .floor = has('f'),
+                         .ceiling = has('c'),
+                         .half_ceiling = has('H')};
+    return *action_entry_as<ACT_ROUND>(type_of(value))(value, refs);
 }
 
 // Checks an outcome: the wanted value (as `same` judges) or the wanted error,

@@ -84,10 +84,10 @@ Cell* probe_make(Cell* proto, Cell* spec, int32_t type) {
     seen.value = *proto;
     return spec;
 }
-Cell* probe_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* probe_copy(Cell* value, Cell* result, const CopyArgs& refs) {
     seen.calls++;
     seen.cell = result;
-    seen.cell2 = types;
+    seen.cell2 = refs.types;
     seen.value = *result;
     return value;
 }

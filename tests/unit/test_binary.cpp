@@ -439,7 +439,7 @@ TEST_F(BinaryTest, InheritedFindAndRemove) {
     EXPECT_EQ(type_of(find_direct(&none, &missing, FindArgs{})), TYPE_NONE);
     Cell r = at(b, 1);
     Cell two = I(2);
-    remove_direct(&r, &two, nullptr);
+    remove_direct(&r, RemoveArgs{.part = &two});
     EXPECT_EQ(whole(b), "010403");
 }
 
@@ -513,15 +513,15 @@ TEST_F(BinaryTest, Trim) {
     for (Case& c : cases) {
         Cell b = at(H(c.start), c.pos);
         Cell with = c.with.value_or(Cell{});
-        binary_trim(&b, c.head, c.tail, false, false, c.all, c.with ? &with : nullptr);
+        binary_trim(&b, TrimArgs{.head = c.head, .tail = c.tail, .all = c.all, .with = c.with ? &with : nullptr});
         EXPECT_EQ(whole(b), c.result);
         EXPECT_EQ(series_position(&b), c.pos);
     }
     Cell b = H("00");
     Cell blk = B({});
-    EXPECT_EQ(error_of([&] { binary_trim(&b, false, false, true, false, false, nullptr); }), Err::internal_not_done);
-    EXPECT_EQ(error_of([&] { binary_trim(&b, false, false, false, true, false, nullptr); }), Err::internal_not_done);
-    EXPECT_EQ(error_of([&] { binary_trim(&b, false, false, false, false, false, &blk); }), Err::script_invalid_arg);
+    EXPECT_EQ(error_of([&] { binary_trim(&b, TrimArgs{.auto_ = true}); }), Err::internal_not_done);
+    EXPECT_EQ(error_of([&] { binary_trim(&b, TrimArgs{.lines = true}); }), Err::internal_not_done);
+    EXPECT_EQ(error_of([&] { binary_trim(&b, TrimArgs{.with = &blk}); }), Err::script_invalid_arg);
 }
 
 // --- services for the lexer, parse and I/O -------------------------------------------------------------

@@ -221,17 +221,17 @@ TEST_F(BitsetTest, AppendRemoveAndClearRespectTheComplement) {
     EXPECT_FALSE(has(inv, C('a')));
     EXPECT_EQ(bitset_length_q(&inv), 1008);
 
-    EXPECT_EQ(error_of([&] { bitset_remove(&plain, nullptr, nullptr); }), Err::script_missing_arg);
+    EXPECT_EQ(error_of([&] { bitset_remove(&plain, RemoveArgs{}); }), Err::script_missing_arg);
     Cell y = C('y');
-    bitset_remove(&plain, &y, nullptr);
+    bitset_remove(&plain, RemoveArgs{.part = &y});
     EXPECT_FALSE(has(plain, y));
     EXPECT_TRUE(has(plain, S("axz")));
 
     // Removing from a complemented set takes members out, it never adds them.
     Cell b = C('b'), a = C('a'), far = I(5000);
-    bitset_remove(&inv, &b, nullptr);
-    bitset_remove(&inv, &a, nullptr);
-    bitset_remove(&inv, &far, nullptr);
+    bitset_remove(&inv, RemoveArgs{.part = &b});
+    bitset_remove(&inv, RemoveArgs{.part = &a});
+    bitset_remove(&inv, RemoveArgs{.part = &far});
     EXPECT_FALSE(has(inv, b));
     EXPECT_FALSE(has(inv, a));
     EXPECT_FALSE(has(inv, far));
@@ -262,11 +262,11 @@ TEST_F(BitsetTest, ComplementCopyAndLength) {
     EXPECT_FALSE(bitset_complemented(&neg));
 
     Cell copy;
-    bitset_copy(&spec, &copy, nullptr, false, nullptr);
+    bitset_copy(&spec, &copy, CopyArgs{});
     EXPECT_NE(series_node(&copy), series_node(&spec));
     EXPECT_EQ(bitset_compare(&copy, &spec, 0), 0);
     Cell b = C('b');
-    bitset_remove(&copy, &b, nullptr);
+    bitset_remove(&copy, RemoveArgs{.part = &b});
     EXPECT_TRUE(has(spec, b));
 }
 

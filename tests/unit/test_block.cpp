@@ -298,21 +298,21 @@ TEST_F(Block, FindAndSelectWithRefinements) {
 TEST_F(Block, PutReplacesOrAppends) {
     Cell b = B({I(1), I(10)});
     Cell k = I(1), v = I(11);
-    block_put(&b, &k, &v, false);
+    block_put(&b, &k, &v, PutArgs{});
     EXPECT_EQ(whole(b), "[1 11]");
     Cell k2 = I(2), v2 = I(22);
-    block_put(&b, &k2, &v2, false);
+    block_put(&b, &k2, &v2, PutArgs{});
     EXPECT_EQ(whole(b), "[1 11 2 22]");
     // A key that is the last cell gets its value appended.
     Cell lone = B({I(5)});
     Cell k5 = I(5);
-    block_put(&lone, &k5, &v, false);
+    block_put(&lone, &k5, &v, PutArgs{});
     EXPECT_EQ(whole(lone), "[5 11]");
     // A block key is one key: putting it twice replaces its value.
     Cell key = B({I(7)});
     Cell map = B({});
-    block_put(&map, &key, &v, false);
-    block_put(&map, &key, &v2, false);
+    block_put(&map, &key, &v, PutArgs{});
+    block_put(&map, &key, &v2, PutArgs{});
     EXPECT_EQ(whole(map), "[[7] 22]");
 }
 
@@ -435,26 +435,26 @@ TEST_F(Block, Take) {
         Cell s = c.series;
         Cell keep = s;
         Cell part = c.part.value_or(NONE);
-        Cell* r = block_take(&s, c.part ? &part : nullptr, false, c.last);
+        Cell* r = block_take(&s, TakeArgs{.part = c.part ? &part : nullptr, .last = c.last});
         EXPECT_EQ(mold(*r), c.taken) << c.name;
         EXPECT_EQ(whole(keep), c.left) << c.name;
     }
     // take/part with a position of the same block, and with /last.
     Cell s = B({I(1), I(2), I(3), I(4)});
     Cell to = at(s, 3);
-    EXPECT_EQ(mold(*block_take(&s, &to, false, false)), "[1 2 3]");
+    EXPECT_EQ(mold(*block_take(&s, TakeArgs{.part = &to})), "[1 2 3]");
     Cell s2 = B({I(1), I(2), I(3), I(4)});
     Cell from = at(s2, 1);
-    EXPECT_EQ(mold(*block_take(&s2, &from, false, true)), "[2 3 4]");
+    EXPECT_EQ(mold(*block_take(&s2, TakeArgs{.part = &from, .last = true})), "[2 3 4]");
 
     // /deep copies the taken series; without it the taken block is shared.
     Cell inner = B({I(1)});
     Cell d = B({inner, I(2)});
     Cell one = I(1);
-    Cell* shallow = block_take(&d, nullptr, false, false);
+    Cell* shallow = block_take(&d, TakeArgs{});
     EXPECT_EQ(series_node(shallow), series_node(&inner));
     Cell d2 = B({inner, I(2)});
-    Cell* deep = block_take(&d2, &one, true, false);
+    Cell* deep = block_take(&d2, TakeArgs{.part = &one, .deep = true});
     EXPECT_NE(series_node(block_rs_abs_at(deep, 0)), series_node(&inner));
     EXPECT_EQ(mold(*deep), "[[1]]");
 }
@@ -472,10 +472,10 @@ TEST_F(Block, SwapAndTrim) {
     EXPECT_EQ(error_of([&] { block_swap(&a, &n); }), Err::script_invalid_arg);
 
     Cell t = B({I(1), NONE, I(2), NONE});
-    block_trim(&t, false, false, false, false, false, nullptr);
+    block_trim(&t, TrimArgs{});
     EXPECT_EQ(whole(t), "[1 2]");
     Cell t2 = at(B({NONE, NONE, I(3), NONE}), 1);
-    block_trim(&t2, false, false, false, false, false, nullptr);
+    block_trim(&t2, TrimArgs{});
     EXPECT_EQ(whole(t2), "[none 3]");
 }
 
@@ -486,12 +486,12 @@ TEST_F(Block, Copy) {
     Cell b = B({I(0), NL(inner), I(2)});
     Cell result;
     make_unset(&result);
-    block_copy(&b, &result, nullptr, false, nullptr);
+    block_copy(&b, &result, CopyArgs{});
     EXPECT_NE(series_node(&result), series_node(&b));
     EXPECT_EQ(series_node(block_rs_abs_at(&result, 1)), series_node(&inner));
     EXPECT_EQ(mold(result), "[0\n[1] 2]");
 
-    block_copy(&b, &result, nullptr, true, nullptr);
+    block_copy(&b, &result, CopyArgs{.deep = true});
     EXPECT_NE(series_node(block_rs_abs_at(&result, 1)), series_node(&inner));
     EXPECT_TRUE(block_rs_abs_at(&result, 1)->header & HEADER_NEW_LINE);
     EXPECT_EQ(mold(result), "[0\n[1] 2]");
@@ -513,20 +513,20 @@ TEST_F(Block, Copy) {
     };
     for (const PartCase& c : parts) {
         Cell s = c.source, p = c.part;
-        block_copy(&s, &result, &p, false, nullptr);
+        block_copy(&s, &result, CopyArgs{.part = &p});
         EXPECT_EQ(mold(result), c.copied) << c.name;
     }
     Cell bad = NONE;
-    EXPECT_EQ(error_of([&] { block_copy(&b, &result, &bad, false, nullptr); }), Err::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { block_copy(&b, &result, CopyArgs{.part = &bad}); }), Err::script_invalid_refine_arg);
 
     // /types copies only the values of the given types.
     Cell nested = B({I(3)});
     Cell mixed = B({I(1), nested, B({I(4)})});
     Cell blocks = DT(TYPE_PAREN);
-    block_copy(&mixed, &result, nullptr, false, &blocks);
+    block_copy(&mixed, &result, CopyArgs{.types = &blocks});
     EXPECT_EQ(series_node(block_rs_abs_at(&result, 1)), series_node(&nested));
     blocks = DT(TYPE_BLOCK);
-    block_copy(&mixed, &result, nullptr, false, &blocks);
+    block_copy(&mixed, &result, CopyArgs{.types = &blocks});
     EXPECT_NE(series_node(block_rs_abs_at(&result, 1)), series_node(&nested));
     EXPECT_EQ(mold(result), "[1 [3] [4]]");
 }
@@ -536,13 +536,13 @@ TEST_F(Block, DeepCopyAndCloneRefuseCycles) {
     block_append_cell(&b, &b);
     Cell result;
     make_unset(&result);
-    EXPECT_EQ(error_of([&] { block_copy(&b, &result, nullptr, true, nullptr); }), Err::internal_no_cycle);
+    EXPECT_EQ(error_of([&] { block_copy(&b, &result, CopyArgs{.deep = true}); }), Err::internal_no_cycle);
     EXPECT_EQ(cycle_depth(), 0u);
     EXPECT_EQ(error_of([&] { block_clone(&b, true, false); }), Err::internal_no_cycle);
     // A block shared twice is no cycle.
     Cell inner = B({I(1)});
     Cell twice = B({inner, inner});
-    block_copy(&twice, &result, nullptr, true, nullptr);
+    block_copy(&twice, &result, CopyArgs{.deep = true});
     EXPECT_EQ(mold(result), "[[1] [1]]");
     Cell* clone = block_clone(&twice, true, false);
     EXPECT_NE(series_node(block_rs_abs_at(clone, 0)), series_node(&inner));

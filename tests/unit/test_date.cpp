@@ -500,16 +500,16 @@ TEST_F(DateTest, DifferenceIsATime) {
 
 TEST_F(DateTest, RandomDates) {
     Cell seed = DT(2020, 5, 5, hms(1, 2, 3));
-    date_random(&seed, true, false, false);
+    date_random(&seed, RandomArgs{.seed = true});
     EXPECT_EQ(type_of(&seed), TYPE_UNSET);
     for (int i = 0; i < 200; i++) {
         Cell bare = D(2020, 1, 1);
-        date_random(&bare, false, false, false);
+        date_random(&bare, RandomArgs{});
         EXPECT_FALSE(date_has_time(date_word(&bare)));
         Cell limit = D(2020, 1, 1);
         EXPECT_EQ(date_compare(&bare, &limit, 3), -1) << mold(bare);
         Cell timed = DT(2020, 1, 1, hms(12, 0));
-        date_random(&timed, false, false, false);
+        date_random(&timed, RandomArgs{});
         double local = date_time(&timed) + date_zone_offset(date_zone(date_word(&timed)));
         EXPECT_TRUE(local >= 0.0 && local < 86400.0) << mold(timed);
         EXPECT_EQ(std::fmod(local, 24.0), 0.0) << mold(timed);

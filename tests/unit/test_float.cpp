@@ -330,7 +330,7 @@ TEST_F(FloatTest, TruncationHelperIsDefinedEverywhere) {
 TEST_F(FloatTest, RandomKeepsSignAndTypeAndFollowsTheSeed) {
     auto draw = [](Cell v, bool seed = false, bool secure = false) {
         Cell* c = begin_call(v, NONE);
-        return *action_entry_as<ACT_RANDOM>(type_of(c))(c, seed, secure, false);
+        return *action_entry_as<ACT_RANDOM>(type_of(c))(c, RandomArgs{.seed = seed, .secure = secure});
     };
     for (int i = 0; i < 100; i++) {
         Cell r = draw(F(-10.0));

@@ -326,7 +326,7 @@ TEST_F(IntegerTest, FormAndMold) {
 TEST_F(IntegerTest, RandomStaysInRangeAndFollowsTheSeed) {
     auto draw = [](int32_t n, bool seed = false) {
         Cell* v = begin_call(I(n), NONE);
-        return *action_entry_as<ACT_RANDOM>(TYPE_INTEGER)(v, seed, false, false);
+        return *action_entry_as<ACT_RANDOM>(TYPE_INTEGER)(v, RandomArgs{.seed = seed});
     };
     auto value = [&](int32_t n) {
         Cell r = draw(n);

@@ -116,11 +116,11 @@ TEST_F(Basics, BitwiseOnLogic) {
 TEST_F(Basics, RandomSeedGivesUnsetAndDrawGivesLogic) {
     auto random = action_entry_as<ACT_RANDOM>(TYPE_LOGIC);
     Cell t = true_value;
-    EXPECT_EQ(type_of(random(&t, true, false, false)), TYPE_UNSET);
+    EXPECT_EQ(type_of(random(&t, RandomArgs{.seed = true})), TYPE_UNSET);
     bool seen[2] = {false, false};
     for (int i = 0; i < 64; i++) {
         Cell v = true_value;
-        seen[random(&v, false, false, false)->data1] = true;
+        seen[random(&v, RandomArgs{})->data1] = true;
     }
     EXPECT_TRUE(seen[0] && seen[1]);
 }
@@ -131,7 +131,7 @@ TEST_F(Basics, NoneStandsInForAnEmptySeries) {
     Cell* n = stack::push(&none_value);
     EXPECT_EQ(action_entry_as<ACT_LENGTH_Q>(TYPE_NONE)(n), -1);
     EXPECT_EQ(type_of(action_entry_as<ACT_CLEAR>(TYPE_NONE)(n)), TYPE_NONE);
-    EXPECT_EQ(type_of(action_entry_as<ACT_TAKE>(TYPE_NONE)(n, nullptr, false, false)), TYPE_NONE);
+    EXPECT_EQ(type_of(action_entry_as<ACT_TAKE>(TYPE_NONE)(n, TakeArgs{})), TYPE_NONE);
     stack::pop_frame();
 }
 

@@ -68,8 +68,8 @@ Cell sel(Cell m, Cell key, bool case_ = false, bool same = false) {
     return *map_select(&m, &key, SelectArgs{.case_ = case_, .same = same});
 }
 Cell fnd(Cell m, Cell key, bool case_ = false) { return *map_find(&m, &key, FindArgs{.case_ = case_}); }
-void put(Cell m, Cell key, Cell value, bool case_ = false) { map_put(&m, &key, &value, case_); }
-void remove_key(Cell m, Cell key) { map_remove(&m, nullptr, &key); }
+void put(Cell m, Cell key, Cell value, bool case_ = false) { map_put(&m, &key, &value, PutArgs{.case_ = case_}); }
+void remove_key(Cell m, Cell key) { map_remove(&m, RemoveArgs{.key = &key}); }
 Cell reflect(Cell m, const char* field) { return *map_reflect(&m, int32_t(symbol_make(field))); }
 uint8_t T(Cell c) { return type_of(&c); }
 int32_t N(Cell c) { return cell_int(&c); }
@@ -242,7 +242,7 @@ TEST_F(Map, PutSelectRemoveClearKeepOrder) {
     EXPECT_EQ(text(reflect(m, "words"), {.flat = true}), "[b c]");
     EXPECT_EQ(text(reflect(m, "values"), {.flat = true}), "[none 3]");
     EXPECT_EQ(text(m), "#[\n    b: none\n    c: 3\n]");
-    EXPECT_EQ(error_of([&] { map_remove(&m, nullptr, nullptr); }), Err::script_missing_arg);
+    EXPECT_EQ(error_of([&] { map_remove(&m, RemoveArgs{}); }), Err::script_missing_arg);
 
     put(m, W("d"), I(4));
     put(m, W("a"), I(5));  // revives at its old place
@@ -377,7 +377,7 @@ TEST_F(Map, CopyIsIndependent) {
     Cell m = make_map(B({W("a"), I(1), W("s"), S("text"), W("gone"), I(0)}));
     remove_key(m, W("gone"));
     Cell copy;
-    map_copy(&m, &copy, nullptr, false, nullptr);
+    map_copy(&m, &copy, CopyArgs{});
     EXPECT_NE(map_storage(&copy), map_storage(&m));
     EXPECT_NE(map_table(&copy), map_table(&m));
     put(copy, W("b"), I(2));
@@ -390,14 +390,14 @@ TEST_F(Map, CopyIsIndependent) {
     Cell deep;
     map_copy_deep(&m, &deep);
     Cell shallow;
-    map_copy(&m, &shallow, nullptr, false, nullptr);
+    map_copy(&m, &shallow, CopyArgs{});
     Cell original = sel(m, W("s"));
     string_append_char(&original, '!');
     EXPECT_EQ(str(sel(shallow, W("s"))), "text!");
     EXPECT_EQ(str(sel(deep, W("s"))), "text");
     Cell typed;
     Cell strings = DT(TYPE_STRING);
-    map_copy(&m, &typed, nullptr, false, &strings);
+    map_copy(&m, &typed, CopyArgs{.types = &strings});
     string_append_char(&original, '?');
     EXPECT_EQ(str(sel(typed, W("s"))), "text!");
 
@@ -407,7 +407,7 @@ TEST_F(Map, CopyIsIndependent) {
     typeset_clear(&maps);
     typeset_set_bit(&maps, TYPE_MAP);
     Cell out;
-    EXPECT_EQ(error_of([&] { map_copy(&self, &out, nullptr, true, &maps); }), Err::internal_no_cycle);
+    EXPECT_EQ(error_of([&] { map_copy(&self, &out, CopyArgs{.deep = true, .types = &maps}); }), Err::internal_no_cycle);
 }
 
 TEST_F(Map, ExtendAddsPairsInOrder) {

@@ -268,7 +268,7 @@ TEST_F(PairTest, OtherActions) {
         Cell* arg = stack::push(&v);
         switch (slot) {
         case ACT_NEGATE: return *action_entry_as<ACT_NEGATE>(TYPE_PAIR)(arg);
-        case ACT_REVERSE: return *action_entry_as<ACT_REVERSE>(TYPE_PAIR)(arg, nullptr, nullptr);
+        case ACT_REVERSE: return *action_entry_as<ACT_REVERSE>(TYPE_PAIR)(arg, ReverseArgs{});
         default: return *reinterpret_cast<action_sig::StackForm>(type_action_table[TYPE_PAIR][slot])();
         }
     };
@@ -281,8 +281,7 @@ TEST_F(PairTest, OtherActions) {
 
     auto round = [](Cell v, std::optional<Cell> scale, bool down = false) {
         Cell s = scale ? *scale : NONE;
-        return *action_entry_as<ACT_ROUND>(TYPE_PAIR)(&v, scale ? &s : nullptr, false, down, false, false, false,
-                                                      false);
+        return *action_entry_as<ACT_ROUND>(TYPE_PAIR)(&v, RoundArgs{.to = scale ? &s : nullptr, .down = down});
     };
     expect_cell("round/to an integer", [&] { return round(PR(14, 16), I(10)); }, PR(10, 20), std::nullopt);
     expect_cell("round/to a pair scales per axis", [&] { return round(PR(14, 16), PR(10, 5)); }, PR(10, 15),
@@ -293,7 +292,9 @@ TEST_F(PairTest, OtherActions) {
     expect_cell("round/to money", [&] { return round(PR(1, 2), of_type(TYPE_MONEY)); }, {}, Err::script_not_related);
     expect_cell("round beyond 32 bits", [&] { return round(PR(2147483647, 0), F(3e9)); }, {}, Err::math_overflow);
 
-    auto random = [](Cell v, bool seed) { return *action_entry_as<ACT_RANDOM>(TYPE_PAIR)(&v, seed, false, false); };
+    auto random = [](Cell v, bool seed) {
+        return *action_entry_as<ACT_RANDOM>(TYPE_PAIR)(&v, RandomArgs{.seed = seed});
+    };
     Cell seeded = random(PR(5, 6), true);
     EXPECT_EQ(type_of(&seeded), TYPE_UNSET);
     for (int i = 0; i < 50; i++) {

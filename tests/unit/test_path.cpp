@@ -154,7 +154,7 @@ TEST_F(Path, CopyAndBlockActionsKeepThePathType) {
     for (uint8_t type : {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) {
         Cell p = path({W("a"), W("b"), W("c")}, type);
         Cell result;
-        Cell copy = *copy_direct(&p, &result, nullptr, false, nullptr);
+        Cell copy = *copy_direct(&p, &result, CopyArgs{});
         EXPECT_EQ(type_of(&copy), type);
         EXPECT_NE(series_node(&copy), series_node(&p));
         EXPECT_EQ(length_q_direct(&p), 3);

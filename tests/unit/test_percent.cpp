@@ -78,8 +78,7 @@ TEST_F(PercentTest, ArithmeticKeepsPercentOnTheLeft) {
 TEST_F(PercentTest, RoundCountsTheScaleInPercent) {
     auto round = [](Cell value, std::optional<Cell> scale, bool even = false) {
         Cell* v = begin_call(value, scale.value_or(NONE));
-        return *action_entry_as<ACT_ROUND>(TYPE_PERCENT)(v, scale ? v + 1 : nullptr, even, false, false, false,
-                                                          false, false);
+        return *action_entry_as<ACT_ROUND>(TYPE_PERCENT)(v, RoundArgs{.to = scale ? v + 1 : nullptr, .even = even});
     };
     expect_number(round(P(0.12345), std::nullopt), TYPE_PERCENT, 0.12);
     expect_number(round(P(0.125), std::nullopt, true), TYPE_PERCENT, 0.12);

@@ -219,7 +219,7 @@ TEST_F(PointTest, OtherActions) {
         Cell* arg = stack::push(&v);
         switch (slot) {
         case ACT_NEGATE: return *action_entry_as<ACT_NEGATE>(type_of(&v))(arg);
-        case ACT_REVERSE: return *action_entry_as<ACT_REVERSE>(type_of(&v))(arg, nullptr, nullptr);
+        case ACT_REVERSE: return *action_entry_as<ACT_REVERSE>(type_of(&v))(arg, ReverseArgs{});
         default: return *reinterpret_cast<action_sig::StackForm>(type_action_table[type_of(&v)][slot])();
         }
     };
@@ -230,8 +230,7 @@ TEST_F(PointTest, OtherActions) {
 
     auto round = [](Cell v, std::optional<Cell> scale, bool floor = false) {
         Cell s = scale ? *scale : NONE;
-        return *action_entry_as<ACT_ROUND>(type_of(&v))(&v, scale ? &s : nullptr, false, false, false, floor, false,
-                                                        false);
+        return *action_entry_as<ACT_ROUND>(type_of(&v))(&v, RoundArgs{.to = scale ? &s : nullptr, .floor = floor});
     };
     expect_cell("round halves away from zero", [&] { return round(PT(2.5f, -2.5f), {}); }, PT(3, -3), std::nullopt);
     expect_cell("round/to", [&] { return round(PT3(1.26f, 7, 0.04f), F(0.1)); },
@@ -242,7 +241,7 @@ TEST_F(PointTest, OtherActions) {
     expect_cell("round/to a pair", [&] { return round(PT(1, 2), PR(1, 1)); }, {}, Err::script_not_related);
 
     auto random = [](Cell v, bool seed) {
-        return *action_entry_as<ACT_RANDOM>(type_of(&v))(&v, seed, false, false);
+        return *action_entry_as<ACT_RANDOM>(type_of(&v))(&v, RandomArgs{.seed = seed});
     };
     Cell seeded = random(PT(1, 2), true);
     EXPECT_EQ(type_of(&seeded), TYPE_UNSET);

@@ -210,18 +210,18 @@ TEST_F(Series, ClearRemoveReverse) {
         const char* after;
     };
     auto remove = [](std::optional<Cell> part) {
-        return Act([=](Cell& s) mutable { return series_remove(&s, part ? &*part : nullptr, nullptr); });
+        return Act([=](Cell& s) mutable { return series_remove(&s, RemoveArgs{.part = part ? &*part : nullptr}); });
     };
     // /part given as a position of the series itself.
     auto remove_to = [](int32_t pos) {
         return Act([=](Cell& s) {
             Cell p = at(s, pos);
-            return series_remove(&s, &p, nullptr);
+            return series_remove(&s, RemoveArgs{.part = &p});
         });
     };
     auto reverse = [](std::optional<Cell> part, std::optional<Cell> skip) {
         return Act([=](Cell& s) mutable {
-            return series_reverse(&s, part ? &*part : nullptr, skip ? &*skip : nullptr);
+            return series_reverse(&s, ReverseArgs{.part = part ? &*part : nullptr, .skip = skip ? &*skip : nullptr});
         });
     };
     const Case cases[] = {
@@ -249,19 +249,19 @@ TEST_F(Series, ClearRemoveReverse) {
     }
     Cell s = B({1, 2, 3, 4, 5, 6});
     Cell four = I(4), zero = I(0), none = NONE;
-    EXPECT_EQ(error_of([&] { series_reverse(&s, nullptr, &four); }), Err::script_invalid_refine_arg);
-    EXPECT_EQ(error_of([&] { series_reverse(&s, nullptr, &zero); }), Err::script_out_of_range);
-    EXPECT_EQ(error_of([&] { series_reverse(&s, nullptr, &none); }), Err::script_invalid_refine_arg);
-    EXPECT_EQ(error_of([&] { series_remove(&s, &none, nullptr); }), Err::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { series_reverse(&s, ReverseArgs{.skip = &four}); }), Err::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { series_reverse(&s, ReverseArgs{.skip = &zero}); }), Err::script_out_of_range);
+    EXPECT_EQ(error_of([&] { series_reverse(&s, ReverseArgs{.skip = &none}); }), Err::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { series_remove(&s, RemoveArgs{.part = &none}); }), Err::script_invalid_refine_arg);
     EXPECT_EQ(whole(s), "1 2 3 4 5 6");
 
     // remove/key drops the key and the value after it.
     Cell k = B({1, 10, 2, 20, 3, 30});
     Cell key = I(2);
-    series_remove(&k, nullptr, &key);
+    series_remove(&k, RemoveArgs{.key = &key});
     EXPECT_EQ(whole(k), "1 10 3 30");
     Cell absent = I(7);
-    EXPECT_EQ(type_of(series_remove(&k, nullptr, &absent)), TYPE_NONE);
+    EXPECT_EQ(type_of(series_remove(&k, RemoveArgs{.key = &absent})), TYPE_NONE);
 }
 
 TEST_F(Series, MoveWithinOneBlock) {
@@ -289,7 +289,7 @@ TEST_F(Series, MoveWithinOneBlock) {
         Cell b = B({1, 2, 3, 4, 5});
         Cell origin = at(b, c.origin), target = at(b, c.target);
         Cell part = I(c.part.value_or(0));
-        Cell* r = series_move(&origin, &target, c.part ? &part : nullptr);
+        Cell* r = series_move(&origin, &target, MoveArgs{.part = c.part ? &part : nullptr});
         EXPECT_EQ(whole(b), c.after) << c.name;
         EXPECT_EQ(r, c.answers_target ? &target : &origin) << c.name;
     }
@@ -299,7 +299,7 @@ TEST_F(Series, MoveBetweenSeries) {
     Cell from = B({1, 2, 3});
     Cell to = at(B({8, 9}), 1);
     Cell two = I(2);
-    series_move(&from, &to, &two);
+    series_move(&from, &to, MoveArgs{.part = &two});
     EXPECT_EQ(whole(from), "3");
     EXPECT_EQ(whole(to), "8 1 2 9");
 
@@ -311,7 +311,7 @@ TEST_F(Series, MoveBetweenSeries) {
     }
     Cell small = B({});
     Cell all = I(40);
-    series_move(&big, &small, &all);
+    series_move(&big, &small, MoveArgs{.part = &all});
     EXPECT_EQ(block_full_length(&small), 40u);
     EXPECT_EQ(cell_int(block_rs_abs_at(&small, 39)), 39);
     EXPECT_EQ(block_full_length(&big), 0u);
@@ -321,7 +321,7 @@ TEST_F(Series, MoveBetweenSeries) {
     Cell wide = text("xy");
     Cell smile = Ch(0x263A);
     series_poke(&wide, 1, &smile, nullptr);
-    series_move(&narrow, &wide, nullptr);
+    series_move(&narrow, &wide, MoveArgs{});
     EXPECT_EQ(whole(narrow), "b");
     EXPECT_EQ(series_buffer(&wide)->unit(), 2u);
     EXPECT_EQ(read_unit(series_buffer(&wide)->head_ptr(), 2), 'a');
@@ -329,13 +329,13 @@ TEST_F(Series, MoveBetweenSeries) {
 
     Cell blk = B({1});
     Cell str = text("a");
-    EXPECT_EQ(error_of([&] { series_move(&blk, &str, nullptr); }), Err::script_move_bad);
+    EXPECT_EQ(error_of([&] { series_move(&blk, &str, MoveArgs{}); }), Err::script_move_bad);
     Cell bin = text("a", TYPE_BINARY);
     Cell wide2 = text("z");
     series_poke(&wide2, 1, &smile, nullptr);
-    EXPECT_EQ(error_of([&] { series_move(&bin, &wide2, nullptr); }), Err::script_move_bad);
+    EXPECT_EQ(error_of([&] { series_move(&bin, &wide2, MoveArgs{}); }), Err::script_move_bad);
     Cell n = I(1);
-    EXPECT_EQ(error_of([&] { series_move(&blk, &n, nullptr); }), Err::script_expect_arg);
+    EXPECT_EQ(error_of([&] { series_move(&blk, &n, MoveArgs{}); }), Err::script_expect_arg);
     EXPECT_EQ(whole(blk), "1");
 }
 
@@ -344,31 +344,31 @@ TEST_F(Series, CopyAndTakeCoresOnText) {
     Cell result;
     make_unset(&result);
     Cell three = I(3);
-    series_copy(&s, &result, &three, false, nullptr);
+    series_copy(&s, &result, CopyArgs{.part = &three});
     EXPECT_EQ(type_of(&result), TYPE_STRING);
     EXPECT_EQ(series_position(&result), 0);
     EXPECT_EQ(whole(result), "ell");
 
     Cell t = text("abc");
-    Cell* one = series_take(&t, nullptr, false, false);
+    Cell* one = series_take(&t, TakeArgs{});
     EXPECT_EQ(type_of(one), TYPE_CHAR);
     EXPECT_EQ(cell_int(one), 'a');
     Cell two = I(2);
-    Cell* part = series_take(&t, &two, false, true);
+    Cell* part = series_take(&t, TakeArgs{.part = &two, .last = true});
     EXPECT_EQ(type_of(part), TYPE_STRING);
     EXPECT_EQ(whole(*part), "bc");
     EXPECT_EQ(whole(t), "");
-    EXPECT_EQ(type_of(series_take(&t, nullptr, false, false)), TYPE_NONE);
+    EXPECT_EQ(type_of(series_take(&t, TakeArgs{})), TYPE_NONE);
 }
 
 TEST_F(Series, RandomShufflesPicksAndSeeds) {
     auto shuffled = [](const Cell& seed_block) {
         Cell seed = seed_block;
-        series_random(&seed, true, false, false);
+        series_random(&seed, RandomArgs{.seed = true});
         EXPECT_EQ(type_of(&seed), TYPE_UNSET);
         Cell b = B({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
         Cell from = at(b, 2);
-        series_random(&from, false, false, false);
+        series_random(&from, RandomArgs{});
         return whole(b);
     };
     Cell key = B({4, 2});
@@ -387,11 +387,11 @@ TEST_F(Series, RandomShufflesPicksAndSeeds) {
     Cell b = at(B({5, 6, 7}), 1);
     for (int i = 0; i < 20; i++) {
         Cell s = b;
-        int32_t v = cell_int(series_random(&s, false, false, true));
+        int32_t v = cell_int(series_random(&s, RandomArgs{.only = true}));
         EXPECT_TRUE(v == 6 || v == 7) << v;
     }
     Cell empty = at(B({5}), 1);
-    EXPECT_EQ(type_of(series_random(&empty, false, false, true)), TYPE_NONE);
+    EXPECT_EQ(type_of(series_random(&empty, RandomArgs{.only = true})), TYPE_NONE);
     Cell t = text("q");
-    EXPECT_EQ(type_of(series_random(&t, false, false, true)), TYPE_CHAR);
+    EXPECT_EQ(type_of(series_random(&t, RandomArgs{.only = true})), TYPE_CHAR);
 }

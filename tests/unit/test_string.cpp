@@ -662,11 +662,11 @@ TEST_F(StringTest, SwapAndTake) {
     EXPECT_EQ(series_buffer(&bin)->head_ptr()[0], 'c');
 
     Cell t = S("abc");
-    Cell* first = take_direct(&t, nullptr, false, false);
+    Cell* first = take_direct(&t, TakeArgs{});
     EXPECT_EQ(type_of(first), TYPE_CHAR);
     EXPECT_EQ(cell_int(first), 'a');
     Cell u = S("abc"), two = I(2);
-    Cell* taken = take_direct(&u, &two, false, false);
+    Cell* taken = take_direct(&u, TakeArgs{.part = &two});
     EXPECT_EQ(type_of(taken), TYPE_STRING);
     EXPECT_EQ(whole(*taken), "ab");
     EXPECT_EQ(whole(u), "c");
@@ -696,14 +696,17 @@ TEST_F(StringTest, Trim) {
     for (const Case& c : cases) {
         Cell s = S(c.text, c.pos);
         Cell w = c.with;
-        string_trim(&s, c.mode == HEAD || c.mode == BOTH_ENDS, c.mode == TAIL || c.mode == BOTH_ENDS, false,
-                    c.mode == LINES, c.mode == ALL, c.mode == WITH ? &w : nullptr);
+        string_trim(&s, TrimArgs{.head = c.mode == HEAD || c.mode == BOTH_ENDS,
+                                 .tail = c.mode == TAIL || c.mode == BOTH_ENDS,
+                                 .lines = c.mode == LINES,
+                                 .all = c.mode == ALL,
+                                 .with = c.mode == WITH ? &w : nullptr});
         EXPECT_EQ(whole(s), c.result) << c.text;
     }
     Cell s = S(" a ");
-    EXPECT_EQ(error_of([&] { string_trim(&s, false, false, true, false, false, nullptr); }), Err::internal_not_done);
+    EXPECT_EQ(error_of([&] { string_trim(&s, TrimArgs{.auto_ = true}); }), Err::internal_not_done);
     Cell block = B({});
-    EXPECT_EQ(error_of([&] { string_trim(&s, false, false, false, false, false, &block); }), Err::script_invalid_arg);
+    EXPECT_EQ(error_of([&] { string_trim(&s, TrimArgs{.with = &block}); }), Err::script_invalid_arg);
     EXPECT_EQ(whole(s), " a ");
 }
 

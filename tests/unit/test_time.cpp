@@ -257,8 +257,7 @@ TEST_F(TimeTest, RoundStaysATime) {
     auto round = [](double seconds, std::optional<Cell> scale, bool down = false) {
         Cell v = T(seconds);
         Cell s = scale ? *scale : NONE;
-        return *action_entry_as<ACT_ROUND>(TYPE_TIME)(&v, scale ? &s : nullptr, false, down, false, false, false,
-                                                      false);
+        return *action_entry_as<ACT_ROUND>(TYPE_TIME)(&v, RoundArgs{.to = scale ? &s : nullptr, .down = down});
     };
     EXPECT_TRUE(same(round(3723.4, std::nullopt), T(3723.0)));
     EXPECT_TRUE(same(round(-3723.5, std::nullopt), T(-3724.0)));

@@ -294,7 +294,8 @@ TEST_F(TupleTest, ReverseWithPartAndSkip) {
     word_refinement_skip = word_load("skip", TYPE_REFINEMENT);
     auto reverse = [](Cell t, std::optional<Cell> part, std::optional<Cell> skip) {
         Cell p = part ? *part : NONE, s = skip ? *skip : NONE;
-        return *action_entry_as<ACT_REVERSE>(TYPE_TUPLE)(&t, part ? &p : nullptr, skip ? &s : nullptr);
+        return *action_entry_as<ACT_REVERSE>(TYPE_TUPLE)(
+            &t, ReverseArgs{.part = part ? &p : nullptr, .skip = skip ? &s : nullptr});
     };
     const struct {
         const char* what;
@@ -322,7 +323,9 @@ TEST_F(TupleTest, ReverseWithPartAndSkip) {
 }
 
 TEST_F(TupleTest, RandomStaysWithinEachByte) {
-    auto random = [](Cell v, bool seed) { return *action_entry_as<ACT_RANDOM>(TYPE_TUPLE)(&v, seed, false, false); };
+    auto random = [](Cell v, bool seed) {
+        return *action_entry_as<ACT_RANDOM>(TYPE_TUPLE)(&v, RandomArgs{.seed = seed});
+    };
     Cell seeded = random(TU({1, 2, 3}), true);
     EXPECT_EQ(type_of(&seeded), TYPE_UNSET);
     bool saw_top = false;
