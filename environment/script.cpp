@@ -19,7 +19,7 @@ std::string molded(const Cell& v) {
     Cell value = v;
     Cell buf;
     string_make_at(&buf, 64);
-    mold_direct(&value, &buf, false, false, false, nullptr, 1000, 0);
+    mold_direct(&value, &buf, MoldArgs{}, 1000, 0);
     SeriesBuffer* b = node_buffer(series_node(&buf));
     std::string text;
     for (uint32_t i = 0; i < b->used() / b->unit(); i++) {

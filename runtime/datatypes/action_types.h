@@ -96,8 +96,7 @@ using Make = Cell* (*)(Cell* proto, Cell* spec, int32_t type);
 using Random = Cell* (*)(Cell* value, const RandomArgs& refs);
 using Reflect = Cell* (*)(Cell* value, int32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-using Mold = int32_t (*)(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                         int32_t indent);
+using Mold = int32_t (*)(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
                            int32_t index, bool push, bool get, bool last, bool notify);
 using Compare = int32_t (*)(Cell* value1, Cell* value2, int32_t op);

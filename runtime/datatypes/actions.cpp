@@ -122,9 +122,8 @@ int32_t form_direct(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return get_action_for_value<ACT_FORM>(value)(value, buffer, arg, part);
 }
 
-int32_t mold_direct(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent) {
-    return get_action_for_value<ACT_MOLD>(value)(value, buffer, only, all, flat, arg, part, indent);
+int32_t mold_direct(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return get_action_for_value<ACT_MOLD>(value)(value, buffer, refs, part, indent);
 }
 
 Cell* eval_path_direct(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,

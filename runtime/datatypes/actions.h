@@ -75,10 +75,16 @@ Cell* to_direct(Cell* type, Cell* spec);
 Cell* random_direct(Cell* value, const RandomArgs& refs);
 // The implementation receives the field word's symbol id.
 Cell* reflect_direct(Cell* value, Cell* field);
+// What a value molded inside another gets: the outer refinements but /only.
+inline MoldArgs mold_nested(const MoldArgs& refs) {
+    MoldArgs nested = refs;
+    nested.only = false;
+    return nested;
+}
+
 // form and mold append to a string buffer and return the budget left.
 int32_t form_direct(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t mold_direct(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent);
+int32_t mold_direct(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 
 // Path access: parent/element, setting `value` when given. A parent whose type
 // has no path access raises script bad-path-type2 (no path) or bad-path-type

@@ -329,9 +329,8 @@ int32_t binary_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return write_binary(value, buffer, false, false, arg != nullptr, part, 0);
 }
 
-int32_t binary_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent) {
-    return write_binary(value, buffer, only, flat, arg != nullptr, part, indent);
+int32_t binary_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return write_binary(value, buffer, refs.only, refs.flat, refs.limit != nullptr, part, indent);
 }
 
 int32_t binary_compare(Cell* value1, Cell* value2, int32_t op) {

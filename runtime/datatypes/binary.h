@@ -132,8 +132,7 @@ Cell* binary_decode_64(const uint8_t* text, uint32_t length, uint32_t unit, Cell
 
 Cell* binary_to(Cell* proto, Cell* spec, int32_t type);
 int32_t binary_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t binary_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent);
+int32_t binary_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t binary_compare(Cell* value1, Cell* value2, int32_t op);
 // and~, or~, xor~ on the current call's two arguments (op 6, 5, 7): the result,
 // a new binary at index 0, replaces the first.

@@ -285,8 +285,7 @@ Cell* bitset_to(Cell* proto, Cell* spec, int32_t type) { return bitset_make_from
 
 // --- form and mold ------------------------------------------------------------------------
 
-int32_t bitset_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent) {
+int32_t bitset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     static const char HEX[] = "0123456789ABCDEF";
     bool complemented = bitset_complemented(value);
     // A complemented set shows the bits of the spec it is the complement of.
@@ -294,13 +293,13 @@ int32_t bitset_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
     std::string out = complemented ? "make bitset! [not #{" : "make bitset! #{";
     int64_t left = int64_t(part) - int64_t(out.size());
     uint32_t n = bitset_byte_count(value);
-    for (uint32_t i = 0; i < n && (!arg || left > 0); i++) {
+    for (uint32_t i = 0; i < n && (!refs.limit || left > 0); i++) {
         uint8_t byte = bitset_rs_head(value)[i] ^ flip;
         out += HEX[byte >> 4];
         out += HEX[byte & 15];
         left -= 2;
     }
-    if (!arg || left > 0) {
+    if (!refs.limit || left > 0) {
         out += complemented ? "}]" : "}";
         left -= complemented ? 2 : 1;
     }
@@ -309,7 +308,7 @@ int32_t bitset_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 }
 
 int32_t bitset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
-    return bitset_mold(value, buffer, false, false, false, arg, part, 0);
+    return bitset_mold(value, buffer, MoldArgs{.limit = arg}, part, 0);
 }
 
 // --- compare ---------------------------------------------------------------------------

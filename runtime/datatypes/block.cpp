@@ -289,37 +289,35 @@ int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part;
 }
 
-int32_t block_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
+int32_t block_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     if (mold_cycle(value, series_node(buffer), part, true)) return part;
-    if (!only) {
+    if (!refs.only) {
         string_append_ascii(buffer, "[");
         part--;
     }
-    part = block_mold_each(value, buffer, only, all, flat, arg, part, indent);
-    if (!only) {
+    part = block_mold_each(value, buffer, refs, part, indent);
+    if (!refs.only) {
         string_append_ascii(buffer, "]");
         part--;
     }
     return part;
 }
 
-int32_t block_mold_each(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                        int32_t indent) {
+int32_t block_mold_each(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     Cell blk = *value;
     NodeId out = series_node(buffer);
     cycle_push(series_node(&blk));
     bool opened_with_break = false;
     int32_t start = std::max(series_position(&blk), 0);
     for (int32_t i = start; i < int32_t(block_full_length(&blk)); i++) {
-        if (arg && part < 1) break;
+        if (refs.limit && part < 1) break;
         bool first = i == start;
-        if (!flat && (block_rs_abs_at(&blk, uint32_t(i))->header & HEADER_NEW_LINE)) {
-            if (first && !only) {
+        if (!refs.flat && (block_rs_abs_at(&blk, uint32_t(i))->header & HEADER_NEW_LINE)) {
+            if (first && !refs.only) {
                 opened_with_break = true;
                 indent++;
             }
-            if (!(first && only)) {
+            if (!(first && refs.only)) {
                 string_append_ascii(buffer, "\n");
                 part--;
             }
@@ -328,7 +326,7 @@ int32_t block_mold_each(Cell* value, Cell* buffer, bool only, bool all, bool fla
             string_append_ascii(buffer, " ");
             part--;
         }
-        part = mold_direct(block_rs_abs_at(&blk, uint32_t(i)), buffer, false, all, flat, arg, part, indent);
+        part = mold_direct(block_rs_abs_at(&blk, uint32_t(i)), buffer, mold_nested(refs), part, indent);
     }
     cycle_pop();
     if (opened_with_break) {

@@ -105,12 +105,10 @@ Cell* block_clone_at(Cell* out, const Cell* blk, bool deep, bool any_block);
 Cell* block_make(Cell* proto, Cell* spec, int32_t type);
 Cell* block_to(Cell* proto, Cell* spec, int32_t type);
 int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t block_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent);
+int32_t block_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // The cells of a block, molded with separators and new-line markers (no
 // brackets); shared by block! and paren!.
-int32_t block_mold_each(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                        int32_t indent);
+int32_t block_mold_each(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t block_compare(Cell* value1, Cell* value2, int32_t op);
 int32_t block_compare_each(Cell* value1, Cell* value2, int32_t op);
 Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,

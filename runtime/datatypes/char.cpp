@@ -67,10 +67,9 @@ int32_t char_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - 1;
 }
 
-int32_t char_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent) {
+int32_t char_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     string_append_ascii(buffer, "#\"");
-    int32_t written = string_append_escaped(buffer, char_get(value), all);
+    int32_t written = string_append_escaped(buffer, char_get(value), refs.all);
     string_append_ascii(buffer, "\"");
     return part - written - 3;
 }

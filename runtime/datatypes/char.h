@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -19,8 +20,7 @@ Cell* char_make_in(const Cell* block, int32_t cp);
 // outside 0..0x10FFFF.
 Cell* char_make(Cell* proto, Cell* spec, int32_t type);
 int32_t char_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t char_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent);
+int32_t char_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // No case folding: #"a" and #"A" differ; a char! equals the integer! of its
 // code point except for strict-equal and find.
 int32_t char_compare(Cell* value1, Cell* value2, int32_t op);

@@ -29,11 +29,10 @@ int32_t datatype_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(n.length);
 }
 
-int32_t datatype_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent) {
+int32_t datatype_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     const DatatypeName& n = datatype_names[value->data1];
     std::string_view name(n.name, n.length + 1);
-    if (!all) {
+    if (!refs.all) {
         string_append_ascii(buffer, name);
         return part - int32_t(name.size());
     }

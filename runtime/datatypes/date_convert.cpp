@@ -285,8 +285,7 @@ int32_t write_date(const Cell* value, Cell* buffer, int32_t part) {
 
 int32_t date_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) { return write_date(value, buffer, part); }
 
-int32_t date_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent) {
+int32_t date_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     return write_date(value, buffer, part);
 }
 

@@ -37,9 +37,8 @@ EmailPart part_named(const Cell* element) {
 
 Cell* email_push(const Cell* value) { return stack::push(value); }
 
-int32_t email_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
-    return string_form(value, buffer, arg, part);
+int32_t email_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return string_form(value, buffer, refs.limit, part);
 }
 
 Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,

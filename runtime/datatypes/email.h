@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -11,8 +12,7 @@ namespace kem {
 Cell* email_push(const Cell* value);
 
 // The text as string! forms it: no quotes, nothing escaped.
-int32_t email_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent);
+int32_t email_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 
 // /user is the text before the first "@" (all of it without one), /host the
 // text after it (empty without one). Getting gives a new string!; setting

@@ -117,7 +117,7 @@ void cut_to(const Cell* buffer, uint32_t from, uint32_t limit) {
 void append_molded(Cell* buffer, const Cell* value, bool only, uint32_t limit) {
     Cell v = *value;
     const uint32_t from = string_full_length(buffer);
-    mold_direct(&v, buffer, only, false, true, nullptr, int32_t(limit), 0);
+    mold_direct(&v, buffer, MoldArgs{.only = only, .flat = true}, int32_t(limit), 0);
     cut_to(buffer, from, limit);
 }
 
@@ -383,16 +383,15 @@ int32_t error_form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return part - int32_t(string_full_length(buffer) - start);
 }
 
-int32_t error_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
+int32_t error_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     const NodeId out = series_node(buffer);
-    if (!only) {
+    if (!refs.only) {
         string_append_ascii(out, "make error! [");
         part -= 13;
     }
-    part = object_serialize(value, buffer, only, all, flat, arg, part, true, indent + 1, true);
-    if (!flat && indent >= 1) part = mold_indent(out, uint32_t(indent), part);
-    if (!only) {
+    part = object_serialize(value, buffer, refs, part, true, indent + 1, true);
+    if (!refs.flat && indent >= 1) part = mold_indent(out, uint32_t(indent), part);
+    if (!refs.only) {
         string_append_ascii(out, "]");
         part--;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/errors.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -48,8 +49,7 @@ void error_capture_stack(Cell* error);
 // The actions.
 Cell* error_make(Cell* proto, Cell* spec, int32_t type);
 int32_t error_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t error_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent);
+int32_t error_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t error_compare(Cell* value1, Cell* value2, int32_t op);
 
 void register_error();

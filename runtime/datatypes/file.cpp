@@ -83,11 +83,10 @@ int32_t append_quoted_char(Cell* buffer, int32_t cp) {
 }
 } // namespace
 
-int32_t file_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent) {
+int32_t file_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     TextRange r = string_text_range(value);
     uint32_t count = r.length;
-    if (arg) count = part < 0 ? 0 : std::min<uint32_t>(count, uint32_t(part));
+    if (refs.limit) count = part < 0 ? 0 : std::min<uint32_t>(count, uint32_t(part));
     // Taken out first: a file molded into its own buffer would read its new text.
     std::vector<int32_t> name(count);
     for (uint32_t i = 0; i < count; i++) name[i] = string_char_at(value, r.pos + i);

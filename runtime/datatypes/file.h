@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -40,8 +41,7 @@ bool file_name_needs_quotes(int32_t cp);
 // mold: "%" and the name, in double quotes when needed (with "^" escapes
 // for the characters a quoted name cannot hold raw); %"" when empty. Returns
 // the part budget left.
-int32_t file_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent);
+int32_t file_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 
 void register_file();
 

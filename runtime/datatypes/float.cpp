@@ -343,8 +343,7 @@ int32_t float_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
 }
 
 // Mold always writes the shortest text that reads back to the same double.
-int32_t float_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
+int32_t float_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     const char* text = form_float(cell_float(value), 0, true);
     size_t len = std::strlen(text);
     string_append_ascii(buffer, std::string_view(text, len));

@@ -247,19 +247,18 @@ int32_t function_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - 10;
 }
 
-int32_t function_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent) {
+int32_t function_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     const Cell fn = *value;
     string_append_ascii(buffer, "func ");
     part -= 5;
     Cell spec = callable_spec(&fn);
-    part = block_mold(&spec, buffer, false, all, flat, arg, part, indent);
+    part = block_mold(&spec, buffer, mold_nested(refs), part, indent);
     Cell body = *function_body(&fn);
     if (is_type(&body, TYPE_NONE)) {
         string_append_ascii(buffer, " none");
         return part - 5;
     }
-    return mold_direct(&body, buffer, false, all, flat, arg, part, indent);
+    return mold_direct(&body, buffer, mold_nested(refs), part, indent);
 }
 
 int32_t function_compare(Cell* value1, Cell* value2, int32_t op) {

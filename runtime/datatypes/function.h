@@ -19,6 +19,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/native.h"
 
 namespace kem {
@@ -112,8 +113,7 @@ Cell spec_argument_word(const Cell* spec, int index);
 Cell* function_make(Cell* proto, Cell* spec, int32_t type);
 Cell* function_reflect(Cell* value, int32_t field_symbol);
 int32_t function_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t function_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent);
+int32_t function_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // Equal exactly when both share one extras block; -2 for orderings.
 int32_t function_compare(Cell* value1, Cell* value2, int32_t op);
 

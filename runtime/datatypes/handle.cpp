@@ -40,14 +40,13 @@ int32_t handle_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(text.size());
 }
 
-int32_t handle_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent) {
-    if (!all) {
+int32_t handle_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    if (!refs.all) {
         string_append_ascii(buffer, "handle!");
         return part - 7;
     }
     string_append_ascii(buffer, "#[handle! ");
-    part = handle_form(value, buffer, arg, part - 10);
+    part = handle_form(value, buffer, refs.limit, part - 10);
     uint32_t cls = handle_class(value);
     if (cls > 0 && cls < CLASS_COUNT) {
         std::string name = std::string(" ") + CLASS_NAMES[cls];

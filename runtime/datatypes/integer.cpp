@@ -364,9 +364,8 @@ int32_t integer_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(text.size());
 }
 
-int32_t integer_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                     int32_t indent) {
-    return integer_form(value, buffer, arg, part);
+int32_t integer_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return integer_form(value, buffer, refs.limit, part);
 }
 
 } // namespace

@@ -78,10 +78,9 @@ Cell* issue_make(Cell* proto, Cell* spec, int32_t type) {
 
 namespace {
 
-int32_t issue_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
+int32_t issue_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     string_append_ascii(buffer, "#");
-    return word_form(value, buffer, arg, part - 1);
+    return word_form(value, buffer, refs.limit, part - 1);
 }
 
 int32_t issue_compare(Cell* value1, Cell* value2, int32_t op) {

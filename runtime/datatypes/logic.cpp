@@ -89,8 +89,8 @@ int32_t logic_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - (t ? 4 : 5);
 }
 
-int32_t logic_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    if (!all) return logic_form(value, buffer, arg, part);
+int32_t logic_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    if (!refs.all) return logic_form(value, buffer, refs.limit, part);
     bool t = value->data1 == 1;
     string_append_ascii(buffer, t ? "#(true)" : "#(false)");
     return part - (t ? 7 : 8);

@@ -438,13 +438,12 @@ struct CycleScope {
 // Framed (mold without /only): "#[", the pairs, "]"; on separate lines,
 // indented one level deeper than the map itself, unless flat. Unframed (form
 // and mold/only): the pairs alone, one per line (separated by spaces when flat).
-int32_t serialize(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent, bool mold) {
+int32_t serialize(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent, bool mold) {
     Cell map = *value;
     const NodeId out = series_node(buffer);
     if (mold_cycle(&map, out, part, mold)) return part;
-    const bool framed = mold && !only;
-    const bool lines = framed && !flat;
+    const bool framed = mold && !refs.only;
+    const bool lines = framed && !refs.flat;
     if (framed) {
         string_append_ascii(out, "#[");
         part -= 2;
@@ -465,18 +464,18 @@ int32_t serialize(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cel
         bool first = true;
         for (uint32_t i = 0; i + 1 < cell_count(node); i += 2) {
             if (removed(cells_of(node) + i + 1)) continue;
-            if (arg && part < 1) break;
+            if (refs.limit && part < 1) break;
             if (!first && !lines) {
-                string_append_ascii(out, flat ? " " : "\n");
+                string_append_ascii(out, refs.flat ? " " : "\n");
                 part--;
             }
             if (lines) part = mold_indent(out, uint32_t(inner), part);
             Cell key = cells_of(node)[i];
             Cell item = cells_of(node)[i + 1];
-            part = mold_direct(&key, buffer, false, all, flat, arg, part, inner);
+            part = mold_direct(&key, buffer, mold_nested(refs), part, inner);
             string_append_ascii(out, " ");
             part--;
-            part = mold_direct(&item, buffer, false, all, flat, arg, part, inner);
+            part = mold_direct(&item, buffer, mold_nested(refs), part, inner);
             if (lines) {
                 string_append_ascii(out, "\n");
                 part--;
@@ -511,12 +510,11 @@ bool any_candidate_matches(const Cell* other, const Cell* key, Cell* item, int32
 } // namespace
 
 int32_t map_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
-    return serialize(value, buffer, false, false, false, arg, part, 0, false);
+    return serialize(value, buffer, MoldArgs{.limit = arg}, part, 0, false);
 }
 
-int32_t map_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                 int32_t indent) {
-    return serialize(value, buffer, only, all, flat, arg, part, indent, true);
+int32_t map_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return serialize(value, buffer, refs, part, indent, true);
 }
 
 int32_t map_compare(Cell* value1, Cell* value2, int32_t op) {

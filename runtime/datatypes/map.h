@@ -82,8 +82,7 @@ Cell* map_make(Cell* proto, Cell* spec, int32_t type);
 Cell* map_to(Cell* proto, Cell* spec, int32_t type);
 Cell* map_reflect(Cell* value, int32_t field_symbol);
 int32_t map_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t map_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                 int32_t indent);
+int32_t map_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
                     int32_t index, bool push, bool get, bool last, bool notify);
 int32_t map_compare(Cell* value1, Cell* value2, int32_t op);

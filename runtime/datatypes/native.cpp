@@ -141,13 +141,12 @@ int32_t native_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(text.size());
 }
 
-int32_t native_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent) {
+int32_t native_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     std::string_view open = is_type(value, TYPE_NATIVE) ? "make native! [" : "make action! [";
     Cell spec = callable_spec(value);
     string_append_ascii(buffer, open);
     part -= int32_t(open.size());
-    part = block_mold(&spec, buffer, false, all, flat, arg, part, indent);
+    part = block_mold(&spec, buffer, mold_nested(refs), part, indent);
     string_append_ascii(buffer, "]");
     return part - 1;
 }
@@ -247,18 +246,17 @@ Cell* op_make(Cell* proto, Cell* spec, int32_t type) {
     return stack::push(&op);
 }
 
-int32_t op_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                int32_t indent) {
+int32_t op_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     const Cell op = *value;
     const bool function = op_wrapped_type(&op) == TYPE_FUNCTION;
     std::string_view open = function ? "make op! func " : "make op! [";
     string_append_ascii(buffer, open);
     part -= int32_t(open.size());
     Cell spec = callable_spec(&op);
-    part = block_mold(&spec, buffer, false, all, flat, arg, part, indent);
+    part = block_mold(&spec, buffer, mold_nested(refs), part, indent);
     if (function) {
         Cell body = *callable_extra_cell(&op, 0);
-        if (is_type(&body, TYPE_BLOCK)) part = mold_direct(&body, buffer, false, all, flat, arg, part, indent);
+        if (is_type(&body, TYPE_BLOCK)) part = mold_direct(&body, buffer, mold_nested(refs), part, indent);
     } else {
         string_append_ascii(buffer, "]");
         part--;

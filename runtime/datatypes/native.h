@@ -20,6 +20,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -79,10 +80,8 @@ Cell* native_make(Cell* proto, Cell* spec, int32_t type);
 Cell* op_make(Cell* proto, Cell* spec, int32_t type);
 Cell* native_reflect(Cell* value, int32_t field_symbol);
 int32_t native_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t native_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent);
-int32_t op_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                int32_t indent);
+int32_t native_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t op_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t native_compare(Cell* value1, Cell* value2, int32_t op);
 
 void register_native();

@@ -36,8 +36,8 @@ int32_t none_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - 4;
 }
 
-int32_t none_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    if (!all) return none_form(value, buffer, arg, part);
+int32_t none_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    if (!refs.all) return none_form(value, buffer, refs.limit, part);
     string_append_ascii(buffer, "#(none)");
     return part - 7;
 }

@@ -116,8 +116,10 @@ void register_object_change();
 
 // set on an object.
 void object_set_many(const Cell* obj, const Cell* value, bool any, bool only, bool some);
-int32_t object_serialize(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                         bool indent, int32_t level, bool mold);
+// The fields as "word: value" text; mold frames them (a line each unless
+// flat, indented by level when indent), form writes them bare.
+int32_t object_serialize(Cell* obj, Cell* buffer, const MoldArgs& refs, int32_t part, bool indent, int32_t level,
+                         bool mold);
 // Path access; a missing field pushes unset in get mode at the last element,
 // else raises script invalid-path (last element) or unset-path.
 Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
@@ -126,8 +128,7 @@ Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cel
 Cell* object_make(Cell* proto, Cell* spec, int32_t type);
 Cell* object_reflect(Cell* value, int32_t field_symbol);
 int32_t object_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t object_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent);
+int32_t object_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t object_compare(Cell* value1, Cell* value2, int32_t op);
 Cell* object_copy(Cell* value, Cell* result, const CopyArgs& refs);
 Cell* object_put(Cell* target, Cell* key, Cell* value, const PutArgs& refs);

@@ -167,17 +167,17 @@ Cell* object_reflect(Cell* value, int32_t field) {
 
 // --- form and mold -------------------------------------------------------------------
 
-int32_t object_serialize(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                         bool indent, int32_t level, bool mold) {
+int32_t object_serialize(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, bool indent, int32_t level,
+                         bool mold) {
     const Cell obj = *value;
     const NodeId ctx = object_context(&obj);
     const NodeId out = series_node(buffer);
     const uint32_t n = context_word_count(ctx);
     if (n == 0) return part;
-    const char* separator = flat ? " " : "\n";
-    if (flat) {
+    const char* separator = refs.flat ? " " : "\n";
+    if (refs.flat) {
         indent = false;
-    } else if (mold && !only) {
+    } else if (mold && !refs.only) {
         string_append_ascii(out, "\n");
         part--;
     } else {
@@ -187,9 +187,9 @@ int32_t object_serialize(Cell* value, Cell* buffer, bool only, bool all, bool fl
     scope.push(ctx);
     for (uint32_t i = 0; i < n && part >= 1; i++) {
         Cell word = field_word(ctx, i, TYPE_WORD);
-        if (!all && handler_word(word.data2)) continue;
+        if (!refs.all && handler_word(word.data2)) continue;
         if (indent) part = mold_indent(out, uint32_t(level), part);
-        part = mold_direct(&word, buffer, false, all, flat, arg, part, level);
+        part = mold_direct(&word, buffer, mold_nested(refs), part, level);
         string_append_ascii(out, ": ");
         part -= 2;
         Cell v = *value_at(ctx, i);
@@ -198,7 +198,7 @@ int32_t object_serialize(Cell* value, Cell* buffer, bool only, bool all, bool fl
             string_append_ascii(out, "'");
             part--;
         }
-        part = mold_direct(&v, buffer, false, all, flat, arg, part, level);
+        part = mold_direct(&v, buffer, mold_nested(refs), part, level);
         if (i + 1 < n || indent) {
             string_append_ascii(out, separator);
             part--;
@@ -209,20 +209,19 @@ int32_t object_serialize(Cell* value, Cell* buffer, bool only, bool all, bool fl
 
 int32_t object_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     if (mold_cycle(value, series_node(buffer), part, false)) return part;
-    return object_serialize(value, buffer, false, false, false, arg, part, false, 0, false);
+    return object_serialize(value, buffer, MoldArgs{.limit = arg}, part, false, 0, false);
 }
 
-int32_t object_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent) {
+int32_t object_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     const NodeId out = series_node(buffer);
     if (mold_cycle(value, out, part, true)) return part;
-    if (!only) {
+    if (!refs.only) {
         string_append_ascii(out, "make object! [");
         part -= 14;
     }
-    part = object_serialize(value, buffer, only, all, flat, arg, part, true, indent + 1, true);
-    if (!flat && indent >= 1) part = mold_indent(out, uint32_t(indent), part);
-    if (!only) {
+    part = object_serialize(value, buffer, refs, part, true, indent + 1, true);
+    if (!refs.flat && indent >= 1) part = mold_indent(out, uint32_t(indent), part);
+    if (!refs.only) {
         string_append_ascii(out, "]");
         part--;
     }

@@ -239,9 +239,8 @@ int32_t pair_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(text.size());
 }
 
-int32_t pair_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent) {
-    return pair_form(value, buffer, arg, part);
+int32_t pair_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return pair_form(value, buffer, refs.limit, part);
 }
 
 // The axis an integer! or a word element names, 0 for anything else.

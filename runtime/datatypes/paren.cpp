@@ -18,16 +18,15 @@ Cell* paren_push(const Cell* block) {
 
 namespace {
 
-int32_t paren_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
+int32_t paren_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     // A paren inside itself writes the marker instead of recursing.
     if (mold_cycle(value, series_node(buffer), part, true)) return part;
-    if (!only) {
+    if (!refs.only) {
         string_append_ascii(buffer, "(");
         part--;
     }
-    part = block_mold_each(value, buffer, only, all, flat, arg, part, indent);
-    if (!only) {
+    part = block_mold_each(value, buffer, refs, part, indent);
+    if (!refs.only) {
         string_append_ascii(buffer, ")");
         part--;
     }

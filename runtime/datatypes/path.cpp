@@ -20,18 +20,17 @@ namespace {
 
 // The elements from the position with "/" between them, each formed or
 // molded by its own row; a path met again inside itself writes the marker.
-int32_t write_elements(Cell* value, Cell* buffer, bool mold, bool all, bool flat, Cell* arg, int32_t part,
-                       int32_t indent) {
+int32_t write_elements(Cell* value, Cell* buffer, bool mold, const MoldArgs& refs, int32_t part, int32_t indent) {
     if (mold_cycle(value, series_node(buffer), part, mold)) return part;
     const Cell path = *value;
     cycle_push(series_node(&path));
     for (int32_t i = std::max(series_position(&path), 0); i < int32_t(block_full_length(&path)); i++) {
-        if (arg && part < 1) break;
+        if (refs.limit && part < 1) break;
         Cell* element = block_rs_abs_at(&path, uint32_t(i));
         // Elements are written whole: /only of the path must not strip a
         // nested paren's delimiters and change what the path says.
-        part = mold ? mold_direct(element, buffer, false, all, flat, arg, part, indent)
-                    : form_direct(element, buffer, arg, part);
+        part = mold ? mold_direct(element, buffer, mold_nested(refs), part, indent)
+                    : form_direct(element, buffer, refs.limit, part);
         if (i + 1 < int32_t(block_full_length(&path))) {
             string_append_ascii(buffer, "/");
             part--;
@@ -110,30 +109,26 @@ Cell* path_copy(Cell* series, Cell* result, const CopyArgs& refs) {
 }
 
 int32_t path_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
-    return write_elements(value, buffer, false, false, false, arg, part, 0);
+    return write_elements(value, buffer, false, MoldArgs{.limit = arg}, part, 0);
 }
 
-int32_t path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent) {
-    return write_elements(value, buffer, true, all, flat, arg, part, indent);
+int32_t path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return write_elements(value, buffer, true, refs, part, indent);
 }
 
-int32_t lit_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent) {
+int32_t lit_path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     part = affix(buffer, "'", part);
-    return path_mold(value, buffer, only, all, flat, arg, part, indent);
+    return path_mold(value, buffer, refs, part, indent);
 }
 
-int32_t set_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent) {
-    part = path_mold(value, buffer, only, all, flat, arg, part, indent);
+int32_t set_path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    part = path_mold(value, buffer, refs, part, indent);
     return affix(buffer, ":", part);
 }
 
-int32_t get_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent) {
+int32_t get_path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     part = affix(buffer, ":", part);
-    return path_mold(value, buffer, only, all, flat, arg, part, indent);
+    return path_mold(value, buffer, refs, part, indent);
 }
 
 // --- rows ------------------------------------------------------------------------------

@@ -30,14 +30,10 @@ Cell* path_make(Cell* proto, Cell* spec, int32_t type);
 Cell* path_to(Cell* proto, Cell* spec, int32_t type);
 Cell* path_copy(Cell* series, Cell* result, const CopyArgs& refs);
 int32_t path_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent);
-int32_t lit_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent);
-int32_t set_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent);
-int32_t get_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent);
+int32_t path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t lit_path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t set_path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t get_path_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 
 void register_path();
 void register_lit_path();

@@ -55,9 +55,8 @@ int32_t percent_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(len);
 }
 
-int32_t percent_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                     int32_t indent) {
-    return percent_form(value, buffer, arg, part);
+int32_t percent_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return percent_form(value, buffer, refs.limit, part);
 }
 
 } // namespace

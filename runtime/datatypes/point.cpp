@@ -247,9 +247,8 @@ int32_t point_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(text.size());
 }
 
-int32_t point_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
-    return point_form(value, buffer, arg, part);
+int32_t point_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return point_form(value, buffer, refs.limit, part);
 }
 
 Cell* point_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,

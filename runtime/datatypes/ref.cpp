@@ -12,10 +12,9 @@ Cell* ref_push(const Cell* ref) { return stack::push(ref); }
 
 namespace {
 
-int32_t ref_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                 int32_t indent) {
+int32_t ref_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     string_append_ascii(buffer, "@");
-    return string_form(value, buffer, arg, part - 1);
+    return string_form(value, buffer, refs.limit, part - 1);
 }
 
 } // namespace

@@ -80,19 +80,18 @@ int32_t routine_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - 9;
 }
 
-int32_t routine_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                     int32_t indent) {
+int32_t routine_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     const Cell routine = *value;
     string_append_ascii(buffer, "routine ");
     part -= 8;
     Cell spec = callable_spec(&routine);
-    part = block_mold(&spec, buffer, false, all, flat, arg, part, indent);
+    part = block_mold(&spec, buffer, mold_nested(refs), part, indent);
     Cell body = *callable_extra_cell(&routine, EXTRA_BODY);
     if (!is_type(&body, TYPE_BLOCK)) {
         string_append_ascii(buffer, " ");
         part--;
     }
-    return mold_direct(&body, buffer, false, all, flat, arg, part, indent);
+    return mold_direct(&body, buffer, mold_nested(refs), part, indent);
 }
 
 int32_t routine_compare(Cell* value1, Cell* value2, int32_t op) { return function_compare(value1, value2, op); }

@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -41,8 +42,7 @@ uint32_t routine_get_arity(const Cell* routine);
 void routine_set_arity(Cell* routine);
 
 int32_t routine_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t routine_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                     int32_t indent);
+int32_t routine_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t routine_compare(Cell* value1, Cell* value2, int32_t op);
 
 void register_routine();

@@ -194,8 +194,7 @@ int32_t string_append_escaped(const Cell* buffer, int32_t cp, bool all);
 Cell* string_make(Cell* proto, Cell* spec, int32_t type);
 Cell* string_to(Cell* proto, Cell* spec, int32_t type);
 int32_t string_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t string_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent);
+int32_t string_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
                        int32_t index, bool push, bool get, bool last, bool notify);
 int32_t string_compare(Cell* value1, Cell* value2, int32_t op);

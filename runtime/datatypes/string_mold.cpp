@@ -69,11 +69,10 @@ int32_t string_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - length;
 }
 
-int32_t string_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    int32_t indent) {
+int32_t string_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     TextRange r = string_text_range(value);
     uint32_t range = r.length;
-    if (arg) range = part < 0 ? 0 : std::min<uint32_t>(range, uint32_t(part));
+    if (refs.limit) range = part < 0 ? 0 : std::min<uint32_t>(range, uint32_t(part));
     // A string molded into itself reads its own old text, so take it out first.
     std::vector<int32_t> text(range);
     const uint8_t* p = node_buffer(r.node)->head_ptr() + size_t(r.pos) * r.unit;
@@ -86,7 +85,7 @@ int32_t string_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
     bool braces = lines >= 3 || quotes >= 1 || r.length >= MOLD_BRACES_LENGTH;
     if (!braces) {
         string_append_ascii(buffer, "\"");
-        for (int32_t c : text) string_append_escaped(buffer, c, all);
+        for (int32_t c : text) string_append_escaped(buffer, c, refs.all);
         string_append_ascii(buffer, "\"");
         return part - int32_t(range) - 2;
     }
@@ -121,7 +120,7 @@ int32_t string_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
         } else if (c == '"') {
             string_append_ascii(buffer, "\"");
         } else {
-            string_append_escaped(buffer, c, all);
+            string_append_escaped(buffer, c, refs.all);
         }
     }
     string_append_ascii(buffer, "}");
@@ -170,7 +169,7 @@ Cell* string_to(Cell* proto, Cell* spec_arg, int32_t type) {
     } else if (st == TYPE_REFINEMENT) {
         result = new_string();
         if (type == TYPE_STRING) form_direct(&spec, result, nullptr, INT32_MAX);
-        else mold_direct(&spec, result, true, true, true, nullptr, INT32_MAX, 0);
+        else mold_direct(&spec, result, MoldArgs{.only = true, .all = true, .flat = true}, INT32_MAX, 0);
     } else if (st == TYPE_BINARY) {
         TextRange r = string_text_range(&spec);
         result = string_decode_utf8(node_buffer(r.node)->head_ptr() + r.pos, r.length);

@@ -17,9 +17,8 @@ int32_t tag_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return left - 1;
 }
 
-int32_t tag_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                 int32_t indent) {
-    return tag_form(value, buffer, arg, part);
+int32_t tag_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return tag_form(value, buffer, refs.limit, part);
 }
 
 void register_tag() {

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -13,8 +14,7 @@ Cell* tag_push(const Cell* value);
 // "<", the text as string! forms it (budget less one), ">"; returns the budget
 // left less one. mold does exactly the same.
 int32_t tag_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t tag_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                 int32_t indent);
+int32_t tag_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 
 void register_tag();
 

@@ -274,8 +274,7 @@ int32_t time_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return time_form_time(cell_float(value), buffer, part);
 }
 
-int32_t time_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent) {
+int32_t time_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     return time_form_time(cell_float(value), buffer, part);
 }
 

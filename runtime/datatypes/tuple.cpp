@@ -261,9 +261,8 @@ int32_t tuple_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(text.size());
 }
 
-int32_t tuple_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                   int32_t indent) {
-    return tuple_form(value, buffer, arg, part);
+int32_t tuple_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    return tuple_form(value, buffer, refs.limit, part);
 }
 
 int32_t tuple_length_q(Cell* series) { return int32_t(tuple_length(series)); }

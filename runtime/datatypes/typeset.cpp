@@ -200,8 +200,8 @@ int32_t typeset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return serialize(value, buffer, false, arg, part);
 }
 
-int32_t typeset_mold(Cell* value, Cell* buffer, bool only, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return serialize(value, buffer, only, arg, part);
+int32_t typeset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t) {
+    return serialize(value, buffer, refs.only, refs.limit, part);
 }
 
 int32_t typeset_compare(Cell* value1, Cell* value2, int32_t op) {

@@ -62,8 +62,7 @@ Cell* typeset_do_bitwise(int32_t op);
 
 Cell* typeset_make(Cell* proto, Cell* spec, int32_t type);
 int32_t typeset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t typeset_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                     int32_t indent);
+int32_t typeset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // Equality codes (0, 1, 2, 9, 12): 0 for the same bits, else 1; sort codes
 // (7, 8) order by count; -2 for other codes or a right value of another type.
 int32_t typeset_compare(Cell* value1, Cell* value2, int32_t op);

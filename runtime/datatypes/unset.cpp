@@ -34,9 +34,9 @@ Cell* unset_make(Cell* proto, Cell* spec, int32_t type) { return unset_push(); }
 
 int32_t unset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) { return part; }
 
-int32_t unset_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    string_append_ascii(buffer, all ? "#(unset)" : "unset");
-    return part - (all ? 8 : 5);
+int32_t unset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    string_append_ascii(buffer, refs.all ? "#(unset)" : "unset");
+    return part - (refs.all ? 8 : 5);
 }
 
 int32_t unset_compare(Cell* value, Cell* other, int32_t op) {

@@ -116,9 +116,8 @@ Cell* url_to(Cell* proto, Cell* spec, int32_t type) {
 
 // The lexer ends a URL token at "(" and ")", which the URL text set keeps
 // bare: mold escapes them too, so that a molded URL loads back whole.
-int32_t url_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                 int32_t indent) {
-    int64_t limit = arg ? std::max(part, 0) : -1;
+int32_t url_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    int64_t limit = refs.limit ? std::max(part, 0) : -1;
     int64_t count = encode_into(code_points(value), buffer, URL_MODE_URL, true, limit);
     return int32_t(int64_t(part) - count);
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/services/percent.h"
 
 namespace kem {
@@ -31,8 +32,7 @@ Cell* url_push(const Cell* value);
 // case is the string! make or to.
 Cell* url_make(Cell* proto, Cell* spec, int32_t type);
 Cell* url_to(Cell* proto, Cell* spec, int32_t type);
-int32_t url_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                 int32_t indent);
+int32_t url_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // Path join of url! and file!: base/element is a new value of the base's type
 // with one "/" between the two texts. Setting raises script bad-path-set.
 Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,

@@ -278,24 +278,24 @@ int32_t word_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return string_form(&name, buffer, arg, part);
 }
 
-int32_t word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return word_form(value, buffer, arg, part);
+int32_t word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t) {
+    return word_form(value, buffer, refs.limit, part);
 }
 
-int32_t lit_word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_marked(value, buffer, arg, part, "'", nullptr);
+int32_t lit_word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t) {
+    return mold_marked(value, buffer, refs.limit, part, "'", nullptr);
 }
 
-int32_t set_word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_marked(value, buffer, arg, part, nullptr, ":");
+int32_t set_word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t) {
+    return mold_marked(value, buffer, refs.limit, part, nullptr, ":");
 }
 
-int32_t get_word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_marked(value, buffer, arg, part, ":", nullptr);
+int32_t get_word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t) {
+    return mold_marked(value, buffer, refs.limit, part, ":", nullptr);
 }
 
-int32_t refinement_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_marked(value, buffer, arg, part, "/", nullptr);
+int32_t refinement_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t) {
+    return mold_marked(value, buffer, refs.limit, part, "/", nullptr);
 }
 
 int32_t word_compare(Cell* value1, Cell* value2, int32_t op) {

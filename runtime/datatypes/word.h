@@ -13,6 +13,7 @@
 #include <cstdint>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
+#include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
@@ -124,16 +125,11 @@ Cell* word_symbol_cell(const Cell* word);
 
 Cell* word_make(Cell* proto, Cell* spec, int32_t type);
 int32_t word_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
-int32_t word_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                  int32_t indent);
-int32_t lit_word_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent);
-int32_t set_word_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent);
-int32_t get_word_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                      int32_t indent);
-int32_t refinement_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                        int32_t indent);
+int32_t word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t lit_word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t set_word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t get_word_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
+int32_t refinement_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // Operators: 0, 1 and 12 ignore case and kind; 2 strict (kind and spelling);
 // 9 sameness (also the binding); 10 and 11 let word! match lit-word!, 11
 // ignoring case; the others order the names as strings. -2 when the second

@@ -101,7 +101,7 @@ void mold_star(const int32_t* r) {
     int32_t limit = part_limit(limit_cell);
     if (empty_by_limit(limit_cell, limit)) return;
     Cell* buffer = string_make_at(stack::push_slot(), 16);
-    mold_direct(arg(0), buffer, refs.only, refs.all, refs.flat, limit_cell, limit, 0);
+    mold_direct(arg(0), buffer, refs, limit, 0);
     if (limit_cell) string_truncate(series_node(buffer), static_cast<uint32_t>(limit));
     finish(buffer);
 }

@@ -18,7 +18,7 @@ namespace {
 void mold_value(Cell value) {
     Cell buffer;
     string_make_at(&buffer, 64);
-    mold_direct(&value, &buffer, false, false, false, nullptr, INT32_MAX, 0);
+    mold_direct(&value, &buffer, MoldArgs{}, INT32_MAX, 0);
 }
 
 void run(const Cell& source, const TranscodeRequest& request) {

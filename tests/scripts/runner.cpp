@@ -43,7 +43,7 @@ std::string mold_of(const Cell& v) {
     Cell value = v;
     Cell buf;
     string_make_at(&buf, 64);
-    mold_direct(&value, &buf, false, true, false, nullptr, 1 << 30, 0);
+    mold_direct(&value, &buf, MoldArgs{.all = true}, 1 << 30, 0);
     return utf8_of(buf);
 }
 

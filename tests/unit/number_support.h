@@ -114,8 +114,7 @@ inline std::string text_of(const Cell& v, bool mold) {
     Cell value = v;
     Cell buffer;
     string_make_at(&buffer, 16);
-    int32_t left = mold ? action_entry_as<ACT_MOLD>(type_of(&value))(&value, &buffer, false, false, false, nullptr,
-                                                                      100, 0)
+    int32_t left = mold ? action_entry_as<ACT_MOLD>(type_of(&value))(&value, &buffer, MoldArgs{}, 100, 0)
                         : action_entry_as<ACT_FORM>(type_of(&value))(&value, &buffer, nullptr, 100);
     std::string text = buffer_bytes(buffer);
     EXPECT_EQ(left, 100 - int32_t(text.size())) << text;

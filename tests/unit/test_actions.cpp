@@ -69,9 +69,9 @@ int32_t probe_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     string_append_ascii(buffer, "probe-text");
     return part - 10;
 }
-int32_t probe_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    seen.flag = only && !all && flat;
-    return probe_form(value, buffer, arg, part);
+int32_t probe_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
+    seen.flag = refs.only && !refs.all && refs.flat;
+    return probe_form(value, buffer, refs.limit, part);
 }
 int32_t probe_length(Cell* series) { return series->data3; }
 Cell* probe_pick(Cell* series, int32_t index, Cell* boxed) {

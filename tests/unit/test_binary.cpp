@@ -237,8 +237,9 @@ std::string run_mold(Cell v, bool form, bool only = false, bool flat = false, in
     Cell arg = I(limit);
     Cell* limit_cell = limit >= 0 ? &arg : nullptr;
     int32_t part = limit >= 0 ? limit : 1000;
-    int32_t r = form ? binary_form(&v, &buffer, limit_cell, part)
-                     : binary_mold(&v, &buffer, only, false, flat, limit_cell, part, indent);
+    int32_t r = form
+                    ? binary_form(&v, &buffer, limit_cell, part)
+                    : binary_mold(&v, &buffer, MoldArgs{.only = only, .flat = flat, .limit = limit_cell}, part, indent);
     std::string t = text(buffer);
     // Every character costs one, except the free line break after "#{".
     int32_t free_break = t.starts_with("#{\n") ? 1 : 0;

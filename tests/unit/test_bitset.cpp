@@ -43,7 +43,7 @@ protected:
         Cell buffer;
         string_make_at(&buffer, 16);
         Cell arg = I(limit);
-        int32_t r = bitset_mold(&bs, &buffer, false, false, false, &arg, limit, 0);
+        int32_t r = bitset_mold(&bs, &buffer, MoldArgs{.limit = &arg}, limit, 0);
         if (left) *left = r;
         return buffer_bytes(buffer);
     }

@@ -43,7 +43,8 @@ std::string mold(Cell v, bool only = false, bool flat = false, int32_t limit = -
     Cell buf;
     string_make_at(&buf, 16);
     Cell arg = I(limit);
-    mold_direct(&v, &buf, only, false, flat, limit >= 0 ? &arg : nullptr, limit >= 0 ? limit : INT32_MAX, 0);
+    mold_direct(&v, &buf, MoldArgs{.only = only, .flat = flat, .limit = limit >= 0 ? &arg : nullptr},
+                limit >= 0 ? limit : INT32_MAX, 0);
     return text_of(buf);
 }
 

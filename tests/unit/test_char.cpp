@@ -133,7 +133,7 @@ TEST_F(CharTest, FormAndMold) {
     for (const Case& c : cases) {
         Cell v = C(c.cp), buf;
         string_make_at(&buf, 8);
-        int32_t left = mold_direct(&v, &buf, false, c.all, false, nullptr, 100, 0);
+        int32_t left = mold_direct(&v, &buf, MoldArgs{.all = c.all}, 100, 0);
         std::string text = utf8(buf);
         EXPECT_EQ(text, c.molded) << c.cp;
         EXPECT_EQ(left, 100 - int32_t(string_full_length(&buf))) << c.cp;

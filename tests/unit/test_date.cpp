@@ -159,7 +159,7 @@ TEST_F(DateTest, MonthNamesComeFromTheLocale) {
     Cell buffer;
     string_make_at(&buffer, 16);
     Cell feb = D(2020, 2, 1);
-    EXPECT_EQ(date_mold(&feb, &buffer, false, false, false, nullptr, 100, 0), 100 - 10);
+    EXPECT_EQ(date_mold(&feb, &buffer, MoldArgs{}, 100, 0), 100 - 10);
     EXPECT_STREQ(to_utf8_cstring(&buffer), "1-F\u00e9\u20ac-2020");
     EXPECT_EQ(error_of([] { mold(D(2020, 4, 1)); }), Err::script_invalid_months);
     months = block_of({I(1)});

@@ -65,7 +65,7 @@ inline std::string mold_text(Cell v) {
     }
     Cell buf;
     string_make_at(&buf, 16);
-    mold_direct(&v, &buf, false, false, false, nullptr, INT32_MAX, 0);
+    mold_direct(&v, &buf, MoldArgs{}, INT32_MAX, 0);
     return utf8_of(buf);
 }
 

@@ -24,7 +24,7 @@ protected:
     std::string text(Cell v, bool mold, bool all = false) {
         Cell buf;
         string_make_at(&buf, 16);
-        if (mold) mold_direct(&v, &buf, false, all, false, nullptr, 1000, 0);
+        if (mold) mold_direct(&v, &buf, MoldArgs{.all = all}, 1000, 0);
         else form_direct(&v, &buf, nullptr, 1000);
         SeriesBuffer* b = node_buffer(series_node(&buf));
         return std::string(reinterpret_cast<char*>(b->head_ptr()), b->used());
@@ -57,7 +57,7 @@ TEST_F(Basics, FormAndMoldReturnTheRemainingPart) {
     string_make_at(&buf, 16);
     Cell f = false_value, n = none_value;
     EXPECT_EQ(form_direct(&f, &buf, nullptr, 10), 5);
-    EXPECT_EQ(mold_direct(&n, &buf, false, true, false, nullptr, 10, 0), 3);
+    EXPECT_EQ(mold_direct(&n, &buf, MoldArgs{.all = true}, 10, 0), 3);
 }
 
 TEST_F(Basics, LogicMakeAndTo) {

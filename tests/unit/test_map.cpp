@@ -51,7 +51,7 @@ std::string text(Cell v, MoldFlags f = {}) {
     Cell buf;
     string_make_at(&buf, 16);
     if (f.form) form_direct(&v, &buf, nullptr, INT32_MAX);
-    else mold_direct(&v, &buf, f.only, false, f.flat, nullptr, INT32_MAX, 0);
+    else mold_direct(&v, &buf, MoldArgs{.only = f.only, .flat = f.flat}, INT32_MAX, 0);
     return str(buf);
 }
 
@@ -327,7 +327,7 @@ TEST_F(Map, MoldAndFormTexts) {
     Cell buf;
     string_make_at(&buf, 16);
     Cell limit = I(10);
-    mold_direct(&big, &buf, false, false, true, &limit, 10, 0);
+    mold_direct(&big, &buf, MoldArgs{.flat = true, .limit = &limit}, 10, 0);
     EXPECT_LT(str(buf).size(), 20u) << str(buf);
     // The counts of what was written agree with the text.
     EXPECT_EQ(kem::test::text_of(m, true), "#[\n    a: 1\n    \"s\" \"x\"\n]");

@@ -144,7 +144,7 @@ TEST_F(Path, PartLimitStopsTheWalk) {
     Cell buffer;
     string_make_at(&buffer, 16);
     Cell limit = I(2);
-    int32_t left = path_mold(&p, &buffer, false, false, false, &limit, 2, 0);
+    int32_t left = path_mold(&p, &buffer, MoldArgs{.limit = &limit}, 2, 0);
     SeriesBuffer* b = series_buffer(&buffer);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(b->head_ptr()), b->used()), "a/");
     EXPECT_EQ(left, 0);

@@ -38,7 +38,7 @@ std::string molded(const Cell& v, bool only = false, bool all = false) {
     Cell value = v;
     Cell buffer;
     string_make_at(&buffer, 16);
-    int32_t left = mold_direct(&value, &buffer, only, all, false, nullptr, 1000, 0);
+    int32_t left = mold_direct(&value, &buffer, MoldArgs{.only = only, .all = all}, 1000, 0);
     std::string text = kem::test::buffer_bytes(buffer);
     EXPECT_EQ(left, 1000 - int32_t(text.size())) << text;
     return text;

@@ -391,11 +391,11 @@ TEST_F(StringTest, MoldAndFormRangesAndBudget) {
     Cell buf;
     string_make_at(&buf, 4);
     Cell limit = I(2);
-    EXPECT_EQ(string_mold(&s, &buf, false, false, false, &limit, 2, 0), -2);
+    EXPECT_EQ(string_mold(&s, &buf, MoldArgs{.limit = &limit}, 2, 0), -2);
     EXPECT_EQ(whole(buf), "\"cd\"");
     Cell neg = I(-3);
     string_reset(&buf);
-    string_mold(&s, &buf, false, false, false, &neg, -3, 0);
+    string_mold(&s, &buf, MoldArgs{.limit = &neg}, -3, 0);
     EXPECT_EQ(whole(buf), "\"\"");
 
     string_reset(&buf);
@@ -407,7 +407,7 @@ TEST_F(StringTest, MoldAndFormRangesAndBudget) {
 
     // A string molded into its own buffer reads its old text.
     Cell self = S("ab");
-    string_mold(&self, &self, false, false, false, nullptr, INT32_MAX, 0);
+    string_mold(&self, &self, MoldArgs{}, INT32_MAX, 0);
     EXPECT_EQ(whole(self), "ab\"ab\"");
 }
 

@@ -46,7 +46,7 @@ std::string text(Cell v, bool only = false, Cell* limit = nullptr) {
     Cell buf;
     string_make_at(&buf, 16);
     int32_t part = limit ? cell_int(limit) : INT32_MAX;
-    mold_direct(&v, &buf, only, false, false, limit, part, 0);
+    mold_direct(&v, &buf, MoldArgs{.only = only, .limit = limit}, part, 0);
     return kem::test::buffer_bytes(buf);
 }
 

@@ -53,7 +53,7 @@ std::string text_of(const Cell& s) {
 std::string mold(Cell v) {
     Cell buf;
     string_make_at(&buf, 16);
-    mold_direct(&v, &buf, false, false, false, nullptr, INT32_MAX, 0);
+    mold_direct(&v, &buf, MoldArgs{}, INT32_MAX, 0);
     return text_of(buf);
 }
 
@@ -102,7 +102,7 @@ TEST_F(Word, MoldCountsWhatItWrote) {
     Cell w = word_load("cnt-abc", TYPE_SET_WORD);
     Cell buf;
     string_make_at(&buf, 16);
-    EXPECT_EQ(mold_direct(&w, &buf, false, false, false, nullptr, 100, 0), 100 - 8);
+    EXPECT_EQ(mold_direct(&w, &buf, MoldArgs{}, 100, 0), 100 - 8);
     Cell limit = I(3);
     Cell out;
     string_make_at(&out, 16);

@@ -158,7 +158,8 @@ inline std::string text_within(Cell v, bool mold, int32_t limit = -1, int32_t* l
     Cell arg = I(limit);
     Cell* a = limit >= 0 ? &arg : nullptr;
     int32_t part = limit >= 0 ? limit : INT32_MAX;
-    int32_t r = mold ? mold_direct(&v, &buf, false, all, false, a, part, 0) : form_direct(&v, &buf, a, part);
+    int32_t r =
+        mold ? mold_direct(&v, &buf, MoldArgs{.all = all, .limit = a}, part, 0) : form_direct(&v, &buf, a, part);
     if (left) *left = r;
     return utf8_of(buf);
 }
@@ -168,7 +169,7 @@ inline std::string mold_text(const Cell& v) {
     Cell value = v;
     Cell buf;
     string_make_at(&buf, 64);
-    mold_direct(&value, &buf, false, false, false, nullptr, 1 << 30, 0);
+    mold_direct(&value, &buf, MoldArgs{}, 1 << 30, 0);
     return utf8_of(buf);
 }
 
