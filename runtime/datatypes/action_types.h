@@ -89,6 +89,19 @@ std::span<const std::string_view> action_refinement_names(int slot);
 
 // --- implementation signatures
 
+// Where one path access stands in the walk of a path (the path access slot
+// has no word and no refinements: the evaluator's path walk fills this).
+struct PathStep {
+    Cell* path = nullptr;          // the path value, for errors
+    Cell* owner = nullptr;         // the value the parent was taken from
+    Cell* prev_element = nullptr;  // the element before this one
+    int32_t index = -1;            // this element's index in the path
+    bool push = false;             // the result is pushed
+    bool get = false;              // a get-path: functions are not called
+    bool last = false;             // this is the last element
+    bool notify = false;           // a set tells the owner's change handlers
+};
+
 namespace action_sig {
 using Unused = void (*)();
 using StackForm = Cell* (*)();
@@ -97,8 +110,7 @@ using Random = Cell* (*)(Cell* value, const RandomArgs& refs);
 using Reflect = Cell* (*)(Cell* value, int32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 using Mold = int32_t (*)(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                           int32_t index, bool push, bool get, bool last, bool notify);
+using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 using Compare = int32_t (*)(Cell* value1, Cell* value2, int32_t op);
 using OneCell = Cell* (*)(Cell* value);
 using Predicate = bool (*)(Cell* value);

@@ -126,23 +126,22 @@ int32_t mold_direct(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t par
     return get_action_for_value<ACT_MOLD>(value)(value, buffer, refs, part, indent);
 }
 
-Cell* eval_path_direct(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                       int32_t index, bool push, bool get, bool last, bool notify) {
+Cell* eval_path_direct(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     uint8_t type = type_of(parent);
     auto fn = action_entry_as<ACT_EVAL_PATH>(type);
-    if (fn) return fn(parent, element, value, path, owner, prev_element, index, push, get, last, notify);
+    if (fn) return fn(parent, element, value, step);
 
     Cell datatype;
     make_datatype(&datatype, type);
-    if (!path || type_of(path) == TYPE_NONE) fire(Err::script_bad_path_type2, *element, datatype);
+    if (!step.path || type_of(step.path) == TYPE_NONE) fire(Err::script_bad_path_type2, *element, datatype);
     // The copy shows the path up to the element that failed.
-    int64_t available = block_rs_length(path);
-    int64_t keep = index < 0 ? 0 : int64_t(index) + 1;
+    int64_t available = block_rs_length(step.path);
+    int64_t keep = step.index < 0 ? 0 : int64_t(step.index) + 1;
     if (keep > available) keep = available < 0 ? 0 : available;
     Cell cut;
-    block_clone_at(&cut, path, false, false);
+    block_clone_at(&cut, step.path, false, false);
     block_set_tail_at(&cut, static_cast<uint32_t>(keep));
-    fire(Err::script_bad_path_type, *path, datatype, cut);
+    fire(Err::script_bad_path_type, *step.path, datatype, cut);
 }
 
 // --- direct twins

@@ -89,8 +89,7 @@ int32_t mold_direct(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t par
 // Path access: parent/element, setting `value` when given. A parent whose type
 // has no path access raises script bad-path-type2 (no path) or bad-path-type
 // (with the path and a copy of it cut after the element's position).
-Cell* eval_path_direct(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                       int32_t index, bool push, bool get, bool last, bool notify);
+Cell* eval_path_direct(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 
 Cell* negate_direct(Cell* number);
 Cell* round_direct(Cell* n, const RoundArgs& refs);

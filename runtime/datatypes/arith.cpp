@@ -224,13 +224,13 @@ Cell* float_round(Cell* value, const RoundArgs& refs) {
     double sc = percent ? 0.01 : 1.0;
     if (refs.to) {
         sc = std::fabs(number_of(refs.to));
-        if (percent) sc /= 100.0;  // a /to refs.to counts in percent units
+        if (percent) sc /= 100.0;  // a /to scale counts in percent units
     }
     const double original = cell_float(value);
     double d = original;
-    // Already integral at this refs.to: nothing to do, not refs.even a type change.
+    // Already integral at this scale: nothing to do, not even a type change.
     if (sc < std::fabs(d) * 0x1p-53) return value;
-    // A zero refs.to would make 0 * infinity below: there is nothing to round to.
+    // A zero scale would make 0 * infinity below: there is nothing to round to.
     if (sc == 0.0) return value;
 
     const bool coarse = sc >= 1.0;
@@ -239,7 +239,7 @@ Cell* float_round(Cell* value, const RoundArgs& refs) {
     if (coarse) {
         v = d / sc;
     } else {
-        // 1 / refs.to overflows for a subnormal refs.to: refs.to by a power of two first.
+        // 1 / scale overflows for a subnormal scale: scale by a power of two first.
         double m = std::frexp(sc, &e);
         if (e <= -1022) {
             sc = m;

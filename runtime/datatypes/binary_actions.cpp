@@ -221,7 +221,7 @@ void binary_trim_zeros(Cell* bin, bool head, bool tail) {
 
 Cell* binary_trim(Cell* series, const TrimArgs& refs) {
     if (refs.auto_ || refs.lines) fire(Err::internal_not_done);
-    // The byte values to remove everywhere, for /refs.with and /refs.all.
+    // The byte values to remove everywhere, for /with and /all.
     bool drop[256] = {};
     bool everywhere = refs.with || refs.all;
     if (refs.with) {

@@ -161,8 +161,7 @@ Cell* bitset_copy(Cell* value, Cell* result, const CopyArgs& refs) {
 
 int32_t bitset_length_q(Cell* series) { return int32_t(bitset_byte_count(series) * 8); }
 
-Cell* bitset_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                       int32_t index, bool push, bool get, bool last, bool notify) {
+Cell* bitset_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     uint8_t t = type_of(element);
     if (t != TYPE_INTEGER && t != TYPE_CHAR) fire_invalid_type(element);
     if (value) return bitset_poke(parent, cell_int(element), value, element);

@@ -405,9 +405,8 @@ Cell* block_eval_path_case(Cell* parent, Cell* element, Cell* value, Cell* path,
     return series_poke(&found, 2, value, element);
 }
 
-Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                      int32_t index, bool push, bool get, bool last, bool notify) {
-    return block_eval_path_case(parent, element, value, path, false);
+Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+    return block_eval_path_case(parent, element, value, step.path, false);
 }
 
 // --- registration -------------------------------------------------------------------

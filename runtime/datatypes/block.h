@@ -111,8 +111,7 @@ int32_t block_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
 int32_t block_mold_each(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t block_compare(Cell* value1, Cell* value2, int32_t op);
 int32_t block_compare_each(Cell* value1, Cell* value2, int32_t op);
-Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                      int32_t index, bool push, bool get, bool last, bool notify);
+Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 // Path access with an explicit case flag (the action entry ignores case).
 Cell* block_eval_path_case(Cell* parent, Cell* element, Cell* value, Cell* path, bool case_);
 

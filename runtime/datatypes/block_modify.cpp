@@ -194,7 +194,7 @@ Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs) {
     Cell source = *series;
     series_copy(&source, result, CopyArgs{.part = refs.part});
     if (!refs.deep && !refs.types) return result;
-    // The hash! row turns a refs.deep copy back into a hash! with its own index.
+    // The hash! row turns a deep copy back into a hash! with its own index.
     if (is_type(result, TYPE_HASH)) set_type(result, TYPE_BLOCK);
     NodeId source_node = series_node(&source);
     if (refs.deep) {

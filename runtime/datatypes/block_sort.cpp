@@ -192,7 +192,7 @@ Cell* block_sort(Cell* series, const SortArgs& refs) {
         } else {
             quick_sort(r);
         }
-        // The refs.compare may have changed the block: write back what still fits.
+        // The comparator may have changed the block: write back what still fits.
         const int64_t room = int64_t(block_full_length(series)) - pos;
         if (room > 0)
             std::memcpy(block_rs_abs_at(series, uint32_t(pos)), block_rs_abs_at(copy, 0),

@@ -220,12 +220,11 @@ void set_field(Cell* c, int32_t field, const Cell* value) {
 
 } // namespace
 
-Cell* date_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                     int32_t index, bool push, bool get, bool last, bool notify) {
+Cell* date_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     int32_t field = -1;
     if (is_type(element, TYPE_INTEGER)) field = cell_int(element);
     else if (is_type(element, TYPE_WORD)) field = date_field_index(element);
-    if (field < DATE_FIELD_DATE || field > DATE_FIELD_ISOWEEK) fire_invalid_path(path, element);
+    if (field < DATE_FIELD_DATE || field > DATE_FIELD_ISOWEEK) fire_invalid_path(step.path, element);
     if (!value) return date_push_field(parent, field);
 
     // Set on a copy: a refused value leaves the date as it was.
@@ -233,7 +232,7 @@ Cell* date_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*
     Cell changed = old;
     set_field(&changed, field, value);
     *parent = changed;
-    if (notify) notify_scalar_owner(owner, prev_element, old, changed);
+    if (step.notify) notify_scalar_owner(step.owner, step.prev_element, old, changed);
     return value;
 }
 

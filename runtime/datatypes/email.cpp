@@ -41,12 +41,10 @@ int32_t email_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
     return string_form(value, buffer, refs.limit, part);
 }
 
-Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                      int32_t index, bool push, bool get, bool last, bool notify) {
-    if (is_type(element, TYPE_INTEGER))
-        return string_eval_path(parent, element, value, path, owner, prev_element, index, push, get, last, notify);
+Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+    if (is_type(element, TYPE_INTEGER)) return string_eval_path(parent, element, value, step);
     EmailPart which = part_named(element);
-    if (which == EmailPart::none) fire(Err::script_invalid_path, path ? *path : none_value, *element);
+    if (which == EmailPart::none) fire(Err::script_invalid_path, step.path ? *step.path : none_value, *element);
 
     // A second reference to the same text, never a copy: setting changes the address itself.
     Cell ref = *parent;

@@ -19,8 +19,7 @@ int32_t email_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
 // replaces that part of the address in place and answers the value set. An
 // integer! picks or pokes a character as on a string!; any other element
 // raises script invalid-path.
-Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                      int32_t index, bool push, bool get, bool last, bool notify);
+Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 
 void register_email();
 

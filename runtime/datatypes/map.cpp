@@ -381,9 +381,8 @@ Cell* map_copy_deep(const Cell* map, Cell* result) {
 
 // --- the other actions ----------------------------------------------------------------------------
 
-Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
-                    bool) {
-    if (value) return map_store(parent, element, value, false, path);
+Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+    if (value) return map_store(parent, element, value, false, step.path);
     int32_t index = map_find_key(parent, element, MAP_LOOKUP_EQUAL);
     if (index < 0) return none_push();
     return stack::push(cells_of(map_storage(parent)) + index + 1);

@@ -83,8 +83,7 @@ Cell* map_to(Cell* proto, Cell* spec, int32_t type);
 Cell* map_reflect(Cell* value, int32_t field_symbol);
 int32_t map_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t map_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                    int32_t index, bool push, bool get, bool last, bool notify);
+Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 int32_t map_compare(Cell* value1, Cell* value2, int32_t op);
 Cell* map_clear(Cell* map);
 Cell* map_copy(Cell* value, Cell* result, const CopyArgs& refs);

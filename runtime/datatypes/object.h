@@ -122,8 +122,7 @@ int32_t object_serialize(Cell* obj, Cell* buffer, const MoldArgs& refs, int32_t 
                          bool mold);
 // Path access; a missing field pushes unset in get mode at the last element,
 // else raises script invalid-path (last element) or unset-path.
-Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                       int32_t index, bool push, bool get, bool last, bool notify);
+Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 
 Cell* object_make(Cell* proto, Cell* spec, int32_t type);
 Cell* object_reflect(Cell* value, int32_t field_symbol);

@@ -230,19 +230,18 @@ int32_t object_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t par
 
 // --- path access ------------------------------------------------------------------------
 
-Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool get,
-                       bool last, bool) {
+Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     const Cell obj = *parent;
     const NodeId ctx = object_context(&obj);
     const uint8_t et = type_of(element);
     if (et != TYPE_WORD && et != TYPE_SET_WORD && et != TYPE_GET_WORD && et != TYPE_LIT_WORD)
-        fire(Err::script_invalid_path, path ? *path : none_value, *element);
+        fire(Err::script_invalid_path, step.path ? *step.path : none_value, *element);
     int32_t index = int32_t(element->data3);
     if (element->data1 != ctx || index < 0 || uint32_t(index) >= context_word_count(ctx)) {
         index = context_find_word(ctx, element->data2, true);
         if (index < 0) {
-            if (get && last) return stack::push(&unset_value);
-            fire_missing(path, element, last);
+            if (step.get && step.last) return stack::push(&unset_value);
+            fire_missing(step.path, element, step.last);
         }
         element->data1 = ctx;
         element->data3 = uint32_t(index);
@@ -250,8 +249,8 @@ Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cel
     if (!value) {
         const Cell* v = value_at(ctx, uint32_t(index));
         if (is_type(v, TYPE_UNSET)) {
-            if (get && last) return stack::push(&unset_value);
-            fire_missing(path, element, last);
+            if (step.get && step.last) return stack::push(&unset_value);
+            fire_missing(step.path, element, step.last);
         }
         return stack::push(v);
     }
@@ -306,7 +305,7 @@ Cell* object_put(Cell* target, Cell* key, Cell* value, const PutArgs&) {
     const Cell v = *value;
     Cell k = *key;
     Cell* saved_top = stack::top;
-    object_eval_path(target, &k, value, nullptr, nullptr, nullptr, -1, false, false, true, false);
+    object_eval_path(target, &k, value, PathStep{.index = -1, .last = true});
     stack::top = saved_top;
     return stack::push(&v);
 }

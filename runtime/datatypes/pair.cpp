@@ -252,16 +252,15 @@ int32_t element_axis(const Cell* element) {
     return any_word_type(type_of(element)) ? pair_field_index(element) : 0;
 }
 
-Cell* pair_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                     int32_t index, bool push, bool get, bool last, bool notify) {
+Cell* pair_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     int32_t axis = element_axis(element);
-    if (!axis) fire(Err::script_invalid_path, path ? *path : none_value, *element);
+    if (!axis) fire(Err::script_invalid_path, step.path ? *step.path : none_value, *element);
     if (!value) return integer_push(axis == 1 ? pair_x(parent) : pair_y(parent));
     if (!is_type(value, TYPE_INTEGER)) fire_invalid_type(value);
     const Cell old = *parent;
     if (axis == 1) parent->data2 = value->data2;
     else parent->data3 = value->data2;
-    if (notify) scalar_path_changed(owner, prev_element, old, parent, false);
+    if (step.notify) scalar_path_changed(step.owner, step.prev_element, old, parent, false);
     return value;
 }
 

@@ -153,7 +153,7 @@ Cell* point_reverse(Cell* series, const ReverseArgs& refs) {
 }
 
 Cell* point_round(Cell* n, const RoundArgs& refs) {
-    // A pair refs.to carries no one number for the float rounding to read.
+    // A pair scale carries no one number for the float rounding to read.
     if (refs.to && is_type(refs.to, TYPE_PAIR)) fire_not_related(TYPE_PAIR);
     for (int i = 0; i < point_axes(type_of(n)); i++) {
         Cell axis;
@@ -251,9 +251,8 @@ int32_t point_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
     return point_form(value, buffer, refs.limit, part);
 }
 
-Cell* point_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                      int32_t index, bool push, bool get, bool last, bool notify) {
-    int32_t axis = axis_of(element, path, parent, true);
+Cell* point_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+    int32_t axis = axis_of(element, step.path, parent, true);
     if (!value) return float_push(point_axis(parent, axis - 1));
     float f;
     if (is_type(value, TYPE_INTEGER)) f = static_cast<float>(cell_int(value));
@@ -261,7 +260,7 @@ Cell* point_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     else fire_invalid_type(value);
     const Cell old = *parent;
     set_point_axis(parent, axis - 1, f);
-    if (notify) scalar_path_changed(owner, prev_element, old, parent, false);
+    if (step.notify) scalar_path_changed(step.owner, step.prev_element, old, parent, false);
     return value;
 }
 

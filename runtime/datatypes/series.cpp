@@ -519,7 +519,7 @@ Cell* series_take(Cell* series, const TakeArgs& refs) {
     bool told = count > 0 && series_notify_owner(&source, ChangeWord::take, nullptr, int32_t(start), int32_t(count));
     if (told) {
         // The handler may have shortened the series: take what is still there
-        // (the refs.last units again with /refs.last).
+        // (the last units again with /last).
         int64_t now = series_unit_count(&source);
         if (refs.last) {
             count = std::min(count, std::max<int64_t>(now - pos, 0));

@@ -195,8 +195,7 @@ Cell* string_make(Cell* proto, Cell* spec, int32_t type);
 Cell* string_to(Cell* proto, Cell* spec, int32_t type);
 int32_t string_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t string_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                       int32_t index, bool push, bool get, bool last, bool notify);
+Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 int32_t string_compare(Cell* value1, Cell* value2, int32_t op);
 Cell* string_find(Cell* series, Cell* value, const FindArgs& refs);
 Cell* string_select(Cell* series, Cell* value, const SelectArgs& refs);

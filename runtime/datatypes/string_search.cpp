@@ -376,18 +376,17 @@ Cell* string_select(Cell* series, Cell* value, const SelectArgs& refs) {
     return stack::push(&element);
 }
 
-Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                       int32_t index, bool push, bool get, bool last, bool notify) {
+Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     if (is_type(element, TYPE_INTEGER)) {
         Cell* target = stack::push(parent);
         if (!value) return pick_direct(target, cell_int(element), element);
         return poke_direct(target, cell_int(element), value, element);
     }
-    if (is_type(element, TYPE_WORD)) fire(Err::script_invalid_path, path ? *path : none_value, *element);
+    if (is_type(element, TYPE_WORD)) fire(Err::script_invalid_path, step.path ? *step.path : none_value, *element);
     if (!value) return string_select(parent, element, SelectArgs{});
     // Set: the value goes just past the match, where select reads.
     Cell* found = string_find(parent, element, FindArgs{.tail = true});
-    if (is_type(found, TYPE_NONE)) fire(Err::script_bad_path_set, path ? *path : none_value, *element);
+    if (is_type(found, TYPE_NONE)) fire(Err::script_bad_path_set, step.path ? *step.path : none_value, *element);
     return poke_direct(found, 1, value, element);
 }
 

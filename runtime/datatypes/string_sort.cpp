@@ -102,7 +102,7 @@ Cell* string_sort(Cell* series, const SortArgs& refs) {
     if (refs.stable) merge_sort(r);
     else quick_sort(r);
     stack::top = saved_top;
-    // A refs.compare may have changed the string: write back what still fits.
+    // A comparator may have changed the string: write back what still fits.
     const int64_t room = std::min<int64_t>(int64_t(string_full_length(series)) - pos, n);
     for (int64_t i = 0; i < room; i++)
         string_overwrite_char(series_buffer(series), uint32_t(pos + i), cps[size_t(i)]);

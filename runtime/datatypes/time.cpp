@@ -278,22 +278,21 @@ int32_t time_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part,
     return time_form_time(cell_float(value), buffer, part);
 }
 
-Cell* time_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                     int32_t index, bool push, bool get, bool last, bool notify) {
+Cell* time_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     int32_t field;
     if (is_type(element, TYPE_INTEGER)) {
         field = cell_int(element);
-        if (field < TIME_HOUR || field > TIME_SECOND) fire_invalid_path(path, element);
+        if (field < TIME_HOUR || field > TIME_SECOND) fire_invalid_path(step.path, element);
     } else if (is_type(element, TYPE_WORD)) {
         field = time_field_index(element, parent);
     } else {
-        fire_invalid_path(path, element);
+        fire_invalid_path(step.path, element);
     }
     if (!value) return time_push_field(parent, field);
 
     const Cell old = *parent;
     set_cell_float(parent, time_set_field(cell_float(parent), field, value));
-    if (notify) notify_scalar_owner(owner, prev_element, old, *parent);
+    if (step.notify) notify_scalar_owner(step.owner, step.prev_element, old, *parent);
     return value;
 }
 

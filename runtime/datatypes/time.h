@@ -74,8 +74,7 @@ void notify_scalar_owner(const Cell* owner, const Cell* word, const Cell& old_va
 Cell* time_make(Cell* proto, Cell* spec, int32_t type);
 int32_t time_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t time_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-Cell* time_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                     int32_t index, bool push, bool get, bool last, bool notify);
+Cell* time_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 Cell* time_pick(Cell* value, int32_t index, Cell* boxed);
 
 void register_time();

@@ -281,8 +281,7 @@ Cell* tuple_pick(Cell* series, int32_t index, Cell* boxed) {
     return series;
 }
 
-Cell* tuple_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                      int32_t index, bool push, bool get, bool last, bool notify) {
+Cell* tuple_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     if (!is_type(element, TYPE_INTEGER)) fire_invalid_type(element);
     if (!value) {
         Cell* c = stack::push_slot();
@@ -292,7 +291,7 @@ Cell* tuple_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     if (!is_type(value, TYPE_INTEGER) && !is_type(value, TYPE_NONE)) fire_invalid_type(value);
     const Cell old = *parent;
     tuple_poke_byte(parent, element, value);
-    if (notify) scalar_path_changed(owner, prev_element, old, parent, true);
+    if (step.notify) scalar_path_changed(step.owner, step.prev_element, old, parent, true);
     return value;
 }
 

@@ -122,9 +122,8 @@ int32_t url_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, 
     return int32_t(int64_t(part) - count);
 }
 
-Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                    int32_t index, bool push, bool get, bool last, bool notify) {
-    if (value) fire(Err::script_bad_path_set, path ? *path : none_value, *element);
+Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
+    if (value) fire(Err::script_bad_path_set, step.path ? *step.path : none_value, *element);
     Cell base = *parent;
     Cell elem = is_type(element, TYPE_GET_WORD) ? *word_value_cell(element) : *element;
     TextRange r = string_text_range(&base);

@@ -35,8 +35,7 @@ Cell* url_to(Cell* proto, Cell* spec, int32_t type);
 int32_t url_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // Path join of url! and file!: base/element is a new value of the base's type
 // with one "/" between the two texts. Setting raises script bad-path-set.
-Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev_element,
-                    int32_t index, bool push, bool get, bool last, bool notify);
+Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 
 void register_url();
 

@@ -110,7 +110,7 @@ void mold_star(const int32_t* r) {
 // third cell is a value to set (its stack index, so above 0).
 void eval_path_star(const int32_t* r) {
     Cell* value = r && r[0] > 0 ? arg(2) : nullptr;
-    finish(eval_path_direct(arg(0), arg(1), value, nullptr, nullptr, nullptr, -1, false, false, true, false));
+    finish(eval_path_direct(arg(0), arg(1), value, PathStep{.index = -1, .last = true}));
 }
 
 // --- math with twins

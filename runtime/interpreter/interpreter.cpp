@@ -867,8 +867,15 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
         Cell* target = (set && last && storage) ? storage : &parent;
         Cell* r;
         try {
-            r = eval_path_direct(target, &el, (set && last) ? &to_set : nullptr, const_cast<Cell*>(&p), &owner, &prev,
-                                 int32_t(i - head), push, get, last, notify);
+            r = eval_path_direct(target, &el, (set && last) ? &to_set : nullptr,
+                                 PathStep{.path = const_cast<Cell*>(&p),
+                                          .owner = &owner,
+                                          .prev_element = &prev,
+                                          .index = int32_t(i - head),
+                                          .push = push,
+                                          .get = get,
+                                          .last = last,
+                                          .notify = notify});
         } catch (const PendingExit&) {
             return pos;  // a change handler left with an exit
         }

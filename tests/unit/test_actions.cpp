@@ -92,12 +92,11 @@ Cell* probe_copy(Cell* value, Cell* result, const CopyArgs& refs) {
     return value;
 }
 bool probe_even(Cell* number) { return number->data3 != 0; }
-Cell* probe_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* owner, Cell* prev, int32_t index,
-                      bool push, bool get, bool last, bool notify) {
+Cell* probe_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step) {
     seen.cell = value;
-    seen.cell2 = path;
-    seen.number = index;
-    seen.flag = last && !push && !get && !notify;
+    seen.cell2 = step.path;
+    seen.number = step.index;
+    seen.flag = step.last && !step.push && !step.get && !step.notify;
     return element;
 }
 
@@ -475,9 +474,7 @@ TEST_F(ActionsTest, PathAccessOnATypeWithoutIt) {
         uint32_t kept;
     } cases[] = {{0, 1}, {1, 2}, {2, 3}, {7, 3}, {-1, 0}};
     for (const Case& c : cases) {
-        e = error_of([&] {
-            eval_path_direct(&parent, &element, nullptr, &path, nullptr, nullptr, c.index, false, false, false, false);
-        });
+        e = error_of([&] { eval_path_direct(&parent, &element, nullptr, PathStep{.path = &path, .index = c.index}); });
         EXPECT_EQ(e.id, Err::script_bad_path_type);
         EXPECT_EQ(e.args[0].data2, path.data2);
         EXPECT_EQ(e.args[1].data1, uint32_t(TYPE_NONE));

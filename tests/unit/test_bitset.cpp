@@ -169,13 +169,11 @@ TEST_F(BitsetTest, PickFindAndPathAccess) {
     EXPECT_EQ(error_of([&] { bitset_pick(&p, 0, &bad); }), Err::script_invalid_arg);
 
     Cell e = C('a'), t = L(true), str = S("a");
-    EXPECT_TRUE(
-        logic_get(bitset_eval_path(&plain, &e, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false)));
+    EXPECT_TRUE(logic_get(bitset_eval_path(&plain, &e, nullptr, PathStep{.index = -1, .last = true})));
     Cell n = I(3);
-    bitset_eval_path(&plain, &n, &t, nullptr, nullptr, nullptr, -1, false, false, true, false);
+    bitset_eval_path(&plain, &n, &t, PathStep{.index = -1, .last = true});
     EXPECT_TRUE(has(plain, I(3)));
-    EXPECT_EQ(error_of([&] { bitset_eval_path(&plain, &str, nullptr, nullptr, nullptr, nullptr, -1, false, false, true,
-                                              false); }),
+    EXPECT_EQ(error_of([&] { bitset_eval_path(&plain, &str, nullptr, PathStep{.index = -1, .last = true}); }),
               Err::script_invalid_type);
 }
 

@@ -199,7 +199,7 @@ TEST_F(Block, MakeAndTo) {
 TEST_F(Block, PathAccess) {
     // parent/element, or parent/element: value when a value is given.
     auto path = [](Cell& parent, Cell element, Cell* value = nullptr) {
-        return block_eval_path(&parent, &element, value, nullptr, nullptr, nullptr, 0, false, false, true, false);
+        return block_eval_path(&parent, &element, value, PathStep{.index = 0, .last = true});
     };
     Cell b = B({I(10), I(20)});
     EXPECT_EQ(type_of(path(b, I(3))), TYPE_NONE);

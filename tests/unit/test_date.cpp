@@ -82,8 +82,7 @@ protected:
     Cell path(Cell& d, const Cell& element, const Cell* value = nullptr) {
         Cell e = element;
         Cell v = value ? *value : NONE;
-        return *date_eval_path(&d, &e, value ? &v : nullptr, nullptr, nullptr, nullptr, 0, false, false, true,
-                               false);
+        return *date_eval_path(&d, &e, value ? &v : nullptr, PathStep{.index = 0, .last = true});
     }
     Cell field(Cell d, const char* name) { return path(d, W(name)); }
     uint8_t type_of_field(Cell d, const char* name) {

@@ -189,7 +189,7 @@ TEST_F(Map, KeysAreNormalised) {
     for (Cell bad : {B({}), NONE, DT(TYPE_INTEGER), make_map(B({}))}) {
         try {
             Cell k = bad, v = I(0);
-            map_eval_path(&m, &k, &v, &path, nullptr, nullptr, 1, false, false, true, false);
+            map_eval_path(&m, &k, &v, PathStep{.path = &path, .index = 1, .last = true});
             ADD_FAILURE() << "accepted a key of type " << int(type_of(&bad));
         } catch (const KemError& e) {
             EXPECT_EQ(e.id, Err::script_invalid_path);
@@ -253,11 +253,10 @@ TEST_F(Map, PutSelectRemoveClearKeepOrder) {
 
     Cell path_value = I(6);
     Cell key = W("e");
-    EXPECT_EQ(cell_int(map_eval_path(&m, &key, &path_value, nullptr, nullptr, nullptr, 1, false, false, true, false)), 6);
-    EXPECT_EQ(cell_int(map_eval_path(&m, &key, nullptr, nullptr, nullptr, nullptr, 1, false, false, true, false)), 6);
+    EXPECT_EQ(cell_int(map_eval_path(&m, &key, &path_value, PathStep{.index = 1, .last = true})), 6);
+    EXPECT_EQ(cell_int(map_eval_path(&m, &key, nullptr, PathStep{.index = 1, .last = true})), 6);
     Cell missing = W("zz");
-    EXPECT_EQ(type_of(map_eval_path(&m, &missing, nullptr, nullptr, nullptr, nullptr, 1, false, false, true, false)),
-              TYPE_NONE);
+    EXPECT_EQ(type_of(map_eval_path(&m, &missing, nullptr, PathStep{.index = 1, .last = true})), TYPE_NONE);
 
     clear_direct(&m);
     EXPECT_EQ(length(m), 0);

@@ -199,10 +199,11 @@ TEST_F(PairTest, MakeAndTo) {
 TEST_F(PairTest, FieldsThroughPathsAndPick) {
     Cell x = word_load("x"), y = word_load("Y"), z = word_load("z");
     Cell pair = PR(10, 20);
-    auto get = [&](Cell element) { return *eval_path_direct(&pair, &element, nullptr, nullptr, nullptr, nullptr, 0,
-                                                            false, false, true, false); };
+    auto get = [&](Cell element) {
+        return *eval_path_direct(&pair, &element, nullptr, PathStep{.index = 0, .last = true});
+    };
     auto set = [&](Cell element, Cell value) {
-        return *eval_path_direct(&pair, &element, &value, nullptr, nullptr, nullptr, 0, false, false, true, false);
+        return *eval_path_direct(&pair, &element, &value, PathStep{.index = 0, .last = true});
     };
     expect_cell("x", [&] { return get(x); }, I(10), std::nullopt);
     expect_cell("y ignores case", [&] { return get(y); }, I(20), std::nullopt);
@@ -247,7 +248,8 @@ TEST_F(PairTest, PathWriteTellsTheOwningObject) {
     Cell value = I(5);
     Cell pair = PR(1, 2);
     Cell* top = stack::top;
-    eval_path_direct(&pair, &x, &value, nullptr, &object, &field, 1, false, false, true, true);
+    eval_path_direct(&pair, &x, &value,
+                     PathStep{.owner = &object, .prev_element = &field, .index = 1, .last = true, .notify = true});
     EXPECT_EQ(stack::top, top);
     ASSERT_EQ(calls, 1);
     EXPECT_EQ(heard[0].data2, field.data2);
@@ -255,9 +257,10 @@ TEST_F(PairTest, PathWriteTellsTheOwningObject) {
     EXPECT_TRUE(same_cell(heard[2], PR(5, 2)));
 
     // Without the notify flag, or an object without handlers, nobody hears.
-    eval_path_direct(&pair, &x, &value, nullptr, &object, &field, 1, false, false, true, false);
+    eval_path_direct(&pair, &x, &value, PathStep{.owner = &object, .prev_element = &field, .index = 1, .last = true});
     Cell plain{TYPE_OBJECT, 0, 1, 0};
-    eval_path_direct(&pair, &x, &value, nullptr, &plain, &field, 1, false, false, true, true);
+    eval_path_direct(&pair, &x, &value,
+                     PathStep{.owner = &plain, .prev_element = &field, .index = 1, .last = true, .notify = true});
     EXPECT_EQ(calls, 1);
 }
 

@@ -186,8 +186,7 @@ TEST_F(PointTest, AxesThroughPathsAndPick) {
     Cell p3 = PT3(1, 2, 3);
     auto path = [](Cell& parent, Cell element, std::optional<Cell> value) {
         Cell v = value ? *value : NONE;
-        return *eval_path_direct(&parent, &element, value ? &v : nullptr, nullptr, nullptr, nullptr, 0, false, false,
-                                 true, false);
+        return *eval_path_direct(&parent, &element, value ? &v : nullptr, PathStep{.index = 0, .last = true});
     };
     expect_cell("x reads a float", [&] { return path(p2, x, {}); }, F(1.5), std::nullopt);
     expect_cell("z of 3D", [&] { return path(p3, z, {}); }, F(3.0), std::nullopt);

@@ -449,7 +449,7 @@ TEST_F(StringTest, MakeAndTo) {
 
 TEST_F(StringTest, PathAccess) {
     auto path = [](Cell& s, Cell element, Cell* value) {
-        return string_eval_path(&s, &element, value, nullptr, nullptr, nullptr, -1, false, !value, true, false);
+        return string_eval_path(&s, &element, value, PathStep{.index = -1, .get = !value, .last = true});
     };
     Cell s = S("abcd");
     EXPECT_EQ(cell_int(path(s, I(2), nullptr)), 'b');

@@ -41,12 +41,12 @@ std::string whole(Cell s) { return utf8(at(s, 0)); }
 std::string show(Cell v, bool molded, int32_t limit = -1) { return kem::test::text_within(v, molded, limit); }
 
 Cell* get_path(Cell& parent, Cell element) {
-    return eval_path_direct(&parent, &element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);
+    return eval_path_direct(&parent, &element, nullptr, PathStep{.index = 0, .get = true, .last = true});
 }
 // The value lives on the data stack, as the evaluator's would.
 Cell* set_path(Cell& parent, Cell element, Cell value) {
     Cell* v = stack::push(&value);
-    return eval_path_direct(&parent, &element, v, nullptr, nullptr, nullptr, 0, false, false, true, false);
+    return eval_path_direct(&parent, &element, v, PathStep{.index = 0, .last = true});
 }
 
 class TagEmail : public ::testing::Test {

@@ -52,8 +52,7 @@ protected:
     Cell path(Cell& t, const Cell& element, const Cell* value = nullptr) {
         Cell e = element;
         Cell v = value ? *value : NONE;
-        Cell* r = time_eval_path(&t, &e, value ? &v : nullptr, nullptr, nullptr, nullptr, 0, false, false, true,
-                                 false);
+        Cell* r = time_eval_path(&t, &e, value ? &v : nullptr, PathStep{.index = 0, .last = true});
         return *r;
     }
     Cell set_field(double seconds, const Cell& element, const Cell& value) {
@@ -212,14 +211,15 @@ TEST_F(TimeTest, PathSetTellsAnObjectOwner) {
     Cell t = T(3600.0);
     Cell element = W("minute");
     Cell value = I(5);
-    time_eval_path(&t, &element, &value, nullptr, &owner, &field, 1, false, false, true, true);
+    time_eval_path(&t, &element, &value,
+                   PathStep{.owner = &owner, .prev_element = &field, .index = 1, .last = true, .notify = true});
     ASSERT_EQ(heard.size(), 4u);
     EXPECT_EQ(heard[1].data2, field.data2);
     EXPECT_TRUE(same(heard[2], T(3600.0)));
     EXPECT_TRUE(same(heard[3], T(3900.0)));
 
     heard.clear();
-    time_eval_path(&t, &element, &value, nullptr, &owner, &field, 1, false, false, true, false);
+    time_eval_path(&t, &element, &value, PathStep{.owner = &owner, .prev_element = &field, .index = 1, .last = true});
     EXPECT_TRUE(heard.empty());
     context_on_change = saved;
 }

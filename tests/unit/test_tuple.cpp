@@ -237,8 +237,7 @@ TEST_F(TupleTest, FormMoldCompareAndLength) {
 TEST_F(TupleTest, BytesThroughPathsAndPick) {
     auto path = [](Cell& parent, Cell element, std::optional<Cell> value) {
         Cell v = value ? *value : NONE;
-        return *eval_path_direct(&parent, &element, value ? &v : nullptr, nullptr, nullptr, nullptr, 0, false, false,
-                                 true, false);
+        return *eval_path_direct(&parent, &element, value ? &v : nullptr, PathStep{.index = 0, .last = true});
     };
     Cell t = TU({1, 2, 3, 4});
     expect("read", [&] { return path(t, I(2), {}); }, I(2), std::nullopt);
@@ -284,7 +283,8 @@ TEST_F(TupleTest, PathWriteTellsTheOwningObject) {
     Cell t = TU({1, 2, 3});
     Cell element = I(2);
     Cell value = I(9);
-    eval_path_direct(&t, &element, &value, nullptr, &object, &field, 1, false, false, true, true);
+    eval_path_direct(&t, &element, &value,
+                     PathStep{.owner = &object, .prev_element = &field, .index = 1, .last = true, .notify = true});
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(same_value(heard_new, TU({1, 9, 3})));
 }

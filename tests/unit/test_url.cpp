@@ -271,7 +271,7 @@ TEST_F(Url, PathJoinPutsOneSlashBetween) {
     for (const Case& c : cases) {
         Cell base = c.base, element = c.element;
         std::string before = utf8(base);
-        Cell* r = eval_path_direct(&base, &element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);
+        Cell* r = eval_path_direct(&base, &element, nullptr, PathStep{.index = 0, .get = true, .last = true});
         EXPECT_EQ(utf8(*r), c.text) << before;
         EXPECT_EQ(type_of(r), type_of(&c.base));
         EXPECT_EQ(series_position(r), 0);
@@ -279,14 +279,10 @@ TEST_F(Url, PathJoinPutsOneSlashBetween) {
         EXPECT_NE(series_node(r), series_node(&base));
     }
     Cell base = U("http://h"), element = b_word, v = T("x");
-    EXPECT_EQ(error_of([&] {
-                  eval_path_direct(&base, &element, &v, nullptr, nullptr, nullptr, 0, false, false, true, false);
-              }),
+    EXPECT_EQ(error_of([&] { eval_path_direct(&base, &element, &v, PathStep{.index = 0, .last = true}); }),
               Err::script_bad_path_set);
     Cell file = T("a", TYPE_FILE);
-    EXPECT_EQ(error_of([&] {
-                  eval_path_direct(&file, &element, &v, nullptr, nullptr, nullptr, 0, false, false, true, false);
-              }),
+    EXPECT_EQ(error_of([&] { eval_path_direct(&file, &element, &v, PathStep{.index = 0, .last = true}); }),
               Err::script_bad_path_set);
     EXPECT_EQ(utf8(file), "a");
 }
