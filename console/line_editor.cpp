@@ -179,7 +179,9 @@ void add_to_history() {
     if (block_rs_length(&history) > 0) {
         Cell newest = *block_rs_head(&history);
         Cell text = *line();
-        if (any_string_type(type_of(&newest)) && string_compare_series(&newest, &text, 2, false) == 0) return;
+        if (any_string_type(type_of(&newest)) &&
+            string_compare_series(&newest, &text, CompareOp::strict_equal, false) == 0)
+            return;
     }
     block_insert_value(&history, line(), false, true);
 }

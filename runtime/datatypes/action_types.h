@@ -13,6 +13,7 @@
 #include <span>
 #include <string_view>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 #include "runtime/core/stack.h"
 
 namespace kem {
@@ -111,7 +112,7 @@ using Reflect = Cell* (*)(Cell* value, int32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 using Mold = int32_t (*)(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, const PathStep& step);
-using Compare = int32_t (*)(Cell* value1, Cell* value2, int32_t op);
+using Compare = int32_t (*)(Cell* value1, Cell* value2, CompareOp op);
 using OneCell = Cell* (*)(Cell* value);
 using Predicate = bool (*)(Cell* value);
 using Round = Cell* (*)(Cell* n, const RoundArgs& refs);

@@ -82,38 +82,51 @@ int32_t pick_index() {
     }
 }
 
-int32_t compare_values(Cell* value1, Cell* value2, int32_t op) {
+int32_t compare_values(Cell* value1, Cell* value2, CompareOp op) {
     auto fn = action_entry_as<ACT_COMPARE>(type_of(value1));
     if (!fn) return -2;
     return fn(value1, value2, op);
 }
 
-bool compare_outcome(Cell* value1, Cell* value2, int32_t op) {
+bool compare_outcome(Cell* value1, Cell* value2, CompareOp op) {
     int32_t r = compare_values(value1, value2, op);
     switch (op) {
-    case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
-    case 1: return r != 0;
-    case 3: return r < 0 && r != -2;
-    case 4: return r <= 0 && r != -2;
-    case 5: return r > 0;
-    case 6: return r >= 0;
+    case CompareOp::equal:
+    case CompareOp::strict_equal:
+    case CompareOp::same:
+    case CompareOp::spelling:
+    case CompareOp::caseless:
+    case CompareOp::find: return r == 0;
+    case CompareOp::not_equal: return r != 0;
+    case CompareOp::lesser: return r < 0 && r != -2;
+    case CompareOp::lesser_or_equal: return r <= 0 && r != -2;
+    case CompareOp::greater: return r > 0;
+    case CompareOp::greater_or_equal: return r >= 0;
     default: return r == 0;
     }
 }
 
-bool compare_star(Cell* value1, Cell* value2, int32_t op) {
+bool compare_star(Cell* value1, Cell* value2, CompareOp op) {
     int32_t r = compare_values(value1, value2, op);
     switch (op) {
-    case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
-    case 1: return r != 0;
-    case 3: case 4: case 5: case 6: break;
+    case CompareOp::equal:
+    case CompareOp::strict_equal:
+    case CompareOp::same:
+    case CompareOp::spelling:
+    case CompareOp::caseless:
+    case CompareOp::find: return r == 0;
+    case CompareOp::not_equal: return r != 0;
+    case CompareOp::lesser:
+    case CompareOp::lesser_or_equal:
+    case CompareOp::greater:
+    case CompareOp::greater_or_equal: break;
     default: report_runtime_error(101, nullptr);
     }
     if (r == -2) fire(Err::script_invalid_compare, *value1, *value2);
     switch (op) {
-    case 3: return r < 0;
-    case 4: return r <= 0;
-    case 5: return r > 0;
+    case CompareOp::lesser: return r < 0;
+    case CompareOp::lesser_or_equal: return r <= 0;
+    case CompareOp::greater: return r > 0;
     default: return r >= 0;
     }
 }

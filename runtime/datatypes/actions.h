@@ -56,16 +56,16 @@ template <int Slot> inline typename ActionSignature<Slot>::type get_action_for_a
 // value, logic! 1 for true and 2 for false, any other type 0.
 int32_t pick_index();
 
-// Comparison through the compare slot (operator codes 0..12): -2 when the two
+// Comparison through the compare slot: -2 when the two
 // cannot be compared, else the slot's answer.
-int32_t compare_values(Cell* value1, Cell* value2, int32_t op);
+int32_t compare_values(Cell* value1, Cell* value2, CompareOp op);
 // The outcome of a comparison operator as a truth value; incomparable values
 // are simply unequal and never ordered.
-bool compare_outcome(Cell* value1, Cell* value2, int32_t op);
+bool compare_outcome(Cell* value1, Cell* value2, CompareOp op);
 // The compare entry of the dispatcher table: as compare_outcome, but an
 // ordering of incomparable values raises script invalid-compare and an
 // unknown operator ends the process with runtime error 101.
-bool compare_star(Cell* value1, Cell* value2, int32_t op);
+bool compare_star(Cell* value1, Cell* value2, CompareOp op);
 
 // --- direct twins
 // make and to look up by a type id: the one a datatype! first argument names,

@@ -168,9 +168,9 @@ bool float_almost_equal32(float a, float b) {
     return (ka > kb ? ka - kb : kb - ka) <= 10;
 }
 
-int32_t float_compare_double(double a, uint8_t type1, Cell* value2, int32_t op) {
+int32_t float_compare_double(double a, uint8_t type1, Cell* value2, CompareOp op) {
     uint8_t t2 = type_of(value2);
-    if ((op == 2 || op == 9 || op == 12) && type1 != t2) return 1;
+    if ((op == CompareOp::strict_equal || op == CompareOp::same || op == CompareOp::find) && type1 != t2) return 1;
     double b;
     switch (t2) {
     case TYPE_INTEGER: b = cell_int(value2); break;
@@ -192,27 +192,27 @@ int32_t float_compare_double(double a, uint8_t type1, Cell* value2, int32_t op) 
     default: return -2;
     }
     switch (op) {
-    case 0:
-    case 1: return float_almost_equal(a, b) ? 0 : 1;
-    case 2: return a == b ? 0 : 1;
-    case 9: return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b) ? 0 : 1;
+    case CompareOp::equal:
+    case CompareOp::not_equal: return float_almost_equal(a, b) ? 0 : 1;
+    case CompareOp::strict_equal: return a == b ? 0 : 1;
+    case CompareOp::same: return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b) ? 0 : 1;
     default: break;
     }
     if (std::isnan(a) || std::isnan(b)) {
         switch (op) {
-        case 3:
-        case 4: return 1;
-        case 5:
-        case 6: return -1;
+        case CompareOp::lesser:
+        case CompareOp::lesser_or_equal: return 1;
+        case CompareOp::greater:
+        case CompareOp::greater_or_equal: return -1;
         // find and select must not take NaN for a match of anything.
-        case 12: return 1;
+        case CompareOp::find: return 1;
         default: return 0;
         }
     }
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-int32_t float_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t float_compare(Cell* value1, Cell* value2, CompareOp op) {
     return float_compare_double(cell_float(value1), type_of(value1), value2, op);
 }
 

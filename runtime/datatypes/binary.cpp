@@ -214,18 +214,19 @@ Cell* binary_from_base16(const Cell* issue, Cell* out) {
     return binary_load_at(bytes.data(), uint32_t(bytes.size()), out);
 }
 
-int32_t binary_compare_bytes(const Cell* value1, const Cell* value2, int32_t op) {
+int32_t binary_compare_bytes(const Cell* value1, const Cell* value2, CompareOp op) {
     uint8_t t2 = type_of(value2);
     if (t2 != TYPE_BINARY && !any_string_type(t2)) return -2;
     if (t2 == TYPE_BINARY && series_node(value1) == series_node(value2) &&
         series_position(value1) == series_position(value2))
         return 0;
-    if (op == 9) return -1;
+    if (op == CompareOp::same) return -1;
     std::vector<uint8_t> right = bytes_of(value2);
     uint32_t a = uint32_t(binary_rs_length(value1));
     uint32_t b = uint32_t(right.size());
     if (a == 0 && b == 0) return 0;
-    bool equality = op == 0 || op == 1 || op == 2 || op == 12;
+    bool equality =
+        op == CompareOp::equal || op == CompareOp::not_equal || op == CompareOp::strict_equal || op == CompareOp::find;
     if (a != b && equality) return 1;
     const uint8_t* left = series_buffer(value1)->head_ptr() + binary_index(value1);
     int r = std::memcmp(left, right.data(), std::min(a, b));
@@ -333,7 +334,7 @@ int32_t binary_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t par
     return write_binary(value, buffer, refs.only, refs.flat, refs.limit != nullptr, part, indent);
 }
 
-int32_t binary_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t binary_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_BINARY)) return -2;
     return binary_compare_bytes(value1, value2, op);
 }

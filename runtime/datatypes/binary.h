@@ -87,7 +87,7 @@ bool binary_match_bitset_q(const Cell* bin, const Cell* bitset);
 Cell* binary_from_base16(const Cell* issue, Cell* out);
 // Byte comparison for operator op; the right value may also be a string kind
 // (compared through its UTF-8). -2 for anything else.
-int32_t binary_compare_bytes(const Cell* value1, const Cell* value2, int32_t op);
+int32_t binary_compare_bytes(const Cell* value1, const Cell* value2, CompareOp op);
 
 // --- base encodings ----------------------------------------------------------------------
 
@@ -133,7 +133,7 @@ Cell* binary_decode_64(const uint8_t* text, uint32_t length, uint32_t unit, Cell
 Cell* binary_to(Cell* proto, Cell* spec, int32_t type);
 int32_t binary_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t binary_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-int32_t binary_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t binary_compare(Cell* value1, Cell* value2, CompareOp op);
 // and~, or~, xor~ on the current call's two arguments (op 6, 5, 7): the result,
 // a new binary at index 0, replaces the first.
 Cell* binary_do_bitwise(int32_t op);

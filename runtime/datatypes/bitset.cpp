@@ -313,9 +313,9 @@ int32_t bitset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
 
 // --- compare ---------------------------------------------------------------------------
 
-int32_t bitset_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t bitset_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_BITSET)) return -2;
-    if (op == 9) return series_node(value1) == series_node(value2) ? 0 : 1;
+    if (op == CompareOp::same) return series_node(value1) == series_node(value2) ? 0 : 1;
     uint32_t n1 = bitset_byte_count(value1), n2 = bitset_byte_count(value2);
     if (n1 != n2) return n1 < n2 ? -1 : 1;
     bool c1 = bitset_complemented(value1), c2 = bitset_complemented(value2);

@@ -73,7 +73,7 @@ Cell* bitset_make(Cell* proto, Cell* spec, int32_t type);
 Cell* bitset_to(Cell* proto, Cell* spec, int32_t type);
 int32_t bitset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t bitset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-int32_t bitset_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t bitset_compare(Cell* value1, Cell* value2, CompareOp op);
 Cell* bitset_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 Cell* bitset_complement(Cell* value);
 Cell* bitset_negate(Cell* value);

@@ -346,24 +346,24 @@ bool number_kind(uint8_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t =
 
 } // namespace
 
-int32_t block_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t block_compare(Cell* value1, Cell* value2, CompareOp op) {
     uint8_t t1 = type_of(value1), t2 = type_of(value2);
     if (t1 != t2) {
         bool paths = (t1 == TYPE_PATH && t2 == TYPE_LIT_PATH) || (t1 == TYPE_LIT_PATH && t2 == TYPE_PATH);
-        if (!(paths && (op == 10 || op == 11))) return -2;
+        if (!(paths && (op == CompareOp::spelling || op == CompareOp::caseless))) return -2;
     }
     return block_compare_each(value1, value2, op);
 }
 
-int32_t block_compare_each(Cell* value1, Cell* value2, int32_t op) {
+int32_t block_compare_each(Cell* value1, Cell* value2, CompareOp op) {
     Cell a = *value1, b = *value2;
     NodeId na = series_node(&a), nb = series_node(&b);
     if (na == nb && series_position(&a) == series_position(&b)) return 0;
-    if (op == 9) return -1;
+    if (op == CompareOp::same) return -1;
     if (cycle_find(na)) return cycle_find(nb) ? 0 : -1;
     int32_t l1 = std::max(block_rs_length(&a), 0);
     int32_t l2 = std::max(block_rs_length(&b), 0);
-    if (l1 != l2 && (op <= 2 || op >= 10)) return 1;
+    if (l1 != l2 && (op <= CompareOp::strict_equal || op >= CompareOp::spelling)) return 1;
     // The shorter block is the lesser, an empty one included.
     if (l1 == 0) return l2 == 0 ? 0 : -1;
     cycle_push(na);

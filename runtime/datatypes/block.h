@@ -68,7 +68,7 @@ void block_append_last();
 // --- lookups -----------------------------------------------------------------------
 
 // The cell after the first cell from the position equal to value (compare
-// operator 12), or the shared none cell when there is none.
+// find equality), or the shared none cell when there is none.
 const Cell* block_select_value(const Cell* blk, Cell* value);
 // The same for words: only word!, set-word!, lit-word! and get-word! cells
 // take part; without case_ spellings that differ in letter case are equal.
@@ -109,8 +109,8 @@ int32_t block_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
 // The cells of a block, molded with separators and new-line markers (no
 // brackets); shared by block! and paren!.
 int32_t block_mold_each(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-int32_t block_compare(Cell* value1, Cell* value2, int32_t op);
-int32_t block_compare_each(Cell* value1, Cell* value2, int32_t op);
+int32_t block_compare(Cell* value1, Cell* value2, CompareOp op);
+int32_t block_compare_each(Cell* value1, Cell* value2, CompareOp op);
 Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
 // Path access with an explicit case flag (the action entry ignores case).
 Cell* block_eval_path_case(Cell* parent, Cell* element, Cell* value, Cell* path, bool case_);

@@ -68,7 +68,7 @@ Match search(const Cell* series, Cell* value, const SearchOptions& s) {
         sequence.assign(from, from + n);
         len = n;
     }
-    int32_t op = s.same ? 9 : (s.case_ ? 2 : 12);
+    CompareOp op = s.same ? CompareOp::same : (s.case_ ? CompareOp::strict_equal : CompareOp::find);
     auto compare = action_entry_as<ACT_COMPARE>(vt);
 
     const Cell* cells = block_rs_abs_at(series, 0);
@@ -171,7 +171,7 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs) {
     bool told = series_notify_owner(series, ChangeWord::put, &v, int32_t(after), 1);
     if (after < block_full_length(series)) {
         Cell* old = block_rs_abs_at(series, after);
-        if (compare_values(&v, old, 12) != 0) *old = v;
+        if (compare_values(&v, old, CompareOp::find) != 0) *old = v;
     } else {
         block_append_cell(series, &v);
     }
@@ -184,7 +184,7 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs) {
 const Cell* block_select_value(const Cell* blk, Cell* value) {
     uint32_t total = block_full_length(blk);
     for (uint32_t i = uint32_t(std::max(series_position(blk), 0)); i < total; i++) {
-        if (compare_values(value, block_rs_abs_at(blk, i), 12) != 0) continue;
+        if (compare_values(value, block_rs_abs_at(blk, i), CompareOp::find) != 0) continue;
         return i + 1 < total ? block_rs_abs_at(blk, i + 1) : &none_value;
     }
     return &none_value;
@@ -197,7 +197,7 @@ const Cell* block_select_word(const Cell* blk, Cell* word, bool case_) {
         uint8_t t = type_of(c);
         if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD) continue;
         // Payload word 2 of a word is its symbol: the exact spelling.
-        bool equal = case_ ? c->data2 == word->data2 : compare_values(word, c, 12) == 0;
+        bool equal = case_ ? c->data2 == word->data2 : compare_values(word, c, CompareOp::find) == 0;
         if (!equal) continue;
         return i + 1 < total ? block_rs_abs_at(blk, i + 1) : &none_value;
     }
@@ -208,7 +208,7 @@ int32_t block_remove_value(Cell* blk, Cell* value, bool from_head) {
     uint32_t total = block_full_length(blk);
     int32_t pos = std::max(series_position(blk), 0);
     for (uint32_t i = from_head ? 0 : uint32_t(pos); i < total; i++) {
-        if (compare_values(value, block_rs_abs_at(blk, i), 12) != 0) continue;
+        if (compare_values(value, block_rs_abs_at(blk, i), CompareOp::find) != 0) continue;
         series_delete_units(blk, i, 1);
         return int64_t(i) <= pos ? 1 : 0;
     }

@@ -125,7 +125,7 @@ Cell* block_do_set_op(bool case_, Cell* skip, int32_t op) {
         set_series_position(s, std::clamp<int64_t>(series_position(s), 0, block_full_length(s)));
     const std::vector<Cell> cells1 = block_cells_copy(&set1);
     const std::vector<Cell> cells2 = op == 8 ? std::vector<Cell>{} : block_cells_copy(&set2);
-    const int32_t cmp_op = case_ ? 2 : 12;
+    const CompareOp cmp_op = case_ ? CompareOp::strict_equal : CompareOp::find;
     const size_t step = size_t(size);
 
     // The hashes of each record's first cell, one per record.

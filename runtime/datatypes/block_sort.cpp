@@ -110,7 +110,7 @@ int block_sort_compare(const void* a, const void* b, intptr_t op, intptr_t flags
     for (uint32_t k = first; k < first + count; k++) {
         Cell* p = const_cast<Cell*>(x + k);
         Cell* q = const_cast<Cell*>(y + k);
-        int32_t r = compare_values(p, q, int32_t(op));
+        int32_t r = compare_values(p, q, CompareOp(op));
         // Values that cannot be compared group by type.
         if (r == -2 && type_of(p) != type_of(q)) r = int32_t(type_of(p)) - int32_t(type_of(q));
         if (r) return r;
@@ -199,7 +199,8 @@ Cell* block_sort(Cell* series, const SortArgs& refs) {
                         size_t(std::min<int64_t>(room, n)) * 16);
         stack::top = saved_top;
     } else {
-        const intptr_t op = refs.case_ ? 8 : 7;
+        // The sort passes its comparison operator through the sorter as a number.
+        const intptr_t op = intptr_t(refs.case_ ? CompareOp::case_sort : CompareOp::sort);
         if (refs.stable)
             merge_sort(block_rs_abs_at(series, uint32_t(pos)), records, bytes, op, intptr_t(flags),
                        block_sort_compare);

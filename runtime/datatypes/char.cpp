@@ -74,9 +74,9 @@ int32_t char_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part,
     return part - written - 3;
 }
 
-int32_t char_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t char_compare(Cell* value1, Cell* value2, CompareOp op) {
     uint8_t t2 = type_of(value2);
-    if ((op == 2 || op == 12) && t2 != TYPE_CHAR) return 1;
+    if ((op == CompareOp::strict_equal || op == CompareOp::find) && t2 != TYPE_CHAR) return 1;
     if (t2 != TYPE_CHAR && t2 != TYPE_INTEGER) return -2;
     int32_t a = cell_int(value1), b = cell_int(value2);
     return a < b ? -1 : (a > b ? 1 : 0);

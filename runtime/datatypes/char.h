@@ -23,7 +23,7 @@ int32_t char_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t char_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // No case folding: #"a" and #"A" differ; a char! equals the integer! of its
 // code point except for strict-equal and find.
-int32_t char_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t char_compare(Cell* value1, Cell* value2, CompareOp op);
 
 // Arithmetic on the current call's two arguments, the left one a char!:
 // math overflow when the result leaves 0..0x10FFFF.

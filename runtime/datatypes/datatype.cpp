@@ -41,10 +41,13 @@ int32_t datatype_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t p
     return part - int32_t(text.size());
 }
 
-int32_t datatype_compare(Cell* value, Cell* other, int32_t op) {
+int32_t datatype_compare(Cell* value, Cell* other, CompareOp op) {
     switch (op) {
-    case 0: case 1: case 2: case 9: case 12:
-        return (type_of(other) == TYPE_DATATYPE && other->data1 == value->data1) ? 0 : 1;
+    case CompareOp::equal:
+    case CompareOp::not_equal:
+    case CompareOp::strict_equal:
+    case CompareOp::same:
+    case CompareOp::find: return (type_of(other) == TYPE_DATATYPE && other->data1 == value->data1) ? 0 : 1;
     default: return -2;
     }
 }

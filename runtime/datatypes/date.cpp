@@ -269,7 +269,7 @@ int64_t day_key(uint32_t w) { return int64_t(date_year(w)) * 512 + date_month(w)
 
 } // namespace
 
-int32_t date_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t date_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (type_of(value2) != TYPE_DATE) return -2;
     int64_t k1 = day_key(value1->data1);
     int64_t k2 = day_key(value2->data1);
@@ -277,11 +277,11 @@ int32_t date_compare(Cell* value1, Cell* value2, int32_t op) {
     double t2 = date_time(value2);
     bool equal = k1 == k2 && float_almost_equal(t1, t2);
     switch (op) {
-    case 0:
-    case 1:
-    case 2:
-    case 12: return equal ? 0 : 1;
-    case 9: return k1 == k2 && std::bit_cast<uint64_t>(t1) == std::bit_cast<uint64_t>(t2) ? 0 : 1;
+    case CompareOp::equal:
+    case CompareOp::not_equal:
+    case CompareOp::strict_equal:
+    case CompareOp::find: return equal ? 0 : 1;
+    case CompareOp::same: return k1 == k2 && std::bit_cast<uint64_t>(t1) == std::bit_cast<uint64_t>(t2) ? 0 : 1;
     default: break;
     }
     if (equal) return 0;

@@ -142,7 +142,7 @@ Cell* date_to(Cell* proto, Cell* spec, int32_t type);
 int32_t date_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t date_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 Cell* date_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
-int32_t date_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t date_compare(Cell* value1, Cell* value2, CompareOp op);
 Cell* date_pick(Cell* value, int32_t index, Cell* boxed);
 Cell* date_random(Cell* value, const RandomArgs& refs);
 

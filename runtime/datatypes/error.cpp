@@ -398,7 +398,7 @@ int32_t error_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
     return part;
 }
 
-int32_t error_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t error_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_ERROR)) return -2;
     Cell a = *value1;
     Cell b = *value2;

@@ -50,7 +50,7 @@ void error_capture_stack(Cell* error);
 Cell* error_make(Cell* proto, Cell* spec, int32_t type);
 int32_t error_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t error_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-int32_t error_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t error_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_error();
 

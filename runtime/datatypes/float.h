@@ -51,9 +51,9 @@ Cell* float_do_math(int32_t op);
 Cell* float_power();
 
 // --- comparison (operator codes of the compare slot; -2 when unordered types)
-int32_t float_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t float_compare(Cell* value1, Cell* value2, CompareOp op);
 // value1 given as its double and its own type id (integer! compares this way).
-int32_t float_compare_double(double a, uint8_t type1, Cell* value2, int32_t op);
+int32_t float_compare_double(double a, uint8_t type1, Cell* value2, CompareOp op);
 bool float_almost_equal(double a, double b);
 bool float_almost_equal32(float a, float b);
 

@@ -261,10 +261,16 @@ int32_t function_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t p
     return mold_direct(&body, buffer, mold_nested(refs), part, indent);
 }
 
-int32_t function_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t function_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (type_of(value1) != type_of(value2)) return -2;
     switch (op) {
-    case 0: case 1: case 2: case 7: case 8: case 9: case 12: break;
+    case CompareOp::equal:
+    case CompareOp::not_equal:
+    case CompareOp::strict_equal:
+    case CompareOp::sort:
+    case CompareOp::case_sort:
+    case CompareOp::same:
+    case CompareOp::find: break;
     default: return -2;
     }
     int32_t a = int32_t(callable_extras(value1)), b = int32_t(callable_extras(value2));

@@ -115,7 +115,7 @@ Cell* function_reflect(Cell* value, int32_t field_symbol);
 int32_t function_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t function_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // Equal exactly when both share one extras block; -2 for orderings.
-int32_t function_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t function_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_function();
 

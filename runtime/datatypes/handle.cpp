@@ -57,7 +57,7 @@ int32_t handle_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t par
     return part - 1;
 }
 
-int32_t handle_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t handle_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_HANDLE)) return -2;
     int32_t a = handle_value(value1);
     int32_t b = handle_value(value2);

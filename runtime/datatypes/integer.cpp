@@ -238,9 +238,9 @@ Cell* integer_round(Cell* value, const RoundArgs& refs) {
 
 // --- comparison -----------------------------------------------------------------------
 
-int32_t integer_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t integer_compare(Cell* value1, Cell* value2, CompareOp op) {
     uint8_t t2 = type_of(value2);
-    if ((op == 2 || op == 12) && t2 != TYPE_INTEGER) return 1;
+    if ((op == CompareOp::strict_equal || op == CompareOp::find) && t2 != TYPE_INTEGER) return 1;
     switch (t2) {
     case TYPE_INTEGER:
     case TYPE_CHAR: {

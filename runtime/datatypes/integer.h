@@ -37,6 +37,6 @@ Cell* integer_do_math(int32_t op);
 
 // The round action's integer entry (pair! rounds its axes through it).
 Cell* integer_round(Cell* value, const RoundArgs& refs);
-int32_t integer_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t integer_compare(Cell* value1, Cell* value2, CompareOp op);
 
 } // namespace kem

@@ -83,7 +83,7 @@ int32_t issue_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
     return word_form(value, buffer, refs.limit, part - 1);
 }
 
-int32_t issue_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t issue_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_ISSUE)) return -2;
     return word_compare(value1, value2, op);
 }

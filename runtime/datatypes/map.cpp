@@ -121,7 +121,7 @@ void deep_copy_cell(NodeId node, uint32_t index) {
     cells_of(node)[index] = made;
 }
 
-int32_t lookup_op(bool case_, bool same) {
+CompareOp lookup_op(bool case_, bool same) {
     return same ? MAP_LOOKUP_SAME : (case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL);
 }
 
@@ -226,7 +226,7 @@ Cell* map_to(Cell*, Cell* spec, int32_t) { return make_common(spec, true); }
 
 // --- storing and reading ------------------------------------------------------------------
 
-int32_t map_find_key(const Cell* map, const Cell* key, int32_t op) {
+int32_t map_find_key(const Cell* map, const Cell* key, CompareOp op) {
     NodeId node = map_storage(map);
     Cell k = *key;
     Cell* found = hash_find_options(map_table(map), &k, 0, 1, op, false, false);
@@ -490,11 +490,14 @@ int32_t serialize(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part,
     return part;
 }
 
-bool equality_op(int32_t op) { return op == 0 || op == 1 || op == 2 || op == 9 || op == 12; }
+bool equality_op(CompareOp op) {
+    return op == CompareOp::equal || op == CompareOp::not_equal || op == CompareOp::strict_equal ||
+           op == CompareOp::same || op == CompareOp::find;
+}
 
-// Whether some live entry of `other` under a key equal (operator 0) to key
+// Whether some live entry of `other` under a key equal (equal?) to key
 // holds a value equal to item.
-bool any_candidate_matches(const Cell* other, const Cell* key, Cell* item, int32_t op) {
+bool any_candidate_matches(const Cell* other, const Cell* key, Cell* item, CompareOp op) {
     const NodeId node = map_storage(other);
     HashProbe probe;
     while (Cell* candidate = hash_compare_maps(map_table(other), key, probe)) {
@@ -516,10 +519,10 @@ int32_t map_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, 
     return serialize(value, buffer, refs, part, indent, true);
 }
 
-int32_t map_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t map_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_MAP)) return -2;
     if (equality_op(op)) return map_compare_maps(value1, value2, op);
-    if (op == 7 || op == 8) {
+    if (op == CompareOp::sort || op == CompareOp::case_sort) {
         // Sorting only needs a fixed order: the storage nodes give one.
         NodeId a = map_storage(value1), b = map_storage(value2);
         return a < b ? -1 : (a > b ? 1 : 0);
@@ -527,11 +530,11 @@ int32_t map_compare(Cell* value1, Cell* value2, int32_t op) {
     return -2;
 }
 
-int32_t map_compare_maps(Cell* value1, Cell* value2, int32_t op) {
+int32_t map_compare_maps(Cell* value1, Cell* value2, CompareOp op) {
     Cell a = *value1, b = *value2;
     const NodeId na = map_storage(&a), nb = map_storage(&b);
     if (na == nb && a.data1 == b.data1) return 0;
-    if (op == 9) return 1;
+    if (op == CompareOp::same) return 1;
     // Met again further down a nested comparison: equal only when both are.
     bool seen_a = cycle_find(na), seen_b = cycle_find(nb);
     if (seen_a || seen_b) return seen_a && seen_b ? 0 : 1;
@@ -542,7 +545,7 @@ int32_t map_compare_maps(Cell* value1, Cell* value2, int32_t op) {
     }
     if (la == 0) return 0;
     // Values are asked whether they are equal, also under not-equal.
-    const int32_t value_op = op == 1 ? 0 : op;
+    const CompareOp value_op = op == CompareOp::not_equal ? CompareOp::equal : op;
     CycleScope scope;
     scope.push(na);
     scope.push(nb);

@@ -13,15 +13,16 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 #include "runtime/core/memory.h"
 #include "runtime/datatypes/action_types.h"
 
 namespace kem {
 
 // Lookup operators passed to the hash table.
-constexpr int32_t MAP_LOOKUP_EQUAL = 0;   // keys equal as equal? says (letters without case)
-constexpr int32_t MAP_LOOKUP_STRICT = 2;  // /case
-constexpr int32_t MAP_LOOKUP_SAME = 9;    // /same
+constexpr CompareOp MAP_LOOKUP_EQUAL = CompareOp::equal;          // keys equal as equal? says (letters without case)
+constexpr CompareOp MAP_LOOKUP_STRICT = CompareOp::strict_equal;  // /case
+constexpr CompareOp MAP_LOOKUP_SAME = CompareOp::same;            // /same
 
 inline NodeId map_storage(const Cell* map) { return map->data2; }
 inline NodeId map_table(const Cell* map) { return map->data3; }
@@ -51,7 +52,7 @@ Cell* map_push(const Cell* map);
 Cell* map_store(Cell* map, const Cell* key, Cell* value, bool case_, const Cell* path);
 // The cell index of the live entry's key found with the lookup operator, or
 // -1 when the key is missing or its entry removed.
-int32_t map_find_key(const Cell* map, const Cell* key, int32_t op);
+int32_t map_find_key(const Cell* map, const Cell* key, CompareOp op);
 
 // Adds the pairs of a block!, paren! or hash! (odd length: script invalid-arg
 // naming it) or of a map!, in order; used by the extend native.
@@ -74,7 +75,7 @@ Cell* map_reflect_into(const Cell* map, MapField field, Cell* out);
 Cell* map_copy_deep(const Cell* map, Cell* result);
 
 // Equality and order of two maps under comparison operator op.
-int32_t map_compare_maps(Cell* value1, Cell* value2, int32_t op);
+int32_t map_compare_maps(Cell* value1, Cell* value2, CompareOp op);
 
 // --- actions ----------------------------------------------------------------------
 
@@ -84,7 +85,7 @@ Cell* map_reflect(Cell* value, int32_t field_symbol);
 int32_t map_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t map_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
-int32_t map_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t map_compare(Cell* value1, Cell* value2, CompareOp op);
 Cell* map_clear(Cell* map);
 Cell* map_copy(Cell* value, Cell* result, const CopyArgs& refs);
 Cell* map_find(Cell* series, Cell* value, const FindArgs& refs);

@@ -151,10 +151,16 @@ int32_t native_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t par
     return part - 1;
 }
 
-int32_t native_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t native_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (type_of(value1) != type_of(value2)) return -2;
     switch (op) {
-    case 0: case 1: case 2: case 7: case 8: case 9: case 12: break;
+    case CompareOp::equal:
+    case CompareOp::not_equal:
+    case CompareOp::strict_equal:
+    case CompareOp::sort:
+    case CompareOp::case_sort:
+    case CompareOp::same:
+    case CompareOp::find: break;
     default: return -2;
     }
     // Numbers stand where code addresses did; an op also tells what it wraps,

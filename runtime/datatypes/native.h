@@ -82,7 +82,7 @@ Cell* native_reflect(Cell* value, int32_t field_symbol);
 int32_t native_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t native_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 int32_t op_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-int32_t native_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t native_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_native();
 void register_action();

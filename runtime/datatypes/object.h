@@ -128,7 +128,7 @@ Cell* object_make(Cell* proto, Cell* spec, int32_t type);
 Cell* object_reflect(Cell* value, int32_t field_symbol);
 int32_t object_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t object_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-int32_t object_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t object_compare(Cell* value1, Cell* value2, CompareOp op);
 Cell* object_copy(Cell* value, Cell* result, const CopyArgs& refs);
 Cell* object_put(Cell* target, Cell* key, Cell* value, const PutArgs& refs);
 Cell* object_select(Cell* series, Cell* value, const SelectArgs& refs);

@@ -264,12 +264,12 @@ Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep&
 
 // --- compare ----------------------------------------------------------------------------
 
-int32_t object_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t object_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (type_of(value2) != type_of(value1)) return -2;
     const Cell a = *value1, b = *value2;
     const NodeId ca = object_context(&a), cb = object_context(&b);
     if (ca == cb) return 0;
-    if (op == 9) return -1;
+    if (op == CompareOp::same) return -1;
     if (cycle_find(ca)) return cycle_find(cb) ? 0 : -1;
     const uint32_t na = context_word_count(ca), nb = context_word_count(cb);
     if (na != nb) return na < nb ? -1 : 1;

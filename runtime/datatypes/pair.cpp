@@ -279,7 +279,7 @@ Cell* pair_pick(Cell* series, int32_t index, Cell* boxed) {
 
 } // namespace
 
-int32_t pair_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t pair_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (is_type(value2, TYPE_POINT2D)) {
         Cell point = *value1;
         pair_to_point2D(&point);

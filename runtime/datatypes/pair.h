@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 
 namespace kem {
 
@@ -32,7 +33,7 @@ int32_t pair_field_index(const Cell* word);
 Cell* pair_do_math(int32_t op);
 
 Cell* pair_make(Cell* proto, Cell* spec, int32_t type);
-int32_t pair_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t pair_compare(Cell* value1, Cell* value2, CompareOp op);
 
 // The one value the lexer loads from the text of a string kind: none! when the
 // text holds more than one, unset! when it holds none. Internal not-done while

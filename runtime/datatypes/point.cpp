@@ -284,7 +284,7 @@ Cell* point_pick(Cell* series, int32_t index, Cell* boxed) {
 
 namespace {
 
-int32_t point_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t point_compare(Cell* value1, Cell* value2, CompareOp op) {
     Cell converted;
     if (is_type(value1, TYPE_POINT2D) && is_type(value2, TYPE_PAIR)) {
         converted = *value2;
@@ -293,17 +293,16 @@ int32_t point_compare(Cell* value1, Cell* value2, int32_t op) {
     if (type_of(value2) != type_of(value1)) return -2;
     const int n = point_axes(type_of(value1));
     switch (op) {
-    case 0:
-    case 1:
+    case CompareOp::equal:
+    case CompareOp::not_equal:
         for (int i = 0; i < n; i++)
             if (!float_almost_equal32(point_axis(value1, i), point_axis(value2, i))) return 1;
         return 0;
-    case 2:
+    case CompareOp::strict_equal:
         for (int i = 0; i < n; i++)
             if (point_axis(value1, i) != point_axis(value2, i)) return 1;
         return 0;
-    case 9:
-        return std::memcmp(&value1->data1, &value2->data1, size_t(4 * n)) == 0 ? 0 : 1;
+    case CompareOp::same: return std::memcmp(&value1->data1, &value2->data1, size_t(4 * n)) == 0 ? 0 : 1;
     default: break;
     }
     float d = 0.0f;
@@ -339,8 +338,8 @@ void register_point(uint8_t type, const char* name) {
 
 } // namespace
 
-int32_t point2D_compare(Cell* value1, Cell* value2, int32_t op) { return point_compare(value1, value2, op); }
-int32_t point3D_compare(Cell* value1, Cell* value2, int32_t op) { return point_compare(value1, value2, op); }
+int32_t point2D_compare(Cell* value1, Cell* value2, CompareOp op) { return point_compare(value1, value2, op); }
+int32_t point3D_compare(Cell* value1, Cell* value2, CompareOp op) { return point_compare(value1, value2, op); }
 
 void register_point2D() { register_point(TYPE_POINT2D, "point2D!"); }
 void register_point3D() { register_point(TYPE_POINT3D, "point3D!"); }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 
 namespace kem {
 
@@ -44,8 +45,8 @@ int32_t point3D_axis_of(const Cell* element, const Cell* path, const Cell* point
 Cell* point2D_do_math(int32_t op);
 Cell* point3D_do_math(int32_t op);
 
-int32_t point2D_compare(Cell* value1, Cell* value2, int32_t op);
-int32_t point3D_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t point2D_compare(Cell* value1, Cell* value2, CompareOp op);
+int32_t point3D_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_point2D();
 void register_point3D();

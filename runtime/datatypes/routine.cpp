@@ -94,7 +94,7 @@ int32_t routine_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t pa
     return mold_direct(&body, buffer, mold_nested(refs), part, indent);
 }
 
-int32_t routine_compare(Cell* value1, Cell* value2, int32_t op) { return function_compare(value1, value2, op); }
+int32_t routine_compare(Cell* value1, Cell* value2, CompareOp op) { return function_compare(value1, value2, op); }
 
 void register_routine() {
     ActionRow row = ActionRow::none_all();

@@ -43,7 +43,7 @@ void routine_set_arity(Cell* routine);
 
 int32_t routine_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t routine_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
-int32_t routine_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t routine_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_routine();
 

@@ -167,16 +167,16 @@ double string_to_float(const char* start, uint32_t length, bool* error);
 
 // Folding of case-insensitive comparison and search.
 int32_t string_fold(int32_t cp);
-// -1, 0 or 1 for comparison operator op (0..12). With match, whether s1 begins
+// -1, 0 or 1 for the comparison operator. With match, whether s1 begins
 // with s2 (0: it does). s2 may be a lookup slice (a count in payload word 3).
-int32_t string_compare_series(Cell* s1, Cell* s2, int32_t op, bool match);
+int32_t string_compare_series(Cell* s1, Cell* s2, CompareOp op, bool match);
 // Whether the code point at the position is in the bitset.
 bool string_bitset_match(const Cell* s, const Cell* bitset);
 // "<" at the position and ">" length + 1 units after it.
 bool string_tag_delimited_q(const Cell* s, int32_t length);
 // Whether the string at its position begins with value (string kind, char!
 // or tag!); op 2 is case-sensitive.
-bool string_match_q(Cell* s, Cell* value, int32_t op);
+bool string_match_q(Cell* s, Cell* value, CompareOp op);
 // Whether the text from the position begins with exactly these bytes.
 bool string_starts_with_cstring_q(const Cell* s, const char* text);
 // Whether cp is the first code point of a record (record code points long)
@@ -196,7 +196,7 @@ Cell* string_to(Cell* proto, Cell* spec, int32_t type);
 int32_t string_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t string_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
-int32_t string_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t string_compare(Cell* value1, Cell* value2, CompareOp op);
 Cell* string_find(Cell* series, Cell* value, const FindArgs& refs);
 Cell* string_select(Cell* series, Cell* value, const SelectArgs& refs);
 // append and insert: part counts what the value adds (-1: all), dup repeats;

@@ -20,22 +20,25 @@ int32_t string_fold(int32_t cp) { return change_case(cp, false); }
 
 // --- comparing -------------------------------------------------------------------
 
-int32_t string_compare_series(Cell* s1, Cell* s2, int32_t op, bool match) {
+int32_t string_compare_series(Cell* s1, Cell* s2, CompareOp op, bool match) {
     uint8_t t1 = type_of(s1), t2 = type_of(s2);
     bool whole = t1 != TYPE_SYMBOL && t2 != TYPE_SYMBOL && t1 != TYPE_LOOKUP_SLICE && t2 != TYPE_LOOKUP_SLICE;
     if (whole && series_node(s1) == series_node(s2) && series_index(s1) == series_index(s2)) {
-        if (op == 9 || op == 0 || op == 1 || op == 2 || op == 12) return 0;
-    } else if (op == 9) {
+        if (op == CompareOp::same || op == CompareOp::equal || op == CompareOp::not_equal ||
+            op == CompareOp::strict_equal || op == CompareOp::find)
+            return 0;
+    } else if (op == CompareOp::same) {
         return -1;
     }
     TextRange a = string_text_range(s1);
     TextRange b = string_text_range(s2);
     uint32_t l1 = a.length, l2 = b.length;
     if (t2 == TYPE_LOOKUP_SLICE && int32_t(s2->data3) >= 0) l2 = std::min(l2, s2->data3);
-    bool equality = op == 0 || op == 1 || op == 2 || op == 12;
+    bool equality =
+        op == CompareOp::equal || op == CompareOp::not_equal || op == CompareOp::strict_equal || op == CompareOp::find;
     uint32_t n;
     if (match) {
-        if (l2 == 0) return op == 12 ? 1 : 0;
+        if (l2 == 0) return op == CompareOp::find ? 1 : 0;
         if (l1 < l2) return 1;
         n = l2;
     } else {
@@ -43,7 +46,7 @@ int32_t string_compare_series(Cell* s1, Cell* s2, int32_t op, bool match) {
         if (l1 == 0 && l2 == 0) return 0;
         n = std::min(l1, l2);
     }
-    bool fold = op != 2 && op != 8;
+    bool fold = op != CompareOp::strict_equal && op != CompareOp::case_sort;
     const uint8_t* p1 = node_buffer(a.node)->head_ptr() + size_t(a.pos) * a.unit;
     const uint8_t* p2 = node_buffer(b.node)->head_ptr() + size_t(b.pos) * b.unit;
     for (uint32_t i = 0; i < n; i++) {
@@ -59,8 +62,9 @@ int32_t string_compare_series(Cell* s1, Cell* s2, int32_t op, bool match) {
     return l1 < l2 ? -1 : (l1 > l2 ? 1 : 0);
 }
 
-int32_t string_compare(Cell* value1, Cell* value2, int32_t op) {
-    if (type_of(value1) != type_of(value2) && (!any_string_type(type_of(value2)) || (op != 0 && op != 1)))
+int32_t string_compare(Cell* value1, Cell* value2, CompareOp op) {
+    if (type_of(value1) != type_of(value2) &&
+        (!any_string_type(type_of(value2)) || (op != CompareOp::equal && op != CompareOp::not_equal)))
         return -2;
     return string_compare_series(value1, value2, op, false);
 }
@@ -89,13 +93,13 @@ bool string_tag_delimited_q(const Cell* s, int32_t length) {
     return string_char_at(s, uint32_t(pos)) == '<' && string_char_at(s, uint32_t(close)) == '>';
 }
 
-bool string_match_q(Cell* s, Cell* value, int32_t op) {
+bool string_match_q(Cell* s, Cell* value, CompareOp op) {
     uint8_t vt = type_of(value);
     if (vt == TYPE_CHAR) {
         if (string_rs_length(s) == 0) return false;
         int32_t c = string_char_at(s, uint32_t(std::max(series_position(s), 0)));
         int32_t v = cell_int(value);
-        return op == 2 ? c == v : string_fold(c) == string_fold(v);
+        return op == CompareOp::strict_equal ? c == v : string_fold(c) == string_fold(v);
     }
     if (vt == TYPE_TAG) {
         int32_t len = string_rs_length(value);

@@ -92,7 +92,7 @@ std::string_view symbol_name(uint32_t id) {
     return std::string_view(reinterpret_cast<const char*>(name->head_ptr()), name->used());
 }
 
-int32_t symbol_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t symbol_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_SYMBOL)) return -2;
     // Making a string never moves the symbol block: both cells stay put.
     Cell s1, s2;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string_view>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 #include "runtime/core/memory.h"
 
 namespace kem {
@@ -67,7 +68,7 @@ std::string_view symbol_name(uint32_t id);
 
 // compare slot: the two names compared as strings under op; -2 when the
 // second value is not a symbol!.
-int32_t symbol_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t symbol_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_symbol();
 

@@ -335,7 +335,7 @@ void tuple_poke_byte(Cell* tuple, const Cell* index, const Cell* value) {
     set_tuple_length(tuple, kept);
 }
 
-int32_t tuple_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t tuple_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_TUPLE)) return -2;
     const uint32_t n1 = tuple_length(value1);
     const uint32_t n2 = tuple_length(value2);

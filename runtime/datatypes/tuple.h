@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 
 namespace kem {
 
@@ -48,7 +49,7 @@ void tuple_poke_byte(Cell* tuple, const Cell* index, const Cell* value);
 Cell* tuple_do_math(int32_t op);
 
 Cell* tuple_make(Cell* proto, Cell* spec, int32_t type);
-int32_t tuple_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t tuple_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_tuple();
 

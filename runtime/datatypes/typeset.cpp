@@ -204,14 +204,19 @@ int32_t typeset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t pa
     return serialize(value, buffer, refs.only, refs.limit, part);
 }
 
-int32_t typeset_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t typeset_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_type(value2, TYPE_TYPESET)) return -2;
     switch (op) {
-    case 0: case 1: case 2: case 9: case 12:
+    case CompareOp::equal:
+    case CompareOp::not_equal:
+    case CompareOp::strict_equal:
+    case CompareOp::same:
+    case CompareOp::find:
         return value1->data1 == value2->data1 && value1->data2 == value2->data2 && value1->data3 == value2->data3
                    ? 0
                    : 1;
-    case 7: case 8: {
+    case CompareOp::sort:
+    case CompareOp::case_sort: {
         int32_t a = typeset_count(value1), b = typeset_count(value2);
         return a < b ? -1 : (a > b ? 1 : 0);
     }

@@ -65,7 +65,7 @@ int32_t typeset_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t typeset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 // Equality codes (0, 1, 2, 9, 12): 0 for the same bits, else 1; sort codes
 // (7, 8) order by count; -2 for other codes or a right value of another type.
-int32_t typeset_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t typeset_compare(Cell* value1, Cell* value2, CompareOp op);
 Cell* typeset_and_t();
 Cell* typeset_or_t();
 Cell* typeset_xor_t();

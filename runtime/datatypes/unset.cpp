@@ -39,10 +39,16 @@ int32_t unset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
     return part - (refs.all ? 8 : 5);
 }
 
-int32_t unset_compare(Cell* value, Cell* other, int32_t op) {
+int32_t unset_compare(Cell* value, Cell* other, CompareOp op) {
     if (type_of(other) != TYPE_UNSET) return -2;
     switch (op) {
-    case 0: case 1: case 2: case 7: case 8: case 9: case 12: return 0;
+    case CompareOp::equal:
+    case CompareOp::not_equal:
+    case CompareOp::strict_equal:
+    case CompareOp::sort:
+    case CompareOp::case_sort:
+    case CompareOp::same:
+    case CompareOp::find: return 0;
     default: return -2;
     }
 }

@@ -298,20 +298,20 @@ int32_t refinement_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t
     return mold_marked(value, buffer, refs.limit, part, "/", nullptr);
 }
 
-int32_t word_compare(Cell* value1, Cell* value2, int32_t op) {
+int32_t word_compare(Cell* value1, Cell* value2, CompareOp op) {
     const uint8_t t1 = type_of(value1), t2 = type_of(value2);
     // issue! compares only with issue!, both ways round, so equality stays symmetric.
     if (!any_word_type(t2) || (t1 == TYPE_ISSUE) != (t2 == TYPE_ISSUE)) return -2;
     const uint32_t s1 = value1->data2, s2 = value2->data2;
     switch (op) {
-    case 0:
-    case 1:
-    case 12: return symbol_resolve(s1) == symbol_resolve(s2) ? 0 : 1;
-    case 2: return t1 == t2 && s1 == s2 ? 0 : 1;
-    case 9: return t1 == t2 && s1 == s2 && value1->data1 == value2->data1 ? 0 : 1;
-    case 10:
-    case 11: {
-        bool names = op == 10 ? s1 == s2 : symbol_resolve(s1) == symbol_resolve(s2);
+    case CompareOp::equal:
+    case CompareOp::not_equal:
+    case CompareOp::find: return symbol_resolve(s1) == symbol_resolve(s2) ? 0 : 1;
+    case CompareOp::strict_equal: return t1 == t2 && s1 == s2 ? 0 : 1;
+    case CompareOp::same: return t1 == t2 && s1 == s2 && value1->data1 == value2->data1 ? 0 : 1;
+    case CompareOp::spelling:
+    case CompareOp::caseless: {
+        bool names = op == CompareOp::spelling ? s1 == s2 : symbol_resolve(s1) == symbol_resolve(s2);
         bool word_and_lit = (t1 == TYPE_WORD && t2 == TYPE_LIT_WORD) || (t1 == TYPE_LIT_WORD && t2 == TYPE_WORD);
         return names && (t1 == t2 || word_and_lit) ? 0 : 1;
     }

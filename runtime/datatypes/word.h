@@ -134,7 +134,7 @@ int32_t refinement_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t
 // 9 sameness (also the binding); 10 and 11 let word! match lit-word!, 11
 // ignoring case; the others order the names as strings. -2 when the second
 // is not a word, or when exactly one of the two is an issue!.
-int32_t word_compare(Cell* value1, Cell* value2, int32_t op);
+int32_t word_compare(Cell* value1, Cell* value2, CompareOp op);
 // index? of the current call's first argument: none! when unresolved.
 Cell* word_index_q();
 

@@ -110,7 +110,7 @@ Cell switch_select(const Cell* value, const Cell* cases, bool* matched) {
     const uint32_t tail = length_of(cases);
     for (uint32_t i = start_of(cases); i < tail; i++) {
         Cell item = *block_rs_abs_at(cases, i);
-        if (type_of(&item) != type_of(&v) || !compare_outcome(&v, &item, 0)) continue;
+        if (type_of(&item) != type_of(&v) || !compare_outcome(&v, &item, CompareOp::equal)) continue;
         *matched = true;
         for (uint32_t j = i + 1; j < tail; j++) {
             const Cell* after = block_rs_abs_at(cases, j);

@@ -375,7 +375,7 @@ void max_min(bool check, bool max) {
     if ((type_of(v1) == TYPE_INTEGER || type_of(v1) == TYPE_FLOAT) && compound(type_of(v2))) std::swap(*v1, *v2);
     if (compound_max_min(max, v1, v2)) return;
     // Equal values: max keeps value1, min takes value2.
-    const bool lesser = compare_star(v1, v2, 3);
+    const bool lesser = compare_star(v1, v2, CompareOp::lesser);
     if (max ? lesser : !lesser) *v1 = *v2;
 }
 

@@ -95,7 +95,7 @@ inline bool present(const int32_t* refinements, int at) { return refinements[at]
 
 // The first two arguments through the compare entry: incomparable values are
 // unequal, and ordering them raises script invalid-compare.
-template <int Op>
+template <CompareOp Op>
 void native_compare(bool, const int32_t*) {
     bool outcome = compare_star(stack::arguments, stack::arguments + 1, Op);
     make_logic(stack::arguments, outcome);
@@ -124,7 +124,7 @@ bool same_values(const Cell* a, const Cell* b) {
     }
     case TYPE_MONEY: {
         Cell x = *a, y = *b;
-        return compare_values(&x, &y, 9) == 0;
+        return compare_values(&x, &y, CompareOp::same) == 0;
     }
     case TYPE_NATIVE:
     case TYPE_ACTION:
@@ -263,13 +263,13 @@ void native_recycle(bool, const int32_t* refinements) {
 } // namespace
 
 void register_value_natives() {
-    native_register(NAT_EQUAL_Q, native_compare<0>);
-    native_register(NAT_NOT_EQUAL_Q, native_compare<1>);
-    native_register(NAT_STRICT_EQUAL_Q, native_compare<2>);
-    native_register(NAT_LESSER_Q, native_compare<3>);
-    native_register(NAT_LESSER_OR_EQUAL_Q, native_compare<4>);
-    native_register(NAT_GREATER_Q, native_compare<5>);
-    native_register(NAT_GREATER_OR_EQUAL_Q, native_compare<6>);
+    native_register(NAT_EQUAL_Q, native_compare<CompareOp::equal>);
+    native_register(NAT_NOT_EQUAL_Q, native_compare<CompareOp::not_equal>);
+    native_register(NAT_STRICT_EQUAL_Q, native_compare<CompareOp::strict_equal>);
+    native_register(NAT_LESSER_Q, native_compare<CompareOp::lesser>);
+    native_register(NAT_LESSER_OR_EQUAL_Q, native_compare<CompareOp::lesser_or_equal>);
+    native_register(NAT_GREATER_Q, native_compare<CompareOp::greater>);
+    native_register(NAT_GREATER_OR_EQUAL_Q, native_compare<CompareOp::greater_or_equal>);
     native_register(NAT_SAME_Q, native_same_q);
     native_register(NAT_NOT, native_not);
     native_register(NAT_TYPE_Q, native_type_q);

@@ -438,7 +438,7 @@ namespace kem {
 
 uint64_t parse_step_budget = 0;
 
-Cell parse_run(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace) {
+Cell parse_run(const Cell* input, const Cell* rules, CompareOp mode, int64_t limit, const Cell* trace) {
     parse::Engine engine(input, rules, mode, limit, trace);
     return engine.run();
 }

@@ -118,7 +118,7 @@ struct TraceStop {};
 
 class Engine {
 public:
-    Engine(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace);
+    Engine(const Cell* input, const Cell* rules, CompareOp mode, int64_t limit, const Cell* trace);
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -139,7 +139,7 @@ private:
     uint32_t window_ = 0;                // where matching stops: tail or limit
     std::vector<uint8_t> scratch_;       // text rules as bytes
     int32_t cursor_ = 0;
-    int32_t mode_;
+    CompareOp mode_;
     int64_t limit_;
     State state_ = State::push_block;
     bool match_ = true;

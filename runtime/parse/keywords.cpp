@@ -262,8 +262,8 @@ State Engine::case_() {
     const Cell* v = word_value(&w);
     if (!v) fail_rule(w);
     cursor_++;
-    const int32_t previous = mode_;
-    mode_ = is_truthy(v) ? 2 : 0;
+    const int32_t previous = int32_t(mode_);
+    mode_ = is_truthy(v) ? CompareOp::strict_equal : CompareOp::equal;
     return start_rule(CODE_CASE, triple(0, previous, 1));
 }
 
@@ -500,7 +500,7 @@ State Engine::keyword_done(int32_t code) {
             update_end();
         }
         break;
-    case CODE_CASE: mode_ = field(rule_stack[f], 2); break;
+    case CODE_CASE: mode_ = CompareOp(field(rule_stack[f], 2)); break;
     case CODE_COLLECT: collect_done(); break;
     case CODE_KEEP:
     case CODE_KEEP_PAREN: keep_done(pair_y(&rule_stack[f + 2]) == 1, code == CODE_KEEP_PAREN); break;

@@ -66,16 +66,16 @@ bool searchable(const Cell* rule, Family family) {
     return t == TYPE_BITSET || t == TYPE_CHAR || t == TYPE_BINARY || text_rule(t);
 }
 
-bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode, std::vector<uint8_t>& scratch,
+bool prepare_literal(Literal& lit, const Cell* rule, Family family, CompareOp mode, std::vector<uint8_t>& scratch,
                      bool search) {
     const uint8_t t = type_of(rule);
-    const bool fold_case = mode != 2;
+    const bool fold_case = mode != CompareOp::strict_equal;
     switch (family) {
     case Family::cells:
         lit.kind = Literal::value;
         lit.rule = *rule;
         // Quoted words and paths match their plain kinds by name.
-        if (t == TYPE_LIT_WORD || t == TYPE_LIT_PATH) lit.op = fold_case ? 11 : 10;
+        if (t == TYPE_LIT_WORD || t == TYPE_LIT_PATH) lit.op = fold_case ? CompareOp::caseless : CompareOp::spelling;
         else lit.op = mode;
         return true;
     case Family::text:

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 
 namespace kem::parse {
 
@@ -55,7 +56,7 @@ struct Literal {
     uint32_t bit_bytes = 0;
     bool complement = false;
     Cell rule{};                // value: the rule value itself
-    int32_t op = 0;             // value: the comparison operator
+    CompareOp op = CompareOp::equal;  // value: the comparison operator
 
     // Units a match at pos consumes, or -1. pos lies before the tail.
     int32_t match_at(const InputView& in, uint32_t pos) const;
@@ -74,7 +75,7 @@ int64_t repeat_literal(const Literal& lit, const InputView& in, uint32_t* pos, u
 // ignored, 2 case respected). Answers false when the value can never match
 // there (kind never). Text input takes a binary! rule only in a search.
 // `scratch` holds the UTF-8 of a text rule for binary input.
-bool prepare_literal(Literal& lit, const Cell* rule, Family family, int32_t mode, std::vector<uint8_t>& scratch,
+bool prepare_literal(Literal& lit, const Cell* rule, Family family, CompareOp mode, std::vector<uint8_t>& scratch,
                      bool search = false);
 
 // Whether to and thru can scan text or bytes for the rule value; cells take any.

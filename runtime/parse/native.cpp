@@ -41,7 +41,8 @@ void native_parse(bool check, const int32_t* refinements) {
     const int32_t trace = refinements[native_ref(NAT_PARSE, "trace")];
     const Cell input = stack::arguments[0];
     const Cell rules = stack::arguments[1];
-    const int32_t mode = refinements[native_ref(NAT_PARSE, "case")] != -1 ? 2 : 0;
+    const CompareOp mode =
+        refinements[native_ref(NAT_PARSE, "case")] != -1 ? CompareOp::strict_equal : CompareOp::equal;
     const int64_t limit = part >= 0 ? parse_limit(&input, stack::arguments + part) : PARSE_NO_LIMIT;
     try {
         stack::arguments[0] = parse_run(&input, &rules, mode, limit, trace >= 0 ? stack::arguments + trace : nullptr);

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 
 namespace kem {
 
@@ -22,7 +23,7 @@ constexpr int64_t PARSE_NO_LIMIT = INT64_MAX;
 // to the limit), false otherwise, or the block the outermost collect filled.
 // An exit raised by a paren or the trace callback (break, return ...) leaves
 // as PendingExit with the stacks already set for its catcher.
-Cell parse_run(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace);
+Cell parse_run(const Cell* input, const Cell* rules, CompareOp mode, int64_t limit, const Cell* trace);
 
 // For fuzzing: when not 0, every rule value a run takes up spends one unit,
 // and the one that finds it spent raises ParseStepsSpent. Rules such as `while`

@@ -63,7 +63,7 @@ Keyword keyword_of_symbol(uint32_t symbol) {
 
 // --- the engine's life ------------------------------------------------------------
 
-Engine::Engine(const Cell* input, const Cell* rules, int32_t mode, int64_t limit, const Cell* trace)
+Engine::Engine(const Cell* input, const Cell* rules, CompareOp mode, int64_t limit, const Cell* trace)
     : r_{*input, *rules, *rules, none_value, none_value, none_value, none_value, none_value},
       keep_(reinterpret_cast<Cell*>(&r_), sizeof(Regs) / sizeof(Cell)),
       mode_(mode),

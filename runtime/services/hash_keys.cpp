@@ -76,7 +76,7 @@ Text text_of(const Cell* s) {
 
 bool string_like(uint8_t type) { return any_string_type(type) || type == TYPE_LOOKUP_SLICE; }
 
-int32_t identity_compare(Cell* a, Cell* b, int32_t) {
+int32_t identity_compare(Cell* a, Cell* b, CompareOp) {
     return type_of(a) == type_of(b) && a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3 ? 0
                                                                                                            : -2;
 }
@@ -269,51 +269,60 @@ bool hash_node_key(uint8_t type) {
 
 // --- Comparison ------------------------------------------------------------
 
-bool hash_keys_compare(const Cell* stored, const Cell* key, int32_t op) {
+bool hash_keys_compare(const Cell* stored, const Cell* key, CompareOp op) {
     auto* a = const_cast<Cell*>(stored);
     auto* b = const_cast<Cell*>(key);
     HashCompareFn fn = hash_compare_slots[type_of(a)];
     int32_t r = fn ? fn(a, b, op) : identity_compare(a, b, op);
     switch (op) {
-    case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
-    case 1: return r != 0;
+    case CompareOp::equal:
+    case CompareOp::strict_equal:
+    case CompareOp::same:
+    case CompareOp::spelling:
+    case CompareOp::caseless:
+    case CompareOp::find: return r == 0;
+    case CompareOp::not_equal: return r != 0;
     default: break;
     }
     if (r == -2) fire(Err::script_invalid_compare, *a, *b);
     switch (op) {
-    case 3: return r < 0;
-    case 4: return r <= 0;
-    case 5: return r > 0;
-    case 6: return r >= 0;
+    case CompareOp::lesser: return r < 0;
+    case CompareOp::lesser_or_equal: return r <= 0;
+    case CompareOp::greater: return r > 0;
+    case CompareOp::greater_or_equal: return r >= 0;
     default: report_runtime_error(101, __builtin_return_address(0));
     }
 }
 
-int32_t hash_compare_integers(Cell* value1, Cell* value2, int32_t) {
+int32_t hash_compare_integers(Cell* value1, Cell* value2, CompareOp) {
     if (type_of(value1) != type_of(value2)) return -2;
     int32_t a = cell_int(value1), b = cell_int(value2);
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-int32_t hash_compare_strings(Cell* value1, Cell* value2, int32_t op) {
+int32_t hash_compare_strings(Cell* value1, Cell* value2, CompareOp op) {
     uint8_t t2 = type_of(value2);
     if (!string_like(t2)) return -2;
     // A slice stands for a string of the stored kind.
-    if (t2 != type_of(value1) && t2 != TYPE_LOOKUP_SLICE && op != 0 && op != 1) return -2;
+    if (t2 != type_of(value1) && t2 != TYPE_LOOKUP_SLICE && op != CompareOp::equal && op != CompareOp::not_equal)
+        return -2;
     // A slice is never the same as a whole string, even over the same text.
     bool slice = type_of(value1) == TYPE_LOOKUP_SLICE || t2 == TYPE_LOOKUP_SLICE;
     if (!slice && value1->data2 == value2->data2 && value1->data1 == value2->data1) {
-        if (op == 9) return 0;
-        if (op == 0 || op == 1 || op == 2 || op == 12) return 0;
-    } else if (op == 9) {
+        if (op == CompareOp::same) return 0;
+        if (op == CompareOp::equal || op == CompareOp::not_equal || op == CompareOp::strict_equal ||
+            op == CompareOp::find)
+            return 0;
+    } else if (op == CompareOp::same) {
         return -1;
     }
     Text a = text_of(value1), b = text_of(value2);
-    bool equality = op == 0 || op == 1 || op == 2 || op == 12;
+    bool equality =
+        op == CompareOp::equal || op == CompareOp::not_equal || op == CompareOp::strict_equal || op == CompareOp::find;
     if (a.length != b.length && (equality || b.length == 0)) return 1;
     if (a.length == 0 && b.length == 0) return 0;
     uint32_t n = a.length < b.length ? a.length : b.length;
-    bool fold = op != 2 && op != 8;
+    bool fold = op != CompareOp::strict_equal && op != CompareOp::case_sort;
     auto upper = hash_key_hooks.upper_case;
     for (uint32_t i = 0; i < n; i++) {
         uint32_t c1 = code_point_at(a.units, a.unit, i);

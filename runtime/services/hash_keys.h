@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/core/compare_op.h"
 #include "runtime/core/memory.h"
 
 namespace kem {
@@ -64,7 +65,7 @@ bool hash_node_key(uint8_t type);
 uint32_t date_key_hash(const Cell* key);
 
 // A datatype's compare slot: -1, 0 or 1, or -2 when the values cannot be compared.
-using HashCompareFn = int32_t (*)(Cell* value1, Cell* value2, int32_t op);
+using HashCompareFn = int32_t (*)(Cell* value1, Cell* value2, CompareOp op);
 // Indexed by type id. An empty entry compares by identity: the same type byte
 // and payload give 0, anything else -2.
 extern std::array<HashCompareFn, 256> hash_compare_slots;
@@ -80,20 +81,20 @@ extern HashKeyHooks hash_key_hooks;
 // Puts the built-in compare entries and the default hooks back (tests).
 void hash_keys_reset();
 
-// The outcome of comparison operator op (0 equal, 1 not-equal, 2 strict-equal,
-// 3..6 orderings, 9..12 sameness and search) between a stored key and a looked-
-// up key, through the stored key's compare entry. An ordering of values that
+// The outcome of a comparison operator between a stored key and a looked-up
+// key, through the stored key's compare entry. An ordering of values that
 // cannot be compared raises script invalid-compare.
-bool hash_keys_compare(const Cell* stored, const Cell* key, int32_t op);
-inline bool hash_keys_equal(const Cell* stored, const Cell* key, int32_t op) {
+bool hash_keys_compare(const Cell* stored, const Cell* key, CompareOp op);
+inline bool hash_keys_equal(const Cell* stored, const Cell* key, CompareOp op) {
     // Integer equality needs no call: the common keys of map! and hash!.
-    if ((op == 0 || op == 2) && type_of(stored) == TYPE_INTEGER && type_of(key) == TYPE_INTEGER)
+    if ((op == CompareOp::equal || op == CompareOp::strict_equal) && type_of(stored) == TYPE_INTEGER &&
+        type_of(key) == TYPE_INTEGER)
         return stored->data2 == key->data2;
     return hash_keys_compare(stored, key, op);
 }
 
 // The built-in compare entries, usable by the datatypes themselves.
-int32_t hash_compare_integers(Cell* value1, Cell* value2, int32_t op);
-int32_t hash_compare_strings(Cell* value1, Cell* value2, int32_t op);
+int32_t hash_compare_integers(Cell* value1, Cell* value2, CompareOp op);
+int32_t hash_compare_strings(Cell* value1, Cell* value2, CompareOp op);
 
 } // namespace kem

@@ -107,14 +107,15 @@ bool insert_raw(NodeId table, uint32_t cell) {
             if (kind == HASH_VALUES) {
                 int32_t first = group_first(r, k);
                 Cell* member = block_cells(r) + first;
-                if (first >= 0 && type_of(member) == type_of(&key) && hash_keys_equal(member, &key, 0)) {
+                if (first >= 0 && type_of(member) == type_of(&key) && hash_keys_equal(member, &key, CompareOp::equal)) {
                     join_group(table, i, cell);
                     set_index_entry(table, cell, i);
                     return true;
                 }
             } else {
                 Cell* stored = block_cells(r) + k;
-                if (type_of(stored) == type_of(&key) && hash_keys_equal(stored, &key, 2)) return true;
+                if (type_of(stored) == type_of(&key) && hash_keys_equal(stored, &key, CompareOp::strict_equal))
+                    return true;
             }
         }
         i = (i + ++step) & mask;
@@ -133,11 +134,11 @@ bool insert_raw(NodeId table, uint32_t cell) {
 }
 
 // Kind 0: the best member of a group for find with options, or -1.
-int32_t find_in_group(NodeId table, int32_t key_word, const Cell* key, int32_t start, int32_t skip, int32_t op,
+int32_t find_in_group(NodeId table, int32_t key_word, const Cell* key, int32_t start, int32_t skip, CompareOp op,
                       bool last, bool reverse) {
     HashRecord* r = hash_record(table);
     int32_t first = group_first(r, key_word);
-    if (first < 0 || !hash_keys_equal(block_cells(r) + first, key, 0)) return -1;
+    if (first < 0 || !hash_keys_equal(block_cells(r) + first, key, CompareOp::equal)) return -1;
     const bool forward = !last && !reverse;
     const int32_t count = int32_t(block_count(hash_record(table)));
     int32_t best = forward ? count : -1;
@@ -233,7 +234,7 @@ void hash_rehash_from(NodeId table, uint32_t index, uint32_t step) {
     uint32_t i = index;
     while (i < block_count(r = hash_record(table))) {
         Cell key = block_cells(r)[i];
-        Cell* found = hash_find_options(table, &key, 0, 1, 2, false, false);
+        Cell* found = hash_find_options(table, &key, 0, 1, CompareOp::strict_equal, false, false);
         if (!found) {
             hash_insert_cell(table, i);
             i += step;
@@ -255,7 +256,7 @@ void hash_rehash_from(NodeId table, uint32_t index, uint32_t step) {
     }
 }
 
-Cell* hash_find_options(NodeId table, const Cell* key_in, int32_t start, int32_t skip, int32_t op, bool last,
+Cell* hash_find_options(NodeId table, const Cell* key_in, int32_t start, int32_t skip, CompareOp op, bool last,
                         bool reverse) {
     hash_refresh_if_moved(table);
     HashRecord* r = hash_record(table);
@@ -319,7 +320,7 @@ Cell* hash_compare_maps(NodeId table, const Cell* key_in, HashProbe& probe) {
         if (state == BUCKET_LIVE) {
             int32_t k = key_words(r)[i];
             Cell* stored = block_cells(r) + group_first(r, k);
-            if (type_of(stored) == type_of(&key) && hash_keys_equal(stored, &key, 0)) {
+            if (type_of(stored) == type_of(&key) && hash_keys_equal(stored, &key, CompareOp::equal)) {
                 probe.position = int32_t(i);
                 return block_cells(hash_record(table)) + group_first(hash_record(table), k);
             }

@@ -74,10 +74,10 @@ void hash_rehash_from(NodeId table, uint32_t index, uint32_t step);
 // The stored cell equal to key under operator op, or nullptr. For hash! the
 // members of the matching group are filtered by start, skip, last and reverse
 // as block find does; other kinds ignore them.
-Cell* hash_find_options(NodeId table, const Cell* key, int32_t start, int32_t skip, int32_t op, bool last,
+Cell* hash_find_options(NodeId table, const Cell* key, int32_t start, int32_t skip, CompareOp op, bool last,
                         bool reverse);
 
-// Walks the stored keys equal (operator 0) to key, one per call; position -1
+// Walks the stored keys equal (equal?) to key, one per call; position -1
 // starts a walk. nullptr when there are no more.
 struct HashProbe {
     int32_t position = -1;

@@ -530,13 +530,13 @@ TEST_F(ActionsTest, PortWithHandleActorUsesItsHandlerTable) {
 
 TEST_F(ActionsTest, CompareStarOrdersOnlyComparableValues) {
     Cell a = none, b = none, u{TYPE_UNSET, 0, 0, 0};
-    EXPECT_TRUE(compare_star(&a, &b, 0));
-    EXPECT_FALSE(compare_star(&a, &b, 1));
-    EXPECT_FALSE(compare_star(&a, &u, 0));
-    EXPECT_TRUE(compare_star(&a, &u, 1));
-    KemError e = error_of([&] { compare_star(&a, &u, 3); });
+    EXPECT_TRUE(compare_star(&a, &b, CompareOp::equal));
+    EXPECT_FALSE(compare_star(&a, &b, CompareOp::not_equal));
+    EXPECT_FALSE(compare_star(&a, &u, CompareOp::equal));
+    EXPECT_TRUE(compare_star(&a, &u, CompareOp::not_equal));
+    KemError e = error_of([&] { compare_star(&a, &u, CompareOp::lesser); });
     EXPECT_EQ(e.id, Err::script_invalid_compare);
-    EXPECT_FALSE(compare_outcome(&a, &u, 3));
+    EXPECT_FALSE(compare_outcome(&a, &u, CompareOp::lesser));
 }
 
 // The dispatchers over the rows the datatype modules registered.

@@ -450,23 +450,24 @@ TEST_F(BinaryTest, Compare) {
     Cell same = H("0102");
     struct Case {
         Cell a, b;
-        int32_t op, expected;
+        CompareOp op;
+        int32_t expected;
     } cases[] = {
-        {H("0102"), H("0102"), 0, 0},
-        {H("01"), H("0102"), 0, 1},
-        {H("01"), H("0102"), 3, -1},
-        {H("02"), H("0101"), 3, 1},
-        {H("0180"), H("017F"), 5, 1},  // bytes compare unsigned
-        {H(""), H(""), 0, 0},
-        {same, same, 9, 0},
-        {same, at(same, 1), 9, -1},
-        {H("0102"), H("0102"), 9, -1},
-        {at(H("0002"), 1), H("02"), 2, 0},
-        {H("41"), S("A"), 0, -2},
+        {H("0102"), H("0102"), CompareOp::equal, 0},
+        {H("01"), H("0102"), CompareOp::equal, 1},
+        {H("01"), H("0102"), CompareOp::lesser, -1},
+        {H("02"), H("0101"), CompareOp::lesser, 1},
+        {H("0180"), H("017F"), CompareOp::greater, 1},  // bytes compare unsigned
+        {H(""), H(""), CompareOp::equal, 0},
+        {same, same, CompareOp::same, 0},
+        {same, at(same, 1), CompareOp::same, -1},
+        {H("0102"), H("0102"), CompareOp::same, -1},
+        {at(H("0002"), 1), H("02"), CompareOp::strict_equal, 0},
+        {H("41"), S("A"), CompareOp::equal, -2},
     };
     for (Case& c : cases) EXPECT_EQ(binary_compare(&c.a, &c.b, c.op), c.expected);
     Cell a = H("C3A9"), e = S("\u00e9");
-    EXPECT_EQ(binary_compare_bytes(&a, &e, 0), 0);
+    EXPECT_EQ(binary_compare_bytes(&a, &e, CompareOp::equal), 0);
 }
 
 TEST_F(BinaryTest, BitwiseActions) {

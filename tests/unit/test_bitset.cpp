@@ -251,18 +251,18 @@ TEST_F(BitsetTest, ComplementCopyAndLength) {
     Cell comp = plain;
     bitset_complement(&comp);
     Cell spec = make(B({W("not"), C('a')}));
-    EXPECT_EQ(bitset_compare(&comp, &spec, 0), 0);
+    EXPECT_EQ(bitset_compare(&comp, &spec, CompareOp::equal), 0);
     EXPECT_EQ(mold(comp), mold(spec));
     EXPECT_TRUE(has(plain, C('a')));  // the original stays as it was
     Cell neg = comp;
     bitset_negate(&neg);
-    EXPECT_EQ(bitset_compare(&neg, &plain, 0), 0);
+    EXPECT_EQ(bitset_compare(&neg, &plain, CompareOp::equal), 0);
     EXPECT_FALSE(bitset_complemented(&neg));
 
     Cell copy;
     bitset_copy(&spec, &copy, CopyArgs{});
     EXPECT_NE(series_node(&copy), series_node(&spec));
-    EXPECT_EQ(bitset_compare(&copy, &spec, 0), 0);
+    EXPECT_EQ(bitset_compare(&copy, &spec, CompareOp::equal), 0);
     Cell b = C('b');
     bitset_remove(&copy, RemoveArgs{.part = &b});
     EXPECT_TRUE(has(spec, b));
@@ -277,16 +277,17 @@ TEST_F(BitsetTest, Compare) {
     bitset_complement(&full);
     struct Case {
         Cell x, y;
-        int32_t op, expected;
+        CompareOp op;
+        int32_t expected;
     } cases[] = {
-        {a, a, 9, 0},
-        {a, make(C('a')), 9, 1},
-        {a, make(C('a')), 0, 0},
-        {make(I(8)), make(I(16)), 3, -1},           // sizes order first
-        {make(H({0x01, 0x00})), make(H({0x00, 0x01})), 3, -1},  // bytes compare from the last one
-        {make(I(8)), make(B({W("not")})), 3, -1},   // the plain set is the lesser
-        {empty, full, 0, -1},                       // the empty set is not the full one
-        {a, I(1), 0, -2},
+        {a, a, CompareOp::same, 0},
+        {a, make(C('a')), CompareOp::same, 1},
+        {a, make(C('a')), CompareOp::equal, 0},
+        {make(I(8)), make(I(16)), CompareOp::lesser, -1},                       // sizes order first
+        {make(H({0x01, 0x00})), make(H({0x00, 0x01})), CompareOp::lesser, -1},  // bytes compare from the last one
+        {make(I(8)), make(B({W("not")})), CompareOp::lesser, -1},               // the plain set is the lesser
+        {empty, full, CompareOp::equal, -1},                                    // the empty set is not the full one
+        {a, I(1), CompareOp::equal, -2},
     };
     for (Case& c : cases) EXPECT_EQ(bitset_compare(&c.x, &c.y, c.op), c.expected);
     Cell twin = make(C('a'));

@@ -110,7 +110,7 @@ TEST_F(Block, BlockContainingItselfMoldsTheCycleMarker) {
     // A self-containing block equals another one of the same shape without looping.
     Cell c = B({I(1)});
     block_append_cell(&c, &c);
-    EXPECT_EQ(block_compare(&b, &c, 0), 0);
+    EXPECT_EQ(block_compare(&b, &c, CompareOp::equal), 0);
     EXPECT_EQ(cycle_depth(), 0u);
 }
 
@@ -132,23 +132,24 @@ TEST_F(Block, CompareEqualityAndOrdering) {
     struct Case {
         const char* name;
         Cell a, b;
-        int32_t op, expected;
+        CompareOp op;
+        int32_t expected;
     };
     const Case cases[] = {
-        {"empty before non-empty", B({}), B({I(1)}), 3, -1},
-        {"non-empty after empty", B({I(1)}), B({}), 3, 1},
-        {"empty equals empty", B({}), B({}), 0, 0},
-        {"empty differs from non-empty", B({}), B({I(1)}), 0, 1},
-        {"equal values", B({I(1), I(2)}), B({I(1), I(2)}), 0, 0},
-        {"numbers compare by value", B({I(1), I(2)}), B({I(1), F(2.0)}), 0, 0},
-        {"strict equality sees the type", B({I(2)}), B({F(2.0)}), 2, 1},
-        {"element order", B({I(1), I(2)}), B({I(1), I(3)}), 3, -1},
-        {"prefix is the lesser", B({I(1)}), B({I(1), I(2)}), 3, -1},
-        {"lengths differ: not equal", B({I(1), I(2)}), B({I(1)}), 0, 1},
-        {"types order by id", B({I(1), NONE}), B({I(1), I(2)}), 3, -1},
-        {"types order by id, reversed", B({I(1), I(2)}), B({I(1), NONE}), 5, 1},
-        {"nested blocks", B({B({I(1)})}), B({B({I(2)})}), 3, -1},
-        {"copies are not the same", B({I(1)}), B({I(1)}), 9, -1},
+        {"empty before non-empty", B({}), B({I(1)}), CompareOp::lesser, -1},
+        {"non-empty after empty", B({I(1)}), B({}), CompareOp::lesser, 1},
+        {"empty equals empty", B({}), B({}), CompareOp::equal, 0},
+        {"empty differs from non-empty", B({}), B({I(1)}), CompareOp::equal, 1},
+        {"equal values", B({I(1), I(2)}), B({I(1), I(2)}), CompareOp::equal, 0},
+        {"numbers compare by value", B({I(1), I(2)}), B({I(1), F(2.0)}), CompareOp::equal, 0},
+        {"strict equality sees the type", B({I(2)}), B({F(2.0)}), CompareOp::strict_equal, 1},
+        {"element order", B({I(1), I(2)}), B({I(1), I(3)}), CompareOp::lesser, -1},
+        {"prefix is the lesser", B({I(1)}), B({I(1), I(2)}), CompareOp::lesser, -1},
+        {"lengths differ: not equal", B({I(1), I(2)}), B({I(1)}), CompareOp::equal, 1},
+        {"types order by id", B({I(1), NONE}), B({I(1), I(2)}), CompareOp::lesser, -1},
+        {"types order by id, reversed", B({I(1), I(2)}), B({I(1), NONE}), CompareOp::greater, 1},
+        {"nested blocks", B({B({I(1)})}), B({B({I(2)})}), CompareOp::lesser, -1},
+        {"copies are not the same", B({I(1)}), B({I(1)}), CompareOp::same, -1},
     };
     for (const Case& c : cases) {
         Cell a = c.a, b = c.b;
@@ -156,15 +157,15 @@ TEST_F(Block, CompareEqualityAndOrdering) {
     }
     Cell a = B({I(1)});
     Cell a2 = a;
-    EXPECT_EQ(block_compare(&a, &a2, 9), 0);
+    EXPECT_EQ(block_compare(&a, &a2, CompareOp::same), 0);
     Cell paren = a;
     set_type(&paren, TYPE_PAREN);
-    EXPECT_EQ(block_compare(&a, &paren, 0), -2);
+    EXPECT_EQ(block_compare(&a, &paren, CompareOp::equal), -2);
     Cell path = a, lit = a;
     set_type(&path, TYPE_PATH);
     set_type(&lit, TYPE_LIT_PATH);
-    EXPECT_EQ(block_compare(&path, &lit, 0), -2);
-    EXPECT_EQ(block_compare(&path, &lit, 11), 0);
+    EXPECT_EQ(block_compare(&path, &lit, CompareOp::equal), -2);
+    EXPECT_EQ(block_compare(&path, &lit, CompareOp::caseless), 0);
 }
 
 // --- make, to, path access --------------------------------------------------------------

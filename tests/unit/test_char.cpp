@@ -148,23 +148,20 @@ TEST_F(CharTest, FormAndMold) {
 TEST_F(CharTest, Compare) {
     struct Case {
         Cell a, b;
-        int32_t op;
+        CompareOp op;
         int32_t want;
     };
     const Case cases[] = {
-        {C('A'), C('a'), 0, -1},   // no case folding
-        {C('a'), C('a'), 2, 0},
-        {C('a'), I(97), 0, 0},
-        {C('a'), I(97), 2, 1},     // strict-equal wants a char!
-        {C('a'), I(97), 12, 1},
-        {C('b'), I(97), 5, 1},
-        {C('a'), S("a"), 0, -2},
-        {C('a'), F(97.0), 0, -2},
-        {C(0x10FFFF), C(0), 3, 1},
+        {C('A'), C('a'), CompareOp::equal, -1},  // no case folding
+        {C('a'), C('a'), CompareOp::strict_equal, 0}, {C('a'), I(97), CompareOp::equal, 0},
+        {C('a'), I(97), CompareOp::strict_equal, 1},  // strict-equal wants a char!
+        {C('a'), I(97), CompareOp::find, 1},          {C('b'), I(97), CompareOp::greater, 1},
+        {C('a'), S("a"), CompareOp::equal, -2},       {C('a'), F(97.0), CompareOp::equal, -2},
+        {C(0x10FFFF), C(0), CompareOp::lesser, 1},
     };
-    for (Case c : cases) EXPECT_EQ(char_compare(&c.a, &c.b, c.op), c.want) << char_get(&c.a) << " op " << c.op;
+    for (Case c : cases) EXPECT_EQ(char_compare(&c.a, &c.b, c.op), c.want) << char_get(&c.a) << " op " << int(c.op);
     Cell a = C('a'), upper = C('A');
-    EXPECT_FALSE(compare_outcome(&a, &upper, 0));
+    EXPECT_FALSE(compare_outcome(&a, &upper, CompareOp::equal));
 }
 
 TEST_F(CharTest, Arithmetic) {

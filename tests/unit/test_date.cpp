@@ -284,12 +284,12 @@ TEST_F(DateTest, CompareByLocalDayThenStoredTime) {
         {DT(2020, 1, 1, hms(10, 0)), DT(2020, 1, 1, hms(11, 0)), 1, -1, 1},
     };
     for (auto& c : cases) {
-        EXPECT_EQ(date_compare(&c.a, &c.b, 0), c.equal) << mold(c.a) << " " << mold(c.b);
-        EXPECT_EQ(date_compare(&c.a, &c.b, 3), c.order) << mold(c.a) << " " << mold(c.b);
-        EXPECT_EQ(date_compare(&c.a, &c.b, 9), c.same) << mold(c.a) << " " << mold(c.b);
+        EXPECT_EQ(date_compare(&c.a, &c.b, CompareOp::equal), c.equal) << mold(c.a) << " " << mold(c.b);
+        EXPECT_EQ(date_compare(&c.a, &c.b, CompareOp::lesser), c.order) << mold(c.a) << " " << mold(c.b);
+        EXPECT_EQ(date_compare(&c.a, &c.b, CompareOp::same), c.same) << mold(c.a) << " " << mold(c.b);
     }
     Cell a = D(2020, 1, 1), n = I(5);
-    EXPECT_EQ(date_compare(&a, &n, 0), -2);
+    EXPECT_EQ(date_compare(&a, &n, CompareOp::equal), -2);
 }
 
 TEST_F(DateTest, OneInstantHashesAlikeInEveryZone) {
@@ -506,7 +506,7 @@ TEST_F(DateTest, RandomDates) {
         date_random(&bare, RandomArgs{});
         EXPECT_FALSE(date_has_time(date_word(&bare)));
         Cell limit = D(2020, 1, 1);
-        EXPECT_EQ(date_compare(&bare, &limit, 3), -1) << mold(bare);
+        EXPECT_EQ(date_compare(&bare, &limit, CompareOp::lesser), -1) << mold(bare);
         Cell timed = DT(2020, 1, 1, hms(12, 0));
         date_random(&timed, RandomArgs{});
         double local = date_time(&timed) + date_zone_offset(date_zone(date_word(&timed)));

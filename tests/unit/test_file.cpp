@@ -274,8 +274,8 @@ TEST_F(File, MakeToAndCompareAsText) {
     EXPECT_EQ(utf8(*back), "x/y");
 
     Cell a = F("Dir/A.TXT"), b = F("dir/a.txt"), s = T("dir/a.txt");
-    EXPECT_EQ(compare_values(&a, &b, 0), 0);
-    EXPECT_NE(compare_values(&a, &b, 2), 0);
-    EXPECT_EQ(compare_values(&b, &s, 0), 0);
-    EXPECT_EQ(compare_values(&b, &s, 3), -2);
+    EXPECT_EQ(compare_values(&a, &b, CompareOp::equal), 0);
+    EXPECT_NE(compare_values(&a, &b, CompareOp::strict_equal), 0);
+    EXPECT_EQ(compare_values(&b, &s, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&b, &s, CompareOp::lesser), -2);
 }

@@ -167,38 +167,38 @@ TEST_F(FloatTest, CompareWithToleranceAndNaN) {
     eleven_ulps = std::nextafter(ten_ulps, 2.0);
     struct Case {
         Cell a, b;
-        int32_t op;
+        CompareOp op;
         int32_t want;
     } cases[] = {
-        {F(0.1 + 0.2), F(0.3), 0, 0},
-        {F(0.1 + 0.2), F(0.3), 1, 0},
-        {F(0.1 + 0.2), F(0.3), 2, 1},
-        {F(1.0), F(ten_ulps), 0, 0},
-        {F(1.0), F(eleven_ulps), 0, 1},
-        {F(1e-300), F(-1e-300), 0, 0},   // closer than the absolute tolerance
-        {F(1.0), F(one_up), 3, -1},
-        {F(1.0), I(1), 0, 0},
-        {F(1.0), I(1), 2, 1},            // strict: types differ
-        {F(1.0), I(1), 12, 1},
-        {F(0.5), P(0.5), 0, 0},
-        {F(0.0), F(-0.0), 2, 0},
-        {F(0.0), F(-0.0), 9, 1},         // same? looks at the bits
-        {F(2.0), F(1.0), 5, 1},
-        {F(NaN), F(NaN), 0, 1},
-        {F(NaN), F(NaN), 2, 1},
-        {F(NaN), F(1.0), 3, 1},
-        {F(NaN), F(1.0), 4, 1},
-        {F(1.0), F(NaN), 5, -1},
-        {F(1.0), F(NaN), 6, -1},
-        {F(1.0), F(NaN), 12, 1},         // find never takes NaN for a match
-        {F(1.0), Ch(1), 0, -2},
-        {F(1.0), NONE, 0, -2},
-        {F(5.0), of_type(TYPE_MONEY), 0, -2},  // money! not there yet
-        {F(1e-6), of_type(TYPE_MONEY), 3, -1}, // tinier than any amount
-        {F(1e18), of_type(TYPE_MONEY), 3, 1},  // larger than any amount
+        {F(0.1 + 0.2), F(0.3), CompareOp::equal, 0},
+        {F(0.1 + 0.2), F(0.3), CompareOp::not_equal, 0},
+        {F(0.1 + 0.2), F(0.3), CompareOp::strict_equal, 1},
+        {F(1.0), F(ten_ulps), CompareOp::equal, 0},
+        {F(1.0), F(eleven_ulps), CompareOp::equal, 1},
+        {F(1e-300), F(-1e-300), CompareOp::equal, 0},  // closer than the absolute tolerance
+        {F(1.0), F(one_up), CompareOp::lesser, -1},
+        {F(1.0), I(1), CompareOp::equal, 0},
+        {F(1.0), I(1), CompareOp::strict_equal, 1},  // strict: types differ
+        {F(1.0), I(1), CompareOp::find, 1},
+        {F(0.5), P(0.5), CompareOp::equal, 0},
+        {F(0.0), F(-0.0), CompareOp::strict_equal, 0},
+        {F(0.0), F(-0.0), CompareOp::same, 1},  // same? looks at the bits
+        {F(2.0), F(1.0), CompareOp::greater, 1},
+        {F(NaN), F(NaN), CompareOp::equal, 1},
+        {F(NaN), F(NaN), CompareOp::strict_equal, 1},
+        {F(NaN), F(1.0), CompareOp::lesser, 1},
+        {F(NaN), F(1.0), CompareOp::lesser_or_equal, 1},
+        {F(1.0), F(NaN), CompareOp::greater, -1},
+        {F(1.0), F(NaN), CompareOp::greater_or_equal, -1},
+        {F(1.0), F(NaN), CompareOp::find, 1},  // find never takes NaN for a match
+        {F(1.0), Ch(1), CompareOp::equal, -2},
+        {F(1.0), NONE, CompareOp::equal, -2},
+        {F(5.0), of_type(TYPE_MONEY), CompareOp::equal, -2},    // money! not there yet
+        {F(1e-6), of_type(TYPE_MONEY), CompareOp::lesser, -1},  // tinier than any amount
+        {F(1e18), of_type(TYPE_MONEY), CompareOp::lesser, 1},   // larger than any amount
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(show(c.a) + " vs " + show(c.b) + " op " + std::to_string(c.op));
+        SCOPED_TRACE(show(c.a) + " vs " + show(c.b) + " op " + std::to_string(int(c.op)));
         EXPECT_EQ(float_compare(&c.a, &c.b, c.op), c.want);
     }
 }

@@ -362,12 +362,12 @@ TEST_F(Function, FormMoldAndCompare) {
 
     Cell copy = f;
     Cell twin = fn(B({W("x")}), &body);
-    EXPECT_EQ(function_compare(&f, &copy, 0), 0);
-    EXPECT_EQ(function_compare(&f, &copy, 9), 0);
-    EXPECT_NE(function_compare(&f, &twin, 0), 0);
-    EXPECT_EQ(function_compare(&f, &twin, 3), -2);
+    EXPECT_EQ(function_compare(&f, &copy, CompareOp::equal), 0);
+    EXPECT_EQ(function_compare(&f, &copy, CompareOp::same), 0);
+    EXPECT_NE(function_compare(&f, &twin, CompareOp::equal), 0);
+    EXPECT_EQ(function_compare(&f, &twin, CompareOp::lesser), -2);
     Cell other = I(1);
-    EXPECT_EQ(function_compare(&f, &other, 0), -2);
+    EXPECT_EQ(function_compare(&f, &other, CompareOp::equal), -2);
 }
 
 Cell* double_it(Cell* args) {
@@ -395,10 +395,10 @@ TEST_F(Function, RoutinesCallTheirEntry) {
                                "/flag return: [integer!]]");
 
     Cell copy = r;
-    EXPECT_EQ(routine_compare(&r, &copy, 0), 0);
-    EXPECT_NE(routine_compare(&r, &with_body, 0), 0);
+    EXPECT_EQ(routine_compare(&r, &copy, CompareOp::equal), 0);
+    EXPECT_NE(routine_compare(&r, &with_body, CompareOp::equal), 0);
     Cell f = fn(B({}), nullptr);
-    EXPECT_EQ(routine_compare(&r, &f, 0), -2);
+    EXPECT_EQ(routine_compare(&r, &f, CompareOp::equal), -2);
     // reflect comes from function!.
     Cell field{TYPE_WORD, 0, rt_symbols.spec, 0};
     Cell spec_of = *reflect_direct(&r, &field);

@@ -196,7 +196,8 @@ TEST_F(Hash, TheSeventhInsertionGrowsASmallTable) {
         EXPECT_EQ(hash_record(t)->n_buckets, 16) << kind;
         for (int i = 0; i < 7; i++) {
             Cell key = integer(i * 10);
-            EXPECT_EQ(found_index(block, hash_find_options(t, &key, 0, 1, 0, false, false)), i * step) << kind;
+            EXPECT_EQ(found_index(block, hash_find_options(t, &key, 0, 1, CompareOp::equal, false, false)), i * step)
+                << kind;
         }
     }
 }
@@ -246,7 +247,7 @@ struct HashBlock {
         std::copy(cells.begin(), cells.end(), cell_at(block, 0));
         hash_move_range(table, dest, first, count);
     }
-    int32_t find(const Cell& key, int32_t start, int32_t skip, int32_t op, bool last, bool reverse) {
+    int32_t find(const Cell& key, int32_t start, int32_t skip, CompareOp op, bool last, bool reverse) {
         return found_index(block, hash_find_options(table, &key, start, skip, op, last, reverse));
     }
 };
@@ -305,10 +306,11 @@ void run_differential(Key (*random_key)(std::mt19937&), uint32_t seed) {
                 if (l < start && (start - l - 1) % skip == 0 && l > before) before = l;
                 if (model[size_t(l)].exact == k.exact && (strict < 0 || l < strict)) strict = l;
             }
-            EXPECT_EQ(h.find(k.cell, start, skip, 0, false, false), first) << k.exact << " from " << start;
-            EXPECT_EQ(h.find(k.cell, start, 1, 0, true, false), last) << k.exact;
-            EXPECT_EQ(h.find(k.cell, start, skip, 0, false, true), before) << k.exact;
-            EXPECT_EQ(h.find(k.cell, 0, 1, 2, false, false), strict) << k.exact;
+            EXPECT_EQ(h.find(k.cell, start, skip, CompareOp::equal, false, false), first)
+                << k.exact << " from " << start;
+            EXPECT_EQ(h.find(k.cell, start, 1, CompareOp::equal, true, false), last) << k.exact;
+            EXPECT_EQ(h.find(k.cell, start, skip, CompareOp::equal, false, true), before) << k.exact;
+            EXPECT_EQ(h.find(k.cell, 0, 1, CompareOp::strict_equal, false, false), strict) << k.exact;
         }
     };
     for (int step = 0; step < 3000; step++) {
@@ -374,17 +376,17 @@ TEST_F(Hash, EqualValuesShareOneBucketAndChain) {
     EXPECT_EQ(node_buffer(chain)->used(), 12u);
 
     Cell upper = string_value(U"ABC");
-    EXPECT_EQ(h.find(upper, 0, 1, 0, false, false), 0);
-    EXPECT_EQ(h.find(upper, 0, 1, 2, false, false), 2);  // strict: only the member spelt so
-    EXPECT_EQ(h.find(upper, 1, 1, 0, false, false), 2);
+    EXPECT_EQ(h.find(upper, 0, 1, CompareOp::equal, false, false), 0);
+    EXPECT_EQ(h.find(upper, 0, 1, CompareOp::strict_equal, false, false), 2);  // strict: only the member spelt so
+    EXPECT_EQ(h.find(upper, 1, 1, CompareOp::equal, false, false), 2);
 
     // A copy is independent of its source, chains included.
     NodeId copy_block = copy_series_buffer(node_buffer(h.block));
     NodeId copy = hash_duplicate(h.table, copy_block);
     h.remove_at(0, false);
-    EXPECT_EQ(found_index(copy_block, hash_find_options(copy, &upper, 0, 1, 2, false, false)), 2);
-    EXPECT_EQ(found_index(copy_block, hash_find_options(copy, &upper, 0, 1, 0, true, false)), 3);
-    EXPECT_EQ(h.find(upper, 0, 1, 0, true, false), 2);
+    EXPECT_EQ(found_index(copy_block, hash_find_options(copy, &upper, 0, 1, CompareOp::strict_equal, false, false)), 2);
+    EXPECT_EQ(found_index(copy_block, hash_find_options(copy, &upper, 0, 1, CompareOp::equal, true, false)), 3);
+    EXPECT_EQ(h.find(upper, 0, 1, CompareOp::equal, true, false), 2);
 }
 
 TEST_F(Hash, ShiftingManyCellsAsksForARebuild) {
@@ -416,7 +418,7 @@ TEST_F(Hash, MapKeepsOnePairPerKeyWithTheLaterValue) {
     push_cell(block, integer(50));
     hash_insert_cell(t, 6);
     Cell word{TYPE_GET_WORD, 0, 5, 0};
-    EXPECT_EQ(found_index(block, hash_find_options(t, &word, 0, 1, 0, false, false)), 6);
+    EXPECT_EQ(found_index(block, hash_find_options(t, &word, 0, 1, CompareOp::equal, false, false)), 6);
 
     // Removing marks the pair: the count drops once, the bucket stays.
     int32_t occupied = hash_record(t)->n_occupied;
@@ -426,7 +428,7 @@ TEST_F(Hash, MapKeepsOnePairPerKeyWithTheLaterValue) {
     EXPECT_EQ(cell_at(block, 3)->header, 0u);
     EXPECT_EQ(hash_record(t)->n_occupied, occupied);
     Cell two = integer(2);
-    EXPECT_EQ(found_index(block, hash_find_options(t, &two, 0, 1, 2, false, false)), 2);
+    EXPECT_EQ(found_index(block, hash_find_options(t, &two, 0, 1, CompareOp::strict_equal, false, false)), 2);
 
     HashProbe probe;
     Cell one = integer(1);
@@ -444,7 +446,7 @@ TEST_F(Hash, MapAgreesWithAModelThroughGrowth) {
     std::unordered_map<int32_t, int32_t> model;
     for (int step = 0; step < 6000; step++) {
         Cell key = integer(int32_t(rng() % 1500));
-        Cell* found = hash_find_options(t, &key, 0, 1, 0, false, false);
+        Cell* found = hash_find_options(t, &key, 0, 1, CompareOp::equal, false, false);
         int32_t at = found_index(block, found);
         if (rng() % 4 == 0) {
             if (at >= 0) hash_delete(t, uint32_t(at));
@@ -467,7 +469,7 @@ TEST_F(Hash, MapAgreesWithAModelThroughGrowth) {
     expect_sound_buckets(t);
     for (int32_t k = 0; k < 1500; k++) {
         Cell key = integer(k);
-        Cell* found = hash_find_options(t, &key, 0, 1, 0, false, false);
+        Cell* found = hash_find_options(t, &key, 0, 1, CompareOp::equal, false, false);
         bool live = found && found[1].header != 0;
         ASSERT_EQ(live, model.count(k) == 1) << k;
         if (live) {
@@ -565,10 +567,11 @@ TEST_F(Hash, HashOfBlocksRebuildsAtFirstLookupAfterNodesMoved) {
     for (uint32_t i = 0; i < 40; i += 2) cell_at(h.block, i)->data2 += 100000;
     node_evacuation.count++;
     collector_switch.running = true;
-    h.find(*cell_at(h.block, 10), 0, 1, 0, false, false);
+    h.find(*cell_at(h.block, 10), 0, 1, CompareOp::equal, false, false);
     EXPECT_EQ(hash_record(h.table)->stamp, 1);  // stale until the collection is over
     collector_switch.running = false;
-    for (uint32_t i = 0; i < 40; i += 2) EXPECT_EQ(h.find(*cell_at(h.block, i), 0, 1, 0, false, false), int32_t(i));
+    for (uint32_t i = 0; i < 40; i += 2)
+        EXPECT_EQ(h.find(*cell_at(h.block, i), 0, 1, CompareOp::equal, false, false), int32_t(i));
     EXPECT_EQ(hash_record(h.table)->stamp, 2);
     EXPECT_TRUE(node_evacuation.enabled);
 }
@@ -577,7 +580,9 @@ TEST_F(Hash, AThrowDuringARebuildRestoresEvacuation) {
     HashBlock h;
     for (char32_t c : std::u32string(U"abcdef")) h.append(string_value(std::u32string(1, c)));
     h.append(string_value(U"C"));  // a group, so the rebuild compares
-    hash_compare_slots[TYPE_STRING] = [](Cell* a, Cell*, int32_t) -> int32_t { fire(Err::script_invalid_compare, *a, *a); };
+    hash_compare_slots[TYPE_STRING] = [](Cell* a, Cell*, CompareOp) -> int32_t {
+        fire(Err::script_invalid_compare, *a, *a);
+    };
     EXPECT_THROW(hash_resize(h.table, 64), KemError);
     EXPECT_TRUE(node_evacuation.enabled);
 }

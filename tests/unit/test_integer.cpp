@@ -231,27 +231,27 @@ TEST_F(IntegerTest, RoundWithEveryRefinement) {
 TEST_F(IntegerTest, CompareWithNumericPartners) {
     struct Case {
         Cell a, b;
-        int32_t op;
+        CompareOp op;
         int32_t want;
     } cases[] = {
-        {I(1), I(2), 3, -1},
-        {I(2), I(2), 0, 0},
-        {I(3), I(2), 5, 1},
-        {I(65), Ch(65), 0, 0},
-        {I(65), Ch(65), 2, 1},     // strict: types differ
-        {I(1), F(1.0), 0, 0},
-        {I(1), F(1.0), 2, 1},
-        {I(1), F(1.0), 12, 1},
-        {I(1), F(0.5), 5, 1},
-        {I(1), P(0.5), 3, 1},
-        {I(1), T(2.0), 3, -1},
-        {I(1), F(NAN), 3, 1},      // no ordering holds with NaN
-        {I(1), F(NAN), 6, -1},
-        {I(1), NONE, 0, -2},
-        {I(1), of_type(TYPE_MONEY), 0, -2},  // money! not there yet
+        {I(1), I(2), CompareOp::lesser, -1},
+        {I(2), I(2), CompareOp::equal, 0},
+        {I(3), I(2), CompareOp::greater, 1},
+        {I(65), Ch(65), CompareOp::equal, 0},
+        {I(65), Ch(65), CompareOp::strict_equal, 1},  // strict: types differ
+        {I(1), F(1.0), CompareOp::equal, 0},
+        {I(1), F(1.0), CompareOp::strict_equal, 1},
+        {I(1), F(1.0), CompareOp::find, 1},
+        {I(1), F(0.5), CompareOp::greater, 1},
+        {I(1), P(0.5), CompareOp::lesser, 1},
+        {I(1), T(2.0), CompareOp::lesser, -1},
+        {I(1), F(NAN), CompareOp::lesser, 1},  // no ordering holds with NaN
+        {I(1), F(NAN), CompareOp::greater_or_equal, -1},
+        {I(1), NONE, CompareOp::equal, -2},
+        {I(1), of_type(TYPE_MONEY), CompareOp::equal, -2},  // money! not there yet
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(show(c.a) + " vs " + show(c.b) + " op " + std::to_string(c.op));
+        SCOPED_TRACE(show(c.a) + " vs " + show(c.b) + " op " + std::to_string(int(c.op)));
         EXPECT_EQ(integer_compare(&c.a, &c.b, c.op), c.want);
     }
 }

@@ -81,14 +81,14 @@ TEST_F(Basics, LogicMakeAndTo) {
 TEST_F(Basics, Comparisons) {
     Cell t = true_value, f = false_value, n = none_value, u = unset_value;
     Cell i = datatype(TYPE_INTEGER), i2 = datatype(TYPE_INTEGER), b = datatype(TYPE_BLOCK);
-    EXPECT_LT(compare_values(&f, &t, 7), 0);     // false sorts before true
-    EXPECT_EQ(compare_values(&t, &n, 0), -2);
-    EXPECT_EQ(compare_values(&n, &n, 0), 0);
-    EXPECT_EQ(compare_values(&n, &n, 3), -2);
-    EXPECT_EQ(compare_values(&u, &u, 9), 0);
-    EXPECT_EQ(compare_values(&i, &i2, 0), 0);
-    EXPECT_EQ(compare_values(&i, &b, 0), 1);
-    EXPECT_EQ(compare_values(&i, &b, 3), -2);    // datatypes cannot be ordered
+    EXPECT_LT(compare_values(&f, &t, CompareOp::sort), 0);  // false sorts before true
+    EXPECT_EQ(compare_values(&t, &n, CompareOp::equal), -2);
+    EXPECT_EQ(compare_values(&n, &n, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&n, &n, CompareOp::lesser), -2);
+    EXPECT_EQ(compare_values(&u, &u, CompareOp::same), 0);
+    EXPECT_EQ(compare_values(&i, &i2, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&i, &b, CompareOp::equal), 1);
+    EXPECT_EQ(compare_values(&i, &b, CompareOp::lesser), -2);  // datatypes cannot be ordered
 }
 
 TEST_F(Basics, BitwiseOnLogic) {

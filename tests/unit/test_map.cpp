@@ -340,35 +340,35 @@ TEST_F(Map, Compare) {
     Cell other_value = make_map(B({W("x"), I(2), S("k"), S("v")}));
     Cell shorter = make_map(B({W("x"), I(1)}));
     Cell i = I(1);
-    EXPECT_EQ(compare_values(&a, &same_reordered, 0), 0);
-    EXPECT_NE(compare_values(&a, &same_reordered, 2), 0);
-    EXPECT_EQ(compare_values(&a, &strict_twin, 2), 0);
-    EXPECT_NE(compare_values(&a, &other_value, 0), 0);
-    EXPECT_NE(compare_values(&a, &shorter, 0), 0);
-    EXPECT_TRUE(compare_star(&a, &other_value, 1));
-    EXPECT_FALSE(compare_star(&a, &same_reordered, 1));
-    EXPECT_EQ(compare_values(&a, &a, 9), 0);
-    EXPECT_NE(compare_values(&a, &strict_twin, 9), 0);
-    EXPECT_EQ(compare_values(&a, &i, 0), -2);
-    EXPECT_EQ(compare_values(&a, &shorter, 3), -2);
-    int32_t order = compare_values(&a, &shorter, 7);
+    EXPECT_EQ(compare_values(&a, &same_reordered, CompareOp::equal), 0);
+    EXPECT_NE(compare_values(&a, &same_reordered, CompareOp::strict_equal), 0);
+    EXPECT_EQ(compare_values(&a, &strict_twin, CompareOp::strict_equal), 0);
+    EXPECT_NE(compare_values(&a, &other_value, CompareOp::equal), 0);
+    EXPECT_NE(compare_values(&a, &shorter, CompareOp::equal), 0);
+    EXPECT_TRUE(compare_star(&a, &other_value, CompareOp::not_equal));
+    EXPECT_FALSE(compare_star(&a, &same_reordered, CompareOp::not_equal));
+    EXPECT_EQ(compare_values(&a, &a, CompareOp::same), 0);
+    EXPECT_NE(compare_values(&a, &strict_twin, CompareOp::same), 0);
+    EXPECT_EQ(compare_values(&a, &i, CompareOp::equal), -2);
+    EXPECT_EQ(compare_values(&a, &shorter, CompareOp::lesser), -2);
+    int32_t order = compare_values(&a, &shorter, CompareOp::sort);
     EXPECT_NE(order, 0);
-    EXPECT_EQ(compare_values(&shorter, &a, 7), -order);
-    EXPECT_EQ(compare_values(&a, &a, 8), 0);
+    EXPECT_EQ(compare_values(&shorter, &a, CompareOp::sort), -order);
+    EXPECT_EQ(compare_values(&a, &a, CompareOp::case_sort), 0);
 
     // Removed entries do not count; empty maps are equal.
     Cell trimmed = make_map(B({W("x"), I(1), W("y"), I(2)}));
     remove_key(trimmed, W("y"));
-    EXPECT_EQ(compare_values(&trimmed, &shorter, 0), 0);
+    EXPECT_EQ(compare_values(&trimmed, &shorter, CompareOp::equal), 0);
     Cell e1 = make_map(I(4)), e2 = make_map(B({}));
-    EXPECT_EQ(compare_values(&e1, &e2, 0), 0);
+    EXPECT_EQ(compare_values(&e1, &e2, CompareOp::equal), 0);
 
     // Maps that contain themselves compare without end.
     Cell s1 = make_map(B({W("me"), I(0)}));
     put(s1, W("me"), s1);
     Cell s2 = make_map(B({W("me"), I(0)}));
     put(s2, W("me"), s2);
-    EXPECT_EQ(compare_values(&s1, &s2, 0), 0);
+    EXPECT_EQ(compare_values(&s1, &s2, CompareOp::equal), 0);
     EXPECT_EQ(cycle_depth(), 0u);
 }
 

@@ -147,22 +147,22 @@ TEST_F(Native, FormAndMold) {
 
 TEST_F(Native, CompareByTableNumber) {
     Cell copy = add;
-    EXPECT_EQ(native_compare(&add, &copy, 0), 0);
-    EXPECT_EQ(native_compare(&add, &copy, 9), 0);
-    EXPECT_NE(native_compare(&add, &subtract, 0), 0);
-    EXPECT_EQ(native_compare(&add, &subtract, 7), -1);
-    EXPECT_EQ(native_compare(&subtract, &add, 8), 1);
-    EXPECT_EQ(native_compare(&add, &subtract, 3), -2);
-    EXPECT_EQ(native_compare(&add, &print, 0), -2);
+    EXPECT_EQ(native_compare(&add, &copy, CompareOp::equal), 0);
+    EXPECT_EQ(native_compare(&add, &copy, CompareOp::same), 0);
+    EXPECT_NE(native_compare(&add, &subtract, CompareOp::equal), 0);
+    EXPECT_EQ(native_compare(&add, &subtract, CompareOp::sort), -1);
+    EXPECT_EQ(native_compare(&subtract, &add, CompareOp::case_sort), 1);
+    EXPECT_EQ(native_compare(&add, &subtract, CompareOp::lesser), -2);
+    EXPECT_EQ(native_compare(&add, &print, CompareOp::equal), -2);
 
     // An op over native n and one over action n are different operators.
     Cell spec = B({W("a"), W("b")});
     Cell native_11 = *native_push(SLOT_ADD, &spec);
     Cell op_native = make(TYPE_OP, native_11);
     Cell op_action = make(TYPE_OP, add);
-    EXPECT_NE(native_compare(&op_native, &op_action, 0), 0);
+    EXPECT_NE(native_compare(&op_native, &op_action, CompareOp::equal), 0);
     Cell op_again = make(TYPE_OP, add);
-    EXPECT_EQ(native_compare(&op_action, &op_again, 0), 0);
+    EXPECT_EQ(native_compare(&op_action, &op_again, CompareOp::equal), 0);
 }
 
 TEST_F(Native, OpNeedsABinarySpec) {
@@ -221,7 +221,7 @@ TEST_F(Native, OpKeepsWhatItWraps) {
     EXPECT_EQ(callable_extra_cell(&f, EXTRA_OP)->data3, f.data3);
     Cell wrapped = op_callable(&fn_op);
     EXPECT_EQ(wrapped.header, f.header);
-    EXPECT_EQ(function_compare(&wrapped, &f, 0), 0);
+    EXPECT_EQ(function_compare(&wrapped, &f, CompareOp::equal), 0);
     Cell body_of = *reflect_direct(&fn_op, &body_field);
     EXPECT_EQ(series_node(&body_of), series_node(function_body(&f)));
 }

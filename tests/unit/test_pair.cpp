@@ -114,18 +114,14 @@ TEST_F(PairTest, LargeFloatOperandsOverflowInsteadOfWrapping) {
 TEST_F(PairTest, CompareOrdersByXThenY) {
     const struct {
         Cell a, b;
-        int32_t op;
+        CompareOp op;
         int32_t want;
     } cases[] = {
-        {PR(1, 2), PR(1, 3), 3, -1},
-        {PR(1, 9), PR(2, 0), 3, -1},
-        {PR(2, 0), PR(1, 9), 3, 1},
-        {PR(1, 2), PR(1, 2), 0, 0},
-        {PR(-1, 2), PR(1, 2), 3, -1},
-        {PR(1, 2), PT(1.0f, 2.0f), 0, 0},
-        {PR(1, 2), PT(1.0f, 2.5f), 3, -1},
-        {PR(1, 2), I(1), 0, -2},
-        {PR(1, 2), NONE, 3, -2},
+        {PR(1, 2), PR(1, 3), CompareOp::lesser, -1},       {PR(1, 9), PR(2, 0), CompareOp::lesser, -1},
+        {PR(2, 0), PR(1, 9), CompareOp::lesser, 1},        {PR(1, 2), PR(1, 2), CompareOp::equal, 0},
+        {PR(-1, 2), PR(1, 2), CompareOp::lesser, -1},      {PR(1, 2), PT(1.0f, 2.0f), CompareOp::equal, 0},
+        {PR(1, 2), PT(1.0f, 2.5f), CompareOp::lesser, -1}, {PR(1, 2), I(1), CompareOp::equal, -2},
+        {PR(1, 2), NONE, CompareOp::lesser, -2},
     };
     for (const auto& c : cases) {
         Cell a = c.a, b = c.b;

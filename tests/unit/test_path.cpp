@@ -172,16 +172,16 @@ TEST_F(Path, Compare) {
     Cell ac = path({W("a"), W("c")});
     Cell lit_ab = path({W("a"), W("b")}, TYPE_LIT_PATH);
     Cell get_ab = path({W("a"), W("b")}, TYPE_GET_PATH);
-    EXPECT_EQ(compare_values(&ab, &ab2, 0), 0);
-    EXPECT_EQ(compare_values(&ab, &ab2, 2), 0);
-    EXPECT_NE(compare_values(&ab, &ac, 0), 0);
-    EXPECT_EQ(compare_values(&ab, &ac, 3), -1);
-    EXPECT_EQ(compare_values(&ab, &lit_ab, 0), -2);
-    EXPECT_EQ(compare_values(&ab, &lit_ab, 10), 0);
-    EXPECT_EQ(compare_values(&lit_ab, &ab, 11), 0);
-    EXPECT_EQ(compare_values(&ab, &get_ab, 10), -2);
+    EXPECT_EQ(compare_values(&ab, &ab2, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&ab, &ab2, CompareOp::strict_equal), 0);
+    EXPECT_NE(compare_values(&ab, &ac, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&ab, &ac, CompareOp::lesser), -1);
+    EXPECT_EQ(compare_values(&ab, &lit_ab, CompareOp::equal), -2);
+    EXPECT_EQ(compare_values(&ab, &lit_ab, CompareOp::spelling), 0);
+    EXPECT_EQ(compare_values(&lit_ab, &ab, CompareOp::caseless), 0);
+    EXPECT_EQ(compare_values(&ab, &get_ab, CompareOp::spelling), -2);
     Cell blk = B({W("a"), W("b")});
-    EXPECT_EQ(compare_values(&ab, &blk, 0), -2);
+    EXPECT_EQ(compare_values(&ab, &blk, CompareOp::equal), -2);
 }
 
 TEST_F(Path, RowsLeaveNonPathSlotsEmpty) {

@@ -103,9 +103,9 @@ TEST_F(PercentTest, MakeToAndCompareComeFromFloat) {
     }
 
     Cell half = P(0.5), f = F(0.5), i = I(1);
-    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_PERCENT)(&half, &f, 0), 0);
-    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_PERCENT)(&half, &f, 2), 1);
-    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_PERCENT)(&half, &i, 3), -1);
+    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_PERCENT)(&half, &f, CompareOp::equal), 0);
+    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_PERCENT)(&half, &f, CompareOp::strict_equal), 1);
+    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_PERCENT)(&half, &i, CompareOp::lesser), -1);
 }
 
 TEST_F(PercentTest, RowIsFloatsButForText) {

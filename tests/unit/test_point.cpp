@@ -105,24 +105,24 @@ TEST_F(PointTest, Compare) {
     const struct {
         const char* what;
         Cell a, b;
-        int32_t op;
+        CompareOp op;
         int32_t want;
     } cases[] = {
-        {"equal", PT(0.1f, 0.2f), PT(0.1f, 0.2f), 0, 0},
-        {"equal within a few units", PT(tenth, 1), PT(near_tenth, 1), 0, 0},
-        {"strict needs exact", PT(tenth, 1), PT(near_tenth, 1), 2, 1},
-        {"not equal", PT(1, 2), PT(1, 3), 1, 1},
-        {"x decides", PT(1, 9), PT(2, 0), 3, -1},
-        {"y decides when x is the same", PT(1, 2), PT(1, 1), 5, 1},
+        {"equal", PT(0.1f, 0.2f), PT(0.1f, 0.2f), CompareOp::equal, 0},
+        {"equal within a few units", PT(tenth, 1), PT(near_tenth, 1), CompareOp::equal, 0},
+        {"strict needs exact", PT(tenth, 1), PT(near_tenth, 1), CompareOp::strict_equal, 1},
+        {"not equal", PT(1, 2), PT(1, 3), CompareOp::not_equal, 1},
+        {"x decides", PT(1, 9), PT(2, 0), CompareOp::lesser, -1},
+        {"y decides when x is the same", PT(1, 2), PT(1, 1), CompareOp::greater, 1},
         // Ordering has no tolerance: the smallest x difference decides.
-        {"a tiny x difference decides", PT(tenth, 2), PT(near_tenth, 1), 5, -1},
-        {"a pair converts", PT(1, 2), PR(1, 2), 0, 0},
-        {"zero signs are equal", PT(0.0f, 1), PT(-0.0f, 1), 0, 0},
-        {"zero signs are not the same", PT(0.0f, 1), PT(-0.0f, 1), 9, 1},
-        {"3D z decides", PT3(1, 2, 3), PT3(1, 2, 4), 3, -1},
-        {"NaN is never equal", PT(std::nanf(""), 1), PT(std::nanf(""), 1), 0, 1},
-        {"3D with a pair", PT3(1, 2, 0), PR(1, 2), 0, -2},
-        {"with an integer", PT(1, 1), I(1), 0, -2},
+        {"a tiny x difference decides", PT(tenth, 2), PT(near_tenth, 1), CompareOp::greater, -1},
+        {"a pair converts", PT(1, 2), PR(1, 2), CompareOp::equal, 0},
+        {"zero signs are equal", PT(0.0f, 1), PT(-0.0f, 1), CompareOp::equal, 0},
+        {"zero signs are not the same", PT(0.0f, 1), PT(-0.0f, 1), CompareOp::same, 1},
+        {"3D z decides", PT3(1, 2, 3), PT3(1, 2, 4), CompareOp::lesser, -1},
+        {"NaN is never equal", PT(std::nanf(""), 1), PT(std::nanf(""), 1), CompareOp::equal, 1},
+        {"3D with a pair", PT3(1, 2, 0), PR(1, 2), CompareOp::equal, -2},
+        {"with an integer", PT(1, 1), I(1), CompareOp::equal, -2},
     };
     for (const auto& c : cases) {
         Cell a = c.a, b = c.b;

@@ -153,10 +153,10 @@ TEST_F(SmallTypes, IssueMakeMoldAndCompare) {
     Cell lower;
     issue_set_in(&lower, "ff00");
     Cell word = word_load("FF00");
-    EXPECT_EQ(compare_values(&issue, &lower, 0), 0);
-    EXPECT_EQ(compare_values(&issue, &lower, 2), 1);
-    EXPECT_EQ(compare_values(&issue, &word, 0), -2);
-    EXPECT_EQ(compare_values(&word, &issue, 0), -2);
+    EXPECT_EQ(compare_values(&issue, &lower, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&issue, &lower, CompareOp::strict_equal), 1);
+    EXPECT_EQ(compare_values(&issue, &word, CompareOp::equal), -2);
+    EXPECT_EQ(compare_values(&word, &issue, CompareOp::equal), -2);
 
     Cell* pushed = issue_push(&word);
     EXPECT_EQ(type_of(pushed), TYPE_ISSUE);
@@ -208,10 +208,10 @@ TEST_F(SmallTypes, HandleTextAndCompare) {
     }
 
     Cell minus = H(-1, 3), plus = H(1, 3), other_class = H(1, 4), integer = I(1);
-    EXPECT_EQ(compare_values(&minus, &plus, 3), -1);
-    EXPECT_EQ(compare_values(&plus, &minus, 3), 1);
-    EXPECT_EQ(compare_values(&plus, &other_class, 0), 0);
-    EXPECT_EQ(compare_values(&plus, &integer, 0), -2);
+    EXPECT_EQ(compare_values(&minus, &plus, CompareOp::lesser), -1);
+    EXPECT_EQ(compare_values(&plus, &minus, CompareOp::lesser), 1);
+    EXPECT_EQ(compare_values(&plus, &other_class, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&plus, &integer, CompareOp::equal), -2);
 
     stack::init();
     stack::push_native_frame(&CALLER);

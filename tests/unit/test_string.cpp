@@ -280,7 +280,13 @@ TEST_F(StringTest, UnknownEncodingStopsTheProcessAsAFailure) {
 // --- comparison and matching ------------------------------------------------------------------
 
 TEST_F(StringTest, CompareSeries) {
-    struct Case { const char* what; Cell a, b; int32_t op; bool match; int32_t want; };
+    struct Case {
+        const char* what;
+        Cell a, b;
+        CompareOp op;
+        bool match;
+        int32_t want;
+    };
     Cell same = S("xyz", 1);
     Cell slice = S("abcdef");
     set_type(&slice, TYPE_LOOKUP_SLICE);
@@ -289,44 +295,44 @@ TEST_F(StringTest, CompareSeries) {
     Cell name = typed(bytes({'A', 'b', 'C'}), TYPE_BINARY);
     Cell symbol{TYPE_SYMBOL, 0xFFFFFFFF, 0, series_node(&name)};
     const Case cases[] = {
-        {"order", S("abc"), S("abd"), 3, false, -1},
-        {"shorter is lesser", S("ab"), S("abc"), 3, false, -1},
-        {"shorter differs for equal", S("ab"), S("abc"), 0, false, 1},
-        {"longer is greater", S("abc"), S("ab"), 5, false, 1},
-        {"case folded for equal", S("ABC"), S("abc"), 0, false, 0},
-        {"not for strict-equal", S("ABC"), S("abc"), 2, false, -1},
-        {"folding beyond ASCII", S("\u00c9T\u00c9"), SU("\u00e9t\u00e9", 4), 0, false, 0},
-        {"mixed units order", SU("b", 4), S("\u4e2d"), 3, false, -1},
-        {"both empty", S(""), S(""), 3, false, 0},
-        {"same series at once", same, same, 2, false, 0},
-        {"same? of a copy", S("xyz", 1), S("xyz", 1), 9, false, -1},
-        {"slice counts", S("ABC"), slice, 0, false, 0},
-        {"symbol is its name", symbol, S("abc"), 0, false, 0},
-        {"symbol, ordered", S("abd"), symbol, 5, false, 1},
-        {"match prefix", S("abcdef"), S("abc"), 0, true, 0},
-        {"match too short", S("ab"), S("abc"), 0, true, 1},
-        {"match empty pattern", S("ab"), S(""), 0, true, 0},
-        {"match empty pattern, find", S("ab"), S(""), 12, true, 1},
-        {"match differs", S("abd"), S("abc"), 0, true, 1},
+        {"order", S("abc"), S("abd"), CompareOp::lesser, false, -1},
+        {"shorter is lesser", S("ab"), S("abc"), CompareOp::lesser, false, -1},
+        {"shorter differs for equal", S("ab"), S("abc"), CompareOp::equal, false, 1},
+        {"longer is greater", S("abc"), S("ab"), CompareOp::greater, false, 1},
+        {"case folded for equal", S("ABC"), S("abc"), CompareOp::equal, false, 0},
+        {"not for strict-equal", S("ABC"), S("abc"), CompareOp::strict_equal, false, -1},
+        {"folding beyond ASCII", S("\u00c9T\u00c9"), SU("\u00e9t\u00e9", 4), CompareOp::equal, false, 0},
+        {"mixed units order", SU("b", 4), S("\u4e2d"), CompareOp::lesser, false, -1},
+        {"both empty", S(""), S(""), CompareOp::lesser, false, 0},
+        {"same series at once", same, same, CompareOp::strict_equal, false, 0},
+        {"same? of a copy", S("xyz", 1), S("xyz", 1), CompareOp::same, false, -1},
+        {"slice counts", S("ABC"), slice, CompareOp::equal, false, 0},
+        {"symbol is its name", symbol, S("abc"), CompareOp::equal, false, 0},
+        {"symbol, ordered", S("abd"), symbol, CompareOp::greater, false, 1},
+        {"match prefix", S("abcdef"), S("abc"), CompareOp::equal, true, 0},
+        {"match too short", S("ab"), S("abc"), CompareOp::equal, true, 1},
+        {"match empty pattern", S("ab"), S(""), CompareOp::equal, true, 0},
+        {"match empty pattern, find", S("ab"), S(""), CompareOp::find, true, 1},
+        {"match differs", S("abd"), S("abc"), CompareOp::equal, true, 1},
     };
     for (Case c : cases) EXPECT_EQ(string_compare_series(&c.a, &c.b, c.op, c.match), c.want) << c.what;
 
     // The compare action: other types cannot be compared, other string kinds only for equality.
     Cell s = S("a"), file = typed(S("a"), TYPE_FILE), one = I(1);
-    EXPECT_EQ(string_compare(&s, &one, 0), -2);
-    EXPECT_EQ(string_compare(&s, &file, 0), 0);
-    EXPECT_EQ(string_compare(&s, &file, 3), -2);
-    EXPECT_TRUE(compare_outcome(&s, &s, 0));
+    EXPECT_EQ(string_compare(&s, &one, CompareOp::equal), -2);
+    EXPECT_EQ(string_compare(&s, &file, CompareOp::equal), 0);
+    EXPECT_EQ(string_compare(&s, &file, CompareOp::lesser), -2);
+    EXPECT_TRUE(compare_outcome(&s, &s, CompareOp::equal));
 }
 
 TEST_F(StringTest, PrefixAndMembershipTests) {
     Cell s = S("<b>bold", 0);
     Cell tag = typed(S("b"), TYPE_TAG), a = C('<'), word_b = S("<B"), xyz = S("xyz");
-    EXPECT_TRUE(string_match_q(&s, &tag, 0));
-    EXPECT_TRUE(string_match_q(&s, &a, 0));
-    EXPECT_TRUE(string_match_q(&s, &word_b, 0));
-    EXPECT_FALSE(string_match_q(&s, &word_b, 2));
-    EXPECT_FALSE(string_match_q(&s, &xyz, 0));
+    EXPECT_TRUE(string_match_q(&s, &tag, CompareOp::equal));
+    EXPECT_TRUE(string_match_q(&s, &a, CompareOp::equal));
+    EXPECT_TRUE(string_match_q(&s, &word_b, CompareOp::equal));
+    EXPECT_FALSE(string_match_q(&s, &word_b, CompareOp::strict_equal));
+    EXPECT_FALSE(string_match_q(&s, &xyz, CompareOp::equal));
     EXPECT_TRUE(string_tag_delimited_q(&s, 1));
     EXPECT_FALSE(string_tag_delimited_q(&s, 2));
 

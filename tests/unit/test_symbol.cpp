@@ -144,8 +144,8 @@ TEST_F(Symbol, CompareOrdersNamesAsText) {
     Cell a = *symbol_get(symbol_make("cmp-apple"));
     Cell b = *symbol_get(symbol_make("cmp-Banana"));
     Cell other{TYPE_INTEGER, 0, 1, 0};
-    EXPECT_EQ(compare_values(&a, &b, 3), -1);  // letter case ignored: a < b
-    EXPECT_EQ(compare_values(&b, &a, 3), 1);
-    EXPECT_EQ(compare_values(&a, &a, 0), 0);
-    EXPECT_EQ(compare_values(&a, &other, 0), -2);
+    EXPECT_EQ(compare_values(&a, &b, CompareOp::lesser), -1);  // letter case ignored: a < b
+    EXPECT_EQ(compare_values(&b, &a, CompareOp::lesser), 1);
+    EXPECT_EQ(compare_values(&a, &a, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&a, &other, CompareOp::equal), -2);
 }

@@ -187,9 +187,9 @@ TEST_F(TagEmail, MakeToAndCompare) {
     EXPECT_EQ(whole(*email), "me@kem.org");
 
     Cell a = Email("Me@Kem.org"), b = Email("me@kem.org"), t1 = Tag("B"), t2 = Tag("b");
-    EXPECT_EQ(compare_values(&a, &b, 0), 0);
-    EXPECT_NE(compare_values(&a, &b, 2), 0);
-    EXPECT_EQ(compare_values(&t1, &t2, 0), 0);
-    EXPECT_NE(compare_values(&t1, &t2, 2), 0);
-    EXPECT_EQ(compare_values(&a, &t2, 3), -2);
+    EXPECT_EQ(compare_values(&a, &b, CompareOp::equal), 0);
+    EXPECT_NE(compare_values(&a, &b, CompareOp::strict_equal), 0);
+    EXPECT_EQ(compare_values(&t1, &t2, CompareOp::equal), 0);
+    EXPECT_NE(compare_values(&t1, &t2, CompareOp::strict_equal), 0);
+    EXPECT_EQ(compare_values(&a, &t2, CompareOp::lesser), -2);
 }

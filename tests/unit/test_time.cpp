@@ -247,8 +247,8 @@ TEST_F(TimeTest, Arithmetic) {
 
 TEST_F(TimeTest, CompareAndNegateComeFromFloat) {
     Cell a = T(3600.0), b = I(3600), c = T(3600.5);
-    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_TIME)(&a, &b, 0), 0);
-    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_TIME)(&a, &c, 3), -1);
+    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_TIME)(&a, &b, CompareOp::equal), 0);
+    EXPECT_EQ(action_entry_as<ACT_COMPARE>(TYPE_TIME)(&a, &c, CompareOp::lesser), -1);
     EXPECT_TRUE(same(*action_entry_as<ACT_NEGATE>(TYPE_TIME)(&a), T(-3600.0)));
     EXPECT_EQ(action_entry(TYPE_TIME, ACT_POWER), nullptr);
 }

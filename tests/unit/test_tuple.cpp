@@ -218,7 +218,7 @@ TEST_F(TupleTest, FormMoldCompareAndLength) {
     };
     for (const auto& o : orders) {
         Cell a = o.a, b = o.b;
-        EXPECT_EQ(compare_values(&a, &b, 3), o.want) << shown(o.a) << " vs " << shown(o.b);
+        EXPECT_EQ(compare_values(&a, &b, CompareOp::lesser), o.want) << shown(o.a) << " vs " << shown(o.b);
     }
     // Equal tuples hash alike.
     Cell short_one = TU({1, 2, 3}), long_one = TU({1, 2, 3, 0, 0});

@@ -108,9 +108,9 @@ TEST_F(Typeset, MakeErrorsAndTypesetSource) {
     EXPECT_EQ(error_of([] { make_ts(B({word_load("no-such-type-word")})); }), Err::script_invalid_arg);
     Cell ts = of_types({TYPE_CHAR, TYPE_PAIR});
     Cell same = make_ts(ts);
-    EXPECT_EQ(typeset_compare(&same, &ts, 0), 0);
+    EXPECT_EQ(typeset_compare(&same, &ts, CompareOp::equal), 0);
     Cell to = *action_entry_as<ACT_TO>(TYPE_TYPESET)(&ts, &ts, TYPE_TYPESET);
-    EXPECT_EQ(typeset_compare(&to, &ts, 0), 0);
+    EXPECT_EQ(typeset_compare(&to, &ts, CompareOp::equal), 0);
 }
 
 TEST_F(Typeset, BitsAgreeWithArgumentChecks) {
@@ -156,17 +156,17 @@ TEST_F(Typeset, BitwiseCombinations) {
     for (const Case& c : cases) {
         Cell r = bitwise(a, b, c.op);
         EXPECT_EQ(type_of(&r), TYPE_TYPESET);
-        EXPECT_EQ(typeset_compare(&r, const_cast<Cell*>(&c.expected), 0), 0) << c.op;
+        EXPECT_EQ(typeset_compare(&r, const_cast<Cell*>(&c.expected), CompareOp::equal), 0) << c.op;
     }
     // A datatype! stands for the typeset of that one type.
     Cell r = bitwise(a, DT(TYPE_PAIR), 5);
     Cell expected = of_types({TYPE_INTEGER, TYPE_FLOAT, TYPE_STRING, TYPE_PAIR});
-    EXPECT_EQ(typeset_compare(&r, &expected, 0), 0);
+    EXPECT_EQ(typeset_compare(&r, &expected, CompareOp::equal), 0);
     EXPECT_EQ(error_of([&] { bitwise(a, I(1), 5); }), Err::script_invalid_arg);
     // The action slots route to the same combination.
     Cell s = kem::test::run_stack_slot(ACT_AND_T, a, b);
     Cell f = of_types({TYPE_FLOAT});
-    EXPECT_EQ(typeset_compare(&s, &f, 0), 0);
+    EXPECT_EQ(typeset_compare(&s, &f, CompareOp::equal), 0);
     s = kem::test::run_stack_slot(ACT_XOR_T, a, a);
     EXPECT_EQ(typeset_count(&s), 0);
 }
@@ -180,7 +180,7 @@ TEST_F(Typeset, ComplementInvertsEveryBit) {
     EXPECT_TRUE(typeset_has(&once, 95));
     Cell twice = once;
     typeset_complement(&twice);
-    EXPECT_EQ(typeset_compare(&twice, &ts, 0), 0);
+    EXPECT_EQ(typeset_compare(&twice, &ts, CompareOp::equal), 0);
 }
 
 TEST_F(Typeset, CompareByBitsAndSortByCount) {
@@ -190,14 +190,14 @@ TEST_F(Typeset, CompareByBitsAndSortByCount) {
     b.header |= 2u << 20;
     Cell c = of_types({TYPE_STRING});
     Cell i = I(1);
-    EXPECT_EQ(typeset_compare(&a, &b, 0), 0);
-    EXPECT_EQ(typeset_compare(&a, &b, 2), 0);
-    EXPECT_EQ(typeset_compare(&a, &c, 0), 1);
-    EXPECT_EQ(typeset_compare(&a, &c, 7), 1);
-    EXPECT_EQ(typeset_compare(&c, &a, 8), -1);
-    EXPECT_EQ(typeset_compare(&a, &c, 3), -2);
-    EXPECT_EQ(typeset_compare(&a, &i, 0), -2);
-    EXPECT_TRUE(compare_star(&a, &b, 0));
+    EXPECT_EQ(typeset_compare(&a, &b, CompareOp::equal), 0);
+    EXPECT_EQ(typeset_compare(&a, &b, CompareOp::strict_equal), 0);
+    EXPECT_EQ(typeset_compare(&a, &c, CompareOp::equal), 1);
+    EXPECT_EQ(typeset_compare(&a, &c, CompareOp::sort), 1);
+    EXPECT_EQ(typeset_compare(&c, &a, CompareOp::case_sort), -1);
+    EXPECT_EQ(typeset_compare(&a, &c, CompareOp::lesser), -2);
+    EXPECT_EQ(typeset_compare(&a, &i, CompareOp::equal), -2);
+    EXPECT_TRUE(compare_star(&a, &b, CompareOp::equal));
 }
 
 TEST_F(Typeset, ToBlockListsDatatypesInIdOrder) {
@@ -221,7 +221,7 @@ TEST_F(Typeset, FromSpecBuildsArgumentTypesets) {
     Cell ts;
     typeset_from_spec(&ts, &spec);
     Cell expected = of_types({TYPE_STRING, TYPE_INTEGER, TYPE_FLOAT, TYPE_NONE, TYPE_OBJECT});
-    EXPECT_EQ(typeset_compare(&ts, &expected, 0), 0);
+    EXPECT_EQ(typeset_compare(&ts, &expected, CompareOp::equal), 0);
 
     for (auto [bad, err] : {std::pair{B({DT(TYPE_INTEGER), I(3)}), Err::script_invalid_type_spec},
                             std::pair{B({word_load("never-set-here")}), Err::script_no_value}}) {

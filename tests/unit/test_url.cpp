@@ -235,12 +235,12 @@ TEST_F(Url, MakeAndToBuildFromABlock) {
 
 TEST_F(Url, CompareAsText) {
     Cell a = U("HTTP://A.b"), b = U("http://a.b"), c = U("http://a.c");
-    EXPECT_EQ(compare_values(&a, &b, 0), 0);   // equal ignores case
-    EXPECT_NE(compare_values(&a, &b, 2), 0);   // strict does not
-    EXPECT_LT(compare_values(&b, &c, 3), 0);
+    EXPECT_EQ(compare_values(&a, &b, CompareOp::equal), 0);         // equal ignores case
+    EXPECT_NE(compare_values(&a, &b, CompareOp::strict_equal), 0);  // strict does not
+    EXPECT_LT(compare_values(&b, &c, CompareOp::lesser), 0);
     Cell text = T("http://a.b");
-    EXPECT_EQ(compare_values(&b, &text, 0), 0);
-    EXPECT_EQ(compare_values(&b, &text, 3), -2);  // ordering across kinds
+    EXPECT_EQ(compare_values(&b, &text, CompareOp::equal), 0);
+    EXPECT_EQ(compare_values(&b, &text, CompareOp::lesser), -2);  // ordering across kinds
 }
 
 // --- path join (url! and file!) -----------------------------------------------------------------

@@ -121,38 +121,39 @@ TEST_F(Word, CompareWithAndWithoutCase) {
     Cell number = I(1);
     struct Case {
         Cell a, b;
-        int32_t op, expected;
+        CompareOp op;
+        int32_t expected;
         const char* what;
     };
     const Case cases[] = {
-        {Lit, lit, 0, 0, "equal ignores case"},
-        {Lit, lit, 1, 0, "not-equal answers as equal does"},
-        {Lit, lit, 2, 1, "strict sees the case"},
-        {lit, foo, 0, 0, "equal ignores the kind"},
-        {lit, foo, 2, 1, "strict sees the kind"},
-        {lit, lit, 2, 0, "strict, same kind and spelling"},
-        {foo, bar, 0, 1, "different names"},
-        {set, foo, 12, 0, "find ignores the kind"},
-        {foo, foo, 9, 0, "same binding"},
-        {foo, local, 9, 1, "same name, other context"},
-        {foo, lit, 10, 0, "word matches lit-word"},
-        {lit, foo, 10, 0, "lit-word matches word"},
-        {set, foo, 10, 1, "set-word does not match word"},
-        {Foo, lit, 10, 1, "op 10 sees the case"},
-        {Foo, lit, 11, 0, "op 11 ignores the case"},
-        {bar, foo, 3, -1, "ordering by name"},
-        {foo, bar, 5, 1, "ordering by name, reversed"},
-        {foo, number, 0, -2, "not a word"},
-        {foo, issue, 0, -2, "issue! against a word"},
-        {issue, foo, 0, -2, "a word against an issue!"},
-        {issue, issue, 0, 0, "issue! against issue!"},
+        {Lit, lit, CompareOp::equal, 0, "equal ignores case"},
+        {Lit, lit, CompareOp::not_equal, 0, "not-equal answers as equal does"},
+        {Lit, lit, CompareOp::strict_equal, 1, "strict sees the case"},
+        {lit, foo, CompareOp::equal, 0, "equal ignores the kind"},
+        {lit, foo, CompareOp::strict_equal, 1, "strict sees the kind"},
+        {lit, lit, CompareOp::strict_equal, 0, "strict, same kind and spelling"},
+        {foo, bar, CompareOp::equal, 1, "different names"},
+        {set, foo, CompareOp::find, 0, "find ignores the kind"},
+        {foo, foo, CompareOp::same, 0, "same binding"},
+        {foo, local, CompareOp::same, 1, "same name, other context"},
+        {foo, lit, CompareOp::spelling, 0, "word matches lit-word"},
+        {lit, foo, CompareOp::spelling, 0, "lit-word matches word"},
+        {set, foo, CompareOp::spelling, 1, "set-word does not match word"},
+        {Foo, lit, CompareOp::spelling, 1, "spelling sees the case"},
+        {Foo, lit, CompareOp::caseless, 0, "caseless ignores the case"},
+        {bar, foo, CompareOp::lesser, -1, "ordering by name"},
+        {foo, bar, CompareOp::greater, 1, "ordering by name, reversed"},
+        {foo, number, CompareOp::equal, -2, "not a word"},
+        {foo, issue, CompareOp::equal, -2, "issue! against a word"},
+        {issue, foo, CompareOp::equal, -2, "a word against an issue!"},
+        {issue, issue, CompareOp::equal, 0, "issue! against issue!"},
     };
     for (const Case& c : cases) {
         Cell a = c.a, b = c.b;
         EXPECT_EQ(word_compare(&a, &b, c.op), c.expected) << c.what;
     }
     // Dispatch reaches the same rules for every kind.
-    EXPECT_EQ(compare_values(&set, &lit, 0), 0);
+    EXPECT_EQ(compare_values(&set, &lit, CompareOp::equal), 0);
 }
 
 TEST_F(Word, GetAndSet) {

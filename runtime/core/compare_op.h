@@ -1,0 +1,26 @@
+// The comparison operators a datatype's compare entry answers: the
+// comparison natives, sort, find and select, and map keys all ask through
+// these. The values are the operator codes of the compare slot.
+#pragma once
+#include "runtime/core/compare_op.h"
+#include <cstdint>
+
+namespace kem {
+
+enum class CompareOp : int32_t {
+    equal = 0,
+    not_equal = 1,
+    strict_equal = 2,
+    lesser = 3,
+    lesser_or_equal = 4,
+    greater = 5,
+    greater_or_equal = 6,
+    sort = 7,       // ordering for sort
+    case_sort = 8,  // case-sensitive ordering for sort
+    same = 9,       // sameness (same?)
+    spelling = 10,  // words: the same spelling exactly
+    caseless = 11,  // words: the same spelling, letter case aside
+    find = 12,      // the equality of find and select
+};
+
+} // namespace kem
