@@ -5,6 +5,7 @@
 #include "runtime/collector/collector.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/platform/exit.h"
@@ -25,8 +26,6 @@ const Cell* boot_code(uint32_t n) {
 }
 
 void boot_library() {
-    // The collector runs from the boot script on.
-    collector::set_active(true);
     for (uint32_t i = BOOT_SCRIPTS; i < boot_value_count(); i++) {
         const Cell body = *boot_code(i);
         interp::eval_block(&body, false);
@@ -39,9 +38,13 @@ void boot_all() {
     init_runtime();
     boot_typesets();
     boot_routines();
-    boot_operators();
+    // The collector runs from the boot script on.
+    collector::set_active(true);
+    function_set_system_mode(true);
     boot_library();
     boot_system();
+    function_set_system_mode(false);
+    boot_operators();
     boot_constants();
     // Whether lines are edited on a terminal, and its size for system/console.
     terminal::init();

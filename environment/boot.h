@@ -2,6 +2,7 @@
 // made after the runtime is up.
 #pragma once
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/routine.h"
 
 namespace kem {
 
@@ -12,12 +13,13 @@ void boot_typesets();
 // The constants no literal can write (null-handle).
 void boot_constants();
 
-// The global routines (C++ bodies with a Kem spec).
+// The global routines (C++ bodies with a Kem spec), the type predicates among them.
 void boot_routines();
+void boot_type_predicates();
 // A routine! value of a C++ body whose spec is given as Kem source.
-Cell make_routine(const char* spec_text, Cell* (*fn)(Cell* args));
+Cell make_routine(const char* spec_text, RoutineFn fn);
 
-// The infix operators, each an op! of the action or native beside it.
+// The infix operators, each an op! of the function beside it.
 void boot_operators();
 
 // The root values of the boot block, in order: the system object's source,
@@ -26,14 +28,16 @@ enum BootValue : uint32_t { BOOT_SYSTEM = 0, BOOT_SCRIPTS = 1 };
 // Boot value n; a program without its boot block ends here with a message.
 const Cell* boot_code(uint32_t n);
 
-// Runs the library's scripts from the boot block: constants and colours.
+// Runs the library's scripts from the boot block: constants, colours and
+// the library functions.
 void boot_library();
 
 // The KEMBIN codec object (title, name, mime-type, suffixes, compact?,
 // encode, encode*, decode), made anew for system/codecs.
 Cell make_kembin_codec();
 
-// The runtime, the typesets and the boot script, once.
+// The runtime, the typesets and the boot script, once. Every function the
+// library and the system object make is marked as part of the system.
 void boot_all();
 
 } // namespace kem

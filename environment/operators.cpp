@@ -1,5 +1,6 @@
 // The infix operators: each is an op! made from the global value of its
 // function. (Some of their names, like `=`, cannot be written as set-words.)
+// They are made after the library, since `//` is the library's modulo.
 #include "environment/boot.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/native.h"
@@ -10,7 +11,7 @@ namespace kem {
 void boot_operators() {
     static const struct { const char* op; const char* fn; } table[] = {
         {"+", "add"},       {"-", "subtract"},     {"*", "multiply"},   {"/", "divide"},
-        {"%", "remainder"}, {"=", "equal?"},       {"<>", "not-equal?"}, {"==", "strict-equal?"},
+        {"//", "modulo"}, {"%", "remainder"}, {"=", "equal?"},       {"<>", "not-equal?"}, {"==", "strict-equal?"},
         {"=?", "same?"},    {"<", "lesser?"},      {">", "greater?"},   {"<=", "lesser-or-equal?"},
         {">=", "greater-or-equal?"}, {"**", "power"}, {"and", "and~"}, {"or", "or~"},
         {"xor", "xor~"}, {"<<", "shift-left"}, {">>", "shift-right"}, {">>>", "shift-logical"},

@@ -2,17 +2,48 @@
 #include <cstring>
 #include "console/terminal.h"
 #include "environment/boot.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/lexer/lexer.h"
+#include "runtime/platform/exit.h"
+#include "runtime/platform/platform.h"
 
 namespace kem {
 
 namespace {
+
+Cell* quit_return(Cell* args) { exit_process(cell_int(args)); }
+
+// Assignments that no change handler or owner hears of: the handlers
+// themselves use them to undo or complete a change.
+Cell* set_quiet(Cell* args) {
+    const uint8_t t = type_of(args);
+    if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD) fire_expect_arg(args, 0);
+    Cell word = args[0];
+    const Cell value = args[1];
+    context_set_in(&word, &value, word.data1, false);
+    args[0] = value;
+    return args;
+}
+
+Cell* set_slot_quiet(Cell* args) {
+    if (!any_block_type(type_of(args))) fire_expect_arg(args, 0);
+    const int32_t pos = series_position(args);
+    if (pos >= 0 && uint32_t(pos) < block_full_length(args)) *block_rs_abs_at(args, uint32_t(pos)) = args[1];
+    return args;
+}
 
 // The shift routines run the shift native with one refinement or none.
 Cell* shift_with(int refinement) {
@@ -24,6 +55,43 @@ Cell* shift_with(int refinement) {
 Cell* shift_right(Cell*) { return shift_with(-1); }
 Cell* shift_left(Cell*) { return shift_with(native_ref(NAT_SHIFT, "left")); }
 Cell* shift_logical(Cell*) { return shift_with(native_ref(NAT_SHIFT, "logical")); }
+
+Cell* get_current_dir(Cell* args) {
+    args[0] = *file_get_current_dir();
+    return args;
+}
+
+Cell* set_current_dir(Cell* args) {
+    const auto path = file_to_os_path(args);
+    if (!path || !platform::set_current_dir(*path)) fire(Err::access_cannot_open, args[0]);
+    return args;
+}
+
+// The first negative component is refused; no upper bound is checked.
+void check_components(const Cell* args, int n) {
+    for (int i = 0; i < n; i++)
+        if (cell_int(args + i) < 0) fire(Err::script_invalid_arg, args[i]);
+}
+
+Cell* as_color(Cell* args) {
+    check_components(args, 3);
+    uint8_t bytes[3];
+    for (int i = 0; i < 3; i++) bytes[i] = uint8_t(cell_int(args + i) & 0xFF);
+    tuple_make_at(args, bytes, 3);
+    return args;
+}
+
+// The four components as one 32-bit value, a in the lowest byte: a component
+// above 255 spills into the next byte and what passes the fourth is lost.
+Cell* as_ipv4(Cell* args) {
+    check_components(args, 4);
+    uint32_t packed = 0;
+    for (int i = 0; i < 4; i++) packed |= uint32_t(cell_int(args + i)) << (8 * i);
+    uint8_t bytes[4];
+    for (int i = 0; i < 4; i++) bytes[i] = uint8_t(packed >> (8 * i));
+    tuple_make_at(args, bytes, 4);
+    return args;
+}
 
 void bind_routine(const char* name, const char* spec_text, RoutineFn fn) {
     const Cell routine = make_routine(spec_text, fn);
@@ -50,11 +118,38 @@ void boot_constants() {
 }
 
 void boot_routines() {
-    bind_routine("shift-right", R"KEM(["Shift bits to the right" data [integer!] bits [integer!]])KEM", shift_right);
-    bind_routine("shift-left", R"KEM(["Shift bits to the left" data [integer!] bits [integer!]])KEM", shift_left);
-    bind_routine("shift-logical", R"KEM(["Shift bits to the right (unsigned)" data [integer!] bits [integer!]])KEM",
-                 shift_logical);
+    static const struct {
+        const char* name;
+        const char* spec;
+        RoutineFn fn;
+    } table[] = {
+        {"quit-return",
+         R"KEM(["Stops evaluation and exits the program with a given status" status [integer!] "Process termination value to return"])KEM",
+         quit_return},
+        {"set-quiet",
+         R"KEM(["Set an object's field to a value without triggering eventual object's events" word [any-type!] value [any-type!] return: [any-type!]])KEM",
+         set_quiet},
+        {"set-slot-quiet",
+         R"KEM(["Set a value in series without triggering eventual owner's events" series [any-type!] value [any-type!]])KEM",
+         set_slot_quiet},
+        {"shift-right", R"KEM(["Shift bits to the right" data [integer!] bits [integer!]])KEM", shift_right},
+        {"shift-left", R"KEM(["Shift bits to the left" data [integer!] bits [integer!]])KEM", shift_left},
+        {"shift-logical", R"KEM(["Shift bits to the right (unsigned)" data [integer!] bits [integer!]])KEM",
+         shift_logical},
+        {"get-current-dir", R"KEM(["Returns the platform's current directory for the process"])KEM", get_current_dir},
+        {"set-current-dir", R"KEM(["Sets the platform's current process directory" path [file!]])KEM", set_current_dir},
+        {"as-color", R"KEM(["Combine R, G and B values into a tuple" r [integer!] g [integer!] b [integer!]])KEM",
+         as_color},
+        {"as-ipv4",
+         R"KEM(["Combine a, b, c and d values into a tuple" a [integer!] b [integer!] c [integer!] d [integer!]])KEM",
+         as_ipv4},
+        {"as-rgba",
+         R"KEM(["Combine R, G, B and A color components into a tuple" r [integer!] g [integer!] b [integer!] a [integer!]])KEM",
+         as_ipv4},
+    };
+    for (const auto& r : table) bind_routine(r.name, r.spec, r.fn);
     for (const auto& r : terminal::routines()) bind_routine(r.name, r.spec, r.fn);
+    boot_type_predicates();
 }
 
 } // namespace kem

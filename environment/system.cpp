@@ -1,8 +1,6 @@
-// The system object: catalog/errors from the C++ catalog table, the state
-// fields the error report reads and the error prototype.
-//
-// The object is written as Kem source and evaluated, so every category and
-// template is an ordinary value that scripts can read and change.
+// The system object: made by its Kem source, then completed here with what
+// only the runtime can give: catalog/errors from the C++ catalog table,
+// system/words over the global context and the routines kept in fields.
 #include "environment/system.h"
 #include "environment/boot.h"
 #include <string>
@@ -10,8 +8,11 @@
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
@@ -28,10 +29,12 @@ std::string template_source(const char* tmpl) {
     return "'" + t;
 }
 
+} // namespace
+
 std::string catalog_source() {
     size_t count = 0;
     const ErrorInfo* catalog = error_catalog(&count);
-    std::string out = "errors: make object! [\n";
+    std::string out = "system/catalog/errors: make object! [\n";
     for (int c = 0; c < ERROR_CATEGORY_COUNT; c++) {
         const ErrorCategoryInfo& cat = error_category_info(ErrCategory(c));
         out += std::string("  ") + cat.name + ": make object! [code: " + std::to_string(cat.base) + " type: \"" +
@@ -45,36 +48,34 @@ std::string catalog_source() {
     return out + "]\n";
 }
 
-} // namespace
+namespace {
 
-std::string system_source() {
-    return "system: make object! [\n"
-           "catalog: make object! [\n" +
-           catalog_source() +
-           "]\n"
-           "state: make object! [stack-trace: 1 source-files: make block! 4\n"
-           // Routines filled in after this source runs.
-           "  GC: make object! [active?: series-cycles: nodes-cycles: none]\n"
-           // One bit per kind of callback that trace events may follow,
-           // kept in bits as the flags change.
-           "  callbacks: make object! [lexer?: parse?: sort?: change?: deep?: port?: false bits: 0\n"
-           "    on-change*: func [word old new /local bit] [\n"
-           "      if word = 'bits [if integer! <> type? new [bits: 0] exit]\n"
-           "      if integer! <> type? bits [bits: 0]\n"
-           "      bit: select [lexer? 1 parse? 2 sort? 4 change? 8 deep? 16 port? 32] word\n"
-           "      if bit [bits: either new = true [bits or bit] [bits and complement bit]]\n"
-           "    ]\n"
-           "  ]\n"
-           "]\n"
-           // The console's first object; the console proper replaces it.
-           "console: make object! [history: make block! 200 size: 80x50]\n"
-           "standard: make object! [\n"
-           "  error: make object! [code: type: id: arg1: arg2: arg3: near: where: stack: files: none]\n"
-           "]\n"
-           "]\n";
+// options/float/on-change*: the float formatter's switches follow the fields.
+Cell* float_switches(Cell* args) {
+    const Cell word = args[0];
+    const bool on = is_truthy(args + 1);
+    const std::string_view name = symbol_name(symbol_resolve(word.data2));
+    if (name == "pretty?") float_pretty_print = on;
+    else if (name == "full?") float_full_support = on;
+    make_unset(args);
+    return args;
 }
 
-namespace {
+// Runs the object's source (from the boot block) with the words its handlers
+// call that no script should reach (float-switches) bound to a context of
+// their own.
+void run_system_source() {
+    const NodeId hidden = context_make(1, false, false, 0, CONTEXT_OBJECT);
+    Cell* keep = stack::push_slot();
+    *keep = Cell{TYPE_OBJECT, hidden, 0, 0};  // rooted while the source runs
+    const Cell name = word_load("float-switches");
+    const Cell routine = make_routine(R"KEM([word [word!] new [any-type!]])KEM", float_switches);
+    context_add_with_value(hidden, &name, &routine);
+    Cell body = *boot_code(BOOT_SYSTEM);
+    context_bind_block(&body, hidden, false);
+    interp::eval_block(&body, false);
+    stack::init();
+}
 
 Cell* gc_active(Cell* result) {
     make_logic(result, collector::active());
@@ -89,37 +90,53 @@ Cell* gc_nodes_cycles(Cell* result) {
     return result;
 }
 
-// system/state/GC: a routine without arguments in each field.
-void fill_collector_object() {
-    auto field = [](const Cell& obj, const char* name) {
-        const Cell word = word_load(name);
-        return const_cast<Cell*>(object_rs_select(&obj, &word));
-    };
-    const Cell sys = *context_global_value_cell(symbol_make("system"));
+// Called from the library's own code it stands for compiled code; the
+// answer is true as soon as any call on the way was made by the interpreter.
+Cell* interpreted_q(Cell* result) {
+    make_logic(result, !interp::running_system_code() || stack::eval_q(stack::frames_top - 1, false));
+    return result;
+}
+
+Cell* field(const Cell& obj, const char* name) {
+    const Cell word = word_load(name);
+    return const_cast<Cell*>(object_rs_select(&obj, &word));
+}
+
+// system/words: an object over the global context, of no class and with no
+// handlers, also kept as the global context's own self value.
+void make_system_words(const Cell& sys) {
+    const Cell words = *object_push(global_context, 0, 0xFFFFFFFF);
+    *field(sys, "words") = words;
+    stack::init();
+}
+
+void fill_routine_fields(const Cell& sys) {
     const Cell state = *field(sys, "state");
     const Cell gc = *field(state, "GC");
     const struct {
+        const Cell* object;
         const char* field;
         const char* spec;
         RoutineFn fn;
     } fields[] = {
-        {"active?", R"KEM(["Whether the collector is on"])KEM", gc_active},
-        {"series-cycles", R"KEM(["Collections run so far"])KEM", gc_series_cycles},
-        {"nodes-cycles", R"KEM(["Collections that moved nodes"])KEM", gc_nodes_cycles},
+        {&state, "interpreted?", R"KEM(["Return TRUE if called from the interpreter"])KEM", interpreted_q},
+        {&gc, "active?", R"KEM(["Whether the collector is on" return: [logic!]])KEM", gc_active},
+        {&gc, "series-cycles", R"KEM(["Collections run so far" return: [integer!]])KEM", gc_series_cycles},
+        {&gc, "nodes-cycles", R"KEM(["Collections that moved nodes" return: [integer!]])KEM", gc_nodes_cycles},
     };
     for (const auto& f : fields) {
         const Cell routine = make_routine(f.spec, f.fn);
-        *field(gc, f.field) = routine;
+        *field(*f.object, f.field) = routine;
     }
 }
 
 } // namespace
 
 void boot_system() {
-    const Cell body = *boot_code(BOOT_SYSTEM);
-    interp::eval_block(&body, false);
-    stack::init();
-    fill_collector_object();
+    run_system_source();
+    const Cell sys = *context_global_value_cell(symbol_make("system"));
+    make_system_words(sys);
+    fill_routine_fields(sys);
 }
 
 } // namespace kem

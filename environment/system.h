@@ -1,15 +1,17 @@
-// The system object: the part of it that errors need.
+// The system object.
 #pragma once
 #include <string>
 
 namespace kem {
 
-// The Kem source of the system object, made from the C++ error catalog; the
-// boot block carries it loaded.
-std::string system_source();
+// "system/catalog/errors: make object! [...]", made from the C++ error
+// catalog: the boot block carries it after the system object's own source.
+std::string catalog_source();
 
-// Builds system (catalog/errors, state, standard/error) and binds it to the
-// global word `system`. Runs after the boot script, which defines none.
+// Builds system with its sub-objects, change handlers, error catalog,
+// system/words and the routines kept in its fields, and binds it to the
+// global word `system`. Runs after the library, whose functions its
+// handlers call.
 void boot_system();
 
 } // namespace kem

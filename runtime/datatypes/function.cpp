@@ -126,6 +126,13 @@ void function_set_system(const Cell* fn, bool system) {
     *callable_extra_cell(fn, EXTRA_SYSTEM) = system ? true_value : unset_value;
 }
 
+namespace {
+bool system_mode = false;
+} // namespace
+
+void function_set_system_mode(bool on) { system_mode = on; }
+bool function_system_mode() { return system_mode; }
+
 NodeId function_owner_context(const Cell* fn) {
     const Cell* owner = callable_extra_cell(fn, EXTRA_OWNER);
     return is_type(owner, TYPE_OBJECT) ? owner->data1 : 0;

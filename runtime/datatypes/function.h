@@ -55,6 +55,10 @@ inline uint32_t function_flags(const Cell* fn) { return fn->header & (FUNCTION_T
 // Whether the function is part of the system: no trace events inside its body.
 bool function_is_system(const Cell* fn);
 void function_set_system(const Cell* fn, bool system);
+// While on (the boot code loading the library), every function the function
+// makers make is part of the system.
+void function_set_system_mode(bool on);
+bool function_system_mode();
 // The context of the owning object, or 0.
 NodeId function_owner_context(const Cell* fn);
 

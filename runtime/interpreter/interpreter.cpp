@@ -28,6 +28,8 @@ namespace {
 bool track_position = true;
 } // namespace
 
+bool running_system_code() { return !track_position; }
+
 namespace {
 
 // Blocks are read by node and index: evaluated code may grow the block it is

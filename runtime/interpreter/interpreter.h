@@ -15,6 +15,10 @@ namespace kem::interp {
 // Also the entry points datatypes call: position, pending, eval_block,
 // call_function and push_callback_arguments (datatypes/evaluator.h).
 
+// Whether the code running is the body of a function of the system (the
+// library): calls it makes stand for calls made by compiled code.
+bool running_system_code();
+
 void init();
 
 // Evaluates one expression of `block` starting at index pos; infix operators

@@ -188,7 +188,7 @@ void make_function() {
     if (series_position(&spec) > length) set_series_position(&spec, length);
     const uint32_t flags = function_validate(&spec);
     const Cell body = stack::arguments[1];
-    const Cell* fn = function_push(&spec, &body, 0, false, 0, flags);
+    const Cell* fn = function_push(&spec, &body, 0, function_system_mode(), 0, flags);
     stack::set_last(fn);
 }
 
