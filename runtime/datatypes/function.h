@@ -9,7 +9,9 @@
 //   0 body: a deep copy of the given body, or none;
 //   1 argument list: unset until the first call caches it (callable_arg_list);
 //   2 system mark: logic! true for a function that is part of the system
-//     (the library): its body runs without trace events; unset otherwise;
+//     (the library): its body runs without trace events and its frame is
+//     no return target, so such a body never uses return or exit; unset
+//     otherwise;
 //   3 the function value itself once an op! wraps it;
 //   4 owner: the object! whose context a method of the library belongs to,
 //     or unset. An object! cell, so the collector keeps the context alive.

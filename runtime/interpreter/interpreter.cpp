@@ -692,7 +692,10 @@ void traced_call_function(const Cell* fn, uint32_t trace_flags) {
     const NodeId ctx = function_context(&f);
     const NodeId saved = context_values_node(ctx);
     set_context_values_node(ctx, stack::cell_index(stack::arguments));
-    stack::set_return_target(true);
+    // A function of the system is no return target: a return in a block it
+    // runs for its caller leaves the caller's function, as through a native.
+    const bool returns_here = !function_is_system(&f);
+    stack::set_return_target(returns_here);
     {
         struct Body {
             bool was = tracing;
@@ -721,7 +724,7 @@ void traced_call_function(const Cell* fn, uint32_t trace_flags) {
             make_unset(stack::arguments);
             stack::top = stack::arguments + 1;
         }
-        if (last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) {
+        if ((last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) && returns_here) {
             last_throw_code = 0;
             stack::top = stack::arguments + 1;
         }
@@ -752,7 +755,8 @@ void call_function(const Cell* fn, uint32_t trace_flags) {
     const NodeId ctx = function_context(&f);
     const NodeId saved = context_values_node(ctx);
     set_context_values_node(ctx, stack::cell_index(stack::arguments));
-    stack::set_return_target(true);
+    const bool returns_here = !function_is_system(&f);
+    stack::set_return_target(returns_here);
     CallFrame* frame = stack::frames_top - 1;
     Cell body = *function_body(&f);
     if (type_of(&body) == TYPE_BLOCK) {
@@ -770,7 +774,7 @@ void call_function(const Cell* fn, uint32_t trace_flags) {
         stack::top = stack::arguments + 1;
     }
     // return and exit land on this frame with the result in place.
-    if (last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) {
+    if ((last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) && returns_here) {
         last_throw_code = 0;
         stack::top = stack::arguments + 1;
     }
