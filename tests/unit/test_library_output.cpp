@@ -1,5 +1,5 @@
 // What the library's printing functions write: probe, ??, clock, the memory
-// report and the lexer tracer, read back from a memory file standing in for
+// report, the lexer tracer and the parse tracer, read back from a memory file standing in for
 // standard output.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -93,6 +93,28 @@ TEST_F(LibraryOutput, TracerPrintsOneLinePerLexerEvent) {
     const std::string out = printed(R"(probe transcode-trace "1 ) 2")");
     EXPECT_NE(out.find("ERROR"), std::string::npos) << out;
     EXPECT_NE(out.find("[1 2]\n"), std::string::npos) << out;
+}
+
+// Two more spaces of indent per nested rule; each line as print forms a
+// block, so an empty indent still leaves a space before the arrow.
+TEST_F(LibraryOutput, ParseTraceTellsEachEventIndented) {
+    EXPECT_EQ(printed(R"(parse-trace "ab" ["a" ["b"]])"),
+              " -->\n"
+              "   input: \"ab\" \n"
+              "   match: [\"a\" [\"b\"]]   \n"
+              "   ==> matched\n"
+              "   input: \"b\" \n"
+              "   match: [[\"b\"]]   \n"
+              "   -->\n"
+              "     input: \"b\" \n"
+              "     match: [\"b\"]     \n"
+              "     ==> matched\n"
+              "   <--\n"
+              " <--\n"
+              "return: true\n");
+    // The indent starts afresh at each trace, even after one that failed.
+    const std::string again = printed(R"(attempt [parse-trace "a" [into]] parse-trace "a" ["a"])");
+    EXPECT_NE(again.find("\n -->\n   input: \"a\""), std::string::npos) << again;
 }
 
 } // namespace
