@@ -29,7 +29,7 @@ std::string molded(Cell value) {
     Cell buffer;
     string_make_at(&buffer, 64);
     try {
-        mold_direct(&value, &buffer, false, true, false, nullptr, 1 << 20, 0);
+        mold_direct(&value, &buffer, MoldArgs{.all = true}, 1 << 20, 0);
     } catch (const KemError&) {
         return "";
     }
