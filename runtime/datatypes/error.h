@@ -46,6 +46,12 @@ void error_save_stack(Cell* error);
 // Turns an integer stack marker into the block of the calls it names.
 void error_capture_stack(Cell* error);
 
+// Prints the report of an error (as `print` shows an error! value) without
+// raising it; the one-line form when no error! value can be made (before the
+// system object exists). The call stack must still hold the frames of the
+// raise: where and the stack line come from them.
+void error_print_report(const KemError& e);
+
 // The actions.
 Cell* error_make(Cell* proto, Cell* spec, int32_t type);
 int32_t error_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);

@@ -44,9 +44,9 @@ namespace {
 // complete before `active` is set.
 struct RawState {
     volatile sig_atomic_t active = 0;
-    volatile sig_atomic_t cursor_hidden = 0;
+    volatile sig_atomic_t modes = 0;  // TerminalMode bits still on
     int fd = -1;
-    int cursor_fd = -1;
+    int mode_fd = -1;
     termios saved{};
 };
 RawState raw;
@@ -107,13 +107,19 @@ bool enter_raw_mode(int fd) {
     return true;
 }
 
-void restore_terminal() {
-    if (raw.cursor_hidden) {
-        raw.cursor_hidden = 0;
-        // Nothing more can be done when the terminal refuses.
-        if (::write(raw.cursor_fd, "\x1b[?25h", 6) < 0) {
-        }
+// A write that may fail: nothing more can be done when the terminal refuses.
+static void write_unchecked(int fd, const char* bytes, size_t count) {
+    if (::write(fd, bytes, count) < 0) {
     }
+}
+
+void restore_terminal() {
+    const sig_atomic_t modes = raw.modes;
+    raw.modes = 0;
+    static const char mouse_off[] = "\x1b[?1000l\x1b[?1003l\x1b[?1015l\x1b[?1006l";
+    if (modes & MODE_MOUSE) write_unchecked(raw.mode_fd, mouse_off, sizeof mouse_off - 1);
+    if (modes & MODE_ALT_SCREEN) write_unchecked(raw.mode_fd, "\x1b[?1049l", 8);
+    if (modes & MODE_CURSOR_HIDDEN) write_unchecked(raw.mode_fd, "\x1b[?25h", 6);
     if (!raw.active) return;
     tcsetattr(raw.fd, TCSANOW, &raw.saved);
     raw.active = 0;
@@ -121,14 +127,25 @@ void restore_terminal() {
 
 bool raw_mode_active() { return raw.active != 0; }
 
-void hide_cursor(int fd, bool hidden) {
-    if (hidden == (raw.cursor_hidden != 0)) return;
-    if (hidden) {
-        raw.cursor_fd = fd;
-        raw.cursor_hidden = 1;
+void note_terminal_mode(int fd, unsigned mode, bool on) {
+    if (on) {
+        raw.mode_fd = fd;
+        raw.modes = raw.modes | sig_atomic_t(mode);
+    } else {
+        raw.modes = raw.modes & ~sig_atomic_t(mode);
     }
+}
+
+unsigned terminal_modes() { return unsigned(raw.modes); }
+
+void hide_cursor(int fd, bool hidden) {
+    if (hidden == ((raw.modes & MODE_CURSOR_HIDDEN) != 0)) return;
+    // Noted before the write when hiding and after it when showing: a signal
+    // in between then shows a cursor that may already be shown, never leaves
+    // it hidden.
+    if (hidden) note_terminal_mode(fd, MODE_CURSOR_HIDDEN, true);
     (void)write_all(fd, hidden ? "\x1b[?25l" : "\x1b[?25h", 6);
-    if (!hidden) raw.cursor_hidden = 0;
+    if (!hidden) note_terminal_mode(fd, MODE_CURSOR_HIDDEN, false);
 }
 
 bool take_resize() {

@@ -32,13 +32,25 @@ bool write_all(int fd, const void* bytes, size_t count);
 // processing is left as it is. The state before is saved for
 // restore_terminal. False when fd is not a terminal or refuses.
 bool enter_raw_mode(int fd);
-// Puts back the state enter_raw_mode saved, exactly, and shows the cursor
-// when hide_cursor hid it; nothing when the terminal is not raw. Safe in a
-// signal handler: the exit paths and the fatal-signal handlers call it.
+// Undoes every display mode still on (mouse reporting off, the alternate
+// screen left, the cursor shown, in this order), then puts back the state
+// enter_raw_mode saved, exactly; nothing of either when it is not in force.
+// Safe in a signal handler: the exit paths and the fatal-signal handlers call
+// it.
 void restore_terminal();
 bool raw_mode_active();
 // Hides or shows the cursor of the terminal on fd (while the editor redraws).
 void hide_cursor(int fd, bool hidden);
+
+// Display modes that whoever switched them on writes the sequences for, and
+// notes here, so that restore_terminal switches off what is still on.
+enum TerminalMode : unsigned {
+    MODE_CURSOR_HIDDEN = 1,
+    MODE_ALT_SCREEN = 2,
+    MODE_MOUSE = 4,  // the GUI's reporting modes 1000, 1003, 1015 and 1006
+};
+void note_terminal_mode(int fd, unsigned mode, bool on);
+unsigned terminal_modes();
 
 // Whether the window changed size since the last call (the signal that says
 // so is caught once the terminal has been raw); clears the news.
