@@ -185,7 +185,7 @@ protected:
         std::string out;
         for (;;) {
             pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 200) > 0) {
+            if (poll(&p, 1, 20) > 0) {
                 char bytes[256];
                 const ssize_t n = read(master_, bytes, sizeof bytes);
                 if (n > 0) {

@@ -97,15 +97,20 @@ class OpenBlock {
 public:
     OpenBlock(const Cell& block, bool report) : cell_(block), root_(&cell_) {
         if (cycle_find(series_node(&cell_))) draw_throw_error(&cell_, series_index(&cell_), Err::script_draw_infinite, report);
+        level_ = cycle_depth();
         cycle_push(series_node(&cell_));
     }
-    ~OpenBlock() { cycle_pop(); }
+    // An error empties the cycle stack; entries below this one are not ours.
+    ~OpenBlock() {
+        if (cycle_depth() > level_) cycle_drop(cycle_depth() - level_);
+    }
     OpenBlock(const OpenBlock&) = delete;
     OpenBlock& operator=(const OpenBlock&) = delete;
 
 private:
     Cell cell_;
     RootedCell root_;
+    uint32_t level_ = 0;
 };
 
 class DrawInterpreter {
@@ -363,10 +368,11 @@ private:
         if (!is_type(&offset, TYPE_PAIR)) w.invalid();
         w.skip();
         int32_t i;
+        uint32_t color;
         if (w.optional_integer(&i)) w.optional_integer(&i);
-        // A word where the colour may stand is read as one.
-        const Cell next = w.peek();
-        if (is_type(&next, TYPE_WORD) || is_type(&next, TYPE_TUPLE)) w.color();
+        // Only a word whose value is a colour is taken as the colour: any
+        // other word is `inset` or the next command.
+        w.optional_color(&color);
         w.optional_word("inset");
     }
 

@@ -1,8 +1,8 @@
 #include "view/backends/terminal/draw_walk.h"
-#include "runtime/core/stack.h"
+#include "runtime/core/cycle.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
-#include "runtime/datatypes/word.h"
 #include "view/backends/terminal/colors.h"
 #include "view/backends/terminal/draw_dialect.h"
 #include "view/backends/terminal/face_values.h"
@@ -22,16 +22,19 @@ double number_of(const Cell& v) { return is_type(&v, TYPE_INTEGER) ? double(cell
 Cell word_value(const Cell& word) {
     Cell result;
     make_unset(&result);
-    if (!word.data1) return result;
-    try {
-        result = *word_value_cell(&word);
-    } catch (const KemError&) {
-        // A word with no value here is simply not the value asked for.
-    }
+    const NodeId ctx = word.data1;
+    if (!ctx) return result;
+    int32_t index = int32_t(word.data3);
+    if (index < 0) index = context_find_word(ctx, word.data2, true);
+    if (index < 0) return result;
+    if (const Cell* slot = context_value_slot_checked(ctx, uint32_t(index))) result = *slot;
     return result;
 }
 
 void draw_throw_error(const Cell* block, uint32_t index, Err id, bool report) {
+    // The blocks being walked leave the cycle stack first: the report forms
+    // the block, which must not read as one met inside itself.
+    cycle_reset();
     if (view_silent()) throw DrawStopped{};
     KemError error(id);
     error.argc = 1;

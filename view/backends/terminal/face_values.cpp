@@ -1,6 +1,5 @@
 #include "view/backends/terminal/face_values.h"
 #include <cmath>
-#include <string>
 #include <unordered_map>
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
@@ -35,14 +34,17 @@ bool word_is(const Cell* word, uint32_t symbol) {
 }
 
 uint32_t gui_symbol(const char* name) {
-    // Symbols are never removed, so an id once made stays good.
-    static std::unordered_map<std::string, uint32_t> made;
+    // Symbols are never removed, so an id once made stays good. Names are
+    // string literals: their address is key enough (a spelling met at two
+    // addresses is interned once and found twice).
+    static std::unordered_map<const char*, uint32_t> made;
     auto [at, fresh] = made.try_emplace(name, 0);
     if (fresh) at->second = symbol_make(name);
     return at->second;
 }
 
 Cell* view_field(const char* name) {
+    if (!global_context) return nullptr;  // before the runtime's words exist
     const int32_t slot = context_find_word(global_context, gui_symbol("system"), true);
     if (slot < 0) return nullptr;
     const Cell* system = context_value_slot_checked(global_context, uint32_t(slot));

@@ -46,7 +46,8 @@ Cell* field_named(const Cell* object, const char* name);
 
 // Whether the word (of any kind) names the symbol, letter case ignored.
 bool word_is(const Cell* word, uint32_t symbol);
-// Symbols the backend compares words with, interned on first use.
+// Symbols the backend compares words with (names are string literals),
+// interned on first use.
 uint32_t gui_symbol(const char* name);
 
 // system/view/<name>, or nullptr while there is no such field.
