@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "pty_support.h"
 #include "runtime/platform/terminal.h"
 #include "runtime/services/keys.h"
 
@@ -139,23 +140,12 @@ TEST(KeyDecoder, WaitsForTheRestOfASequence) {
 
 // --- raw mode and key reads over a pseudo-terminal ------------------------------
 
-class RawPty : public ::testing::Test {
+class RawPty : public kem::test::PtyTest {
 protected:
-    void SetUp() override {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master_, 0);
-        ASSERT_EQ(grantpt(master_), 0);
-        ASSERT_EQ(unlockpt(master_), 0);
-        slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
-        ASSERT_GE(slave_, 0);
-    }
     void TearDown() override {
         restore_terminal();
-        if (slave_ >= 0) close(slave_);
-        if (master_ >= 0) close(master_);
+        kem::test::PtyTest::TearDown();
     }
-    void type(const char* bytes) { ASSERT_EQ(write(master_, bytes, strlen(bytes)), ssize_t(strlen(bytes))); }
-    int master_ = -1, slave_ = -1;
 };
 
 TEST_F(RawPty, RawModeIsUndoneExactly) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "pty_support.h"
 #include "runtime/core/memory.h"
 #include "runtime/platform/terminal.h"
 #include "runtime/services/keys.h"
@@ -399,33 +400,7 @@ TEST(CharWidth, Table) {
 
 // --- The terminal layer, against a pseudo-terminal -----------------------------
 
-class Pty : public ::testing::Test {
-protected:
-    void SetUp() override {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master_, 0);
-        ASSERT_EQ(grantpt(master_), 0);
-        ASSERT_EQ(unlockpt(master_), 0);
-        slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
-        ASSERT_GE(slave_, 0);
-    }
-    void TearDown() override {
-        close(slave_);
-        close(master_);
-    }
-    std::string drain_master() {
-        std::string out;
-        pollfd p{master_, POLLIN, 0};
-        while (poll(&p, 1, 50) > 0) {
-            char b[256];
-            ssize_t n = read(master_, b, sizeof b);
-            if (n <= 0) break;
-            out.append(b, size_t(n));
-        }
-        return out;
-    }
-    int master_ = -1, slave_ = -1;
-};
+using Pty = test::PtyTest;
 
 TEST_F(Pty, TerminalFacts) {
     EXPECT_TRUE(platform::is_terminal(slave_));

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <cstring>
 #include <string>
+#include "pty_support.h"
 #include "runtime/platform/exit.h"
 #include "runtime/platform/terminal.h"
 #include "tui_support.h"
@@ -132,15 +133,10 @@ TEST_F(Modes, TheConsoleSizeAndTheCursorReport) {
 // Ways a process with a GUI up can end, run in a child on a pseudo-terminal.
 enum class Ending { LOOP_ENDS, QUIT, SIGNAL_TERM, SIGNAL_INT, RUNTIME_ERROR };
 
-class ModesOnATerminal : public ::testing::Test {
+class ModesOnATerminal : public PtyTest {
 protected:
     void SetUp() override {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master_, 0);
-        ASSERT_EQ(grantpt(master_), 0);
-        ASSERT_EQ(unlockpt(master_), 0);
-        slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
-        ASSERT_GE(slave_, 0);
+        PtyTest::SetUp();
         // An unusual state, to see it come back exactly.
         termios t;
         ASSERT_EQ(tcgetattr(slave_, &t), 0);
@@ -149,11 +145,6 @@ protected:
         ASSERT_EQ(tcsetattr(slave_, TCSANOW, &t), 0);
         ASSERT_EQ(tcgetattr(slave_, &before_), 0);
     }
-    void TearDown() override {
-        if (slave_ >= 0) close(slave_);
-        if (master_ >= 0) close(master_);
-    }
-
     // Runs the ending in a child whose standard input and output are the
     // terminal; the bytes it wrote, and how it ended.
     std::string run(Ending ending, int* status) {
@@ -183,27 +174,11 @@ protected:
             _exit(91);
         }
         std::string out;
-        for (;;) {
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 20) > 0) {
-                char bytes[256];
-                const ssize_t n = read(master_, bytes, sizeof bytes);
-                if (n > 0) {
-                    out.append(bytes, size_t(n));
-                    continue;
-                }
-            }
-            if (waitpid(pid, status, WNOHANG) == pid) break;
-        }
+        do {
+            out += drain_master(20);
+        } while (waitpid(pid, status, WNOHANG) != pid);
         // What the child wrote last may still wait to be read.
-        pollfd p{master_, POLLIN, 0};
-        while (poll(&p, 1, 50) > 0) {
-            char bytes[256];
-            const ssize_t n = read(master_, bytes, sizeof bytes);
-            if (n <= 0) break;
-            out.append(bytes, size_t(n));
-        }
-        return out;
+        return out + drain_master();
     }
 
     void expect_restored() {
@@ -216,7 +191,6 @@ protected:
         EXPECT_EQ(0, memcmp(after.c_cc, before_.c_cc, sizeof after.c_cc));
     }
 
-    int master_ = -1, slave_ = -1;
     termios before_{};
 };
 
