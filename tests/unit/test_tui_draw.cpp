@@ -248,6 +248,23 @@ TEST(TuiDraw, MarkersAndBlocksThatHoldThemselves) {
     EXPECT_THROW(draw_run(ctx, &deep, false), KemError);
 }
 
+TEST(TuiDraw, MarkersWhoseChangeRunsCodeKeepTheWalkWhole) {
+    // Setting a marker bound to an object runs its change handler, which
+    // may collect and move every buffer while the block is being walked.
+    kem("tui-seen: 0 make object! [m: n: none on-change*: func [word old new] [tui-seen: tui-seen + 1 "
+        "loop 20 [append/dup copy [] 1 50]]]",
+        "tui-object");
+    const Cell block = kem("bind [pen yellow m: box 1x1 4x4 [n: line 0x0 3x0]] tui-object", "tui-draw");
+    fresh_screen(12, 8);
+    DrawContext ctx = WHOLE;
+    draw_run(ctx, &block, false);
+    EXPECT_EQ(run_kem("tui-seen"), "2");
+    EXPECT_EQ(run_kem("pick tui-object/m 1"), "box");
+    EXPECT_EQ(run_kem("pick tui-object/n 1"), "line");
+    EXPECT_EQ(blocks()[0], "####........");
+    EXPECT_EQ(blocks()[1], ".┌──┐.......");
+}
+
 TEST(TuiDraw, ReportedAndSilentErrorsStopTheDrawing) {
     const Cell block = kem("[pen yellow box 0x0 1x1 line 0x0 foo box 3x3 4x4]", "tui-draw");
     const int fd = memfd_create("kem-draw-report", 0);
