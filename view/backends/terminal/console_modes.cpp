@@ -89,7 +89,8 @@ bool console_setup() { return platform::enter_raw_mode(STDIN); }
 void console_restore() { platform::restore_terminal(); }
 
 void console_begin() {
-    if (!console.active && platform::is_terminal(STDIN) && console_setup()) {
+    // Frames need a terminal to show on, as keys need one to come from.
+    if (!console.active && platform::is_terminal(STDIN) && platform::is_terminal(STDOUT) && console_setup()) {
         refresh_screen_size();
         console.active = true;
     }

@@ -43,7 +43,8 @@ void cursor_down(int n);            // nothing for n below 1
 // Raw input on standard input, saved for console_restore.
 bool console_setup();
 void console_restore();
-// Switches to the GUI's modes when standard input is a terminal (once), then,
+// Switches to the GUI's modes when standard input and output are terminals
+// (once), then,
 // unless the GUI draws full-screen, asks where the cursor is so that the
 // inline area starts there.
 void console_begin();

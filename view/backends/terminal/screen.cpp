@@ -162,12 +162,13 @@ void flush_screen() {
     clear_cells();
     client->render_top_window();
     const bool caret = client->caret_shown && client->caret_shown();
-    if (!caret) {
+    // A console the GUI did not take (redirected) gets no cursor switches.
+    if (!caret && console.active) {
         hide_cursor();
         std::fflush(nullptr);
     }
     write_screen(caret);
-    if (caret) {
+    if (caret && console.active) {
         show_cursor();
         std::fflush(nullptr);
     }
