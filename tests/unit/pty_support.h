@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,17 @@ protected:
             out.append(b, size_t(n));
         }
         return out;
+    }
+    // The terminal's state is the one given, every flag and control
+    // character of it.
+    void expect_terminal_state(const termios& expected) {
+        termios now;
+        ASSERT_EQ(tcgetattr(slave_, &now), 0);
+        EXPECT_EQ(now.c_iflag, expected.c_iflag);
+        EXPECT_EQ(now.c_oflag, expected.c_oflag);
+        EXPECT_EQ(now.c_cflag, expected.c_cflag);
+        EXPECT_EQ(now.c_lflag, expected.c_lflag);
+        EXPECT_EQ(0, memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc));
     }
     int master_ = -1, slave_ = -1;
 };

@@ -162,13 +162,7 @@ TEST_F(RawPty, RawModeIsUndoneExactly) {
     hide_cursor(slave_, true);
     restore_terminal();
     EXPECT_FALSE(raw_mode_active());
-    termios after;
-    ASSERT_EQ(tcgetattr(slave_, &after), 0);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(0, memcmp(after.c_cc, before.c_cc, sizeof before.c_cc));
+    expect_terminal_state(before);
     // The cursor hidden during the edit is shown again.
     std::string written;
     pollfd p{master_, POLLIN, 0};

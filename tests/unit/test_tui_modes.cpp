@@ -181,16 +181,6 @@ protected:
         return out + drain_master();
     }
 
-    void expect_restored() {
-        termios after;
-        ASSERT_EQ(tcgetattr(slave_, &after), 0);
-        EXPECT_EQ(after.c_iflag, before_.c_iflag);
-        EXPECT_EQ(after.c_oflag, before_.c_oflag);
-        EXPECT_EQ(after.c_cflag, before_.c_cflag);
-        EXPECT_EQ(after.c_lflag, before_.c_lflag);
-        EXPECT_EQ(0, memcmp(after.c_cc, before_.c_cc, sizeof after.c_cc));
-    }
-
     termios before_{};
 };
 
@@ -226,7 +216,7 @@ TEST_F(ModesOnATerminal, EveryWayOutPutsTheTerminalBack) {
         } else {
             EXPECT_EQ(out.size(), setup.size() + undone.size()) << c.what << ": nothing undone twice";
         }
-        expect_restored();
+        expect_terminal_state(before_);
     }
 }
 
