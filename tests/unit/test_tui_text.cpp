@@ -223,6 +223,7 @@ TEST(TuiText, TextBoxMetricsOfRichTextFaces) {
         {"abc", "none", METRICS_OFFSET_TO_CHAR, "9x0", "3"},           // past the end: the last character
         {"ab\ncd", "none", METRICS_OFFSET_TO_CARET, "1x1", "5"},
         {"abcdef", "4x5", METRICS_OFFSET_TO_CARET, "1x1", "6"},
+        {"中中", "1x5", METRICS_OFFSET_TO_CARET, "0x2147483647", "3"},  // too wide for a row: no endless carrying
         {"abcdef", "4x5", METRICS_OFFSET_TO_CARET, "(1, 1)", "6"},
         {"ab\ncde", "none", METRICS_SIZE, "0", "(3, 2)"},
         {"abcdef", "4x5", METRICS_SIZE, "0", "(4, 2)"},
