@@ -89,6 +89,7 @@ bool shape_command_of(const Cell& word, ShapeCommand* out) {
 constexpr const char* GRADIENTS[] = {"linear", "radial", "diamond", nullptr};
 constexpr const char* SPREADS[] = {"pad", "repeat", "reflect", nullptr};
 constexpr const char* TILE_MODES[] = {"tile", "flip-x", "flip-y", "flip-xy", "clamp", nullptr};
+constexpr const char* IMAGE_FRAMES[] = {"border", "crop", nullptr};
 constexpr const char* CLIP_MODES[] = {"replace", "intersect", "union", "xor", "exclude", nullptr};
 
 // A block being drawn: on the cycle stack (so that a block met inside
@@ -354,11 +355,9 @@ private:
             }
         }
         w.optional_color(&key);
-        if (w.optional_word("crop")) {
+        if (w.optional_word_of(IMAGE_FRAMES) >= 0) {
             w.point();
             w.point();
-        } else {
-            w.optional_word("border");
         }
     }
 
