@@ -26,13 +26,6 @@ constexpr uint32_t ERROR_CLASS_ID = 1;
 // Header bit of an object's context! cell: the object owns series.
 constexpr uint32_t CONTEXT_OWNER_FLAG = 0x10000;
 
-// A break, continue or throw that left a change handler for a frame outside
-// the C++ code that called the handler. The stacks are already set for its
-// catcher and its code stays pending in last_throw_code: the exception only
-// carries it across C++ code that does not check for pending exits. Whoever
-// catches it returns at once, leaving the code pending.
-using HandlerExit = PendingExit;
-
 inline NodeId object_context(const Cell* o) { return o->data1; }
 inline uint32_t object_class_id(const Cell* o) { return o->data2; }
 inline NodeId object_on_set(const Cell* o) { return o->data3; }
@@ -98,7 +91,7 @@ void object_init_events(Cell* obj);
 // Start-up variant for the object on the data-stack top; returns its on-set node.
 NodeId object_init_events_boot(int32_t change_index, int32_t change_count, int32_t deep_index, int32_t deep_count);
 // Runs the object's on-change* handler with word, old and new. Errors leave as
-// KemError, pending exits as HandlerExit.
+// KemError, pending exits as PendingExit.
 void object_call_on_change(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value);
 // Old value on the data-stack top, the new one below it.
 void object_call_on_change_stack(const Cell* obj, const Cell* word);

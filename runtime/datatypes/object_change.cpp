@@ -3,7 +3,7 @@
 // of changes inside the series it owns.
 //
 // The handlers run Kem code from C++: everything they are given sits on the
-// data stack, and a pending exit that belongs outside leaves as HandlerExit.
+// data stack, and a pending exit that belongs outside leaves as PendingExit.
 #include <algorithm>
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
@@ -66,7 +66,7 @@ Cell current_handler(NodeId on_set, HandlerSlot slot, NodeId ctx, int32_t* local
 void run_handler(const Cell& fn, int32_t locals, Cell* saved_top, HandlerSlot slot) {
     if (locals > 0) function_init_locals(uint32_t(locals));
     interp::call_function(&fn, slot == ON_DEEP_CHANGE ? interp::CALLBACK_DEEP : interp::CALLBACK_CHANGE);
-    if (interp::pending()) throw HandlerExit{};
+    if (interp::pending()) throw PendingExit{};
     stack::pop_function_frame_keep_result();
     stack::top = saved_top;
 }

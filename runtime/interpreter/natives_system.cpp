@@ -256,12 +256,6 @@ void native_as(bool, const int32_t*) {
 
 // --- transcode ------------------------------------------------------------------------
 
-// A break, continue, return, exit or throw that left the callback for a frame
-// outside transcode: the stacks are already set for its catcher and the code
-// is pending. It crosses the lexer as an exception (which cleans up on the
-// way) and becomes the pending exit again when transcode returns.
-struct PendingExit {};
-
 // The values a callback receives, in the order of its arguments:
 // event input type line token.
 constexpr int CALLBACK_VALUES = 5;

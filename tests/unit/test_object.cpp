@@ -160,13 +160,13 @@ TEST_F(ObjectTest, UnchangedChecksTheClassOfTheValue) {
 
 // An exit that belongs to a frame outside the handler must stop the C++ code
 // that called it, with the code still pending for its catcher.
-TEST_F(ObjectTest, HandlerExitLeavesAsException) {
+TEST_F(ObjectTest, AnExitFromAHandlerLeavesAsPendingExit) {
     const Cell obj = eval("make object! [a: 1 on-change*: func [w old new] [break]]");
     Cell loop_word = rt_words.anon_frame;
     stack::push_loop_frame(&loop_word);
     const Cell word = word_load("a");
     const Cell one = eval("1"), two = eval("2");
-    EXPECT_THROW(object_call_on_change(&obj, &word, &one, &two), HandlerExit);
+    EXPECT_THROW(object_call_on_change(&obj, &word, &one, &two), PendingExit);
     EXPECT_EQ(last_throw_code, THROW_CODE_BREAK);
 }
 
