@@ -5,8 +5,8 @@
 #include "environment/boot.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/checks.h"
 
 namespace kem {
 

@@ -49,7 +49,7 @@ Cell* set_slot_quiet(Cell* args) {
 Cell* shift_with(int refinement) {
     int32_t refs[2] = {-1, -1};
     if (refinement >= 0) refs[refinement] = 1;
-    native_table[NAT_SHIFT](false, refs);
+    native_table[NAT_SHIFT](refs);
     return stack::arguments;
 }
 Cell* shift_right(Cell*) { return shift_with(-1); }

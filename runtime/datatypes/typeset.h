@@ -1,8 +1,8 @@
 // typeset!: a set of datatypes held entirely in its cell.
 //
 // The three payload words hold 96 bits: type id n is bit 0x80 >> (n & 7) of
-// payload byte n >> 3 (memory order), the layout typeset_has (checks.h) and
-// the argument checks read. Header bits above the type byte belong to the
+// payload byte n >> 3 (memory order), the layout typeset_has and the argument
+// checks read. Header bits above the type byte belong to the
 // user of the cell (argument lists keep the argument kind in bits 20-21);
 // nothing here reads them, and equality looks at the payload only.
 #pragma once
@@ -20,6 +20,11 @@ inline void typeset_set_bit(Cell* ts, uint32_t id) {
 inline bool typeset_bit(const Cell* ts, uint32_t id) {
     if (id >= 96) return false;
     return (reinterpret_cast<const uint8_t*>(&ts->data1)[id >> 3] & (0x80u >> (id & 7))) != 0;
+}
+// typeset_bit for the type id of a value (always below 96): the argument
+// checks of every call ask this.
+inline bool typeset_has(const Cell* ts, uint8_t type) {
+    return (reinterpret_cast<const uint8_t*>(&ts->data1)[type >> 3] & (0x80u >> (type & 7))) != 0;
 }
 
 // Every id but unset!: all 96 bits, then unset! taken out.

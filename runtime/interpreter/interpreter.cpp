@@ -12,8 +12,8 @@
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/trace.h"
@@ -101,7 +101,7 @@ void run_traced_native(const Cell* callable, const Cell* block, uint32_t pos, co
     // catch pushes its frame where the top is now: a throw that unwinds to it
     // is caught there unless catch passes it on.
     const void* catch_frame = stack::frames_top;
-    native_table[n](false, refs);
+    native_table[n](refs);
     if (n == NAT_THROW || n == NAT_CATCH) {
         if (last_throw_code == THROW_CODE_THROW) trace_thrown();
         else if (n == NAT_CATCH && !pending() && trace_take_caught(catch_frame) && tracing)
@@ -226,7 +226,7 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
         }
     }
     if (native_kind) {
-        if (kind == TYPE_NATIVE) native_table[native_number(callable)](false, refs);
+        if (kind == TYPE_NATIVE) native_table[native_number(callable)](refs);
         else action_dispatcher_table[native_number(callable)](refs);
     } else if (locals) {
         function_init_locals(locals);

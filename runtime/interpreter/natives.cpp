@@ -14,7 +14,7 @@ NativeFn native_table[NATIVE_TABLE_SIZE + 1];
 
 namespace {
 // A native whose body is not in the table yet.
-void native_not_done(bool, const int32_t*) { fire(Err::internal_not_done); }
+void native_not_done(const int32_t*) { fire(Err::internal_not_done); }
 } // namespace
 
 void native_register(uint32_t index, NativeFn fn) { native_table[index] = fn; }

@@ -8,10 +8,10 @@ namespace kem {
 
 // A native's body: the arguments lie at stack::arguments[0..]; refinements
 // arrive as one integer each in spec order (-1 absent, else the stack index of
-// the refinement's first argument, or any other value for one without); check
-// is set when the caller did not type-check the arguments. The result goes into
-// stack::arguments[0].
-using NativeFn = void (*)(bool check, const int32_t* refinements);
+// the refinement's first argument, or any other value for one without). The
+// evaluator has checked the arguments against the native's spec. The result
+// goes into stack::arguments[0].
+using NativeFn = void (*)(const int32_t* refinements);
 
 extern NativeFn native_table[NATIVE_TABLE_SIZE + 1];
 
@@ -37,11 +37,5 @@ extern uint32_t last_lf_q;
 
 // Binds every native and action to its global word, from its spec text.
 void natives_make_words();
-
-namespace value_natives {
-// For a caller that did not type-check: each argument of the current call
-// against its typeset in native `index`'s spec; script expect-arg on a misfit.
-void check_args(int index, const int32_t* refinements);
-} // namespace value_natives
 
 } // namespace kem

@@ -24,13 +24,6 @@ namespace {
 
 using interp::pending;
 
-// For callers that did not type-check the arguments: the argument at stack
-// index `at` (absent when negative) must be a block!; `item` is its place
-// among the spec's words and refinements, for the error.
-void check_block(int32_t at, int item) {
-    if (at >= 0 && !is_type(stack::arguments + at, TYPE_BLOCK)) fire_expect_arg(stack::arguments + at, item);
-}
-
 inline uint32_t length_of(const Cell* block) { return block_full_length(block); }
 inline uint32_t start_of(const Cell* block) { return uint32_t(std::max(series_position(block), 0)); }
 
@@ -42,8 +35,7 @@ inline void run_block_arg(int at) {
 
 // --- if unless either ----------------------------------------------------------------
 
-void native_if(bool check, const int32_t*) {
-    if (check) check_block(1, 1);
+void native_if(const int32_t*) {
     // An unset condition counts as true here.
     if (logic_result_false_q()) {
         stack::set_last(&none_value);
@@ -52,8 +44,7 @@ void native_if(bool check, const int32_t*) {
     run_block_arg(1);
 }
 
-void native_unless(bool check, const int32_t*) {
-    if (check) check_block(1, 1);
+void native_unless(const int32_t*) {
     if (!logic_result_false_q()) {
         stack::set_last(&none_value);
         return;
@@ -61,11 +52,7 @@ void native_unless(bool check, const int32_t*) {
     run_block_arg(1);
 }
 
-void native_either(bool check, const int32_t*) {
-    if (check) {
-        check_block(1, 1);
-        check_block(2, 2);
-    }
+void native_either(const int32_t*) {
     // Here an unset condition is an error (no-return).
     run_block_arg(logic_result_true_q() ? 1 : 2);
 }
@@ -76,8 +63,7 @@ void native_either(bool check, const int32_t*) {
 // pushed above it. any stops at the first truthy value and all at the first
 // falsy one; that value (for all: none) is the result. Otherwise any gives
 // none and all the last value, or none for an empty block.
-void any_or_all(bool check, bool any) {
-    if (check) check_block(0, 0);
+void any_or_all(bool any) {
     const Cell conds = stack::arguments[0];  // stays in place until the result is written
     uint32_t pos = start_of(&conds);
     Cell last = none_value;
@@ -95,8 +81,8 @@ void any_or_all(bool check, bool any) {
     stack::set_last(any ? &none_value : &last);
 }
 
-void native_any(bool check, const int32_t*) { any_or_all(check, true); }
-void native_all(bool check, const int32_t*) { any_or_all(check, false); }
+void native_any(const int32_t*) { any_or_all(true); }
+void native_all(const int32_t*) { any_or_all(false); }
 
 // --- switch case ------------------------------------------------------------------------
 
@@ -121,12 +107,8 @@ Cell switch_select(const Cell* value, const Cell* cases, bool* matched) {
     return none_value;
 }
 
-void native_switch(bool check, const int32_t* refinements) {
+void native_switch(const int32_t* refinements) {
     const int32_t default_at = refinements[native_ref(NAT_SWITCH, "default")];
-    if (check) {
-        check_block(1, 1);
-        check_block(default_at, 3);
-    }
     bool matched = false;
     const Cell found = switch_select(stack::arguments, stack::arguments + 1, &matched);
     if (is_type(&found, TYPE_BLOCK)) {
@@ -141,9 +123,8 @@ void native_switch(bool check, const int32_t* refinements) {
     stack::set_last(&none_value);
 }
 
-void native_case(bool check, const int32_t* refinements) {
+void native_case(const int32_t* refinements) {
     const bool all = refinements[native_ref(NAT_CASE, "all")] >= 0;
-    if (check) check_block(0, 0);
     const Cell cases = stack::arguments[0];  // stays below the frame while the walk runs
     uint32_t pos = start_of(&cases);
     if (pos >= length_of(&cases)) {
@@ -192,21 +173,11 @@ void make_function() {
     stack::set_last(fn);
 }
 
-void native_func(bool check, const int32_t*) {
-    if (check) {
-        check_block(0, 0);
-        check_block(1, 1);
-    }
-    make_function();
-}
+void native_func(const int32_t*) { make_function(); }
 
 // The words that /extern keeps global are named in the spec itself, after
 // /extern; the native's own /extern refinement adds nothing to that.
-void native_function(bool check, const int32_t*) {
-    if (check) {
-        check_block(0, 0);
-        check_block(1, 1);
-    }
+void native_function(const int32_t*) {
     const Cell spec = stack::arguments[0];
     block_clone_at(stack::arguments, &spec, false, false);
     set_type(stack::arguments, TYPE_BLOCK);
@@ -215,19 +186,14 @@ void native_function(bool check, const int32_t*) {
     make_function();
 }
 
-void native_does(bool check, const int32_t*) {
-    if (check) check_block(0, 0);
+void native_does(const int32_t*) {
     stack::top = stack::arguments + 1;
     stack::push(stack::arguments);
     block_make_at(stack::arguments, 0);
     make_function();
 }
 
-void native_has(bool check, const int32_t*) {
-    if (check) {
-        check_block(0, 0);
-        check_block(1, 1);
-    }
+void native_has(const int32_t*) {
     const Cell vars = stack::arguments[0];
     block_clone_at(stack::arguments, &vars, false, false);
     set_type(stack::arguments, TYPE_BLOCK);

@@ -27,13 +27,6 @@ using interp::pending;
 
 inline bool word_kind(uint8_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
 
-// For callers that did not type-check the arguments: argument `at` (absent
-// when negative) must pass `ok`; `item` is its place in the spec.
-template <typename Pred>
-void check_arg(int32_t at, int item, Pred ok) {
-    if (at >= 0 && !ok(type_of(stack::arguments + at))) fire_expect_arg(stack::arguments + at, item);
-}
-
 // --- do --------------------------------------------------------------------------------
 
 // One value that is not a block: evaluated as the only value of a block, with
@@ -97,13 +90,8 @@ void do_traced(const int32_t* refinements, int32_t trace_at) {
     }
 }
 
-void native_do(bool check, const int32_t* refinements) {
-    const int32_t next_at = refinements[native_ref(NAT_DO, "next")];
+void native_do(const int32_t* refinements) {
     const int32_t trace_at = refinements[native_ref(NAT_DO, "trace")];
-    if (check) {
-        check_arg(next_at, 5, [](uint8_t t) { return t == TYPE_WORD; });
-        check_arg(trace_at, 7, [](uint8_t t) { return t == TYPE_FUNCTION; });
-    }
     if (trace_at >= 0) {
         do_traced(refinements, trace_at);
         return;
@@ -152,11 +140,8 @@ void do_value(const int32_t* refinements) {
 
 // --- get -------------------------------------------------------------------------------
 
-void native_get(bool check, const int32_t* refinements) {
+void native_get(const int32_t* refinements) {
     const bool any = refinements[native_ref(NAT_GET, "any")] >= 0;
-    if (check) {
-        check_arg(0, 0, [](uint8_t t) { return word_kind(t) || any_path_type(t) || t == TYPE_OBJECT; });
-    }
     const Cell target = stack::arguments[0];
     const uint8_t t = type_of(&target);
     if (any_path_type(t)) {
@@ -223,15 +208,10 @@ void set_many(const Cell* words_block, const Cell* value, bool any, bool only, b
     }
 }
 
-void native_set(bool check, const int32_t* refinements) {
+void native_set(const int32_t* refinements) {
     const bool any = refinements[native_ref(NAT_SET, "any")] >= 0;
     const bool only = refinements[native_ref(NAT_SET, "only")] >= 0;
     const bool some = refinements[native_ref(NAT_SET, "some")] >= 0;
-    if (check) {
-        check_arg(0, 0, [](uint8_t t) {
-            return word_kind(t) || t == TYPE_BLOCK || any_path_type(t) || t == TYPE_OBJECT;
-        });
-    }
     Cell target = stack::arguments[0];
     const Cell value = stack::arguments[1];
     if (!any && is_type(&value, TYPE_UNSET)) fire(Err::script_need_value, target);

@@ -32,34 +32,14 @@ namespace kem {
 
 namespace {
 
-// --- argument checks (only when the caller did not check) --------------------
-
-// Spec item i (from 0, words and refinements counted) must hold one of the
-// types, else expect-arg.
-void need(const Cell* value, int i, std::initializer_list<uint8_t> types) {
-    for (uint8_t t : types)
-        if (is_type(value, t)) return;
-    fire_expect_arg(value, i);
-}
-
 inline bool present(int32_t refinement) { return refinement != -1; }
-
-void need_any_string_or(const Cell* value, int i, std::initializer_list<uint8_t> more) {
-    if (any_string_type(type_of(value))) return;
-    need(value, i, more);
-}
-
-void need_coordinates(int count) {
-    for (int i = 0; i < count; i++) need(stack::arguments + i, i, {TYPE_INTEGER, TYPE_FLOAT});
-}
 
 // --- value? ----------------------------------------------------------------------
 
 inline bool value_word_type(uint8_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
 
-void native_value_q(bool check, const int32_t*) {
+void native_value_q(const int32_t*) {
     Cell* arg = stack::arguments;
-    if (check) need(arg, 0, {TYPE_WORD});
     bool has;
     if (value_word_type(type_of(arg))) {
         // A word that no context slot was ever made for has no value; asking
@@ -77,13 +57,9 @@ void native_value_q(bool check, const int32_t*) {
 // --- uppercase, lowercase ----------------------------------------------------------
 
 template <bool Upper>
-void native_change_case(bool check, const int32_t* refs) {
+void native_change_case(const int32_t* refs) {
     Cell* value = stack::arguments;
     const Cell* limit = present(refs[0]) ? stack::arguments + refs[0] : nullptr;
-    if (check) {
-        need_any_string_or(value, 0, {TYPE_CHAR});
-        if (limit) need_any_string_or(limit, 2, {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT});
-    }
     // The error for an unusable limit names the refinement as a word.
     Cell part_word = rt_refinements.part;
     set_type(&part_word, TYPE_WORD);
@@ -111,23 +87,20 @@ float point_coordinate(const Cell* c) {
     return static_cast<float>(cell_int(c));
 }
 
-void native_as_pair(bool check, const int32_t*) {
-    if (check) need_coordinates(2);
+void native_as_pair(const int32_t*) {
     const int32_t x = pair_coordinate(stack::arguments);
     const int32_t y = pair_coordinate(stack::arguments + 1);
     pair_set_in(stack::arguments, x, y);
     stack::keep_result();
 }
 
-void native_as_point2D(bool check, const int32_t*) {
-    if (check) need_coordinates(2);
+void native_as_point2D(const int32_t*) {
     const Cell* a = stack::arguments;
     point2D_make_at(stack::arguments, point_coordinate(a), point_coordinate(a + 1));
     stack::keep_result();
 }
 
-void native_as_point3D(bool check, const int32_t*) {
-    if (check) need_coordinates(3);
+void native_as_point3D(const int32_t*) {
     const Cell* a = stack::arguments;
     point3D_make_at(stack::arguments, point_coordinate(a), point_coordinate(a + 1), point_coordinate(a + 2));
     stack::keep_result();
@@ -135,16 +108,15 @@ void native_as_point3D(bool check, const int32_t*) {
 
 // --- break, continue, exit, return, throw ----------------------------------------------
 
-void native_break(bool, const int32_t* refs) { stack::break_loop(present(refs[0]), false); }
+void native_break(const int32_t* refs) { stack::break_loop(present(refs[0]), false); }
 
-void native_continue(bool, const int32_t*) { stack::break_loop(false, true); }
+void native_continue(const int32_t*) { stack::break_loop(false, true); }
 
-void native_exit(bool, const int32_t*) { stack::unwind_return(false, false); }
+void native_exit(const int32_t*) { stack::unwind_return(false, false); }
 
-void native_return(bool, const int32_t*) { stack::unwind_return(true, false); }
+void native_return(const int32_t*) { stack::unwind_return(true, false); }
 
-void native_throw(bool check, const int32_t* refs) {
-    if (check && present(refs[0])) need(stack::arguments + refs[0], 2, {TYPE_WORD});
+void native_throw(const int32_t* refs) {
     // The name travels in the cell after the value: unset for a plain throw.
     if (!present(refs[0])) {
         stack::top = stack::arguments + 1;
@@ -171,11 +143,7 @@ bool name_matches(const Cell* thrown, const Cell* wanted) {
     return false;
 }
 
-void native_catch(bool check, const int32_t* refs) {
-    if (check) {
-        need(stack::arguments, 0, {TYPE_BLOCK});
-        if (present(refs[0])) need(stack::arguments + refs[0], 2, {TYPE_WORD, TYPE_BLOCK});
-    }
+void native_catch(const int32_t* refs) {
     const Cell block = stack::arguments[0];
     const bool named = present(refs[0]);
     const Cell wanted = named ? stack::arguments[refs[0]] : none_value;
@@ -212,28 +180,19 @@ void native_catch(bool check, const int32_t* refs) {
 // --- extend ---------------------------------------------------------------------------------
 
 // construct: an object from an unevaluated spec, on a copy of /with's object.
-void native_construct(bool check, const int32_t* refs) {
+void native_construct(const int32_t* refs) {
     const Cell spec = stack::arguments[0];
-    if (check) need(&spec, 0, {TYPE_BLOCK});
     const int32_t with = refs[native_ref(NAT_CONSTRUCT, "with")];
-    Cell proto = none_value;
-    if (present(with)) {
-        proto = stack::arguments[with];
-        if (check && !is_type(&proto, TYPE_OBJECT)) fire_expect_arg(&proto, 1);
-    }
+    const Cell proto = present(with) ? stack::arguments[with] : none_value;
     Cell* made = object_construct(&spec, present(with) ? &proto : nullptr,
                                   present(refs[native_ref(NAT_CONSTRUCT, "only")]));
     stack::set_last(made);
     stack::keep_result();
 }
 
-void native_extend(bool check, const int32_t* refs) {
+void native_extend(const int32_t* refs) {
     Cell* target = stack::arguments;
     const Cell* spec = stack::arguments + 1;
-    if (check) {
-        need(target, 0, {TYPE_OBJECT, TYPE_MAP});
-        need(spec, 1, {TYPE_BLOCK, TYPE_HASH, TYPE_MAP});
-    }
     // Extending an object is not supported (only maps).
     if (!is_type(target, TYPE_MAP)) fire(Err::internal_not_done);
     map_extend(target, spec, present(refs[0]));

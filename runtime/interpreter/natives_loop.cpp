@@ -28,17 +28,6 @@ namespace kem {
 
 namespace {
 
-// --- argument checks (only when the caller did not check) --------------------
-
-inline bool block_arg(const Cell* c) { return is_type(c, TYPE_BLOCK); }
-inline bool number_arg(const Cell* c) { return is_type(c, TYPE_INTEGER) || is_type(c, TYPE_FLOAT); }
-inline bool words_arg(const Cell* c) { return is_type(c, TYPE_WORD) || is_type(c, TYPE_BLOCK); }
-
-// Argument i of the current call must pass the test, else expect-arg.
-inline void need(bool ok, int i) {
-    if (!ok) fire_expect_arg(stack::arguments + i, i);
-}
-
 // --- the shared skeleton --------------------------------------------------------
 
 // How a pass ended.
@@ -200,12 +189,8 @@ inline bool step(Cell* words, Cell* series, uint32_t n) {
 // --- the natives ------------------------------------------------------------------------
 
 // cond body: the result is always unset.
-void native_while(bool check, const int32_t*) {
+void native_while(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) {
-        need(block_arg(args), 0);
-        need(block_arg(args + 1), 1);
-    }
     stack::top = args + 2;
     open_loop();
     bool cond_left = false;  // an exit out of the condition is in flight
@@ -225,9 +210,8 @@ void native_while(bool check, const int32_t*) {
 }
 
 // body: until its value is truthy; continue skips the test.
-void native_until(bool check, const int32_t*) {
+void native_until(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) need(block_arg(args), 0);
     stack::top = args + 1;
     open_loop();
     const auto truthy = [](Pass p) { return p == Pass::normal && is_truthy(stack::arguments); };
@@ -236,12 +220,8 @@ void native_until(bool check, const int32_t*) {
 }
 
 // count body
-void native_loop(bool check, const int32_t*) {
+void native_loop(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) {
-        need(number_arg(args), 0);
-        need(block_arg(args + 1), 1);
-    }
     const int64_t count = to_count(args);
     if (count < 1) {
         stack::set_last_keep(&none_value);
@@ -256,13 +236,8 @@ void native_loop(bool check, const int32_t*) {
 
 // 'word value body: the word is set from a counter the body cannot reach, so
 // whatever the body stores in the word, the count goes on undisturbed.
-void native_repeat(bool check, const int32_t*) {
+void native_repeat(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) {
-        need(is_type(args, TYPE_WORD), 0);
-        need(number_arg(args + 1), 1);
-        need(block_arg(args + 2), 2);
-    }
     const int64_t count = to_count(args + 1);
     if (count < 1) {
         stack::set_last_keep(&none_value);
@@ -285,9 +260,8 @@ void native_repeat(bool check, const int32_t*) {
 }
 
 // body: only break (or an exit passing through) ends it.
-void native_forever(bool check, const int32_t*) {
+void native_forever(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) need(block_arg(args), 0);
     stack::top = args + 1;
     open_loop();
     if (run_passes(args, always) == Pass::left) return;
@@ -295,13 +269,8 @@ void native_forever(bool check, const int32_t*) {
 }
 
 // 'word series body: steps a private copy of the series.
-void native_foreach(bool check, const int32_t*) {
+void native_foreach(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) {
-        need(words_arg(args), 0);
-        need(any_series_type(type_of(args + 1)) || is_type(args + 1, TYPE_MAP), 1);
-        need(block_arg(args + 2), 2);
-    }
     const uint32_t n = word_count(args);
     if (!is_type(args, TYPE_BLOCK) && is_type(args + 1, TYPE_MAP)) fire(Err::script_invalid_arg, *args);
     stack::top = args + 3;
@@ -322,12 +291,8 @@ Cell* forall_series(const Cell* word, const Cell* start) {
 }
 
 // 'word body: moves the word's own series through its positions.
-void native_forall(bool check, const int32_t*) {
+void native_forall(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) {
-        need(is_type(args, TYPE_WORD), 0);
-        need(block_arg(args + 1), 1);
-    }
     const Cell value = *word_value_cell(args);
     if (!any_series_type(type_of(&value))) fire_expect_arg(&value, 0);
     // The end of an image is its pixel count, which needs the image datatype.
@@ -369,13 +334,8 @@ void remove_visited(Cell* series, uint32_t n) {
 }
 
 // 'word data body: the result is the data at its starting position.
-void native_remove_each(bool check, const int32_t*) {
+void native_remove_each(const int32_t*) {
     Cell* args = stack::arguments;
-    if (check) {
-        need(words_arg(args), 0);
-        need(any_series_type(type_of(args + 1)), 1);
-        need(block_arg(args + 2), 2);
-    }
     const uint32_t n = is_type(args, TYPE_BLOCK) ? uint32_t(std::max(block_rs_length(args), 0)) : 1;
     stack::top = args + 3;
     make_integer(stack::push_slot(), int32_t(n));

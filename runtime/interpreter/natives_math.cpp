@@ -32,36 +32,6 @@ namespace kem {
 
 namespace {
 
-constexpr uint64_t types(std::initializer_list<uint8_t> ids) {
-    uint64_t mask = 0;
-    for (uint8_t id : ids) mask |= uint64_t(1) << id;
-    return mask;
-}
-
-// The argument types of the specs, for callers that did not check them.
-constexpr uint64_t INTEGER_ONLY = types({TYPE_INTEGER});
-constexpr uint64_t INTEGER_FLOAT = types({TYPE_INTEGER, TYPE_FLOAT});
-constexpr uint64_t NUMBER = types({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT});
-constexpr uint64_t NUMBER_TIME_MONEY = NUMBER | types({TYPE_TIME, TYPE_MONEY});
-constexpr uint64_t ZERO_TYPES = NUMBER | types({TYPE_CHAR, TYPE_PAIR, TYPE_TUPLE, TYPE_TIME, TYPE_MONEY,
-                                                TYPE_POINT2D, TYPE_POINT3D});
-constexpr uint64_t MAX_MIN_TYPES =
-    types({TYPE_BLOCK, TYPE_PAREN, TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_CHAR,
-           TYPE_INTEGER, TYPE_FLOAT, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH, TYPE_VECTOR,
-           TYPE_HASH, TYPE_PAIR, TYPE_PERCENT, TYPE_TUPLE, TYPE_BINARY, TYPE_TIME, TYPE_DATE, TYPE_MONEY,
-           TYPE_POINT2D, TYPE_POINT3D, TYPE_IMAGE});
-constexpr uint64_t FILE_ONLY = types({TYPE_FILE});
-
-// With check set, the argument at stack index `at` (none when negative) must
-// be of one of the types; word_index names it in the error (its position
-// among the spec's words and refinements).
-void check_arg(bool check, int32_t at, uint64_t mask, int word_index) {
-    if (!check || at < 0) return;
-    const Cell* v = stack::arguments + at;
-    if (!(mask >> type_of(v) & 1)) fire_expect_arg(v, word_index);
-}
-inline void check_arg(bool check, int32_t at, uint64_t mask) { check_arg(check, at, mask, at); }
-
 // A result below this magnitude is binary noise around an exact zero (the
 // sine of 180 degrees): it becomes 0.0.
 constexpr double TRIG_ZERO = 2.220446049250313e-16;
@@ -91,8 +61,7 @@ double degrees_arg(int mode, bool radians) {
 }
 
 // The sign of the number argument: 1, -1, or 0 (also for NaN).
-int32_t number_sign(bool check) {
-    check_arg(check, 0, NUMBER_TIME_MONEY);
+int32_t number_sign() {
     const Cell* n = arg(0);
     switch (type_of(n)) {
     case TYPE_INTEGER: return integer_sign(cell_int(n));
@@ -106,13 +75,11 @@ int32_t number_sign(bool check) {
     }
 }
 
-void negative_q(bool check, const int32_t*) { make_logic(arg(0), number_sign(check) < 0); }
-void positive_q(bool check, const int32_t*) { make_logic(arg(0), number_sign(check) > 0); }
-void sign_q(bool check, const int32_t*) { make_integer(arg(0), number_sign(check)); }
+void negative_q(const int32_t*) { make_logic(arg(0), number_sign() < 0); }
+void positive_q(const int32_t*) { make_logic(arg(0), number_sign() > 0); }
+void sign_q(const int32_t*) { make_integer(arg(0), number_sign()); }
 
-void shift(bool check, const int32_t* refinements) {
-    check_arg(check, 0, INTEGER_ONLY);
-    check_arg(check, 1, INTEGER_ONLY);
+void shift(const int32_t* refinements) {
     const int32_t data = cell_int(arg(0));
     const int32_t bits = std::max(cell_int(arg(1)), 0);
     int32_t result;
@@ -125,10 +92,8 @@ void shift(bool check, const int32_t* refinements) {
     make_integer(arg(0), result);
 }
 
-void to_hex(bool check, const int32_t* refinements) {
-    check_arg(check, 0, INTEGER_ONLY);
+void to_hex(const int32_t* refinements) {
     const int32_t size_at = refinements[native_ref(NAT_TO_HEX, "size")];
-    check_arg(check, size_at, INTEGER_ONLY, 2);
     const char* digits = string_int_to_hex(cell_int(arg(0)), false);  // always 8
     if (size_at >= 0) {
         int32_t length = cell_int(arg(size_at));
@@ -141,18 +106,15 @@ void to_hex(bool check, const int32_t* refinements) {
 // sine and cosine: a result that only misses zero by rounding is zero.
 void trig_result(double r) { make_float(arg(0), std::fabs(r) < TRIG_ZERO ? 0.0 : r); }
 
-void sine(bool check, const int32_t* refinements) {
-    check_arg(check, 0, NUMBER);
+void sine(const int32_t* refinements) {
     trig_result(std::sin(degrees_arg(ANGLE_SINE, given(refinements, native_ref(NAT_SINE, "radians")))));
 }
 
-void cosine(bool check, const int32_t* refinements) {
-    check_arg(check, 0, NUMBER);
+void cosine(const int32_t* refinements) {
     trig_result(std::cos(degrees_arg(ANGLE_COSINE, given(refinements, native_ref(NAT_COSINE, "radians")))));
 }
 
-void tangent(bool check, const int32_t* refinements) {
-    check_arg(check, 0, NUMBER);
+void tangent(const int32_t* refinements) {
     double a = degrees_arg(ANGLE_TANGENT, given(refinements, native_ref(NAT_TANGENT, "radians")));
     // The library's tan of the double nearest pi/2 is large but finite; the
     // angle that stands for a right angle gives the infinity instead.
@@ -162,8 +124,7 @@ void tangent(bool check, const int32_t* refinements) {
 }
 
 // arcsine, arccosine, arctangent: the angle in degrees unless radians.
-void arc_trig(bool check, double (*fn)(double), bool radians) {
-    check_arg(check, 0, NUMBER);
+void arc_trig(double (*fn)(double), bool radians) {
     Cell* v = arg(0);
     arg_to_float(v);
     double r = fn(cell_float(v));
@@ -171,19 +132,17 @@ void arc_trig(bool check, double (*fn)(double), bool radians) {
     make_float(v, r);
 }
 
-void arcsine(bool check, const int32_t* refinements) {
-    arc_trig(check, [](double x) { return std::asin(x); }, given(refinements, native_ref(NAT_ARCSINE, "radians")));
+void arcsine(const int32_t* refinements) {
+    arc_trig([](double x) { return std::asin(x); }, given(refinements, native_ref(NAT_ARCSINE, "radians")));
 }
-void arccosine(bool check, const int32_t* refinements) {
-    arc_trig(check, [](double x) { return std::acos(x); }, given(refinements, native_ref(NAT_ARCCOSINE, "radians")));
+void arccosine(const int32_t* refinements) {
+    arc_trig([](double x) { return std::acos(x); }, given(refinements, native_ref(NAT_ARCCOSINE, "radians")));
 }
-void arctangent(bool check, const int32_t* refinements) {
-    arc_trig(check, [](double x) { return std::atan(x); }, given(refinements, native_ref(NAT_ARCTANGENT, "radians")));
+void arctangent(const int32_t* refinements) {
+    arc_trig([](double x) { return std::atan(x); }, given(refinements, native_ref(NAT_ARCTANGENT, "radians")));
 }
 
-void arctangent2(bool check, const int32_t* refinements) {
-    check_arg(check, 0, INTEGER_FLOAT);
-    check_arg(check, 1, INTEGER_FLOAT);
+void arctangent2(const int32_t* refinements) {
     auto as_double = [](const Cell* c) { return type_of(c) == TYPE_INTEGER ? double(cell_int(c)) : cell_float(c); };
     double r = std::atan2(as_double(arg(0)), as_double(arg(1)));
     if (!given(refinements, native_ref(NAT_ARCTANGENT2, "radians"))) r = r * 180.0 / ANGLE_PI;
@@ -191,8 +150,7 @@ void arctangent2(bool check, const int32_t* refinements) {
     *arg(0) = *arg(1);
 }
 
-void nan_q(bool check, const int32_t*) {
-    check_arg(check, 0, NUMBER);
+void nan_q(const int32_t*) {
     Cell* v = arg(0);
     bool nan = type_of(v) != TYPE_INTEGER && float_nan_q(v->data2, v->data3);
     make_logic(v, nan);
@@ -200,27 +158,26 @@ void nan_q(bool check, const int32_t*) {
 
 // log-2 .. square-root: no domain checks, the IEEE results (infinities,
 // NaN) are the answers.
-void float_fn(bool check, double (*fn)(double)) {
-    check_arg(check, 0, NUMBER);
+void float_fn(double (*fn)(double)) {
     Cell* v = arg(0);
     arg_to_float(v);
     make_float(v, fn(cell_float(v)));
 }
 
-void log_2(bool check, const int32_t*) {
-    float_fn(check, [](double x) { return std::log(x) / LN_2; });
+void log_2(const int32_t*) {
+    float_fn([](double x) { return std::log(x) / LN_2; });
 }
-void log_10(bool check, const int32_t*) {
-    float_fn(check, [](double x) { return std::log10(x); });
+void log_10(const int32_t*) {
+    float_fn([](double x) { return std::log10(x); });
 }
-void log_e(bool check, const int32_t*) {
-    float_fn(check, [](double x) { return std::log(x); });
+void log_e(const int32_t*) {
+    float_fn([](double x) { return std::log(x); });
 }
-void exp_(bool check, const int32_t*) {
-    float_fn(check, [](double x) { return std::pow(E, x); });
+void exp_(const int32_t*) {
+    float_fn([](double x) { return std::pow(E, x); });
 }
-void square_root(bool check, const int32_t*) {
-    float_fn(check, [](double x) { return std::sqrt(x); });
+void square_root(const int32_t*) {
+    float_fn([](double x) { return std::sqrt(x); });
 }
 
 bool value_zero(const Cell* v) {
@@ -241,10 +198,7 @@ bool value_zero(const Cell* v) {
     }
 }
 
-void zero_q(bool check, const int32_t*) {
-    check_arg(check, 0, ZERO_TYPES);
-    make_logic(arg(0), value_zero(arg(0)));
-}
+void zero_q(const int32_t*) { make_logic(arg(0), value_zero(arg(0))); }
 
 // A name that is a folder by its form: a trailing slash or backslash, or
 // "." or "..".
@@ -265,8 +219,7 @@ int64_t file_size(const std::string& path) {
     return size;
 }
 
-void size_q(bool check, const int32_t*) {
-    check_arg(check, 0, FILE_ONLY);
+void size_q(const int32_t*) {
     // A name holding a NUL would name another file: no size for it.
     std::optional<std::string> path = file_to_os_path(arg(0));
     int64_t size = path && !dir_path_q(*path) ? file_size(*path) : -1;
@@ -361,9 +314,7 @@ bool compound_max_min(bool max, Cell* v1, Cell* v2) {
 }
 
 // The worker of max and min; the result replaces value1.
-void max_min(bool check, bool max) {
-    check_arg(check, 0, MAX_MIN_TYPES);
-    check_arg(check, 1, MAX_MIN_TYPES);
+void max_min(bool max) {
     Cell* v1 = arg(0);
     Cell* v2 = arg(1);
     // A NaN beside a number is the answer: no ordering would pick it.
@@ -379,8 +330,8 @@ void max_min(bool check, bool max) {
     if (max ? lesser : !lesser) *v1 = *v2;
 }
 
-void max_(bool check, const int32_t*) { max_min(check, true); }
-void min_(bool check, const int32_t*) { max_min(check, false); }
+void max_(const int32_t*) { max_min(true); }
+void min_(const int32_t*) { max_min(false); }
 
 } // namespace
 

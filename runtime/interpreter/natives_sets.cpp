@@ -22,18 +22,13 @@ namespace kem {
 
 Cell* block_do_set_op(bool case_, Cell* skip, int32_t op);  // block_sets.cpp
 
-namespace value_natives {
-void check_args(int index, const int32_t* refinements);  // natives_value.cpp
-}
-
 namespace {
 
 inline bool is_block_kind(uint8_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
 
 // The worker of the five set operations: op 8 unique, 9 union, 10 intersect,
 // 11 exclude, 12 difference, handed to the type of the first set.
-void do_set_op(int index, bool check, const int32_t* refinements, int32_t op) {
-    if (check) value_natives::check_args(index, refinements);
+void do_set_op(int index, const int32_t* refinements, int32_t op) {
     const bool case_ = refinements[0] != -1;
     Cell* skip = refinements[1] != -1 ? stack::arguments + refinements[1] : nullptr;
     Cell* args = stack::arguments;
@@ -64,25 +59,25 @@ void do_set_op(int index, bool check, const int32_t* refinements, int32_t op) {
     stack::top = stack::arguments + 1;
 }
 
-void native_union(bool check, const int32_t* r) { do_set_op(NAT_UNION, check, r, 9); }
-void native_intersect(bool check, const int32_t* r) { do_set_op(NAT_INTERSECT, check, r, 10); }
-void native_unique(bool check, const int32_t* r) { do_set_op(NAT_UNIQUE, check, r, 8); }
-void native_difference(bool check, const int32_t* r) { do_set_op(NAT_DIFFERENCE, check, r, 12); }
-void native_exclude(bool check, const int32_t* r) { do_set_op(NAT_EXCLUDE, check, r, 11); }
+void native_union(const int32_t* r) { do_set_op(NAT_UNION, r, 9); }
+void native_intersect(const int32_t* r) { do_set_op(NAT_INTERSECT, r, 10); }
+void native_unique(const int32_t* r) { do_set_op(NAT_UNIQUE, r, 8); }
+void native_difference(const int32_t* r) { do_set_op(NAT_DIFFERENCE, r, 12); }
+void native_exclude(const int32_t* r) { do_set_op(NAT_EXCLUDE, r, 11); }
 
-void native_complement_q(bool check, const int32_t*) {
+void native_complement_q(const int32_t*) {
     Cell* v = stack::arguments;
     if (!is_type(v, TYPE_BITSET)) fire_expect_arg_type(type_of(v), 0);
     make_logic(v, bitset_complemented(v));
 }
 
-void check_any_string(int index, bool check, const int32_t* r) {
-    if (check) value_natives::check_args(index, r);
+// The spec asks for any-string!; callers that bypass it are refused here too.
+void require_any_string() {
     if (!any_string_type(type_of(stack::arguments))) fire_expect_arg_type(type_of(stack::arguments), 0);
 }
 
-void native_dehex(bool check, const int32_t* r) {
-    check_any_string(NAT_DEHEX, check, r);
+void native_dehex(const int32_t* r) {
+    require_any_string();
     const Cell source = stack::arguments[0];
     Cell* out = stack::push_slot();
     string_make_at(out, uint32_t(std::max(string_rs_length(&source), 1)));
@@ -91,8 +86,8 @@ void native_dehex(bool check, const int32_t* r) {
     stack::top = stack::arguments + 1;
 }
 
-void native_enhex(bool check, const int32_t* r) {
-    check_any_string(NAT_ENHEX, check, r);
+void native_enhex(const int32_t* r) {
+    require_any_string();
     const Cell source = stack::arguments[0];
     Cell* out = stack::push_slot();
     string_make_at(out, uint32_t(std::max(string_rs_length(&source), 1)));
@@ -109,8 +104,7 @@ int32_t base_argument(const int32_t* r) {
     return base;
 }
 
-void native_debase(bool check, const int32_t* r) {
-    if (check) value_natives::check_args(NAT_DEBASE, r);
+void native_debase(const int32_t* r) {
     const int32_t base = base_argument(r);
     Cell* v = stack::arguments;
     if (!any_string_type(type_of(v))) fire_expect_arg_type(type_of(v), 0);
@@ -132,8 +126,7 @@ void native_debase(bool check, const int32_t* r) {
     stack::top = stack::arguments + 1;
 }
 
-void native_enbase(bool check, const int32_t* r) {
-    if (check) value_natives::check_args(NAT_ENBASE, r);
+void native_enbase(const int32_t* r) {
     const int32_t base = base_argument(r);
     Cell v = stack::arguments[0];
     std::vector<uint8_t> bytes;

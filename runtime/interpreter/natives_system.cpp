@@ -44,7 +44,7 @@ Cell* result_slot() {
 
 // --- unset, new-line, new-line?, context? ------------------------------------------
 
-void native_unset(bool, const int32_t*) {
+void native_unset(const int32_t*) {
     Cell* args = stack::arguments;
     const Cell target = args[0];
     if (is_type(&target, TYPE_WORD)) {
@@ -66,7 +66,7 @@ void native_unset(bool, const int32_t*) {
 constexpr int NEW_LINE_ALL = native_ref(NAT_NEW_LINE, "all");
 constexpr int NEW_LINE_SKIP = native_ref(NAT_NEW_LINE, "skip");
 
-void native_new_line(bool, const int32_t* refinements) {
+void native_new_line(const int32_t* refinements) {
     Cell* args = stack::arguments;
     const Cell position = args[0];
     const bool mark = args[1].data1 != 0;
@@ -92,7 +92,7 @@ void native_new_line(bool, const int32_t* refinements) {
     stack::keep_result();  // the position is already the result
 }
 
-void native_new_line_q(bool, const int32_t*) {
+void native_new_line_q(const int32_t*) {
     Cell* args = stack::arguments;
     const Cell position = args[0];
     const int32_t at = series_position(&position);
@@ -102,7 +102,7 @@ void native_new_line_q(bool, const int32_t*) {
     stack::keep_result();
 }
 
-void native_context_q(bool, const int32_t*) {
+void native_context_q(const int32_t*) {
     Cell* args = stack::arguments;
     const NodeId ctx = args[0].data1;
     // An unbound word has no context to ask for its self value.
@@ -113,7 +113,7 @@ void native_context_q(bool, const int32_t*) {
 
 // --- wait, to-local-file ------------------------------------------------------------
 
-void native_wait(bool, const int32_t*) {
+void native_wait(const int32_t*) {
     Cell* args = stack::arguments;
     double seconds;
     switch (type_of(args)) {
@@ -130,7 +130,7 @@ void native_wait(bool, const int32_t*) {
 
 constexpr int TO_LOCAL_FILE_FULL = native_ref(NAT_TO_LOCAL_FILE, "full");
 
-void native_to_local_file(bool, const int32_t* refinements) {
+void native_to_local_file(const int32_t* refinements) {
     Cell* args = stack::arguments;
     const Cell path = args[0];
     Cell* local = string_make_at(stack::push_slot(), uint32_t(std::max(string_rs_length(&path), 0)));
@@ -150,7 +150,7 @@ std::string env_text(Cell* value) {
     return std::string(reinterpret_cast<const char*>(bytes), size_t(std::max(length, 0)));
 }
 
-void native_set_env(bool, const int32_t*) {
+void native_set_env(const int32_t*) {
     Cell* args = stack::arguments;
     const std::string name = env_text(args);
     std::optional<std::string> value;
@@ -164,7 +164,7 @@ void native_set_env(bool, const int32_t*) {
     stack::keep_result();
 }
 
-void native_get_env(bool, const int32_t*) {
+void native_get_env(const int32_t*) {
     Cell* args = stack::arguments;
     const std::optional<std::string> value = platform::get_env(env_text(args));
     if (value) string_make_utf8(args, *value);
@@ -172,7 +172,7 @@ void native_get_env(bool, const int32_t*) {
     stack::keep_result();
 }
 
-void native_list_env(bool, const int32_t*) {
+void native_list_env(const int32_t*) {
     Cell* result = result_slot();
     const auto vars = platform::list_env();
     map_make_at(result, nullptr, int32_t(vars.size()));
@@ -208,7 +208,7 @@ constexpr struct {
     {NOW_YEARDAY, DATE_FIELD_YEARDAY},
 };
 
-void native_now(bool, const int32_t* refinements) {
+void native_now(const int32_t* refinements) {
     const bool date_only = given(refinements, NOW_DATE);
     const bool precise = given(refinements, NOW_PRECISE);
     int chosen = int(date_only) + int(precise);
@@ -238,7 +238,7 @@ inline bool block_family(uint8_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
 }
 
-void native_as(bool, const int32_t*) {
+void native_as(const int32_t*) {
     Cell* args = stack::arguments;
     const uint8_t target = is_type(args, TYPE_DATATYPE) ? uint8_t(args[0].data1) : type_of(args);
     const uint8_t source = type_of(args + 1);
@@ -300,7 +300,7 @@ constexpr int TRANSCODE_PART = native_ref(NAT_TRANSCODE, "part");
 constexpr int TRANSCODE_INTO = native_ref(NAT_TRANSCODE, "into");
 constexpr int TRANSCODE_TRACE = native_ref(NAT_TRANSCODE, "trace");
 
-void native_transcode(bool, const int32_t* refinements) {
+void native_transcode(const int32_t* refinements) {
     Cell* args = stack::arguments;
     Cell* source = args;
 

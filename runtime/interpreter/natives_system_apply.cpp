@@ -26,8 +26,8 @@
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
@@ -254,7 +254,7 @@ void fetch_arguments(const Call& c) {
     }
     named_refinements(c, list, pos, refs);
     if (interp::pending()) return;
-    if (c.kind == TYPE_NATIVE) native_table[native_number(&c.fn)](false, refs);
+    if (c.kind == TYPE_NATIVE) native_table[native_number(&c.fn)](refs);
     else if (c.kind == TYPE_ACTION) action_dispatcher_table[native_number(&c.fn)](refs);
     else if (locals) function_init_locals(locals);
 }
@@ -298,7 +298,7 @@ void call(const Call& c) {
 constexpr int APPLY_ALL = native_ref(NAT_APPLY, "all");
 constexpr int APPLY_SAFER = native_ref(NAT_APPLY, "safer");
 
-void native_apply(bool, const int32_t* refinements) {
+void native_apply(const int32_t* refinements) {
     Cell* args = stack::arguments;
     const Cell func = args[0];
     Call c{};

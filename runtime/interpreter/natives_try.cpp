@@ -20,8 +20,7 @@ namespace {
 
 inline bool present(int32_t ref) { return ref >= 0; }
 
-void native_try(bool check, const int32_t* refs) {
-    if (check && !is_type(stack::arguments, TYPE_BLOCK)) fire_expect_arg(stack::arguments, 0);
+void native_try(const int32_t* refs) {
     const bool all = present(refs[0]);
     const bool keep = present(refs[1]);
     const Cell block = stack::arguments[0];

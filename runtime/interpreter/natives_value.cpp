@@ -1,5 +1,4 @@
-// Natives: the comparison natives, same?, not, type?, stats, and the argument
-// check that every native of this group runs when its caller did not check.
+// Natives: the comparison natives, same?, not, type?, stats and recycle.
 // print, prin, reduce, compose, bind and in live in natives_value_blocks.cpp.
 #include <cstdint>
 #include <cstring>
@@ -21,7 +20,6 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/checks.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/lexer/lexer.h"
@@ -29,57 +27,8 @@
 namespace kem {
 
 namespace value_natives {
-
 void register_block_natives();  // natives_value_blocks.cpp
-
-namespace {
-
-// The argument list of a native, built from its spec text on first use and
-// kept in a value slot for the rest of the run.
-Cell native_arg_list(int index) {
-    static uint32_t slot_of[NATIVE_COUNT + 1] = {};
-    if (!slot_of[index]) {
-        std::string_view text = native_spec_text(index);
-        Cell* spec = stack::push_slot();
-        lexer_scan(spec, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), true, true, true,
-                   false, nullptr, nullptr, nullptr, nullptr);
-        Cell list = function_arg_list(spec, true);
-        slot_of[index] = slots_store(&list);
-        stack::pop(1);
-    }
-    return *slots_get(slot_of[index]);
-}
-
-} // namespace
-
-// For a caller that did not type-check: each argument of the current call
-// against its typeset in the native's spec. Required arguments lie from
-// stack::arguments on; a used refinement's arguments from the stack index its
-// integer gives. A misfit raises script expect-arg.
-void check_args(int index, const int32_t* refinements) {
-    const Cell list = native_arg_list(index);
-    const uint32_t n = block_full_length(&list);
-    int32_t at = 0;        // stack index of the next argument, -1 in an unused section
-    int word_index = 0;    // position among the spec's words and refinements
-    int refinement = 0;
-    for (uint32_t i = 0; i < n; i++) {
-        const Cell entry = *block_rs_abs_at(&list, i);
-        switch (type_of(&entry)) {
-        case TYPE_TYPESET:
-            if (arg_kind(&entry) == ARG_RETURN) break;
-            if (at >= 0) check_arg_at(at++, &entry, word_index);
-            word_index++;
-            break;
-        case TYPE_REFINEMENT:
-            at = refinements[refinement++];
-            word_index++;
-            break;
-        default: break;
-        }
-    }
-}
-
-} // namespace value_natives
+}  // namespace value_natives
 
 namespace natives {
 // 1 when the last print or prin output ended with a line feed (print), 0
@@ -96,7 +45,7 @@ inline bool present(const int32_t* refinements, int at) { return refinements[at]
 // The first two arguments through the compare entry: incomparable values are
 // unequal, and ordering them raises script invalid-compare.
 template <CompareOp Op>
-void native_compare(bool, const int32_t*) {
+void native_compare(const int32_t*) {
     bool outcome = compare_star(stack::arguments, stack::arguments + 1, Op);
     make_logic(stack::arguments, outcome);
 }
@@ -136,13 +85,13 @@ bool same_values(const Cell* a, const Cell* b) {
     }
 }
 
-void native_same_q(bool, const int32_t*) {
+void native_same_q(const int32_t*) {
     make_logic(stack::arguments, same_values(stack::arguments, stack::arguments + 1));
 }
 
-void native_not(bool, const int32_t*) { make_logic(stack::arguments, !is_truthy(stack::arguments)); }
+void native_not(const int32_t*) { make_logic(stack::arguments, !is_truthy(stack::arguments)); }
 
-void native_type_q(bool, const int32_t* refinements) {
+void native_type_q(const int32_t* refinements) {
     const uint8_t t = type_of(stack::arguments);
     if (present(refinements, native_ref(NAT_TYPE_Q, "word"))) {
         const DatatypeName& entry = datatype_names[t];
@@ -224,7 +173,7 @@ void show_memory_stats(const Cell* info) {
     interp::eval_call(&fn, 0, 1, &code, true, &name, nullptr, 0, false);
 }
 
-void native_stats(bool, const int32_t* refinements) {
+void native_stats(const int32_t* refinements) {
     const bool show = present(refinements, native_ref(NAT_STATS, "show"));
     const bool info = present(refinements, native_ref(NAT_STATS, "info"));
     if (!show && !info) {
@@ -247,7 +196,7 @@ void native_stats(bool, const int32_t* refinements) {
 
 // /on and /off switch the collector; alone it runs one collection, enabled
 // or not, and answers what stats answers.
-void native_recycle(bool, const int32_t* refinements) {
+void native_recycle(const int32_t* refinements) {
     const bool on = present(refinements, native_ref(NAT_RECYCLE, "on"));
     const bool off = present(refinements, native_ref(NAT_RECYCLE, "off"));
     if (on || off) {

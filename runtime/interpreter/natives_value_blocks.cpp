@@ -35,8 +35,6 @@ extern uint32_t last_lf_q;  // natives_value.cpp
 
 namespace value_natives {
 
-void check_args(int index, const int32_t* refinements);  // natives_value.cpp
-
 namespace {
 
 uint32_t reduce_symbol = 0;
@@ -163,8 +161,7 @@ void reduce_star(const Cell* value_in, const Cell* out) {
     stack::keep_result();
 }
 
-void native_reduce(bool check, const int32_t* refinements) {
-    if (check) check_args(NAT_REDUCE, refinements);
+void native_reduce(const int32_t* refinements) {
     const int32_t into = refinements[native_ref(NAT_REDUCE, "into")];
     reduce_star(stack::arguments, into >= 0 ? stack::arguments + into : nullptr);
 }
@@ -226,8 +223,7 @@ void compose_block(const Cell block, Cell* target, bool append, ComposeFlags fla
     open.pop_back();
 }
 
-void native_compose(bool check, const int32_t* refinements) {
-    if (check) check_args(NAT_COMPOSE, refinements);
+void native_compose(const int32_t* refinements) {
     Cell* value = stack::arguments;
     if (type_of(value) != TYPE_BLOCK) {
         Cell expected, got;
@@ -294,13 +290,12 @@ void form_reduced(bool line_feed) {
     stack::keep_result();
 }
 
-void native_print(bool, const int32_t*) { form_reduced(true); }
-void native_prin(bool, const int32_t*) { form_reduced(false); }
+void native_print(const int32_t*) { form_reduced(true); }
+void native_prin(const int32_t*) { form_reduced(false); }
 
 // --- bind and in ------------------------------------------------------------------
 
-void native_bind(bool check, const int32_t* refinements) {
-    if (check) check_args(NAT_BIND, refinements);
+void native_bind(const int32_t* refinements) {
     const Cell* context = stack::arguments + 1;
     NodeId ctx = 0;
     const uint8_t ct = type_of(context);
@@ -331,8 +326,7 @@ void native_bind(bool check, const int32_t* refinements) {
     stack::keep_result();
 }
 
-void native_in(bool check, const int32_t* refinements) {
-    if (check) check_args(NAT_IN, refinements);
+void native_in(const int32_t* refinements) {
     const Cell* holder = stack::arguments;
     NodeId ctx = 0;  // 0: a context without words
     switch (type_of(holder)) {

@@ -18,10 +18,6 @@
 
 namespace kem {
 
-namespace value_natives {
-void check_args(int index, const int32_t* refinements);  // natives_value.cpp
-}
-
 namespace {
 
 using platform::ChildStream;
@@ -62,8 +58,7 @@ void insert_output(const Cell* target, const std::vector<uint8_t>& bytes) {
     insert_direct(into, text, -1, false, 1);
 }
 
-void native_call(bool check, const int32_t* refinements) {
-    if (check) value_natives::check_args(NAT_CALL, refinements);
+void native_call(const int32_t* refinements) {
     Cell* args = stack::arguments;
     const bool wait = refinements[native_ref(NAT_CALL, "wait")] >= 0;
     const bool console = refinements[native_ref(NAT_CALL, "console")] >= 0;
@@ -98,8 +93,7 @@ void native_call(bool check, const int32_t* refinements) {
     stack::top = args + 1;
 }
 
-void native_browse(bool check, const int32_t* refinements) {
-    if (check) value_natives::check_args(NAT_BROWSE, refinements);
+void native_browse(const int32_t* refinements) {
     Cell* args = stack::arguments;
     std::optional<std::string> target = file_to_os_path(&args[0]);
     // A file name that starts with "-" would read as an option of the opener.

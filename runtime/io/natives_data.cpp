@@ -18,10 +18,6 @@
 
 namespace kem {
 
-namespace value_natives {
-void check_args(int index, const int32_t* refinements);  // natives_value.cpp
-}
-
 namespace {
 
 // The bytes a value stands for: a binary's from its position, a text's as
@@ -73,8 +69,7 @@ int checksum_method(const Cell* word) {
     return -3;
 }
 
-void native_checksum(bool check, const int32_t* refinements) {
-    if (check) value_natives::check_args(NAT_CHECKSUM, refinements);
+void native_checksum(const int32_t* refinements) {
     Cell* args = stack::arguments;
     const int32_t with_at = refinements[native_ref(NAT_CHECKSUM, "with")];
     const Cell* spec = with_at >= 0 ? args + with_at : nullptr;
@@ -155,8 +150,7 @@ void fill_result(Worker worker, DataBytes& data, uint64_t capacity) {
     fire(Err::script_invalid_data);
 }
 
-void native_compress(bool check, const int32_t* refinements) {
-    if (check) value_natives::check_args(NAT_COMPRESS, refinements);
+void native_compress(const int32_t* refinements) {
     Cell* args = stack::arguments;
     if (!is_type(&args[0], TYPE_BINARY) && !any_string_type(type_of(&args[0])))
         fire_expect_arg_type(type_of(&args[0]), 0);
@@ -165,8 +159,7 @@ void native_compress(bool check, const int32_t* refinements) {
     fill_result(worker, data, uint64_t(data.size()) + 32);
 }
 
-void native_decompress(bool check, const int32_t* refinements) {
-    if (check) value_natives::check_args(NAT_DECOMPRESS, refinements);
+void native_decompress(const int32_t* refinements) {
     Cell* args = stack::arguments;
     if (!is_type(&args[0], TYPE_BINARY)) fire_expect_arg_type(type_of(&args[0]), 0);
     const Worker worker = pick_worker(&args[1], compress_unzlib, compress_inflate, compress_gunzip);

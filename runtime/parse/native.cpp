@@ -35,8 +35,7 @@ int64_t parse_limit(const Cell* input, const Cell* part) {
     return std::max(end, at);
 }
 
-void native_parse(bool check, const int32_t* refinements) {
-    if (check) value_natives::check_args(NAT_PARSE, refinements);
+void native_parse(const int32_t* refinements) {
     const int32_t part = refinements[native_ref(NAT_PARSE, "part")];
     const int32_t trace = refinements[native_ref(NAT_PARSE, "trace")];
     const Cell input = stack::arguments[0];

@@ -8,7 +8,6 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/checks.h"
 
 using namespace kem;
 
@@ -153,17 +152,6 @@ TEST_F(Basics, Truthiness) {
     }
     EXPECT_FALSE(logic_result_false_q());
     stack::pop_frame();
-}
-
-TEST_F(Basics, ArgumentChecksReadTheTypesetBits) {
-    Cell ts{TYPE_TYPESET, 0, 0, 0};
-    auto* bytes = reinterpret_cast<uint8_t*>(&ts.data1);
-    bytes[TYPE_INTEGER / 8] |= 0x80 >> (TYPE_INTEGER % 8);
-    Cell i = integer(3);
-    EXPECT_EQ(check_arg_type(&ts, 0, &i), &i);
-    EXPECT_THROW(check_arg_type(&ts, 0, &none_value), KemError);
-    check_arg_at(-1, &ts, 0);  // an absent refinement is not checked
-    EXPECT_THROW(check_arg_set(0, &unset_value), KemError);
 }
 
 TEST(Registry, InheritanceCopiesTheParentRowAtRegistration) {

@@ -96,7 +96,7 @@ TEST(SystemNatives, ContextOfAnUnboundWordIsNone) {
     Cell* word = stack::push_slot();
     *word = Cell{TYPE_WORD, 0, symbol_make("unbound-word"), uint32_t(-1)};
     stack::arguments = word;
-    native_table[NAT_CONTEXT_Q](false, nullptr);
+    native_table[NAT_CONTEXT_Q](nullptr);
     EXPECT_EQ(type_of(stack::arguments), TYPE_NONE);
     stack::init();
 }

@@ -254,36 +254,3 @@ TEST(NativesValue, Stats) {
          "[unset 3]"},
     });
 }
-
-// A caller that did not check the argument types asks the native to.
-TEST(NativesValue, CheckFlag) {
-    boot_all();
-    auto call = [](int index, bool check, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs) {
-        stack::init();
-        Cell name = word_load(std::string(native_word(index)).c_str());
-        stack::push_native_frame(&name);
-        for (const Cell& a : args) stack::push(&a);
-        std::vector<int32_t> r(refs);
-        r.resize(8, -1);
-        std::string out = "ok";
-        try {
-            native_table[index](check, r.data());
-        } catch (const KemError& e) {
-            out = error_info(e.id)->name;
-        }
-        stack::init();
-        return out;
-    };
-    Cell one{TYPE_INTEGER, 0, 1, 0};
-    Cell blk;
-    block_make_at(&blk, 1);
-    EXPECT_EQ(call(NAT_COMPOSE, true, {one}, {}), "expect-arg");
-    EXPECT_EQ(call(NAT_COMPOSE, false, {one}, {}), "expect-val");
-    EXPECT_EQ(call(NAT_COMPOSE, true, {blk}, {}), "ok");
-    // compose/into: the refinement's argument is checked too.
-    EXPECT_EQ(call(NAT_COMPOSE, true, {blk, one}, {-1, -1, 1}), "expect-arg");
-    EXPECT_EQ(call(NAT_COMPOSE, true, {blk, blk}, {-1, -1, 1}), "ok");
-    EXPECT_EQ(call(NAT_REDUCE, true, {blk, one}, {1}), "expect-arg");
-    EXPECT_EQ(call(NAT_BIND, true, {one, one}, {-1}), "expect-arg");
-    EXPECT_EQ(call(NAT_IN, true, {blk, one}, {}), "expect-arg");
-}

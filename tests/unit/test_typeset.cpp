@@ -9,7 +9,6 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/checks.h"
 
 using namespace kem;
 using kem::test::error_of;
