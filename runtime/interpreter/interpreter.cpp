@@ -264,7 +264,7 @@ uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Ce
         case TYPE_GET_WORD: stack::push(word_value_cell(&v)); break;
         case TYPE_GET_PATH: {
             Cell cursor = *block;
-            pos = eval_path(&v, pos, tail, &cursor, false, true, true);
+            pos = eval_path(&v, pos, tail, &cursor, EvalFlags::get | EvalFlags::push);
             if (pending()) return pos;
             break;
         }
@@ -273,7 +273,7 @@ uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Ce
         break;
     }
     default:
-        pos = eval_expression(pos, tail, block, infix_call, true, false);
+        pos = eval_expression(pos, tail, block, (infix_call ? EvalFlags::no_infix : EvalFlags::none) | EvalFlags::push);
         if (pending()) return pos;
         break;
     }
@@ -367,7 +367,7 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
             }
         }
         Cell callable = op_callable(vc);
-        pos = eval_call(&callable, pos + 1, tail, block, true, &next, nullptr, 0, true);
+        pos = eval_call(&callable, pos + 1, tail, block, EvalFlags::push | EvalFlags::infix, &next, nullptr, 0);
         if (pending()) return pos;
     }
     return pos;
@@ -388,7 +388,7 @@ void traced_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tai
             collector::safe_point();
             if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
             at = pos;
-            pos = eval_expression(pos, tail, &blk, false, false, false);
+            pos = eval_expression(pos, tail, &blk, EvalFlags::none);
             if (pending()) {
                 position = saved;
                 return;
@@ -442,7 +442,7 @@ void eval_block(const Cell* block, bool return_result) {
         stack::top = stack::arguments;
         collector::safe_point();
         if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
-        pos = eval_expression(pos, tail, &blk, false, false, false);
+        pos = eval_expression(pos, tail, &blk, EvalFlags::none);
         if (pending()) {
             // The exit's catcher goes on in an outer block: it reports from there.
             position = saved;
@@ -456,8 +456,8 @@ void eval_block(const Cell* block, bool return_result) {
     else stack::pop_frame_keep_result();
 }
 
-uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no_infix, bool push,
-                         bool literal_callables) {
+uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags) {
+    const bool push = has(flags, EvalFlags::push);
     const Cell blk = *block;
     if (tracing) [[unlikely]] {
         fire_trace_event(EV_FETCH, &blk, int32_t(pos), nullptr, nullptr);
@@ -484,7 +484,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         // return and exit leave as cheaply as a call returns: their value goes
         // straight into the current result cell and the stacks unwind from here.
         if (t == TYPE_NATIVE && native_number(vc) == NAT_RETURN && pos < tail && pos < length_of(&blk)) {
-            pos = eval_expression(pos, tail, &blk, false, false, false);
+            pos = eval_expression(pos, tail, &blk, EvalFlags::none);
             if (pending()) return pos;
             stack::unwind_return(true, true);
             return pos;
@@ -495,7 +495,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         }
         if (callable_type(t)) {
             Cell callable = *vc;
-            pos = eval_call(&callable, pos, tail, &blk, true, &v, nullptr, 0, false);
+            pos = eval_call(&callable, pos, tail, &blk, EvalFlags::push, &v, nullptr, 0);
             if (pending()) return pos;
         } else if (t == TYPE_OP) {
             fire(Err::script_no_op_arg, v);
@@ -508,7 +508,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         if (pos >= tail) fire(Err::script_need_value, v);
         stack::push_frame(&v, FRAME_TOP_NATIVE);
         stack::push(&v);
-        pos = eval_expression(pos, tail, &blk, false, true, false);
+        pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
         try {
@@ -538,10 +538,10 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
     case TYPE_ACTION:
     case TYPE_FUNCTION:
     case TYPE_ROUTINE:
-        if (literal_callables) {
+        if (has(flags, EvalFlags::literal_callables)) {
             stack::push(&v);
         } else {
-            pos = eval_call(&v, pos, tail, &blk, true, nullptr, nullptr, 0, false);
+            pos = eval_call(&v, pos, tail, &blk, EvalFlags::push, nullptr, nullptr, 0);
             if (pending()) return pos;
         }
         break;
@@ -551,11 +551,11 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         stack::push(&v);
         break;
     case TYPE_PATH:
-        pos = eval_path(&v, pos, tail, &blk, false, false, true);
+        pos = eval_path(&v, pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         break;
     case TYPE_GET_PATH:
-        pos = eval_path(&v, pos, tail, &blk, false, true, true);
+        pos = eval_path(&v, pos, tail, &blk, EvalFlags::get | EvalFlags::push);
         if (pending()) return pos;
         break;
     case TYPE_SET_PATH: {
@@ -563,10 +563,10 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
         // The value's code may take the path out of its block.
         RootedCell keep_path(&v);
         stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
-        pos = eval_expression(pos, tail, &blk, false, true, false);
+        pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
-        eval_path(&v, pos, tail, &blk, true, false, false);
+        eval_path(&v, pos, tail, &blk, EvalFlags::set);
         if (pending()) return pos;
         stack::pop_frame_keep_result();
         if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
@@ -575,7 +575,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
     }
     default: stack::push(&v); break;
     }
-    if (!no_infix) {
+    if (!has(flags, EvalFlags::no_infix)) {
         pos = infix_steps(pos, tail, &blk);
         if (pending()) return pos;
     }
@@ -584,10 +584,11 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, bool no
     return pos;
 }
 
-uint32_t eval_next(const Cell* block, uint32_t pos, uint32_t tail, bool push) {
+uint32_t eval_next(const Cell* block, uint32_t pos, uint32_t tail, EvalFlags flags) {
+    const bool push = has(flags, EvalFlags::push);
     const Cell blk = *block;
     stack::push_frame(&rt_words.body_frame, FRAME_TOP_INTERP_NATIVE);
-    pos = eval_expression(pos, tail, &blk, false, false, false);
+    pos = eval_expression(pos, tail, &blk, EvalFlags::none);
     if (pending()) return pos;
     if (push) stack::pop_frame_keep_result();
     else stack::pop_frame_return_result();
@@ -602,11 +603,13 @@ uint32_t eval_at(const Cell* block) {
         stack::top = stack::arguments + 1;
         return pos;
     }
-    return eval_next(block, pos, tail, false);
+    return eval_next(block, pos, tail, EvalFlags::none);
 }
 
-uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, bool push,
-                   const Cell* name, const Cell* path, uint32_t path_pos, bool infix) {
+uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags,
+                   const Cell* name, const Cell* path, uint32_t path_pos) {
+    const bool push = has(flags, EvalFlags::push);
+    const bool infix = has(flags, EvalFlags::infix);
     const Cell fn = *callable;
     const Cell word = frame_name(name, path);
     Cell* callable_slot = nullptr;
@@ -812,8 +815,10 @@ StorageRef locate_storage(const Cell* r, const Cell& owner, const Cell& first) {
 
 } // namespace
 
-uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* block, bool set, bool get,
-                   bool push) {
+uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags) {
+    const bool set = has(flags, EvalFlags::set);
+    const bool get = has(flags, EvalFlags::get);
+    const bool push = has(flags, EvalFlags::push);
     const Cell p = *path;
     const uint32_t head = p.data1;
     const uint32_t len = length_of(&p);
@@ -826,7 +831,7 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
     if (callable_type(type_of(&current))) {
         if (set) fire(Err::script_invalid_path_set, p);
         if (get) fire(Err::script_invalid_path_get, p);
-        pos = eval_call(&current, pos, tail, block, true, &first, &p, head + 1, false);
+        pos = eval_call(&current, pos, tail, block, EvalFlags::push, &first, &p, head + 1);
         if (pending()) return pos;
         settle(push);
         return pos;
@@ -902,13 +907,13 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
         prev = el;
         current = got;
         if (!set && !get && !last && callable_type(type_of(&current))) {
-            pos = eval_call(&current, pos, tail, block, true, &el, &p, i + 1, false);
+            pos = eval_call(&current, pos, tail, block, EvalFlags::push, &el, &p, i + 1);
             if (pending()) return pos;
             settle(push);
             return pos;
         }
         if (!set && !get && last && callable_type(type_of(&current))) {
-            pos = eval_call(&current, pos, tail, block, true, &el, nullptr, 0, false);
+            pos = eval_call(&current, pos, tail, block, EvalFlags::push, &el, nullptr, 0);
             if (pending()) return pos;
             settle(push);
             return pos;

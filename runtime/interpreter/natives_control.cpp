@@ -68,7 +68,7 @@ void any_or_all(bool any) {
     uint32_t pos = start_of(&conds);
     Cell last = none_value;
     while (pos < length_of(&conds)) {
-        pos = interp::eval_next(&conds, pos, length_of(&conds), true);
+        pos = interp::eval_next(&conds, pos, length_of(&conds), interp::EvalFlags::push);
         if (pending()) return;
         const Cell value = *(stack::top - 1);
         stack::keep_result();
@@ -134,7 +134,7 @@ void native_case(const int32_t* refinements) {
     stack::push_frame(&rt_words.anon_frame, FRAME_TOP_NATIVE);
     bool last_true = false;
     while (pos < length_of(&cases)) {
-        pos = interp::eval_next(&cases, pos, length_of(&cases), false);
+        pos = interp::eval_next(&cases, pos, length_of(&cases), interp::EvalFlags::none);
         if (pending()) return;
         if (pos >= length_of(&cases)) {
             const Cell word = word_load("case");
@@ -150,7 +150,7 @@ void native_case(const int32_t* refinements) {
             interp::eval_block(&next, true);
             pos++;
         } else {
-            pos = interp::eval_next(&cases, pos, length_of(&cases), false);
+            pos = interp::eval_next(&cases, pos, length_of(&cases), interp::EvalFlags::none);
         }
         if (pending()) return;
         if (!all) break;

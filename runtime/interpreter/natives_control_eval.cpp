@@ -39,7 +39,7 @@ void do_single_value() {
     block_make_at(holder, 1);
     block_append_cell(holder, stack::arguments);
     const Cell code = *holder;
-    interp::eval_expression(0, 1, &code, true, false, true);
+    interp::eval_expression(0, 1, &code, interp::EvalFlags::no_infix | interp::EvalFlags::literal_callables);
 }
 
 void do_value(const int32_t* refinements);
@@ -146,7 +146,7 @@ void native_get(const int32_t* refinements) {
     const uint8_t t = type_of(&target);
     if (any_path_type(t)) {
         // The path names no call here, so it is given no code to take arguments from.
-        interp::eval_path(&target, 0, 0, &target, false, true, false);
+        interp::eval_path(&target, 0, 0, &target, interp::EvalFlags::get);
         return;
     }
     if (t == TYPE_OBJECT) fire(Err::internal_not_done);  // object! values are not built yet
@@ -228,7 +228,7 @@ void native_set(const int32_t* refinements) {
         // A set path takes the value to store from the top of the stack.
         stack::top = stack::arguments + 2;
         stack::push(&value);
-        interp::eval_path(&target, 0, 0, &target, true, false, false);
+        interp::eval_path(&target, 0, 0, &target, interp::EvalFlags::set);
         if (pending()) return;
         break;
     case TYPE_OBJECT: fire(Err::internal_not_done);  // object! values are not built yet

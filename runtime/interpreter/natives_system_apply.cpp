@@ -90,12 +90,13 @@ uint32_t fetch_one(const Call& c, const Cell* entry, uint32_t pos) {
             stack::pop_frame_keep_result();
             break;
         case TYPE_GET_WORD: stack::push(word_value_cell(&v)); break;
-        case TYPE_GET_PATH: return interp::eval_path(&v, pos, tail, &block, false, true, true);
+        case TYPE_GET_PATH:
+            return interp::eval_path(&v, pos, tail, &block, interp::EvalFlags::get | interp::EvalFlags::push);
         default: stack::push(&v); break;
         }
         return pos;
     }
-    default: return interp::eval_expression(pos, tail, &block, false, true, false);
+    default: return interp::eval_expression(pos, tail, &block, interp::EvalFlags::push);
     }
 }
 

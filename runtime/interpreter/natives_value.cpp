@@ -170,7 +170,7 @@ void show_memory_stats(const Cell* info) {
     Cell* args = block_make_at(stack::push_slot(), 1);
     block_append_cell(args, info);
     const Cell code = *args;
-    interp::eval_call(&fn, 0, 1, &code, true, &name, nullptr, 0, false);
+    interp::eval_call(&fn, 0, 1, &code, interp::EvalFlags::push, &name, nullptr, 0);
 }
 
 void native_stats(const int32_t* refinements) {

@@ -123,7 +123,7 @@ void reduce_star(const Cell* value_in, const Cell* out) {
         uint32_t pos = uint32_t(std::max(series_position(&value), 0));
         uint32_t tail = block_full_length(&value);
         while (pos < tail) {
-            pos = interp::eval_next(&value, pos, tail, true);
+            pos = interp::eval_next(&value, pos, tail, interp::EvalFlags::push);
             if (interp::pending()) return;
             Cell* result = stack::top - 1;
             clear_new_line(result);
@@ -141,7 +141,7 @@ void reduce_star(const Cell* value_in, const Cell* out) {
             Cell* code = block_make_at(stack::push_slot(), 1);
             block_append_cell(code, &value);
             const Cell expression = *code;
-            interp::eval_expression(0, 1, &expression, false, true, false);
+            interp::eval_expression(0, 1, &expression, interp::EvalFlags::push);
             if (interp::pending()) return;
             result = stack::top - 1;
         }
