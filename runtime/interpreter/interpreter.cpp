@@ -373,12 +373,16 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     return pos;
 }
 
-// eval_block while tracing: the same walk, with enter, expr and exit events,
-// and an error reported by the innermost block it leaves.
-void traced_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail, bool return_result) {
+// The walk of a block from pos to its tail, on the eval frame already pushed.
+// Traced, it reports enter, each expression and exit, and an error by the
+// innermost block it leaves; untraced, those hooks compile away.
+template <bool Traced>
+void walk_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail, bool return_result) {
     uint32_t at = pos;
-    try {
-        fire_trace_event(EV_ENTER, &blk, int32_t(pos), nullptr, nullptr);
+    // False when an exit is pending: its catcher goes on in an outer block
+    // and reports from there.
+    auto walk = [&]() -> bool {
+        if constexpr (Traced) fire_trace_event(EV_ENTER, &blk, int32_t(pos), nullptr, nullptr);
         if (pos >= tail) {
             make_unset(stack::arguments);
             stack::top = stack::arguments + 1;
@@ -387,25 +391,37 @@ void traced_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tai
             stack::top = stack::arguments;
             collector::safe_point();
             if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
-            at = pos;
+            if constexpr (Traced) at = pos;
             pos = eval_expression(pos, tail, &blk, EvalFlags::none);
             if (pending()) {
                 position = saved;
-                return;
+                return false;
             }
-            trace_error_settled();
-            if (tracing) fire_trace_event(EV_EXPR, &blk, int32_t(at), stack::arguments, nullptr);
+            if constexpr (Traced) {
+                trace_error_settled();
+                if (tracing) fire_trace_event(EV_EXPR, &blk, int32_t(at), stack::arguments, nullptr);
+            }
             uint32_t now = length_of(&blk);
             if (now < tail) tail = now;
         }
-        at = pos;
-        if (tracing) fire_trace_event(EV_EXIT, &blk, int32_t(pos), stack::arguments, nullptr);
-    } catch (const KemError& e) {
-        if (tracing) trace_error(e, &blk, int32_t(at));
-        throw;
-    } catch (const PendingExit&) {
-        position = saved;
-        throw;
+        if constexpr (Traced) {
+            at = pos;
+            if (tracing) fire_trace_event(EV_EXIT, &blk, int32_t(pos), stack::arguments, nullptr);
+        }
+        return true;
+    };
+    if constexpr (Traced) {
+        try {
+            if (!walk()) return;
+        } catch (const KemError& e) {
+            if (tracing) trace_error(e, &blk, int32_t(at));
+            throw;
+        } catch (const PendingExit&) {
+            position = saved;
+            throw;
+        }
+    } else {
+        if (!walk()) return;
     }
     position = saved;
     if (return_result) stack::pop_frame_return_result();
@@ -428,32 +444,10 @@ void eval_block(const Cell* block, bool return_result) {
     const Cell& blk = held[0];
     const Cell& saved = held[1];
     stack::push_frame(&rt_words.body_frame, FRAME_TOP_EVAL);
-    uint32_t pos = blk.data1;
-    uint32_t tail = length_of(&blk);
-    if (tracing) [[unlikely]] {
-        traced_block(blk, saved, pos, tail, return_result);
-        return;
-    }
-    if (pos >= tail) {
-        make_unset(stack::arguments);
-        stack::top = stack::arguments + 1;
-    }
-    while (pos < tail) {
-        stack::top = stack::arguments;
-        collector::safe_point();
-        if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
-        pos = eval_expression(pos, tail, &blk, EvalFlags::none);
-        if (pending()) {
-            // The exit's catcher goes on in an outer block: it reports from there.
-            position = saved;
-            return;
-        }
-        uint32_t now = length_of(&blk);
-        if (now < tail) tail = now;
-    }
-    position = saved;
-    if (return_result) stack::pop_frame_return_result();
-    else stack::pop_frame_keep_result();
+    const uint32_t pos = blk.data1;
+    const uint32_t tail = length_of(&blk);
+    if (tracing) [[unlikely]] walk_block<true>(blk, saved, pos, tail, return_result);
+    else walk_block<false>(blk, saved, pos, tail, return_result);
 }
 
 uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags) {
@@ -679,19 +673,51 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
 
 namespace {
 
-// call_function while a tracer is installed: the kind filter, the call and
-// return events, the trace attributes of the function and prolog and epilog.
-void traced_call_function(const Cell* fn, uint32_t trace_flags) {
-    const Cell f = *fn;
-    struct Restore {
-        bool was = tracing;
-        ~Restore() { tracing = was && trace_on; }
-    } outer;
-    if (tracing && trace_flags && !(callback_bits() & trace_flags)) tracing = false;
-    CallFrame* frame = stack::frames_top - 1;
-    const Cell name = stack::frame_named(frame) ? stack::frame_word(frame) : f;
-    if (tracing) fire_trace_event(EV_CALL, nullptr, -1, nullptr, &name);
+// What a call changes that must be put back however it ends: the position
+// tracking and, for a traced call, the tracer's switch; when the call does
+// not end normally, also the frame's return target and the context's values.
+template <bool Traced>
+struct CallGuard {
+    CallFrame* frame;
+    NodeId ctx;
+    NodeId saved;
+    bool tracked = track_position;
+    bool was_tracing = Traced && tracing;
+    bool done = false;
+    void end() {
+        done = true;
+        frame->header &= ~FRAME_RETURN_TARGET;
+        set_context_values_node(ctx, saved);
+    }
+    ~CallGuard() {
+        track_position = tracked;
+        if constexpr (Traced) tracing = was_tracing && trace_on;
+        if (!done) end();
+    }
+};
 
+// The tracer's switch as a traced call found it, put back when it ends.
+template <bool Traced> struct TracingRestore {};
+template <> struct TracingRestore<true> {
+    bool was = tracing;
+    ~TracingRestore() { tracing = was && trace_on; }
+};
+
+// A function call on the frame on top, its arguments and locals on the data
+// stack. Traced, it also applies the callback kind filter and the function's
+// trace attributes and reports call, prolog, epilog and return; untraced,
+// those hooks compile away.
+template <bool Traced>
+void run_function(const Cell* fn, uint32_t trace_flags) {
+    const Cell f = *fn;
+    CallFrame* frame = stack::frames_top - 1;
+    [[maybe_unused]] TracingRestore<Traced> outer;
+    Cell name;
+    if constexpr (Traced) {
+        if (tracing && trace_flags && !(callback_bits() & trace_flags)) tracing = false;
+        name = stack::frame_named(frame) ? stack::frame_word(frame) : f;
+        if (tracing) fire_trace_event(EV_CALL, nullptr, -1, nullptr, &name);
+    }
     const NodeId ctx = function_context(&f);
     const NodeId saved = context_values_node(ctx);
     set_context_values_node(ctx, stack::cell_index(stack::arguments));
@@ -700,25 +726,13 @@ void traced_call_function(const Cell* fn, uint32_t trace_flags) {
     const bool returns_here = !function_is_system(&f);
     stack::set_return_target(returns_here);
     {
-        struct Body {
-            bool was = tracing;
-            bool tracked = track_position;
-            NodeId ctx, saved;
-            CallFrame* frame;
-            bool done = false;
-            ~Body() {
-                tracing = was && trace_on;
-                track_position = tracked;
-                if (!done) {
-                    frame->header &= ~FRAME_RETURN_TARGET;
-                    set_context_values_node(ctx, saved);
-                }
-            }
-        } body_state{tracing, track_position, ctx, saved, frame};
-        const uint32_t attrs = function_flags(&f);
-        if (attrs & FUNCTION_NO_TRACE) tracing = false;
-        else if (attrs & FUNCTION_TRACE) tracing = trace_on;
-        if (tracing) fire_trace_event(EV_PROLOG, nullptr, -1, nullptr, &f);
+        CallGuard<Traced> guard{frame, ctx, saved};
+        if constexpr (Traced) {
+            const uint32_t attrs = function_flags(&f);
+            if (attrs & FUNCTION_NO_TRACE) tracing = false;
+            else if (attrs & FUNCTION_TRACE) tracing = trace_on;
+            if (tracing) fire_trace_event(EV_PROLOG, nullptr, -1, nullptr, &f);
+        }
         Cell body = *function_body(&f);
         if (type_of(&body) == TYPE_BLOCK) {
             if (function_is_system(&f)) track_position = false;
@@ -727,62 +741,34 @@ void traced_call_function(const Cell* fn, uint32_t trace_flags) {
             make_unset(stack::arguments);
             stack::top = stack::arguments + 1;
         }
+        // return and exit land on this frame with the result in place.
         if ((last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) && returns_here) {
             last_throw_code = 0;
             stack::top = stack::arguments + 1;
         }
-        if (tracing && stack::frames_top == frame + 1) {
-            // The epilog runs with no exit pending; one in flight goes on after it.
-            const uint32_t code = last_throw_code;
-            last_throw_code = 0;
-            Cell* top = stack::top;
-            fire_trace_event(EV_EPILOG, nullptr, -1, stack::arguments, &f);
-            last_throw_code = code;
-            stack::top = top;
+        if constexpr (Traced) {
+            if (tracing && stack::frames_top == frame + 1) {
+                // The epilog runs with no exit pending; one in flight goes on after it.
+                const uint32_t code = last_throw_code;
+                last_throw_code = 0;
+                Cell* top = stack::top;
+                fire_trace_event(EV_EPILOG, nullptr, -1, stack::arguments, &f);
+                last_throw_code = code;
+                stack::top = top;
+            }
         }
-        body_state.done = true;
-        frame->header &= ~FRAME_RETURN_TARGET;
-        set_context_values_node(ctx, saved);
+        guard.end();
     }
-    if (tracing && !pending()) fire_trace_event(EV_RETURN, nullptr, -1, stack::arguments, &name);
+    if constexpr (Traced) {
+        if (tracing && !pending()) fire_trace_event(EV_RETURN, nullptr, -1, stack::arguments, &name);
+    }
 }
 
 } // namespace
 
 void call_function(const Cell* fn, uint32_t trace_flags) {
-    if (trace_on) [[unlikely]] {
-        traced_call_function(fn, trace_flags);
-        return;
-    }
-    const Cell f = *fn;
-    const NodeId ctx = function_context(&f);
-    const NodeId saved = context_values_node(ctx);
-    set_context_values_node(ctx, stack::cell_index(stack::arguments));
-    const bool returns_here = !function_is_system(&f);
-    stack::set_return_target(returns_here);
-    CallFrame* frame = stack::frames_top - 1;
-    Cell body = *function_body(&f);
-    if (type_of(&body) == TYPE_BLOCK) {
-        const bool tracked = track_position;
-        if (function_is_system(&f)) track_position = false;
-        try {
-            eval_block(&body, true);
-        } catch (...) {
-            track_position = tracked;
-            throw;
-        }
-        track_position = tracked;
-    } else {
-        make_unset(stack::arguments);
-        stack::top = stack::arguments + 1;
-    }
-    // return and exit land on this frame with the result in place.
-    if ((last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) && returns_here) {
-        last_throw_code = 0;
-        stack::top = stack::arguments + 1;
-    }
-    frame->header &= ~FRAME_RETURN_TARGET;
-    set_context_values_node(ctx, saved);
+    if (trace_on) [[unlikely]] run_function<true>(fn, trace_flags);
+    else run_function<false>(fn, trace_flags);
 }
 
 namespace {
