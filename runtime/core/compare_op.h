@@ -23,4 +23,17 @@ enum class CompareOp : int32_t {
     find = 12,      // the equality of find and select
 };
 
+// The operators whose answer is only "equal or not" (not-equal aside).
+constexpr bool compare_asks_equal(CompareOp op) {
+    return op == CompareOp::equal || op == CompareOp::strict_equal || op == CompareOp::same ||
+           op == CompareOp::spelling || op == CompareOp::caseless || op == CompareOp::find;
+}
+
+// The operators that values without an order answer: the equalities,
+// sameness and the grouping of sort; not the orderings nor the word spellings.
+constexpr bool compare_unordered(CompareOp op) {
+    return op == CompareOp::equal || op == CompareOp::not_equal || op == CompareOp::strict_equal ||
+           op == CompareOp::sort || op == CompareOp::case_sort || op == CompareOp::same || op == CompareOp::find;
+}
+
 } // namespace kem

@@ -90,13 +90,8 @@ int32_t compare_values(Cell* value1, Cell* value2, CompareOp op) {
 
 bool compare_outcome(Cell* value1, Cell* value2, CompareOp op) {
     int32_t r = compare_values(value1, value2, op);
+    if (compare_asks_equal(op)) return r == 0;
     switch (op) {
-    case CompareOp::equal:
-    case CompareOp::strict_equal:
-    case CompareOp::same:
-    case CompareOp::spelling:
-    case CompareOp::caseless:
-    case CompareOp::find: return r == 0;
     case CompareOp::not_equal: return r != 0;
     case CompareOp::lesser: return r < 0 && r != -2;
     case CompareOp::lesser_or_equal: return r <= 0 && r != -2;
@@ -108,13 +103,8 @@ bool compare_outcome(Cell* value1, Cell* value2, CompareOp op) {
 
 bool compare_star(Cell* value1, Cell* value2, CompareOp op) {
     int32_t r = compare_values(value1, value2, op);
+    if (compare_asks_equal(op)) return r == 0;
     switch (op) {
-    case CompareOp::equal:
-    case CompareOp::strict_equal:
-    case CompareOp::same:
-    case CompareOp::spelling:
-    case CompareOp::caseless:
-    case CompareOp::find: return r == 0;
     case CompareOp::not_equal: return r != 0;
     case CompareOp::lesser:
     case CompareOp::lesser_or_equal:

@@ -270,16 +270,7 @@ int32_t function_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t p
 
 int32_t function_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (type_of(value1) != type_of(value2)) return -2;
-    switch (op) {
-    case CompareOp::equal:
-    case CompareOp::not_equal:
-    case CompareOp::strict_equal:
-    case CompareOp::sort:
-    case CompareOp::case_sort:
-    case CompareOp::same:
-    case CompareOp::find: break;
-    default: return -2;
-    }
+    if (!compare_unordered(op)) return -2;
     int32_t a = int32_t(callable_extras(value1)), b = int32_t(callable_extras(value2));
     return a < b ? -1 : (a > b ? 1 : 0);
 }

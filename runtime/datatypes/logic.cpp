@@ -98,16 +98,7 @@ int32_t logic_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
 
 int32_t logic_compare(Cell* value, Cell* other, CompareOp op) {
     if (type_of(other) != TYPE_LOGIC) return -2;
-    switch (op) {
-    case CompareOp::equal:
-    case CompareOp::not_equal:
-    case CompareOp::strict_equal:
-    case CompareOp::sort:
-    case CompareOp::case_sort:
-    case CompareOp::same:
-    case CompareOp::find: return int32_t(value->data1) - int32_t(other->data1);
-    default: return -2;
-    }
+    return compare_unordered(op) ? int32_t(value->data1) - int32_t(other->data1) : -2;
 }
 
 Cell* logic_complement(Cell* value) {

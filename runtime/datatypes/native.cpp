@@ -153,16 +153,7 @@ int32_t native_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t par
 
 int32_t native_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (type_of(value1) != type_of(value2)) return -2;
-    switch (op) {
-    case CompareOp::equal:
-    case CompareOp::not_equal:
-    case CompareOp::strict_equal:
-    case CompareOp::sort:
-    case CompareOp::case_sort:
-    case CompareOp::same:
-    case CompareOp::find: break;
-    default: return -2;
-    }
+    if (!compare_unordered(op)) return -2;
     // Numbers stand where code addresses did; an op also tells what it wraps,
     // so an op over native n and one over action n differ.
     auto key = [](const Cell* c) {

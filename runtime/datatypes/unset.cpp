@@ -41,16 +41,7 @@ int32_t unset_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
 
 int32_t unset_compare(Cell* value, Cell* other, CompareOp op) {
     if (type_of(other) != TYPE_UNSET) return -2;
-    switch (op) {
-    case CompareOp::equal:
-    case CompareOp::not_equal:
-    case CompareOp::strict_equal:
-    case CompareOp::sort:
-    case CompareOp::case_sort:
-    case CompareOp::same:
-    case CompareOp::find: return 0;
-    default: return -2;
-    }
+    return compare_unordered(op) ? 0 : -2;
 }
 
 } // namespace

@@ -274,16 +274,8 @@ bool hash_keys_compare(const Cell* stored, const Cell* key, CompareOp op) {
     auto* b = const_cast<Cell*>(key);
     HashCompareFn fn = hash_compare_slots[type_of(a)];
     int32_t r = fn ? fn(a, b, op) : identity_compare(a, b, op);
-    switch (op) {
-    case CompareOp::equal:
-    case CompareOp::strict_equal:
-    case CompareOp::same:
-    case CompareOp::spelling:
-    case CompareOp::caseless:
-    case CompareOp::find: return r == 0;
-    case CompareOp::not_equal: return r != 0;
-    default: break;
-    }
+    if (compare_asks_equal(op)) return r == 0;
+    if (op == CompareOp::not_equal) return r != 0;
     if (r == -2) fire(Err::script_invalid_compare, *a, *b);
     switch (op) {
     case CompareOp::lesser: return r < 0;
