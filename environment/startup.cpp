@@ -22,6 +22,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/io/call.h"
 #include "runtime/io/natives_data.h"
+#include "runtime/io/natives_files.h"
 #include "runtime/kembin/kembin.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/parse/parse.h"
@@ -79,6 +80,7 @@ void init_runtime() {
     cycle_init();
     natives_init();
     register_data_natives();
+    register_file_natives();
     register_call_natives();
     stack::init();
     lexer_init();

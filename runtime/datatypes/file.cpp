@@ -4,7 +4,9 @@
 #include <climits>
 #include <vector>
 #include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/file_io.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -108,11 +110,47 @@ int32_t file_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part,
     return int32_t(std::max<int64_t>(int64_t(part) - written - 1, INT32_MIN));
 }
 
+// --- file actions ---------------------------------------------------------------------------
+// The work is the file layer's; what is decided here is which refinements
+// have a meaning for files. One that has none refuses before anything is touched.
+
+namespace {
+
+Cell* push_logic(bool value) {
+    Cell* out = stack::push_slot();
+    make_logic(out, value);
+    return out;
+}
+
+} // namespace
+
+Cell* file_read(Cell* source, const ReadArgs& refs) {
+    if (refs.as) fire(Err::internal_not_done);
+    return simple_io_read_file(source, refs.part, refs.seek, refs.binary, refs.lines);
+}
+
+Cell* file_write(Cell* destination, Cell* data, const WriteArgs& refs) {
+    if (refs.allow || refs.as) fire(Err::internal_not_done);
+    simple_io_write(destination, data, refs.part, refs.seek, refs.binary, refs.append, refs.lines);
+    Cell* out = stack::push_slot();
+    make_unset(out);
+    return out;
+}
+
+Cell* file_delete(Cell* file) { return push_logic(simple_io_delete_file(file)); }
+Cell* file_query(Cell* file) { return simple_io_query_file(file); }
+Cell* file_rename(Cell* from, Cell* to) { return push_logic(simple_io_rename_file(from, to)); }
+
 // --- registration ---------------------------------------------------------------------------
 
 void register_file() {
     ActionRow row = ActionRow::inherit_all();
     row.set<ACT_MOLD>(file_mold);
+    row.set<ACT_DELETE>(file_delete);
+    row.set<ACT_QUERY>(file_query);
+    row.set<ACT_READ>(file_read);
+    row.set<ACT_RENAME>(file_rename);
+    row.set<ACT_WRITE>(file_write);
     for (int slot : {ACT_RANDOM, ACT_REFLECT, ACT_UNUSED, ACT_PUT, ACT_SORT, ACT_TRIM, ACT_CREATE, ACT_CLOSE,
                      ACT_OPEN, ACT_OPEN_Q, ACT_UPDATE})
         row.none(slot);

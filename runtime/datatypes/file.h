@@ -43,6 +43,16 @@ bool file_name_needs_quotes(int32_t cp);
 // the part budget left.
 int32_t file_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 
+// The file actions: read, write, delete, query and rename hand their work to
+// the file layer (file_io.h); read/as and write/allow and write/as raise
+// internal not-done before anything is touched. write gives unset, delete
+// and rename a logic!, query a date! or none.
+Cell* file_read(Cell* source, const ReadArgs& refs);
+Cell* file_write(Cell* destination, Cell* data, const WriteArgs& refs);
+Cell* file_delete(Cell* file);
+Cell* file_query(Cell* file);
+Cell* file_rename(Cell* from, Cell* to);
+
 void register_file();
 
 } // namespace kem

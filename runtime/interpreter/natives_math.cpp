@@ -1,23 +1,18 @@
 // Natives: negative? positive? sign? shift to-hex, the trigonometric natives,
-// NaN? log-2 log-10 log-e exp square-root zero? size?, max and min.
+// NaN? log-2 log-10 log-e exp square-root zero?, max and min. size? lives
+// with the file layer (io/natives_files.cpp).
 //
 // Most of them compute in place: the first argument cell is turned into the
 // result.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
-#include <optional>
-#include <string>
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/arith.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -200,35 +195,6 @@ bool value_zero(const Cell* v) {
 
 void zero_q(const int32_t*) { make_logic(arg(0), value_zero(arg(0))); }
 
-// A name that is a folder by its form: a trailing slash or backslash, or
-// "." or "..".
-bool dir_path_q(const std::string& path) {
-    if (path == "." || path == "..") return true;
-    return !path.empty() && (path.back() == '/' || path.back() == '\\');
-}
-
-// The size in bytes of the file, -1 when it cannot be opened for reading
-// or is a folder (a folder has no size of its own; opening one as a file
-// fails on other systems, and the answer must not depend on that).
-int64_t file_size(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    int64_t size = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) ? int64_t(st.st_size) : -1;
-    ::close(fd);
-    return size;
-}
-
-void size_q(const int32_t*) {
-    // A name holding a NUL would name another file: no size for it.
-    std::optional<std::string> path = file_to_os_path(arg(0));
-    int64_t size = path && !dir_path_q(*path) ? file_size(*path) : -1;
-    // A size an integer! cannot hold is no answer either: wrapped, it would
-    // be a wrong size.
-    if (size < 0 || size > INT32_MAX) make_none(arg(0));
-    else make_integer(arg(0), int32_t(size));
-}
-
 // --- max and min ---------------------------------------------------------------
 
 inline bool plain_number(uint8_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
@@ -355,7 +321,6 @@ void register_math_natives() {
     native_register(NAT_EXP, exp_);
     native_register(NAT_SQUARE_ROOT, square_root);
     native_register(NAT_ZERO_Q, zero_q);
-    native_register(NAT_SIZE_Q, size_q);
     native_register(NAT_MAX, max_);
     native_register(NAT_MIN, min_);
 }

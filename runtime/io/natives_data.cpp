@@ -6,14 +6,13 @@
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
-#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
-#include "runtime/platform/platform.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/services/output.h"
 
 namespace kem {
@@ -30,10 +29,7 @@ public:
         if (is_type(value, TYPE_BINARY)) return;
         binary_ = false;
         if (read_file && is_type(value, TYPE_FILE)) {
-            std::optional<std::string> path = file_to_os_path(value);
-            std::optional<std::vector<uint8_t>> content = path ? platform::read_file(*path) : std::nullopt;
-            if (!content) fire(Err::access_cannot_open, *value);
-            copy_ = std::move(*content);
+            copy_ = simple_io_read_bytes(value);
         } else {
             copy_ = binary_text_bytes(value);
         }

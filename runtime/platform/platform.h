@@ -1,5 +1,6 @@
 // The thin layer over the operating system: current directory, environment,
-// sleeping, clocks and the platform set-up of start-up. Memory is in vm.h.
+// sleeping, clocks and the platform set-up of start-up. Memory is in vm.h,
+// files and folders in files.h.
 //
 // Texts crossing this layer are UTF-8 byte strings (paths and environment
 // strings are bytes on Linux); callers convert them to and from Kem strings.
@@ -26,12 +27,6 @@ std::optional<std::string> get_current_dir();
 // False on failure, the current directory then unchanged. A path holding a
 // NUL byte is refused rather than cut short at it.
 bool set_current_dir(std::string_view path);
-
-// ---- files (read_file.cpp)
-
-// The whole content of a file, or nullopt when it cannot be opened or read
-// (a folder included).
-std::optional<std::vector<uint8_t>> read_file(const std::string& path);
 
 // ---- environment (env.cpp)
 
