@@ -4,6 +4,7 @@
 #include "environment/boot.h"
 #include "environment/script.h"
 #include "runtime/platform/exit.h"
+#include "runtime/platform/os.h"
 #include "runtime/platform/thread.h"
 #include "runtime/services/output.h"
 
@@ -39,6 +40,7 @@ int run(void* p) {
 int main(int argc, char** argv) {
     // A closed pipe on standard output is a write error to ignore, not a reason to die.
     std::signal(SIGPIPE, SIG_IGN);
+    kem::platform::set_command_line(argc, argv);
     Args args{argc, argv};
     return kem::platform::run_interpreter_thread(run, &args);
 }
