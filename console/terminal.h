@@ -120,11 +120,6 @@ inline bool listed_candidates() { return state.listed; }
 
 // The module's routines, for start-up to bind: _set-buffer-history,
 // _read-input, input-stdin, read-stdin, _terminate-console.
-struct RoutineEntry {
-    const char* name;
-    const char* spec;  // Kem source
-    RoutineFn fn;
-};
 std::span<const RoutineEntry> routines();
 
 } // namespace kem::terminal

@@ -16,6 +16,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/io/routines.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/exit.h"
 #include "runtime/platform/platform.h"
@@ -118,11 +119,7 @@ void boot_constants() {
 }
 
 void boot_routines() {
-    static const struct {
-        const char* name;
-        const char* spec;
-        RoutineFn fn;
-    } table[] = {
+    static const RoutineEntry table[] = {
         {"quit-return",
          R"KEM(["Stops evaluation and exits the program with a given status" status [integer!] "Process termination value to return"])KEM",
          quit_return},
@@ -149,6 +146,7 @@ void boot_routines() {
     };
     for (const auto& r : table) bind_routine(r.name, r.spec, r.fn);
     for (const auto& r : terminal::routines()) bind_routine(r.name, r.spec, r.fn);
+    for (const auto& r : io_routines()) bind_routine(r.name, r.spec, r.fn);
     boot_type_predicates();
 }
 

@@ -19,6 +19,13 @@ namespace kem {
 // nullptr for unset.
 using RoutineFn = Cell* (*)(Cell* args);
 
+// A routine as a module offers it for start-up to bind to a global word.
+struct RoutineEntry {
+    const char* name;
+    const char* spec;  // Kem source of its spec block
+    RoutineFn fn;
+};
+
 constexpr uint32_t ROUTINE_CELLS = 0x8000;
 constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;
 constexpr uint32_t ROUTINE_ARITY_MASK = 0x3E000000;
