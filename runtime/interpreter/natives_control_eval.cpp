@@ -6,7 +6,9 @@
 #include "runtime/core/roots.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/path.h"
@@ -43,6 +45,25 @@ void do_single_value() {
 }
 
 void do_value(const int32_t* refinements);
+
+// A script file or URL runs through the library's do-file, which finds its
+// header, sets up system/script and the current folder for it and puts them
+// back; it is given the source, no trace callback and the /args value.
+void do_script(const Cell& source, const Cell& args) {
+    const Cell* found = context_global_value_cell(rt_words.do_file.data2);
+    if (!found || !is_type(found, TYPE_FUNCTION)) fire(Err::internal_not_done);
+    const Cell fn = *found;
+    Cell* base = stack::arguments;
+    stack::push(&fn);  // kept on the stack for the length of the call
+    stack::push_interp_function_frame(&rt_words.do_file, function_context(&fn));
+    const Cell values[3] = {source, none_value, args};
+    interp::push_callback_arguments(&fn, values, 3);
+    interp::call_function(&fn);
+    if (pending()) return;
+    stack::pop_function_frame_keep_result();
+    *base = *(stack::top - 1);
+    stack::top = base + 1;
+}
 
 // do/trace: the evaluation runs under the callback; a nested do/trace keeps
 // the tracer that is installed.
@@ -130,9 +151,11 @@ void do_value(const int32_t* refinements) {
         return;
     }
     case TYPE_FILE:
-    case TYPE_URL:
-        // Running a script needs the script loader, which is not built yet.
-        fire(Err::internal_not_done);
+    case TYPE_URL: {
+        const int32_t args_at = refinements[native_ref(NAT_DO, "args")];
+        do_script(stack::arguments[0], args_at >= 0 ? stack::arguments[args_at] : none_value);
+        return;
+    }
     case TYPE_ERROR: error_raise(stack::arguments[0]);
     default: do_single_value(); return;
     }
