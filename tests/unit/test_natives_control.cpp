@@ -108,7 +108,7 @@ TEST(ControlNatives, Do) {
         {"f: func [x] [x] do 'f", "error script/no-arg"},
         {"b: [a 1 c 2] do 'b/c", "2"},
         {"do \"1 +\"", "error script/no-arg"},
-        {"do %script.kem", "error internal/not-done"},
+        {"do %no-such-script.kem", "error access/cannot-open"},
         {"do/expand [1]", "error internal/not-done"},
     });
 }
