@@ -16,6 +16,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
+#include "runtime/io/os.h"
+#include "runtime/platform/os.h"
 
 namespace kem {
 
@@ -130,6 +132,15 @@ void fill_routine_fields(const Cell& sys) {
     }
 }
 
+// The whole command line, before start-up splits it: only for a process that
+// recorded its arguments (not for tools and tests that boot the runtime).
+void record_command_line(const Cell& sys) {
+    if (platform::command_line().empty()) return;
+    const Cell line = *os_command_line();
+    *field(*field(sys, "script"), "args") = line;
+    stack::init();
+}
+
 } // namespace
 
 void boot_system() {
@@ -137,6 +148,7 @@ void boot_system() {
     const Cell sys = *context_global_value_cell(symbol_make("system"));
     make_system_words(sys);
     fill_routine_fields(sys);
+    record_command_line(sys);
 }
 
 } // namespace kem
