@@ -26,8 +26,8 @@ TEST(CommandLine, JoinedArgumentsSplitBack) {
     for (const Args& args : cases) EXPECT_EQ(split_command_line(join_command_line(args)), args) << join_command_line(args);
 }
 
-// The splitting of the Part's worked example: quotes group and the outer
-// ones go; a quote inside a token stays.
+// A quoted program path, runs of blanks, a quoted argument: quotes group and
+// the outer ones go; a quote inside a token stays.
 TEST(CommandLine, SplitsAsStartUpDoes) {
     EXPECT_EQ(split_command_line("\"D:\\bin\\kem.exe\"  script.kem \"a b\" c\"d"),
               (Args{"D:\\bin\\kem.exe", "script.kem", "a b", "c\"d"}));
