@@ -6,7 +6,7 @@ CTEST   := ctest --output-on-failure -j $(JOBS) --timeout 600
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev libpng-dev \
             libjpeg62-turbo-dev libgif-dev libtiff-dev libgtest-dev python3 tmux clang \
-            libclang-rt-14-dev lua5.4 perl libbenchmark-dev
+            libclang-rt-14-dev lua5.4 perl libbenchmark-dev imagemagick xvfb xclip
 
 .PHONY: all deps release debug asan gcstress fuzz run test test-release test-asan test-gcstress test-fuzz bench clean
 
