@@ -1,6 +1,8 @@
 // The library's start-up: the global values every script can count on,
 // made after the runtime is up.
 #pragma once
+#include <initializer_list>
+#include <string_view>
 #include "runtime/core/cell.h"
 #include "runtime/datatypes/routine.h"
 
@@ -32,9 +34,23 @@ const Cell* boot_code(uint32_t n);
 // the library functions.
 void boot_library();
 
+// A codec object made from its Kem source, then each named field set to a
+// routine of that spec and body.
+struct CodecRoutine {
+    const char* field;
+    const char* spec;
+    RoutineFn fn;
+};
+Cell make_codec_object(std::string_view source, std::initializer_list<CodecRoutine> routines);
+
 // The KEMBIN codec object (title, name, mime-type, suffixes, compact?,
 // encode, encode*, decode), made anew for system/codecs.
 Cell make_kembin_codec();
+
+// The five image codec objects (title, name, mime-type, suffixes, encode,
+// decode) as a block of key words and objects, in the order system/codecs
+// takes them: png, jpeg, bmp, gif, tiff.
+Cell make_image_codecs();
 
 // The runtime, the typesets and the boot script, once. Every function the
 // library and the system object make is marked as part of the system.

@@ -3,19 +3,13 @@
 #include <string_view>
 #include <vector>
 #include "environment/boot.h"
-#include "runtime/collector/collector.h"
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
-#include "runtime/datatypes/object.h"
-#include "runtime/datatypes/routine.h"
-#include "runtime/datatypes/word.h"
-#include "runtime/interpreter/interpreter.h"
 #include "runtime/kembin/kembin.h"
-#include "runtime/lexer/lexer.h"
 
 namespace kem {
 
@@ -66,29 +60,10 @@ constexpr std::string_view CODEC_SOURCE = R"KEM(make object! [
 } // namespace
 
 Cell make_kembin_codec() {
-    Cell* const saved_top = stack::top;
-    Cell* code = stack::push_slot();
-    lexer_scan(code, reinterpret_cast<const uint8_t*>(CODEC_SOURCE.data()), uint32_t(CODEC_SOURCE.size()), false,
-               true, true, true, nullptr, nullptr, nullptr, nullptr);
-    const Cell body = *code;
-    interp::eval_block(&body, false);
-    Cell codec = *(stack::top - 1);
-    RootedCell keep(&codec);
-    const struct {
-        const char* field;
-        const char* spec;
-        RoutineFn fn;
-    } routines[] = {
-        {"encode*", R"KEM([data [any-type!] compact? [logic!]])KEM", encode_star},
-        {"decode", R"KEM([payload [any-type!]])KEM", decode},
-    };
-    for (const auto& r : routines) {
-        const Cell routine = make_routine(r.spec, r.fn);
-        const Cell word = word_load(r.field);
-        *const_cast<Cell*>(object_rs_select(&codec, &word)) = routine;
-    }
-    stack::top = saved_top;
-    return codec;
+    return make_codec_object(CODEC_SOURCE, {
+                                               {"encode*", R"KEM([data [any-type!] compact? [logic!]])KEM", encode_star},
+                                               {"decode", R"KEM([payload [any-type!]])KEM", decode},
+                                           });
 }
 
 } // namespace kem

@@ -10,12 +10,14 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/io/clipboard.h"
 #include "runtime/io/routines.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/exit.h"
@@ -94,6 +96,19 @@ Cell* as_ipv4(Cell* args) {
     return args;
 }
 
+// read-clipboard: false on failure, none when empty, else a string!, a
+// block! of file! or an image!.
+Cell* read_clipboard(Cell* args) {
+    args[0] = *clipboard_read();
+    return args;
+}
+
+// write-clipboard data: whether every format was set.
+Cell* write_clipboard(Cell* args) {
+    make_logic(&args[0], clipboard_write(&args[0]));
+    return &args[0];
+}
+
 void bind_routine(const char* name, const char* spec_text, RoutineFn fn) {
     const Cell routine = make_routine(spec_text, fn);
     context_set_global(symbol_make(name), &routine);
@@ -143,6 +158,12 @@ void boot_routines() {
         {"as-rgba",
          R"KEM(["Combine R, G, B and A color components into a tuple" r [integer!] g [integer!] b [integer!] a [integer!]])KEM",
          as_ipv4},
+        {"read-clipboard",
+         R"KEM(["Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!"])KEM",
+         read_clipboard},
+        {"write-clipboard",
+         R"KEM(["Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success"])KEM",
+         write_clipboard},
     };
     for (const auto& r : table) bind_routine(r.name, r.spec, r.fn);
     for (const auto& r : terminal::routines()) bind_routine(r.name, r.spec, r.fn);

@@ -35,6 +35,7 @@ std::vector<NodeId>& freed_queue() {
 
 // The mark row of each type id; types that hold no node stay MK_NONE.
 MarkKind mark_rows[256] = {};
+void (*image_mark_hook)(NodeId) = nullptr;
 
 // Roots registered by the layers above.
 struct LayerRoot {
@@ -99,8 +100,10 @@ void mark_cell(const Cell* c) {
     switch (mark_rows[type_of(c)]) {
     case MK_NONE: break;
     case MK_CELLS2: mark_cells_of(c->data2); break;
-    case MK_BYTES2:
-    case MK_IMAGE: mark_buffer(c->data2); break;
+    case MK_BYTES2: mark_buffer(c->data2); break;
+    case MK_IMAGE:
+        if (mark_buffer(c->data2) && image_mark_hook) image_mark_hook(c->data2);
+        break;
     case MK_SYMBOL:
         mark_buffer(c->data3);
         mark_buffer(c->data2);
@@ -237,6 +240,7 @@ void init_stats() {
 void set_active(bool on) { collector_switch.active = on; }
 
 void set_mark_kind(uint8_t type, MarkKind kind) { mark_rows[type] = kind; }
+void set_image_mark_hook(void (*hook)(NodeId record)) { image_mark_hook = hook; }
 
 void add_layer_root(const char* name, void (*mark)(), void (*sweep)()) {
     for (uint32_t i = 0; i < layer_root_count; i++)

@@ -46,12 +46,15 @@ enum MarkKind : uint8_t {
     MK_OBJECT,      // word 1: the context; word 3: the on-set block
     MK_MAP,         // word 2: the storage; word 3: the hash table
     MK_HANDLE,      // word 3: a handle table entry when not negative
-    MK_IMAGE,       // word 2: the pixels
+    MK_IMAGE,       // word 2: the record, then the image mark hook
     MK_EVENT,       // word 2: cells, when the header says so
 };
 // Every datatype whose cells name nodes registers its row with its actions;
 // a type without one holds no node.
 void set_mark_kind(uint8_t type, MarkKind kind);
+// MK_IMAGE: called once a collection with each image record node it marks,
+// for what the record names outside the series frames.
+void set_image_mark_hook(void (*hook)(NodeId record));
 
 // Roots a layer above the collector keeps (the symbol table, the global
 // context, the lexer's buffers ...): `mark` runs at every collection, after

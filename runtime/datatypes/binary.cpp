@@ -11,6 +11,7 @@
 #include "runtime/core/value.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -270,6 +271,8 @@ Cell* binary_to(Cell* proto, Cell* spec_arg, int32_t type) {
     } else if (st == TYPE_BINARY) {
         binary_load_at(series_buffer(&spec)->head_ptr() + binary_index(&spec), uint32_t(binary_rs_length(&spec)),
                        result);
+    } else if (st == TYPE_IMAGE) {
+        image_extract_data(&spec, ImageChannels::argb, result);
     } else {
         Cell dt;
         make_datatype(&dt, TYPE_BINARY);

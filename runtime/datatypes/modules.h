@@ -36,6 +36,7 @@ void register_handle();
 void register_ref();
 void register_point2D();
 void register_point3D();
+void register_image();
 void register_typeset();
 void register_map();
 void register_binary();

@@ -98,7 +98,7 @@ void register_all_datatypes() {
     register_ref();
     register_point2D();
     register_point3D();
-    register_plain(TYPE_IMAGE, TYPE_SERIES, "image!", collector::MK_IMAGE);
+    register_image();
     all_registered = true;
 }
 

@@ -9,6 +9,7 @@
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/ownership.h"
@@ -30,11 +31,14 @@ bool series_notify_owner_slow(const Cell* series, ChangeWord word, const Cell* v
 // --- positions -------------------------------------------------------------
 
 bool series_at_tail(const Cell* s) {
+    if (is_type(s, TYPE_IMAGE)) return series_index(s) >= image_pixel_count(s);
     const SeriesBuffer* b = series_buffer(s);
     return (int64_t(series_position(s)) << unit_shift(b)) + b->head >= int64_t(b->tail);
 }
 
 uint32_t series_unit_count(const Cell* s) {
+    // An image's units are its pixels, which live outside its buffer.
+    if (is_type(s, TYPE_IMAGE)) return image_pixel_count(s);
     const SeriesBuffer* b = series_buffer(s);
     return b->used() >> unit_shift(b);
 }

@@ -31,7 +31,7 @@ inline Cell* series_cell_at(const Cell* s, uint32_t offset) { return series_buff
 
 // True when the position is at or past the tail.
 bool series_at_tail(const Cell* s);
-// Units in the whole buffer, head to tail.
+// Units in the whole buffer, head to tail (an image's pixels).
 uint32_t series_unit_count(const Cell* s);
 // Adds n to the position when that stays at or before the tail; answers
 // whether the new position would be at or past the tail.

@@ -26,14 +26,8 @@ inline void finish(const Cell* result) { stack::set_last(result); }
 // measure, and the ones whose position is clamped before an insert or change.
 bool owns_buffer(uint8_t t) { return any_series_type(t) || t == TYPE_MAP; }
 
-// Index of the tail: pixels of an image (size word: height << 16 | width),
-// units of the buffer for the others.
-uint32_t tail_index(const Cell* s) {
-    if (type_of(s) == TYPE_IMAGE) return (s->data3 >> 16) * (s->data3 & 0xFFFF);
-    SeriesBuffer* b = node_buffer(series_node(s));
-    uint32_t unit = b->unit() ? b->unit() : 1;
-    return b->used() / unit;
-}
+// Index of the tail: units of the buffer, pixels of an image.
+uint32_t tail_index(const Cell* s) { return series_unit_count(s); }
 
 void clamp_to_tail(Cell* s) {
     uint32_t tail = tail_index(s);

@@ -120,8 +120,6 @@ Cell element_at(const Cell* series, int64_t offset) {
         if (offset < int64_t(block_full_length(series))) return *block_rs_abs_at(series, uint32_t(offset));
         return none_value;
     }
-    // Image pixels step through the image datatype, which this build lacks.
-    if (is_type(series, TYPE_IMAGE)) fire(Err::internal_not_done);
     Cell probe = *series;
     set_series_position(&probe, offset);
     Cell boxed;
@@ -295,8 +293,6 @@ void native_forall(const int32_t*) {
     Cell* args = stack::arguments;
     const Cell value = *word_value_cell(args);
     if (!any_series_type(type_of(&value))) fire_expect_arg(&value, 0);
-    // The end of an image is its pixel count, which needs the image datatype.
-    if (is_type(&value, TYPE_IMAGE)) fire(Err::internal_not_done);
     stack::top = args + 2;
     Cell* start = stack::push(&value);
     Cell* word = stack::push(args);

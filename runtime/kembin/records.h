@@ -48,6 +48,8 @@ void write_bitset(Encoder& e, const Cell& v);
 void read_bitset(Decoder& d, const RecordHead& h, const Cell& target);
 void write_map(Encoder& e, const Cell& v);
 void read_map(Decoder& d, const RecordHead& h, const Cell& target);
+void write_image(Encoder& e, const Cell& v);
+void read_image(Decoder& d, const RecordHead& h, const Cell& target);
 void write_word(Encoder& e, const Cell& v);
 void read_word(Decoder& d, const RecordHead& h, const Cell& target);
 void read_context(Decoder& d, const RecordHead& h, const Cell& target);

@@ -1,9 +1,10 @@
 // KEMBIN records of series values: the block kinds, the string kinds and
-// binary!, bitset! and map!. A series written before is a reference to it, and
+// binary!, bitset!, map! and image!. A series written before is a reference to it, and
 // reads back sharing its buffer.
 #include <algorithm>
 #include <cstring>
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/series.h"
@@ -41,8 +42,9 @@ NodeId shared_series(Decoder& d, SeriesNeed need) {
     const uint8_t* at = d.at();
     const Cell found = d.follow_path();
     const uint8_t type = type_of(&found);
-    // A map's storage and a hash!'s block keep an index: only their own kind may share them.
-    const bool carrier = (any_series_type(type) && type != TYPE_HASH) || type == TYPE_BITSET ||
+    // A map's storage and a hash!'s block keep an index, an image's record names
+    // its pixels: only their own kind may share them.
+    const bool carrier = (any_series_type(type) && type != TYPE_HASH && type != TYPE_IMAGE) || type == TYPE_BITSET ||
                          (any_callable_type(type) && type != TYPE_ROUTINE);
     if (!carrier || !found.data2) d.invalid(at);
     const uint32_t unit = node_buffer(found.data2)->unit();
@@ -206,6 +208,52 @@ void read_map(Decoder& d, const RecordHead& h, const Cell& target) {
         *cell_at(storage, i) = c;
     }
     hash_rehash_from(map_table(&map), 0, 2);
+}
+
+// --- image! ------------------------------------------------------------------------------
+
+// The size (compact: width and height; fixed: the size word), then every
+// pixel's four bytes as stored.
+void write_image(Encoder& e, const Cell& v) {
+    write_head(e, TYPE_IMAGE, v, 0);
+    if (e.shared()) return e.path();
+    if (e.compact()) {
+        e.uint(image_width(&v));
+        e.uint(image_height(&v));
+    } else {
+        e.u32(v.data3);
+    }
+    const platform::Bitmap* bm = image_bitmap(&v);
+    if (bm) e.bytes(reinterpret_cast<const uint8_t*>(bm->data()), size_t(bm->count()) * 4);
+}
+
+void read_image(Decoder& d, const RecordHead& h, const Cell& target) {
+    const int32_t head = read_head(d, h);
+    const uint8_t* at = d.at();
+    if (h.shared) {
+        const Cell found = d.follow_path();
+        if (!is_type(&found, TYPE_IMAGE)) d.invalid(at);
+        appended(target, Cell{TYPE_IMAGE, uint32_t(head), found.data2, found.data3});
+        return;
+    }
+    uint32_t width, height;
+    if (d.compact()) {
+        width = d.count();
+        height = d.count();
+        if (width > platform::IMAGE_MAX_SIDE || height > platform::IMAGE_MAX_SIDE) d.invalid(at);
+    } else {
+        const uint32_t size = d.u32();
+        width = size & 0xFFFF;
+        height = size >> 16;
+    }
+    // The pixels are there before anything is allocated for them.
+    const uint8_t* pixels = d.bytes(uint64_t(width) * height * 4);
+    Cell image;
+    image_make_sized(&image, width, height);
+    if (platform::Bitmap* bm = image_bitmap(&image))
+        std::memcpy(bm->data(), pixels, size_t(bm->count()) * 4);
+    image.data1 = uint32_t(head);
+    appended(target, image);
 }
 
 } // namespace kem::kembin
