@@ -38,8 +38,8 @@ uint32_t handle_type_number = 0;
 
 void release_bitmap(uintptr_t value) { delete reinterpret_cast<Bitmap*>(value); }
 
-// The handle type is registered with the datatype; a table made anew since
-// (as tests do) gets it again.
+// The handle type is registered with the first pixels (the handle table may
+// be made after the datatypes); a table made anew since gets it again.
 uint32_t image_handle_type() {
     const HandleType* t = handle_type_number ? handle_type(handle_type_number) : nullptr;
     if (!t || t->release != release_bitmap) handle_type_number = handle_type_register("image", release_bitmap);
@@ -367,7 +367,6 @@ void register_image() {
     register_datatype(TYPE_IMAGE, TYPE_SERIES, "image!", row);
     collector::set_mark_kind(TYPE_IMAGE, collector::MK_IMAGE);
     collector::set_image_mark_hook(mark_record);
-    image_handle_type();
 }
 
 } // namespace kem
