@@ -3,6 +3,7 @@
 #include <cstring>
 #include "eval_support.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/handles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/string.h"
@@ -210,6 +211,25 @@ TEST_F(Collector, DeepNestingIsMarkedWithoutRecursion) {
     uint32_t depth = 0;
     for (Cell b = outer; block_full_length(&b) > 0; b = *block_rs_abs_at(&b, 0)) depth++;
     EXPECT_EQ(depth, 200000u);
+}
+
+// Pixels live outside the series frames, named by the handle table: the
+// next collection releases those no image reaches, and an image kept (in
+// any of the cells that share its record) keeps its pixels.
+TEST_F(Collector, ImagePixelsLiveAsLongAsAnImageReachesThem) {
+    auto pictures = [] {
+        uint32_t n = 0;
+        for (int32_t i = handle_used_head(); i >= 0; i = handle_entry(i)->next)
+            n += std::strcmp(handle_type(handle_entry(i)->flags & HANDLE_TYPE_MASK)->name, "image") == 0;
+        return n;
+    };
+    const uint32_t before = pictures();
+    EXPECT_EQ(run_kem("keep: make image! [2x2 1.2.3] both: reduce [keep next keep] loop 30 [make image! 20x20] "
+                      "recycle pick both/2 3"),
+              "1.2.3.0");
+    EXPECT_EQ(pictures(), before + 1);
+    EXPECT_EQ(run_kem("keep: both: none recycle 0"), "0");
+    EXPECT_EQ(pictures(), before);
 }
 
 } // namespace

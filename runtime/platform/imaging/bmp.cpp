@@ -33,20 +33,25 @@ void put32(uint8_t* p, uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
-// One colour channel of a bit-field pixel, scaled to 0..255.
+// One colour channel of a bit-field pixel, scaled to 0..255: fewer bits are
+// repeated to fill the byte (31 of 5 bits is 255), more are cut to the top 8.
 struct Channel {
     uint32_t mask = 0;
     uint32_t shift = 0;
-    uint64_t max = 0;
+    uint32_t bits = 0;
     explicit Channel(uint32_t m) : mask(m) {
         if (m) {
             shift = uint32_t(__builtin_ctz(m));
-            max = m >> shift;
+            bits = 32 - uint32_t(__builtin_clz(m >> shift));
         }
     }
     uint32_t get(uint32_t v, uint32_t absent) const {
-        if (!max) return absent;
-        return uint32_t((uint64_t((v & mask) >> shift) * 255 + max / 2) / max);
+        if (!bits) return absent;
+        const uint32_t x = (v & mask) >> shift;
+        if (bits >= 8) return x >> (bits - 8);
+        uint32_t out = x << (8 - bits);
+        for (uint32_t filled = bits; filled < 8; filled += bits) out |= out >> bits;
+        return out & 0xFF;
     }
 };
 

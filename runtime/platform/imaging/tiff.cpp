@@ -1,9 +1,9 @@
 // TIFF through libtiff, over bytes in memory.
 //
-// Read: the first picture. 8-bit RGB and grey samples in one plane, in
-// strips, top row first, are read as they are stored, so straight alpha comes
-// back exactly; every other layout goes through the library's RGBA reader,
-// whose alpha is premultiplied and is turned back here. Written: 8-bit RGB,
+// Read: the first picture. RGB and grey samples of 8 or 16 bits, top row
+// first, are read as they are stored, so straight alpha comes back exactly;
+// every other layout goes through the library's RGBA reader, whose alpha is
+// premultiplied and is turned back here. Written: 8-bit RGB,
 // with an unassociated alpha sample when the picture is not opaque, LZW.
 #include <tiffio.h>
 #include <algorithm>
@@ -73,44 +73,100 @@ TIFF* open_memory(MemoryFile& file, const char* mode) {
 
 uint8_t unpremultiply(uint32_t c, uint32_t a) { return uint8_t(a ? std::min<uint32_t>(255, (c * 255 + a / 2) / a) : 0); }
 
-// The layouts read sample by sample; false leaves the others to the RGBA reader.
+// What the stored-sample reader needs of a picture's layout.
+struct Layout {
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, spp = 0, planar = 0, photometric = 0;
+    uint32_t colour_samples = 0;
+    bool alpha = false, associated = false;
+};
+
+// A 16-bit sample to 8 bits, rounded.
+inline uint8_t narrow(uint32_t v) { return uint8_t((v + 128) / 257); }
+
+// Copies `count` samples of `bits` from a library buffer into 8-bit samples
+// `step` apart.
+void put_samples(const uint8_t* from, uint16_t bits, size_t count, uint8_t* to, size_t step) {
+    if (bits == 8) {
+        for (size_t i = 0; i < count; i++) to[i * step] = from[i];
+    } else {
+        const auto* wide = reinterpret_cast<const uint16_t*>(from);
+        for (size_t i = 0; i < count; i++) to[i * step] = narrow(wide[i]);
+    }
+}
+
+// Every sample of the picture as 8 bits, spp a pixel, rows from the top:
+// strips or tiles, one plane or one plane a sample.
+bool read_samples(TIFF* tif, const Layout& l, std::vector<uint8_t>& samples) {
+    const size_t spp = l.spp, row_samples = size_t(l.width) * spp;
+    samples.assign(row_samples * l.height, 0);
+    const bool separate = l.planar == PLANARCONFIG_SEPARATE;
+    const uint16_t planes = separate ? l.spp : 1;
+    const size_t per_pixel = separate ? 1 : spp;  // samples a pixel in one plane
+    if (!TIFFIsTiled(tif)) {
+        std::vector<uint8_t> line(size_t(TIFFScanlineSize64(tif)));
+        if (line.size() < size_t(l.width) * per_pixel * (l.bits / 8)) return false;
+        for (uint16_t c = 0; c < planes; c++)
+            for (uint32_t y = 0; y < l.height; y++) {
+                if (TIFFReadScanline(tif, line.data(), y, c) < 0) return false;
+                put_samples(line.data(), l.bits, l.width * per_pixel, &samples[y * row_samples + c], separate ? spp : 1);
+            }
+        return true;
+    }
+    uint32_t tw = 0, th = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+    std::vector<uint8_t> tile(size_t(TIFFTileSize64(tif)));
+    if (!tw || !th || tile.size() < size_t(tw) * th * per_pixel * (l.bits / 8)) return false;
+    const size_t tile_row_bytes = size_t(tw) * per_pixel * (l.bits / 8);
+    for (uint32_t ty = 0; ty < l.height; ty += th)
+        for (uint32_t tx = 0; tx < l.width; tx += tw)
+            for (uint16_t c = 0; c < planes; c++) {
+                if (TIFFReadTile(tif, tile.data(), tx, ty, 0, c) < 0) return false;
+                const uint32_t cols = std::min(tw, l.width - tx), rows = std::min(th, l.height - ty);
+                for (uint32_t r = 0; r < rows; r++)
+                    put_samples(tile.data() + r * tile_row_bytes, l.bits, cols * per_pixel,
+                                &samples[(ty + r) * row_samples + size_t(tx) * spp + c], separate ? spp : 1);
+            }
+    return true;
+}
+
+// RGB and grey pictures of 8 or 16 bits a sample are read as they are
+// stored, so straight alpha comes back exactly; false (with handled unset)
+// leaves the other layouts to the RGBA reader.
 bool read_stored(TIFF* tif, uint32_t width, uint32_t height, Bitmap& out, bool& handled) {
     handled = false;
-    uint16_t bits = 0, spp = 0, planar = 0, photometric = 0, orientation = 0, extra_count = 0;
+    Layout l;
+    l.width = width;
+    l.height = height;
+    uint16_t orientation = 0, extra_count = 0;
     uint16_t* extra = nullptr;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &l.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &l.spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &l.planar);
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
-    const bool rgb = photometric == PHOTOMETRIC_RGB && spp >= 3;
-    const bool grey = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) && spp >= 1;
-    if (bits != 8 || planar != PLANARCONFIG_CONTIG || orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tif) ||
-        !(rgb || grey))
-        return false;
-    const uint32_t colour_samples = rgb ? 3 : 1;
-    const bool alpha = spp > colour_samples && extra_count > 0;
-    const bool associated = alpha && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
-    if (TIFFScanlineSize64(tif) < uint64_t(width) * spp) return false;
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &l.photometric)) return false;
+    const bool rgb = l.photometric == PHOTOMETRIC_RGB && l.spp >= 3;
+    const bool grey = (l.photometric == PHOTOMETRIC_MINISBLACK || l.photometric == PHOTOMETRIC_MINISWHITE) && l.spp >= 1;
+    if ((l.bits != 8 && l.bits != 16) || orientation != ORIENTATION_TOPLEFT || !(rgb || grey)) return false;
+    l.colour_samples = rgb ? 3 : 1;
+    l.alpha = l.spp > l.colour_samples && extra_count > 0;
+    l.associated = l.alpha && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
     handled = true;
-    std::vector<uint8_t> line(size_t(TIFFScanlineSize64(tif)));
-    if (!out.allocate(width, height)) return false;
-    for (uint32_t y = 0; y < height; y++) {
-        if (TIFFReadScanline(tif, line.data(), y, 0) < 0) return false;
-        uint32_t* row = out.row(y);
-        const uint8_t* s = line.data();
-        for (uint32_t x = 0; x < width; x++, s += spp) {
-            uint32_t r = s[0], g = rgb ? s[1] : s[0], b = rgb ? s[2] : s[0];
-            if (photometric == PHOTOMETRIC_MINISWHITE) r = g = b = 255 - s[0];
-            const uint32_t a = alpha ? s[colour_samples] : 255;
-            if (associated) {
-                r = unpremultiply(r, a);
-                g = unpremultiply(g, a);
-                b = unpremultiply(b, a);
-            }
-            row[x] = pixel_word(r, g, b, a);
+    std::vector<uint8_t> samples;
+    if (!read_samples(tif, l, samples) || !out.allocate(width, height)) return false;
+    const uint8_t* s = samples.data();
+    for (uint64_t i = 0; i < out.count(); i++, s += l.spp) {
+        uint32_t r = s[0], g = rgb ? s[1] : s[0], b = rgb ? s[2] : s[0];
+        if (l.photometric == PHOTOMETRIC_MINISWHITE) r = g = b = 255 - s[0];
+        const uint32_t a = l.alpha ? s[l.colour_samples] : 255;
+        if (l.associated) {
+            r = unpremultiply(r, a);
+            g = unpremultiply(g, a);
+            b = unpremultiply(b, a);
         }
+        out.data()[i] = pixel_word(r, g, b, a);
     }
     return true;
 }
