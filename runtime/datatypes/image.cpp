@@ -150,8 +150,10 @@ Cell* image_make_sized(Cell* c, int64_t width, int64_t height) {
         pair_set_in(&size, int32_t(width), int32_t(height));
         fire(Err::script_invalid_arg, size);
     }
+    // More pixels than an integer! counts are refused before any memory is taken.
     Bitmap bm;
-    if (!bm.allocate(uint32_t(width), uint32_t(height))) fire(Err::internal_no_memory);
+    if (width * height > INT32_MAX || !bm.allocate(uint32_t(width), uint32_t(height)))
+        fire(Err::internal_no_memory);
     return image_make_at(c, std::move(bm));
 }
 
