@@ -60,6 +60,9 @@ constexpr std::string_view EMPTY_TARGET = "application/x-empty";
 
 // Reading waits this long at most for the program holding the clipboard.
 constexpr std::string_view READ_TIMEOUT_SECONDS = "10";
+// A write is confirmed by reading it back, for at most about two seconds.
+constexpr int SERVE_TRIES = 200;
+constexpr double SERVE_PAUSE_SECONDS = 0.01;
 
 struct Finished {
     int status = -1;
@@ -147,18 +150,39 @@ ClipRead desktop_read(ClipboardBackend backend, std::span<const ClipFormat> want
     return r;
 }
 
+// Whether the desktop's clipboard now offers what was put there: the program
+// that serves it takes the clipboard from the background, after it has
+// returned, so a read at once could still meet the one before.
+bool served(ClipboardBackend backend, const std::string& target, const std::vector<uint8_t>* bytes) {
+    const auto targets = desktop_targets(backend);
+    if (!targets) return false;
+    if (!bytes) return std::find(targets->begin(), targets->end(), target) != targets->end() || targets->empty();
+    if (std::find(targets->begin(), targets->end(), target) == targets->end()) return false;
+    const Finished got = run(reader(backend, {backend == ClipboardBackend::x11 ? "-t" : "--type", target}), nullptr, true);
+    return got.status == 0 && got.out == *bytes;
+}
+
 bool desktop_write(ClipboardBackend backend, std::span<const ClipItem> items) {
-    if (backend == ClipboardBackend::wayland) {
-        if (items.empty()) return run({"wl-copy", "--clear"}, nullptr, false).status == 0;
-        const ClipItem& item = items.front();
-        return run({"wl-copy", "--type", std::string(target_names(item.format, backend).front())}, &item.bytes, false)
-                   .status == 0;
-    }
+    const bool wayland = backend == ClipboardBackend::wayland;
     const std::vector<uint8_t> nothing;
-    const std::string target(items.empty() ? EMPTY_TARGET : target_names(items.front().format, backend).front());
-    return run({"xclip", "-selection", "clipboard", "-i", "-t", target}, items.empty() ? &nothing : &items.front().bytes,
-               false)
-               .status == 0;
+    const std::vector<uint8_t>* bytes = items.empty() ? nullptr : &items.front().bytes;
+    std::string target;
+    Finished f;
+    if (!bytes) {
+        target = std::string(EMPTY_TARGET);
+        f = wayland ? run({"wl-copy", "--clear"}, nullptr, false)
+                    : run({"xclip", "-selection", "clipboard", "-i", "-t", target}, &nothing, false);
+    } else {
+        target = std::string(target_names(items.front().format, backend).front());
+        f = wayland ? run({"wl-copy", "--type", target}, bytes, false)
+                    : run({"xclip", "-selection", "clipboard", "-i", "-t", target}, bytes, false);
+    }
+    if (f.status != 0) return false;
+    for (int tries = 0; tries < SERVE_TRIES; tries++) {
+        if (served(backend, target, bytes)) return true;
+        wait(SERVE_PAUSE_SECONDS);
+    }
+    return false;
 }
 
 } // namespace

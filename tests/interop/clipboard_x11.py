@@ -12,31 +12,24 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 
 RUNNER, SCRIPT, ZPIPE = sys.argv[1:4]
 failures = []
 
 
 def start_server():
-    """Xvfb on the first free display from :90; its process and display."""
-    for n in range(90, 200):
-        if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
-            continue
-        server = subprocess.Popen(["Xvfb", ":%d" % n, "-nolisten", "tcp", "-noreset"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        display = ":%d" % n
-        for _ in range(100):
-            if server.poll() is not None:
-                break  # the display was taken meanwhile: try the next one
-            probe = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t", "TARGETS"],
-                                   env=dict(os.environ, DISPLAY=display), capture_output=True)
-            if b"Can't open display" not in probe.stderr:
-                return server, display
-            time.sleep(0.1)
-        server.kill()
+    """Xvfb on a display it picks itself: its process and display."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"],
+                              pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    # The number comes once the server accepts clients.
+    with os.fdopen(read_end) as f:
+        number = f.readline().strip()
+    if not number:
         server.wait()
-    raise RuntimeError("no display for Xvfb")
+        raise RuntimeError("Xvfb did not start")
+    return server, ":" + number
 
 
 def xclip_in(env, target, data):
