@@ -217,7 +217,7 @@ int32_t image_compare(Cell* value1, Cell* value2, CompareOp op) {
     if (op == CompareOp::same) return same ? 0 : -1;
     const bool equality = op == CompareOp::equal || op == CompareOp::not_equal || op == CompareOp::strict_equal;
     if (same && equality) return 0;
-    if (!equality && op != CompareOp::sort && op != CompareOp::case_sort && op != CompareOp::find) return -2;
+    if (!compare_unordered(op)) return -2;
     // The shape first: the same pixels in another shape are another picture.
     const uint32_t w1 = image_width(value1), w2 = image_width(value2);
     const uint32_t h1 = image_height(value1), h2 = image_height(value2);
