@@ -295,9 +295,7 @@ Cell* image_decode(const Cell* value) {
         return image_make_at(nullptr, std::move(bm));
     }
     std::optional<std::vector<uint8_t>> data;
-    if (is_type(&source, TYPE_FILE)) {
-        if (const auto path = file_to_os_path(&source)) data = platform::read_file(*path);
-    } else if (is_type(&source, TYPE_URL)) {
+    if (is_type(&source, TYPE_FILE) || is_type(&source, TYPE_URL)) {
         Cell url = source;
         ReadArgs binary;
         binary.binary = true;
