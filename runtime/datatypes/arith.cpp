@@ -10,6 +10,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/stack_words.h"
 
@@ -177,18 +178,7 @@ int32_t float_compare_double(double a, uint8_t type1, Cell* value2, CompareOp op
     case TYPE_FLOAT:
     case TYPE_PERCENT:
     case TYPE_TIME: b = cell_float(value2); break;
-    case TYPE_MONEY: {
-        double m = std::fabs(a);
-        if (m != 0.0 && m < 1e-05) return -1;
-        if (m >= 1e17) return 1;
-        // money! converts a float! operand itself: ask it, operands swapped.
-        auto fn = action_entry_as<ACT_COMPARE>(TYPE_MONEY);
-        if (!fn) return -2;
-        Cell f;
-        make_float(&f, a);
-        int32_t r = fn(value2, &f, op);
-        return r == -2 ? -2 : -r;
-    }
+    case TYPE_MONEY: return type1 == TYPE_FLOAT ? money_compare_float(a, value2, op) : -2;
     default: return -2;
     }
     switch (op) {

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/loader.h"
 #include "runtime/datatypes/modules.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -311,6 +312,7 @@ Cell* float_make(Cell* proto, Cell* spec, int32_t type) {
     case TYPE_PERCENT:
     case TYPE_TIME: d = cell_float(spec); break;
     case TYPE_BINARY: d = from_binary(spec); break;
+    case TYPE_MONEY: d = money_to_float(spec); break;
     case TYPE_STRING:
     case TYPE_FILE:
     case TYPE_URL:

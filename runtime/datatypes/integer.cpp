@@ -14,6 +14,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/modules.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -326,6 +327,7 @@ Cell* integer_to(Cell* proto, Cell* spec, int32_t type) {
         return integer_make_at(proto, static_cast<int32_t>(cell_float(spec)));
     case TYPE_TIME: return integer_make_at(proto, time_to_integer(cell_float(spec)));
     case TYPE_DATE: return integer_make_at(proto, date_to_integer(spec));
+    case TYPE_MONEY: return integer_make_at(proto, money_to_integer(spec));
     case TYPE_BINARY: {
         // Up to 4 bytes from the position, big-endian.
         SeriesBuffer* b = node_buffer(series_node(spec));

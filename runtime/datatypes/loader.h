@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/money.h"
 
 namespace kem {
 
@@ -37,5 +38,10 @@ int32_t lexer_integer_from_text(const uint8_t* start, int32_t count, uint32_t un
 // The float text rules with "," read as "."; NaN and *error = -1 when the text
 // is not a number.
 double lexer_float_from_text(const uint8_t* start, int32_t count, uint32_t unit, int32_t* error);
+
+// Optional sign, an optional three-letter currency code that a "$" must
+// follow, the "$" (optional without a code), digits with single "'"
+// separators and at most one ".": the money! it gives goes to *out.
+MoneyText lexer_money_from_text(const uint8_t* start, int32_t count, uint32_t unit, Cell* out);
 
 } // namespace kem

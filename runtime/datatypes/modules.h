@@ -23,6 +23,7 @@ void register_float();
 void register_percent();
 void register_time();
 void register_date();
+void register_money();
 void register_url();
 void register_file();
 void register_tag();

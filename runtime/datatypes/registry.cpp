@@ -94,7 +94,7 @@ void register_all_datatypes() {
     register_handle();
     register_date();
     register_plain(TYPE_PORT, TYPE_OBJECT, "port!", collector::MK_OBJECT);
-    register_plain(TYPE_MONEY, 0, "money!");
+    register_money();
     register_ref();
     register_point2D();
     register_point3D();

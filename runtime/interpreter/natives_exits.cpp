@@ -1,13 +1,9 @@
-// Natives: value? uppercase lowercase as-pair as-point2D as-point3D break
-// continue exit return throw catch extend.
+// Natives: value? uppercase lowercase as-pair as-point2D as-point3D as-money
+// break continue exit return throw catch extend.
 //
 // The exits only ask the stack unwinders to set the stacks for their target
 // and leave their code pending; `catch` is the one catcher here and takes
 // only throws (everything else it lets pass, untouched).
-//
-// construct and as-money stay with the table's not-done entry: every case of
-// construct makes an object! and as-money a money!, and neither type exists
-// yet. extend of an object raises not-done for the same reason.
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -17,6 +13,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
@@ -103,6 +100,22 @@ void native_as_point2D(const int32_t*) {
 void native_as_point3D(const int32_t*) {
     const Cell* a = stack::arguments;
     point3D_make_at(stack::arguments, point_coordinate(a), point_coordinate(a + 1), point_coordinate(a + 2));
+    stack::keep_result();
+}
+
+// --- as-money -----------------------------------------------------------------------
+
+// The currency must be in the list; a float amount may not need more than
+// five fraction digits.
+void native_as_money(const int32_t*) {
+    Cell* a = stack::arguments;
+    const int32_t currency = money_find_currency(a->data2);
+    if (currency < 0) fire(Err::script_bad_denom, *a);
+    Cell amount;
+    if (is_type(a + 1, TYPE_FLOAT)) money_from_float(&amount, cell_float(a + 1), true);
+    else money_from_integer(&amount, cell_int(a + 1));
+    money_set_currency(&amount, uint32_t(currency));
+    *a = amount;
     stack::keep_result();
 }
 
@@ -208,6 +221,7 @@ void register_exits_natives() {
     native_register(NAT_AS_PAIR, native_as_pair);
     native_register(NAT_AS_POINT2D, native_as_point2D);
     native_register(NAT_AS_POINT3D, native_as_point3D);
+    native_register(NAT_AS_MONEY, native_as_money);
     native_register(NAT_BREAK, native_break);
     native_register(NAT_CONTINUE, native_continue);
     native_register(NAT_EXIT, native_exit);

@@ -16,6 +16,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
@@ -66,6 +67,7 @@ int32_t number_sign() {
         double d = cell_float(n);
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
+    case TYPE_MONEY: return money_sign(n);
     default: fire_expect_arg(n, 0);
     }
 }
@@ -184,6 +186,7 @@ bool value_zero(const Cell* v) {
     case TYPE_TIME: return cell_float(v) == 0.0;  // NaN is not zero
     case TYPE_PAIR: return v->data2 == 0 && v->data3 == 0;
     case TYPE_TUPLE: return tuple_zero_q(v);
+    case TYPE_MONEY: return money_zero_q(v);
     case TYPE_POINT2D:
     case TYPE_POINT3D:
         for (int i = 0; i < point_axes(type_of(v)); i++)

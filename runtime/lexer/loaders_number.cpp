@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
@@ -307,9 +310,56 @@ void load_time(LexerState& s, const uint8_t* start, const uint8_t* end, uint32_t
     emit_value(s, c);
 }
 
-// No money! datatype is built into this runtime yet: its literals are refused.
-void load_money(LexerState& s, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
-    throw_load_error(s, start, end, TYPE_MONEY);
+namespace {
+
+bool ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Sign, currency code, "$", digits: the parts of money text, checked, into
+// out. Without dollar_required a text without a code may leave the "$" out.
+// Integer digits take single "'" separators, neither first nor last; the
+// fraction none, and its digits past max_fraction make the text invalid.
+MoneyText parse_money(std::string_view t, bool dollar_required, size_t max_fraction, Cell* out) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    std::string_view code;
+    const size_t dollar = t.find('$', i);
+    if (dollar != std::string_view::npos) {
+        code = t.substr(i, dollar - i);
+        if (!code.empty() && (code.size() != 3 || !ascii_letter(code[0]) || !ascii_letter(code[1]) ||
+                              !ascii_letter(code[2])))
+            return MoneyText::invalid;
+        i = dollar + 1;
+    } else if (dollar_required) {
+        return MoneyText::invalid;
+    }
+    const std::string_view digits = t.substr(i);
+    const size_t dot = digits.find('.');
+    const std::string_view integer = digits.substr(0, dot);
+    const std::string_view fraction = dot == std::string_view::npos ? std::string_view() : digits.substr(dot + 1);
+    if (integer.empty() || integer.front() == '\'' || integer.back() == '\'') return MoneyText::invalid;
+    for (size_t k = 0; k < integer.size(); k++) {
+        const char c = integer[k];
+        if (c == '\'' ? integer[k - 1] == '\'' : !is_digit(uint8_t(c))) return MoneyText::invalid;
+    }
+    if (dot != std::string_view::npos && (fraction.empty() || fraction.size() > max_fraction)) return MoneyText::invalid;
+    for (char c : fraction)
+        if (!is_digit(uint8_t(c))) return MoneyText::invalid;
+    return money_from_digits(out, negative, code, integer, fraction);
+}
+
+} // namespace
+
+// [sign][code]$digits[.fraction]: a 3-letter code, at most 17 integer and 5
+// fraction digits. An unknown code is an invalid money! like any other fault.
+void load_money(LexerState& s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    Cell c;
+    const std::string_view text(reinterpret_cast<const char*>(start), size_t(end - start));
+    if (parse_money(text, true, DECIMAL_FRACTION_DIGITS, &c) != MoneyText::ok) throw_load_error(s, start, end, TYPE_MONEY);
+    s.type = TYPE_MONEY;
+    s.position = end;
+    if (!load) return;
+    emit_value(s, c);
 }
 
 } // namespace kem::lexer
@@ -360,6 +410,18 @@ double lexer_float_from_text(const uint8_t* start, int32_t count, uint32_t unit,
     if (!lexer::float_syntax_ok(text, text + count) || !lexer::float_convert(text, text + count, 0, &d)) return nan;
     *error = 0;
     return d;
+}
+
+MoneyText lexer_money_from_text(const uint8_t* start, int32_t count, uint32_t unit, Cell* out) {
+    std::string text;
+    text.reserve(size_t(count > 0 ? count : 0));
+    for (int32_t i = 0; i < count; i++) {
+        const int32_t c = read_unit(start + size_t(i) * unit, unit);
+        if (c > 0x7F) return MoneyText::invalid;
+        text += char(c);
+    }
+    // Further fraction digits are read and dropped.
+    return lexer::parse_money(text, false, text.size(), out);
 }
 
 } // namespace kem

@@ -11,6 +11,7 @@
 #include "runtime/core/errors.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
@@ -27,6 +28,7 @@ inline Cell PR(int32_t x, int32_t y) { Cell c; pair_set_in(&c, x, y); return c; 
 inline Cell PT(float x, float y) { Cell c; point2D_make_at(&c, x, y); return c; }
 inline Cell PT3(float x, float y, float z) { Cell c; point3D_make_at(&c, x, y, z); return c; }
 inline Cell of_type(uint8_t type) { return Cell{type, 0, 0, 0}; }
+inline Cell M(int32_t n) { Cell c; money_from_integer(&c, n); return c; }
 
 inline bool float_layout(uint8_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
 

@@ -145,7 +145,7 @@ TEST_F(FloatTest, ArithmeticAndResultTypes) {
         {"float / point", ACT_DIVIDE, F(10.0), of_type(TYPE_POINT2D), {}, Err::script_not_related},
         {"float - tuple", ACT_SUBTRACT, F(10.0), of_type(TYPE_TUPLE), {}, Err::script_not_related},
         {"time * pair", ACT_MULTIPLY, T(10.0), of_type(TYPE_PAIR), {}, Err::script_invalid_type},
-        {"partner with no arithmetic", ACT_MULTIPLY, F(10.0), of_type(TYPE_MONEY), {}, Err::script_invalid_type},
+        {"divided by money", ACT_DIVIDE, F(10.0), M(2), {}, Err::script_invalid_type},
         {"power", ACT_POWER, F(2.0), F(0.5), F(std::sqrt(2.0))},
         {"power keeps the base type", ACT_POWER, P(0.5), I(2), P(0.25)},
         {"power of an odd exponent type", ACT_POWER, F(2.0), P(0.5), {}, Err::script_expect_arg},
@@ -193,9 +193,13 @@ TEST_F(FloatTest, CompareWithToleranceAndNaN) {
         {F(1.0), F(NaN), CompareOp::find, 1},  // find never takes NaN for a match
         {F(1.0), Ch(1), CompareOp::equal, -2},
         {F(1.0), NONE, CompareOp::equal, -2},
-        {F(5.0), of_type(TYPE_MONEY), CompareOp::equal, -2},    // money! not there yet
-        {F(1e-6), of_type(TYPE_MONEY), CompareOp::lesser, -1},  // tinier than any amount
-        {F(1e18), of_type(TYPE_MONEY), CompareOp::lesser, 1},   // larger than any amount
+        {F(5.0), M(5), CompareOp::equal, 0},
+        {F(5.0), M(5), CompareOp::strict_equal, 1},  // strict: types differ
+        {F(1e-6), M(0), CompareOp::greater, 1},      // closer to zero than any amount, by its sign
+        {F(-1e-6), M(0), CompareOp::lesser, -1},
+        {F(-1e-6), M(-1), CompareOp::greater, 1},
+        {F(1e18), M(3), CompareOp::greater, 1},      // beyond every amount, by its sign
+        {F(-1e18), M(-3), CompareOp::lesser, -1},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(show(c.a) + " vs " + show(c.b) + " op " + std::to_string(int(c.op)));

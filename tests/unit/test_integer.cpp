@@ -70,7 +70,7 @@ TEST_F(IntegerTest, ArithmeticWithEveryNumericPartner) {
         {"minimum remainder -1", ACT_REMAINDER, I(-2147483647 - 1), I(-1), {}, Err::math_overflow},
         {"bitwise with a float", ACT_AND_T, I(1), F(1.0), {}, Err::script_cannot_use},
         {"operand of no number type", ACT_ADD, I(1), NONE, {}, Err::script_invalid_type},
-        {"partner without arithmetic", ACT_ADD, I(1), of_type(TYPE_MONEY), {}, Err::script_invalid_type},
+        {"divided by money", ACT_DIVIDE, I(1), M(2), {}, Err::script_invalid_type},
         {"divide by a pair", ACT_DIVIDE, I(1), of_type(TYPE_PAIR), {}, Err::script_not_related},
         {"subtract a tuple", ACT_SUBTRACT, I(1), of_type(TYPE_TUPLE), {}, Err::script_not_related},
         {"multiply a date", ACT_MULTIPLY, I(1), of_type(TYPE_DATE), {}, Err::script_not_related},
@@ -248,7 +248,9 @@ TEST_F(IntegerTest, CompareWithNumericPartners) {
         {I(1), F(NAN), CompareOp::lesser, 1},  // no ordering holds with NaN
         {I(1), F(NAN), CompareOp::greater_or_equal, -1},
         {I(1), NONE, CompareOp::equal, -2},
-        {I(1), of_type(TYPE_MONEY), CompareOp::equal, -2},  // money! not there yet
+        {I(1), M(1), CompareOp::equal, 0},
+        {I(1), M(1), CompareOp::strict_equal, 1},
+        {I(-3), M(-2), CompareOp::lesser, -1},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(show(c.a) + " vs " + show(c.b) + " op " + std::to_string(int(c.op)));

@@ -147,11 +147,21 @@ TEST_F(LexerTest, Dates) {
     EXPECT_TRUE(date_has_time(date_word(&d)));
 }
 
-TEST_F(LexerTest, MoneyIsRefusedCleanly) {
-    for (const char* text : {"$1", "$1.5", "-USD$1'000.25", "USD$1"})
-        EXPECT_EQ(load(text), invalid("money", text)) << text;
-    EXPECT_EQ(load("$1,50"), invalid("money", "$1,50"));
-    EXPECT_EQ(scan_type("$1"), "error!");
+TEST_F(LexerTest, Money) {
+    const LoadCase cases[] = {
+        {"$1 -$1.5 +$0.25 USD$1'000.25 -eur$3", "$1.00 -$1.50 $0.25 USD$1000.25 -EUR$3.00"},
+        {"$00012 $0.00001 $99999999999999999.99999", "$12.00 $0.00001 $99999999999999999.99999"},
+        {"$1,50", invalid("money", "$1,50")},
+        {"$1.123456", invalid("money", "$1.123456")},
+        {"$123456789012345678", invalid("money", "$123456789012345678")},
+        {"XYZ$1", invalid("money", "XYZ$1")},
+        {"US$1", invalid("money", "US$1")},
+        {"$1''0", invalid("money", "$1''0")},
+        {"$1'", invalid("money", "$1'")},
+        {"$1.", invalid("money", "$1.")},
+    };
+    check_loads(cases, std::size(cases));
+    EXPECT_EQ(scan_type("$1"), "money!");
 }
 
 TEST_F(LexerTest, Binaries) {

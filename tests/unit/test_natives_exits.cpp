@@ -146,7 +146,10 @@ TEST(ExitNatives, PairsAndPoints) {
         {"as-point3D 1 -2 3.25", "(1, -2, 3.25)"},
         {"as-point2D 1.#INF 0", "(1.#INF, 0)"},
         {"p: as-point2D 0.1 0 p/x = 0.1", "false"},
-        {"as-money 'USD 1", "error internal/not-done"},
+        {"as-money 'usd 1", "USD$1.00"},
+        {"as-money 'EUR -2.5", "-EUR$2.50"},
+        {"as-money 'XYZ 1", "error script/bad-denom"},
+        {"as-money 'USD 0.1", "error script/bad-make-arg"},
         {"construct [a: 1]", "make object! [\n    a: 1\n]"},
     };
     expect_runs(cases);
