@@ -1,10 +1,11 @@
 // KEMBIN records of the values held whole in their cell: datatype!, unset!,
 // none!, logic!, integer!, char!, issue!, the numbers, pair!, the points,
-// date!, typeset! and tuple!.
+// date!, typeset!, tuple! and money!.
 #include <cmath>
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/kembin/decoder.h"
@@ -151,6 +152,14 @@ void write_scalar(Encoder& e, const Cell& v) {
         }
         break;
     }
+    case TYPE_MONEY: {
+        // The sign in the header, then the currency index and the 11 amount bytes.
+        const bool negative = money_get_sign(&v);
+        if (e.compact()) e.header(type, negative, 0);
+        else e.header(type, false, negative ? FIXED_MONEY_SIGN : 0);
+        e.bytes(reinterpret_cast<const uint8_t*>(&v.data1), 12);
+        break;
+    }
     default: refuse(type);
     }
 }
@@ -241,6 +250,13 @@ void read_scalar(Decoder& d, const RecordHead& h, const Cell& target) {
         const uint8_t* src = d.bytes(n);
         for (uint32_t i = 0; i < n; i++) bytes[i] = src[i];
         if (h.type == TYPE_TUPLE) set_tuple_length(&v, n);
+        break;
+    }
+    case TYPE_MONEY: {
+        const uint8_t* at = d.at();
+        const bool negative = d.compact() ? h.x : (h.word & FIXED_MONEY_SIGN) != 0;
+        const uint8_t* src = d.bytes(12);
+        if (!money_load(&v, negative, src[0], src + 1)) d.invalid(at);
         break;
     }
     default: d.invalid(h.at);

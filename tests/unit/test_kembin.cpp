@@ -242,7 +242,8 @@ TEST(Kembin, DamageIsRefusedAtItsPosition) {
         {"a function whose context is not on the stack", "180000 0E0000 0500 0500", "kb-invalid-record 11"},
         {"an error code outside the catalog", "22E807 03 03 03 03 03 03", "kb-invalid-record 12"},
         {"a refused type", "1F00", "no-codec"},
-        {"money! has no record yet", "31", "no-codec"},
+        {"money! with a digit above 9", "31 00 0000000000000000000A00", "kb-invalid-record 12"},
+        {"money! cut short", "31 00 0000", "kb-invalid-record 12"},
     };
     for (const auto& c : cases) EXPECT_EQ(outcome(compact_data(hex(c.records))), c.outcome) << c.what;
 
