@@ -411,8 +411,6 @@ Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& 
 
 // --- registration -------------------------------------------------------------------
 
-Cell* block_sort(Cell* series, const SortArgs& refs);  // block_sort.cpp
-
 void register_block() {
     ActionRow row = ActionRow::inherit_all();
     row.set<ACT_MAKE>(block_make)

@@ -126,6 +126,7 @@ Cell* block_change(Cell* series, Cell* value, int32_t part, bool only, int32_t d
 Cell* block_take(Cell* series, const TakeArgs& refs);
 Cell* block_swap(Cell* series1, Cell* series2);
 Cell* block_trim(Cell* series, const TrimArgs& refs);
+Cell* block_sort(Cell* series, const SortArgs& refs);
 Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs);
 // Replaces in place each cell of the cell buffer `node` at indexes start,
 // start + step, ... below end (from the head) whose type is in types (a

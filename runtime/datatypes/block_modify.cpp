@@ -12,6 +12,7 @@
 #include "runtime/core/value.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/logic.h"
 
 namespace kem {
@@ -94,6 +95,7 @@ Cell* block_append(Cell* series, Cell* value_arg, int32_t part, bool only, int32
     if (!at_tail) std::memmove(at + total, at, size_t(length - pos) * 16);
     write_repeated(at, cells, total);
     b->tail += uint32_t(total * 16);
+    hash_cells_inserted(series, uint32_t(at_tail ? length : pos), uint32_t(total));
     if (told) {
         if (at_tail) series_notify_owner(series, ChangeWord::appended, value, int32_t(length), int32_t(total));
         else series_notify_owner(series, ChangeWord::inserted, value, int32_t(pos), int32_t(total));
@@ -132,6 +134,7 @@ Cell* block_change(Cell* series, Cell* value_arg, int32_t part, bool only, int32
     std::memmove(at + written, at + removed, size_t(length - pos - removed) * 16);
     write_repeated(at, cells, written);
     b->tail = b->head + uint32_t((length - removed + written) * 16);
+    hash_cells_replaced(series, uint32_t(pos), uint32_t(removed), uint32_t(written));
     if (told) series_notify_owner(series, ChangeWord::changed, value, int32_t(pos), int32_t(written));
     set_series_position(series, pos + written);
     return series;
@@ -164,8 +167,11 @@ Cell* block_swap(Cell* series1, Cell* series2) {
     bool told1 = series_notify_owner(series1, ChangeWord::swap, nullptr, p1, 1);
     bool told2 = series_notify_owner(series2, ChangeWord::swap, nullptr, p2, 1);
     // The handlers may have shortened either block: never swap a cell past a tail.
-    if (block_rs_length(series1) > 0 && block_rs_length(series2) > 0)
+    if (block_rs_length(series1) > 0 && block_rs_length(series2) > 0) {
         std::swap(*block_rs_abs_at(series1, uint32_t(p1)), *block_rs_abs_at(series2, uint32_t(p2)));
+        hash_cells_changed(series1, uint32_t(p1), 1);
+        hash_cells_changed(series2, uint32_t(p2), 1);
+    }
     if (told1) series_notify_owner(series1, ChangeWord::swaped, nullptr, p1, 1);
     if (told2) series_notify_owner(series2, ChangeWord::swaped, nullptr, p2, 1);
     return series1;

@@ -6,6 +6,7 @@
 #include "runtime/core/value.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/logic.h"
 
 namespace kem {
@@ -86,6 +87,32 @@ Match search(const Cell* series, Cell* value, const SearchOptions& s) {
 
     Match found;
     found.length = len;
+    // A hash! asks its index for the cells that may match and takes the one
+    // the scan below would reach first.
+    std::vector<uint32_t> candidates;
+    if (!s.match && sequence.empty() && !by_type && !by_typeset &&
+        hash_lookup_candidates(series, value, s.only, s.same, candidates)) {
+        const Cell key = *value;
+        auto hit = [&](int64_t i) {
+            return compare && compare(const_cast<Cell*>(&key), block_rs_abs_at(series, uint32_t(i)), op) == 0;
+        };
+        if (!s.last && !s.reverse) {
+            const int64_t end = s.part ? limit : total - 1;
+            for (uint32_t l : candidates)
+                if (l >= pos && l <= end && (l - pos) % step == 0 && hit(l)) {
+                    found.index = l;
+                    return found;
+                }
+            return none;
+        }
+        const int64_t start = s.part ? limit : (s.last ? total - 1 : pos - 1);
+        for (auto it = candidates.rbegin(); it != candidates.rend(); ++it)
+            if (int64_t(*it) <= start && (start - *it) % step == 0 && hit(*it)) {
+                found.index = *it;
+                return found;
+            }
+        return none;
+    }
     if (!s.last && !s.reverse) {
         int64_t end = s.part ? limit - len + 1 : total - len;  // the whole sequence fits
         for (int64_t i = pos; i <= end; i += step) {
@@ -164,6 +191,7 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs) {
         bool told = series_notify_owner(series, ChangeWord::put, &v, at, 2);
         block_append_cell(series, &k);
         block_append_cell(series, &v);
+        hash_cells_inserted(series, uint32_t(at), 2);
         if (told) series_notify_owner(series, ChangeWord::put_ed, &v, at, 2);
         return value;
     }
@@ -171,9 +199,13 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, const PutArgs& refs) {
     bool told = series_notify_owner(series, ChangeWord::put, &v, int32_t(after), 1);
     if (after < block_full_length(series)) {
         Cell* old = block_rs_abs_at(series, after);
-        if (compare_values(&v, old, CompareOp::find) != 0) *old = v;
+        if (compare_values(&v, old, CompareOp::find) != 0) {
+            *old = v;
+            hash_cells_changed(series, after, 1);
+        }
     } else {
         block_append_cell(series, &v);
+        hash_cells_inserted(series, after, 1);
     }
     if (told) series_notify_owner(series, ChangeWord::put_ed, &v, int32_t(after), 1);
     return value;

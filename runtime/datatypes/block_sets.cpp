@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
@@ -195,6 +196,8 @@ Cell* block_do_set_op(bool case_, Cell* skip, int32_t op) {
     for (const Cell& c : out) block_append_cell(result, &c);
     stack::arguments[0] = Cell{type_of(&set1), 0, series_node(result), 0};
     set_series_position(stack::arguments, 0);
+    // Either operand a hash!: so is the result, with its own index.
+    if (is_type(&set1, TYPE_HASH) || is_type(&set2, TYPE_HASH)) hash_index_block(stack::arguments);
     stack::top = stack::arguments + 1;
     return stack::arguments;
 }

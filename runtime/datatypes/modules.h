@@ -40,6 +40,7 @@ void register_point3D();
 void register_image();
 void register_typeset();
 void register_map();
+void register_hash();
 void register_binary();
 void register_bitset();
 void register_native();

@@ -84,7 +84,7 @@ void register_all_datatypes() {
     register_error();
     register_plain(TYPE_VECTOR, TYPE_STRING, "vector!", collector::MK_BYTES2);
     register_map();
-    register_plain(TYPE_HASH, TYPE_BLOCK, "hash!", collector::MK_MAP);
+    register_hash();
     register_pair();
     register_percent();
     register_tuple();

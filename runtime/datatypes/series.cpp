@@ -9,6 +9,7 @@
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
@@ -201,6 +202,7 @@ Cell* series_poke(Cell* series, int32_t index, Cell* data, Cell* boxed) {
     if (offset < series_unit_count(s)) {
         if (any_block_type(type)) {
             *series_cell_at(s, uint32_t(offset)) = *value;
+            hash_cells_changed(s, uint32_t(offset), 1);
         } else {
             SeriesBuffer* b = series_buffer(s);
             if (type != TYPE_BINARY && code_point > unit_max_code_point(unit_bytes(b)))
@@ -220,9 +222,11 @@ Cell* series_clear(Cell* series) {
     if (pos >= series_unit_count(series)) return series;
     bool told = series_notify_owner(series, ChangeWord::clear, nullptr, int32_t(pos), -1);
     // A handler that shortened the series must not get old units back.
-    if (pos < series_unit_count(series)) {
+    const int64_t count = int64_t(series_unit_count(series)) - pos;
+    if (count > 0) {
         SeriesBuffer* b = series_buffer(series);
         b->tail = b->head + uint32_t(pos << unit_shift(b));
+        hash_cells_removed(series, uint32_t(pos), uint32_t(count));
     }
     if (told) series_notify_owner(series, ChangeWord::cleared, nullptr, int32_t(pos), -1);
     return series;
@@ -248,7 +252,11 @@ Cell* series_remove(Cell* series, const RemoveArgs& refs) {
     bool told = series_notify_owner(series, ChangeWord::remove, nullptr, int32_t(pos), int32_t(count));
     // The handler may have shortened the series.
     total = series_unit_count(series);
-    if (pos < total) series_delete_units(series, uint32_t(pos), uint32_t(std::min(count, total - pos)));
+    if (pos < total) {
+        const uint32_t n = uint32_t(std::min(count, total - pos));
+        series_delete_units(series, uint32_t(pos), n);
+        hash_cells_removed(series, uint32_t(pos), n);
+    }
     if (told) series_notify_owner(series, ChangeWord::removed, nullptr, int32_t(pos), int32_t(count));
     return series;
 }
@@ -283,6 +291,7 @@ Cell* series_reverse(Cell* series, const ReverseArgs& refs) {
         uint8_t* lo = b->data() + b->head + (size_t(pos) << shift);
         uint8_t* hi = lo + (size_t(left) << shift) - record;
         for (; lo < hi; lo += record, hi -= record) std::swap_ranges(lo, lo + record, hi);
+        hash_cells_changed(series, uint32_t(pos), uint32_t(left));
     }
     if (told) series_notify_owner(series, ChangeWord::reversed, nullptr, int32_t(pos), int32_t(range));
     return series;
@@ -401,6 +410,8 @@ Cell* series_move(Cell* origin, Cell* target, const MoveArgs& refs) {
         if (count > 0) {
             match_units(origin, target, true);
             tpos = move_between(origin, target, opos, count);
+            hash_cells_removed(origin, uint32_t(opos), uint32_t(count));
+            hash_cells_inserted(target, uint32_t(tpos), uint32_t(count));
         }
         count = std::max<int64_t>(count, 0);
         if (told) series_notify_owner(target, ChangeWord::moved, nullptr, int32_t(tpos), int32_t(count));
@@ -439,6 +450,10 @@ Cell* series_move(Cell* origin, Cell* target, const MoveArgs& refs) {
                          size_t(end - opos - count) << shift);
             std::memcpy(head + (size_t(end - count) << shift), moved.data(), bytes);
         }
+        // Every cell between the two places moved.
+        const int64_t lo = std::min(opos, tpos);
+        const int64_t hi = tpos < opos ? opos + count : std::min<int64_t>(total, tpos + 1);
+        hash_cells_changed(origin, uint32_t(lo), uint32_t(hi - lo));
     }
     if (told) series_notify_owner(target, ChangeWord::moved, nullptr, int32_t(tpos), int32_t(count));
     return target;
@@ -541,10 +556,14 @@ Cell* series_take(Cell* series, const TakeArgs& refs) {
         NodeId node = copy_series_slice(series_node(&source), uint32_t(start), uint32_t(count));
         uint8_t type = type_of(&source);
         *result = Cell{type, 0, node, type == TYPE_VECTOR ? source.data3 : 0};
+        if (type == TYPE_HASH) hash_index_block(result);
     } else {
         series_element_at(&source, uint32_t(start), result);
     }
-    if (count > 0) series_delete_units(&source, uint32_t(start), uint32_t(count));
+    if (count > 0) {
+        series_delete_units(&source, uint32_t(start), uint32_t(count));
+        hash_cells_removed(&source, uint32_t(start), uint32_t(count));
+    }
     if (told) series_notify_owner(&source, ChangeWord::taken, nullptr, int32_t(start), int32_t(count));
     return result;
 }

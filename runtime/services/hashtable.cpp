@@ -294,6 +294,40 @@ Cell* hash_find_options(NodeId table, const Cell* key_in, int32_t start, int32_t
     }
 }
 
+void hash_group_members(NodeId table, const Cell* key_in, std::vector<uint32_t>& out) {
+    out.clear();
+    hash_refresh_if_moved(table);
+    HashRecord* r = hash_record(table);
+    if (r->kind != HASH_VALUES) return;
+    const Cell key = *key_in;
+    const uint32_t mask = uint32_t(r->n_buckets) - 1;
+    uint32_t i = hash_value(&key, false) & mask;
+    const uint32_t first_bucket = i;
+    uint32_t step = 0;
+    for (;;) {
+        // A comparison may allocate: the record is taken again each time.
+        r = hash_record(table);
+        const uint32_t state = bucket_state(flag_words(r), i);
+        if (state == BUCKET_EMPTY) return;
+        if (state == BUCKET_LIVE) {
+            const int32_t k = key_words(r)[i];
+            const int32_t first = group_first(r, k);
+            if (first >= 0 && hash_keys_equal(block_cells(r) + first, &key, CompareOp::equal)) {
+                r = hash_record(table);
+                if (k >= 0) {
+                    out.push_back(uint32_t(k));
+                } else {
+                    const NodeId chain = chain_of(r, k);
+                    const uint32_t n = array_length(chain);
+                    for (uint32_t j = 1; j <= n; j++) out.push_back(uint32_t(array_pick_int(chain, j)));
+                }
+            }
+        }
+        i = (i + ++step) & mask;
+        if (i == first_bucket) return;
+    }
+}
+
 Cell* hash_compare_maps(NodeId table, const Cell* key_in, HashProbe& probe) {
     constexpr int32_t EXHAUSTED = -2;
     if (probe.position == EXHAUSTED) return nullptr;

@@ -13,6 +13,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
 #include "runtime/services/hash_keys.h"
@@ -76,6 +77,11 @@ void hash_rehash_from(NodeId table, uint32_t index, uint32_t step);
 // as block find does; other kinds ignore them.
 Cell* hash_find_options(NodeId table, const Cell* key, int32_t start, int32_t skip, CompareOp op, bool last,
                         bool reverse);
+
+// hash!: the indexes of every cell in the groups whose first member equals
+// key (equal?), in no particular order: the cells a lookup of key under any
+// stricter equality can find, for the caller to filter.
+void hash_group_members(NodeId table, const Cell* key, std::vector<uint32_t>& out);
 
 // Walks the stored keys equal (equal?) to key, one per call; position -1
 // starts a walk. nullptr when there are no more.
