@@ -28,7 +28,8 @@ constexpr std::array<RecordCodec, TYPE_COUNT + 1> make_table() {
                          TYPE_ISSUE, TYPE_TYPESET, TYPE_PAIR, TYPE_PERCENT, TYPE_TUPLE, TYPE_TIME, TYPE_DATE,
                          TYPE_POINT2D, TYPE_POINT3D, TYPE_MONEY})
         t[type] = scalar;
-    for (uint8_t type : {TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) t[type] = block;
+    for (uint8_t type : {TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH, TYPE_HASH})
+        t[type] = block;
     for (uint8_t type : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_BINARY})
         t[type] = string;
     for (uint8_t type : {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD, TYPE_REFINEMENT}) t[type] = word;
@@ -45,7 +46,7 @@ constexpr std::array<RecordCodec, TYPE_COUNT + 1> make_table() {
     t[TYPE_ERROR] = wired(write_error, read_error);
     for (uint8_t type : {TYPE_ROUTINE, TYPE_TRIPLE, TYPE_HANDLE, TYPE_PORT, TYPE_EVENT}) t[type] = REFUSED;
     // Layouts fixed, datatypes still to come.
-    for (uint8_t type : {TYPE_VECTOR, TYPE_HASH}) t[type] = REFUSED;
+    for (uint8_t type : {TYPE_VECTOR}) t[type] = REFUSED;
     return t;
 }
 

@@ -1,5 +1,5 @@
-// KEMBIN records of series values: the block kinds, the string kinds and
-// binary!, bitset!, map! and image!. A series written before is a reference to it, and
+// KEMBIN records of series values: the block kinds and hash!, the string
+// kinds and binary!, bitset!, map! and image!. A series written before is a reference to it, and
 // reads back sharing its buffer.
 #include <algorithm>
 #include <cstring>
@@ -68,18 +68,30 @@ void write_block(Encoder& e, const Cell& v) {
 
 void read_block(Decoder& d, const RecordHead& h, const Cell& target) {
     const int32_t head = read_head(d, h);
+    const bool hash = h.type == TYPE_HASH;
     if (h.shared) {
-        appended(target, Cell{h.type, uint32_t(head), shared_series(d, SeriesNeed::cells), 0});
+        if (!hash) {
+            appended(target, Cell{h.type, uint32_t(head), shared_series(d, SeriesNeed::cells), 0});
+            return;
+        }
+        // A hash!'s block is shared only with its index, so only by a hash!.
+        const uint8_t* at = d.at();
+        const Cell found = d.follow_path();
+        if (!is_type(&found, TYPE_HASH)) d.invalid(at);
+        appended(target, Cell{TYPE_HASH, uint32_t(head), found.data2, found.data3});
         return;
     }
     const uint32_t n = d.count_of(d.compact() ? 1 : 4);
     Cell block;
     block_make_at(&block, int32_t(n));
+    // The index exists (empty) before the values, for references to this hash! inside them.
+    if (hash) block.data3 = hash_make(std::max(n, 1u), &block, HASH_VALUES, 0);
     block.header = h.type;
     block.data1 = uint32_t(head);
     appended(target, block);
     // The block is in place before its values, so paths inside reach it.
     for (uint32_t i = 0; i < n; i++) d.record(block);
+    if (hash) hash_rehash_from(block.data3, 0, 1);
 }
 
 // --- string kinds and binary! ------------------------------------------------------------
