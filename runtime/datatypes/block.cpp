@@ -18,6 +18,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/services/unicode/text.h"
 
 namespace kem {
@@ -218,8 +219,10 @@ Cell* block_make(Cell* proto, Cell* spec, int32_t type) {
         result = block_clone(spec, false, false);
     } else if (st == TYPE_MAP) {
         result = map_body_block(spec);
-    } else if (st == TYPE_OBJECT || st == TYPE_VECTOR) {
-        // Bodies of objects and the items of vectors come from their modules.
+    } else if (st == TYPE_VECTOR) {
+        result = vector_to_block(spec, stack::push_slot());
+    } else if (st == TYPE_OBJECT) {
+        // Bodies of objects come from their module.
         fire(Err::internal_not_done);
     } else {
         Cell dt;
@@ -245,8 +248,10 @@ Cell* block_to(Cell* proto, Cell* spec, int32_t type) {
         result = stack::push_slot();
         make_none(result);
         typeset_to_block(&set, result);
-    } else if (st == TYPE_OBJECT || st == TYPE_VECTOR) {
-        // These convert through their own modules.
+    } else if (st == TYPE_VECTOR) {
+        result = vector_to_block(spec, stack::push_slot());
+    } else if (st == TYPE_OBJECT) {
+        // Objects convert through their own module.
         fire(Err::internal_not_done);
     } else if (any_block_type(st)) {
         result = block_clone(spec, false, false);

@@ -127,6 +127,20 @@ Cell* block_take(Cell* series, const TakeArgs& refs);
 Cell* block_swap(Cell* series1, Cell* series2);
 Cell* block_trim(Cell* series, const TrimArgs& refs);
 Cell* block_sort(Cell* series, const SortArgs& refs);
+
+// What the sorts of block!, string! and vector! share. Comparator flags: bit 0
+// /reverse, bit 1 whole records, bits 2 and up the record size (whole
+// records) or the field offset.
+constexpr uint32_t SORT_REVERSE = 1;
+constexpr uint32_t SORT_ALL = 2;
+// Resolves /part, /skip and the comparator into the range [*pos, *pos + *n)
+// of records of *size units and the flags; false when there is nothing to sort.
+bool sort_prepare(Cell* series, int32_t length, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+                  int32_t* pos, int32_t* n, int32_t* size, uint32_t* flags);
+// Calls a Kem comparator with two arguments and maps its answer to an order:
+// true, a positive number or any other value 1; false, none or a negative
+// number -1. An exit aimed outside the sort leaves as PendingExit.
+int32_t sort_call_comparator(const Cell* fn, const Cell* first, const Cell* second);
 Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs);
 // Replaces in place each cell of the cell buffer `node` at indexes start,
 // start + step, ... below end (from the head) whose type is in types (a

@@ -20,14 +20,6 @@
 
 namespace kem {
 
-// Comparator flags: bit 0 /reverse, bit 1 whole records, bits 2 and up the
-// record size (whole records) or the field offset.
-constexpr uint32_t SORT_REVERSE = 1;
-constexpr uint32_t SORT_ALL = 2;
-
-// Calls a Kem comparator with two arguments and maps its answer to an order:
-// true, a positive number or any other value 1; false, none or a negative
-// number -1. An exit aimed outside the sort leaves as PendingExit.
 int32_t sort_call_comparator(const Cell* fn, const Cell* first, const Cell* second) {
     const Cell args[2] = {*first, *second};
     Cell* saved_top = stack::top;
@@ -50,9 +42,6 @@ int32_t sort_call_comparator(const Cell* fn, const Cell* first, const Cell* seco
     }
 }
 
-// The checks that block and string sort share: resolves /part, /skip and the
-// comparator into the range [*pos, *pos + *n) of records of *size units and
-// the flags. Answers false when there is nothing to sort.
 bool sort_prepare(Cell* series, int32_t length, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
                   int32_t* pos, int32_t* n, int32_t* size, uint32_t* flags) {
     *pos = std::max(series_position(series), 0);

@@ -41,6 +41,7 @@ void register_image();
 void register_typeset();
 void register_map();
 void register_hash();
+void register_vector();
 void register_binary();
 void register_bitset();
 void register_native();

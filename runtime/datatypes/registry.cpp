@@ -82,7 +82,7 @@ void register_all_datatypes() {
     register_float();
     register_typeset();
     register_error();
-    register_plain(TYPE_VECTOR, TYPE_STRING, "vector!", collector::MK_BYTES2);
+    register_vector();
     register_map();
     register_hash();
     register_pair();

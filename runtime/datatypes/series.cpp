@@ -15,6 +15,7 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/services/random.h"
 #include "runtime/services/unicode/text.h"
@@ -86,8 +87,10 @@ void series_element_at(const Cell* series, uint32_t offset, Cell* out) {
         *out = reinterpret_cast<const Cell*>(b->data() + b->head)[offset];
         return;
     }
-    // A vector! element takes its item type; that conversion is the vector module's.
-    if (type == TYPE_VECTOR) fire(Err::internal_not_done);
+    if (type == TYPE_VECTOR) {
+        vector_get_value(series, offset, out);
+        return;
+    }
     uint32_t unit = unit_bytes(b);
     int32_t v = read_unit(b->data() + b->head + size_t(offset) * unit, unit);
     *out = Cell{type == TYPE_BINARY ? uint32_t(TYPE_INTEGER) : uint32_t(TYPE_CHAR), 0, uint32_t(v), 0};
@@ -185,7 +188,7 @@ Cell* series_poke(Cell* series, int32_t index, Cell* data, Cell* boxed) {
     // Check the value before anything changes or anyone hears of a change.
     int32_t code_point = 0;
     if (type == TYPE_VECTOR) {
-        fire(Err::internal_not_done);
+        if (type_of(data) != vector_item_type(series)) fire(Err::script_invalid_arg, *data);
     } else if (type == TYPE_BINARY) {
         code_point = byte_of(data);
     } else if (!any_block_type(type)) {
@@ -203,6 +206,9 @@ Cell* series_poke(Cell* series, int32_t index, Cell* data, Cell* boxed) {
         if (any_block_type(type)) {
             *series_cell_at(s, uint32_t(offset)) = *value;
             hash_cells_changed(s, uint32_t(offset), 1);
+        } else if (type == TYPE_VECTOR) {
+            SeriesBuffer* b = series_buffer(s);
+            vector_write(b->head_ptr() + size_t(offset) * unit_bytes(b), unit_bytes(b), vector_item_type(s), value);
         } else {
             SeriesBuffer* b = series_buffer(s);
             if (type != TYPE_BINARY && code_point > unit_max_code_point(unit_bytes(b)))
@@ -374,8 +380,12 @@ int64_t move_between(Cell* origin, Cell* target, int64_t opos, int64_t count) {
 }
 
 // Gives two buffers one unit size: text keeps its code points in any unit, so
-// the narrower side widens when `widen`; anything else cannot move.
+// the narrower side widens when `widen`; anything else cannot move, nor can
+// vector! items go where they would be read as another item type.
 void match_units(const Cell* origin, const Cell* target, bool widen) {
+    const bool vectors = is_type(origin, TYPE_VECTOR) || is_type(target, TYPE_VECTOR);
+    if (vectors && (type_of(origin) != type_of(target) || vector_item_type(origin) != vector_item_type(target)))
+        fire_move_bad(origin, target);
     uint32_t ounit = unit_bytes(series_buffer(origin));
     uint32_t tunit = unit_bytes(series_buffer(target));
     if (ounit == tunit) return;

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/services/unicode/case.h"
 #include "runtime/services/unicode/text.h"
@@ -144,6 +145,7 @@ struct Units {
     uint32_t unit;
     uint32_t total;
     bool float_items;   // vector! of float! or percent! items
+    uint32_t item;      // the item type of a vector!
 
     int32_t at(int64_t i) const {
         const uint8_t* p = base + size_t(i) * unit;
@@ -156,16 +158,8 @@ struct Units {
     // A number as the item's kind reads it: signed integers, or floats.
     double number(int64_t i, bool vector) const {
         const uint8_t* p = base + size_t(i) * unit;
-        if (float_items) {
-            if (unit == 8) { double d; std::memcpy(&d, p, 8); return d; }
-            float f; std::memcpy(&f, p, 4); return f;
-        }
-        if (!vector) return at(i);
-        switch (unit) {
-        case 1: return int8_t(*p);
-        case 2: { int16_t v; std::memcpy(&v, p, 2); return v; }
-        default: { int32_t v; std::memcpy(&v, p, 4); return v; }
-        }
+        if (float_items) return vector_read_number(p, unit, item);
+        return vector ? vector_read_int(p, unit, item) : at(i);
     }
 };
 
@@ -174,7 +168,7 @@ Units units_of(const Cell* series) {
     bool vector = is_type(series, TYPE_VECTOR);
     uint32_t unit = vector ? unit_bytes(b) : is_type(series, TYPE_BINARY) ? 1 : text_unit(b);
     uint32_t item = series->data3;
-    return Units{b->head_ptr(), unit, b->used() / unit, vector && (item == TYPE_FLOAT || item == TYPE_PERCENT)};
+    return Units{b->head_ptr(), unit, b->used() / unit, vector && vector_float_type(item), item};
 }
 
 enum class Test { single, bitset, number, pattern };
@@ -339,13 +333,7 @@ void element_at(const Cell* series, int64_t index, Cell* out) {
     uint8_t st = type_of(series);
     Units u = units_of(series);
     if (st == TYPE_VECTOR) {
-        uint32_t item = series->data3;
-        if (u.float_items) {
-            make_float(out, u.number(index, true));
-            set_type(out, item);
-        } else {
-            *out = Cell{item, 0, uint32_t(int32_t(u.number(index, true))), 0};
-        }
+        vector_get_value(series, uint32_t(index), out);
         return;
     }
     *out = Cell{st == TYPE_BINARY ? uint32_t(TYPE_INTEGER) : uint32_t(TYPE_CHAR), 0, uint32_t(u.at(index)), 0};

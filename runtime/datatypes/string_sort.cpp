@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
@@ -14,15 +15,7 @@
 
 namespace kem {
 
-// block_sort.cpp
-bool sort_prepare(Cell* series, int32_t length, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                  int32_t* pos, int32_t* n, int32_t* size, uint32_t* flags);
-int32_t sort_call_comparator(const Cell* fn, const Cell* first, const Cell* second);
-
 namespace {
-
-constexpr uint32_t SORT_REVERSE = 1;
-constexpr uint32_t SORT_ALL = 2;
 
 // How code points fold without /case: a 1-byte buffer folds A..Z only.
 enum Fold : intptr_t { FOLD_NONE, FOLD_ASCII, FOLD_FULL };

@@ -1,7 +1,4 @@
 // The table of KEMBIN records by datatype.
-//
-// money!, vector! and hash! have record layouts but no writer or reader yet: until their datatypes exist they are refused like the types
-// that never have a record.
 #include "runtime/kembin/records.h"
 #include <array>
 #include "runtime/core/errors.h"
@@ -34,6 +31,7 @@ constexpr std::array<RecordCodec, TYPE_COUNT + 1> make_table() {
         t[type] = string;
     for (uint8_t type : {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD, TYPE_REFINEMENT}) t[type] = word;
     t[TYPE_BITSET] = wired(write_bitset, read_bitset, RecordKey::series);
+    t[TYPE_VECTOR] = wired(write_vector, read_vector, RecordKey::series);
     t[TYPE_MAP] = wired(write_map, read_map, RecordKey::series);
     t[TYPE_IMAGE] = wired(write_image, read_image, RecordKey::series);
     // A context! cell is no value scripts hold: it is read (as an object!) but never written.
@@ -45,8 +43,6 @@ constexpr std::array<RecordCodec, TYPE_COUNT + 1> make_table() {
     t[TYPE_OP] = wired(write_op, read_op);
     t[TYPE_ERROR] = wired(write_error, read_error);
     for (uint8_t type : {TYPE_ROUTINE, TYPE_TRIPLE, TYPE_HANDLE, TYPE_PORT, TYPE_EVENT}) t[type] = REFUSED;
-    // Layouts fixed, datatypes still to come.
-    for (uint8_t type : {TYPE_VECTOR}) t[type] = REFUSED;
     return t;
 }
 

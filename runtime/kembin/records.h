@@ -44,6 +44,8 @@ void write_block(Encoder& e, const Cell& v);
 void read_block(Decoder& d, const RecordHead& h, const Cell& target);
 void write_string(Encoder& e, const Cell& v);
 void read_string(Decoder& d, const RecordHead& h, const Cell& target);
+void write_vector(Encoder& e, const Cell& v);
+void read_vector(Decoder& d, const RecordHead& h, const Cell& target);
 void write_bitset(Encoder& e, const Cell& v);
 void read_bitset(Decoder& d, const RecordHead& h, const Cell& target);
 void write_map(Encoder& e, const Cell& v);

@@ -1,5 +1,5 @@
 // KEMBIN records of series values: the block kinds and hash!, the string
-// kinds and binary!, bitset!, map! and image!. A series written before is a reference to it, and
+// kinds and binary!, vector!, bitset!, map! and image!. A series written before is a reference to it, and
 // reads back sharing its buffer.
 #include <algorithm>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/kembin/decoder.h"
 #include "runtime/kembin/encoder.h"
 #include "runtime/kembin/records.h"
@@ -42,9 +43,11 @@ NodeId shared_series(Decoder& d, SeriesNeed need) {
     const uint8_t* at = d.at();
     const Cell found = d.follow_path();
     const uint8_t type = type_of(&found);
-    // A map's storage and a hash!'s block keep an index, an image's record names
-    // its pixels: only their own kind may share them.
-    const bool carrier = (any_series_type(type) && type != TYPE_HASH && type != TYPE_IMAGE) || type == TYPE_BITSET ||
+    // A map's storage and a hash!'s block keep an index, a vector!'s items are
+    // read by its item type, an image's record names its pixels: only their
+    // own kind may share them.
+    const bool carrier = (any_series_type(type) && type != TYPE_HASH && type != TYPE_VECTOR && type != TYPE_IMAGE) ||
+                         type == TYPE_BITSET ||
                          (any_callable_type(type) && type != TYPE_ROUTINE);
     if (!carrier || !found.data2) d.invalid(at);
     const uint32_t unit = node_buffer(found.data2)->unit();
@@ -143,6 +146,60 @@ void read_string(Decoder& d, const RecordHead& h, const Cell& target) {
     if (size) std::memcpy(b->head_ptr(), src, size_t(size));
     b->tail = b->head + uint32_t(size);
     appended(target, Cell{h.type, uint32_t(head), node, 0});
+}
+
+// --- vector! -------------------------------------------------------------------------------
+
+void write_vector(Encoder& e, const Cell& v) {
+    const SeriesBuffer* b = series_buffer(&v);
+    const uint32_t unit = unit_bytes(b);
+    write_head(e, TYPE_VECTOR, v, unit << FIXED_UNIT_SHIFT);
+    if (e.shared()) return e.path();
+    const uint32_t count = b->used() / unit;
+    if (e.compact()) {
+        e.byte(uint8_t((vector_item_type(&v) << 2) + unit_shift(b)));
+        e.uint(count);
+    } else {
+        e.uint(count);
+        e.uint(vector_item_type(&v));
+    }
+    e.bytes(series_buffer(&v)->head_ptr(), size_t(count) * unit);
+}
+
+void read_vector(Decoder& d, const RecordHead& h, const Cell& target) {
+    const int32_t head = read_head(d, h);
+    if (h.shared) {
+        // Items are read by their vector's item type: only a vector shares them.
+        const uint8_t* at = d.at();
+        const Cell found = d.follow_path();
+        if (!is_type(&found, TYPE_VECTOR)) d.invalid(at);
+        appended(target, Cell{TYPE_VECTOR, uint32_t(head), found.data2, found.data3});
+        return;
+    }
+    const uint8_t* at = d.at();
+    uint32_t type, unit, count;
+    if (d.compact()) {
+        const uint8_t kind = d.byte();
+        type = kind >> 2;
+        unit = 1u << (kind & 3);
+        count = d.count();
+    } else {
+        unit = (h.word >> FIXED_UNIT_SHIFT) & 0xFF;
+        count = d.count();
+        type = d.count();
+    }
+    const bool sized = vector_float_type(type) ? (unit == 8 || (unit == 4 && type == TYPE_FLOAT))
+                                               : (type == TYPE_CHAR || type == TYPE_INTEGER) && unit <= 4;
+    if (!sized) d.invalid(at);
+    const uint64_t size = uint64_t(count) * unit;
+    const uint8_t* src = d.bytes(size);
+    Cell v;
+    vector_make_buffer(&v, int64_t(count), type, unit);
+    SeriesBuffer* b = series_buffer(&v);
+    if (size) std::memcpy(b->head_ptr(), src, size_t(size));
+    b->tail = b->head + uint32_t(size);
+    v.data1 = uint32_t(head);
+    appended(target, v);
 }
 
 // --- bitset! ---------------------------------------------------------------------------

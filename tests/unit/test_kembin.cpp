@@ -182,7 +182,8 @@ TEST(Kembin, EveryDatatypeRoundTripsInBothVariants) {
         b: reduce [none true 1 -70000 #"x" 1.5 -0.0 50% 1:02:03 1-Jan-2020/10:00+2:00 3x4 (1.5, 2.5)
             (1.0, 2.0, 3.0) 1.2.3.4 #iss integer! number! "uni€" %file http://u <t> e@m.x #{0102}
             make bitset! "ab" 'w to set-word! "sw" to get-word! "gw" /ref 'p/q to paren! [1]
-            s next s o in o 'a :append :+ make map! [k 1] try [1 / 0] ()]
+            s next s o in o 'a :append :+ make map! [k 1] try [1 / 0] ()
+            -USD$1.25 make hash! [k 1] make vector! [integer! 16 [1 -2]]]
         append/only b b
     )KEM");
     // Cells 30 and 31 share a string; 33 is a word of the object at 32.
@@ -244,6 +245,8 @@ TEST(Kembin, DamageIsRefusedAtItsPosition) {
         {"a refused type", "1F00", "no-codec"},
         {"money! with a digit above 9", "31 00 0000000000000000000A00", "kb-invalid-record 12"},
         {"money! cut short", "31 00 0000", "kb-invalid-record 12"},
+        {"vector! of 8-byte integers", "23 2F 00", "kb-invalid-record 12"},
+        {"vector! of an item type no vector has", "23 1C 00", "kb-invalid-record 12"},
     };
     for (const auto& c : cases) EXPECT_EQ(outcome(compact_data(hex(c.records))), c.outcome) << c.what;
 
