@@ -89,7 +89,20 @@ Match search(const Cell* series, Cell* value, const SearchOptions& s) {
     found.length = len;
     // A hash! asks its index for the cells that may match and takes the one
     // the scan below would reach first.
-    std::vector<uint32_t> candidates;
+    // One list serves every lookup; one made during another (a comparison
+    // that searches) takes its own.
+    static std::vector<uint32_t> shared_list;
+    static bool shared_busy = false;
+    std::vector<uint32_t> own_list;
+    const bool borrowed = !shared_busy;
+    std::vector<uint32_t>& candidates = borrowed ? shared_list : own_list;
+    struct Release {
+        bool active;
+        ~Release() {
+            if (active) shared_busy = false;
+        }
+    } release{borrowed};
+    shared_busy = true;
     if (!s.match && sequence.empty() && !by_type && !by_typeset &&
         hash_lookup_candidates(series, value, s.only, s.same, candidates)) {
         const Cell key = *value;
