@@ -243,9 +243,11 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
         return murmur3_hash(b->head_ptr() + (n ? position : 0), n);
     }
     case TYPE_MONEY: {
-        // Only the sign flag (bit 14) of the header takes part.
+        // Only the sign flag (bit 14) of the header takes part, and not the
+        // currency (byte 4): an amount without one equals it in any currency.
         Cell c = *key;
         c.header = TYPE_MONEY | (key->header & 0x4000);
+        c.data1 &= ~0xFFu;
         return murmur3_hash(&c, sizeof c);
     }
     default: return 0;

@@ -130,6 +130,7 @@ TEST_F(Hash, ValuesHashAsTheirTypeSays) {
         {with(TYPE_INTEGER, 5, 42, 6), with(TYPE_CHAR, 0, 42, 0), true, "payload word 2 only"},
         {with(TYPE_MONEY, 1, 2, 3), with(TYPE_MONEY | HEADER_NEW_LINE, 1, 2, 3), true, "money: flags other than sign"},
         {with(TYPE_MONEY, 1, 2, 3), with(TYPE_MONEY | 0x4000, 1, 2, 3), false, "money: the sign counts"},
+        {with(TYPE_MONEY, 0x100, 2, 3), with(TYPE_MONEY, 0x105, 2, 3), true, "money: the currency does not count"},
         {with(TYPE_TUPLE | (3u << 19), 0x030201, 0, 0), with(TYPE_TUPLE | (3u << 19), 0xFF030201, 7, 7), true,
          "tuple: its length's bytes"},
         {with(TYPE_BLOCK, 0, 10, 1), with(TYPE_BLOCK, 0, 10, 2), true, "block: position and node"},
