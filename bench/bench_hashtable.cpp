@@ -79,7 +79,7 @@ void BM_MapLookup(benchmark::State& state) {
         Cell key;
         for (int32_t k : shuffled_keys()) {
             make_integer(&key, k);
-            benchmark::DoNotOptimize(hash_find_options(table, &key, 0, 1, 0, false, false));
+            benchmark::DoNotOptimize(hash_find_options(table, &key, 0, 1, CompareOp::equal, false, false));
         }
     }
     state.SetItemsProcessed(state.iterations() * N);
