@@ -192,6 +192,9 @@ void register_bitset() {
         .set<ACT_LENGTH_Q>(bitset_length_q)
         .set<ACT_PICK>(bitset_pick)
         .set<ACT_POKE>(bitset_poke)
+        // The owner of a bitset answers as a series' does.
+        .set<ACT_REFLECT>(series_reflect)
+        .set<ACT_MODIFY>(series_modify)
         .set<ACT_REMOVE>(bitset_remove);
     register_datatype(TYPE_BITSET, 0, "bitset!", row);
     collector::set_mark_kind(TYPE_BITSET, collector::MK_BYTES2);

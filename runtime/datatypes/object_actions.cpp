@@ -335,9 +335,12 @@ Cell* object_modify(Cell* target, Cell* field, Cell* value, const ModifyArgs&) {
             }
         } else if (is_type(&v, TYPE_BLOCK) && block_rs_length(&v) >= 2) {
             const uint32_t at = uint32_t(series_position(&v));
-            const Cell series = *block_rs_abs_at(&v, at);
+            const Cell first = *block_rs_abs_at(&v, at);
             const Cell word = *block_rs_abs_at(&v, at + 1);
-            ownership_bind(&series, &obj, &word);
+            // [owner word] hands this object's series to that owner, as for a
+            // series; [series word] links that series to this object.
+            if (any_object_type(type_of(&first))) ownership_modify_owned(&obj, &v);
+            else ownership_bind(&first, &obj, &word);
         }
     }
     return stack::push(&v);

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include "runtime/collector/collector.h"
 #include "runtime/core/cycle.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/platform/exit.h"
 #include "runtime/services/hashtable.h"
 
@@ -151,6 +153,27 @@ Cell* ownership_find_owner(NodeId node) {
     if (!ownership_table) return nullptr;
     Cell* entry = hash_get(ownership_table, node);
     return entry ? entry + 1 : nullptr;
+}
+
+void ownership_reflect_owned(const Cell* value, Cell* out) {
+    const Cell* entry = ownership_find_owner(key_of(value));
+    *out = entry ? entry[0] : none_value;
+}
+
+void ownership_modify_owned(const Cell* value_in, const Cell* spec_in) {
+    const Cell value = *value_in;
+    const Cell spec = *spec_in;
+    if (is_type(&spec, TYPE_NONE)) {
+        ownership_unbind(&value);
+        return;
+    }
+    if (!is_type(&spec, TYPE_BLOCK) || block_rs_length(&spec) < 2) return;
+    const uint32_t at = uint32_t(series_position(&spec));
+    const Cell owner = *block_rs_abs_at(&spec, at);
+    const Cell word = *block_rs_abs_at(&spec, at + 1);
+    // Only an object can be told of changes, and only under a field word.
+    if (!any_object_type(type_of(&owner)) || !any_word_type(type_of(&word))) return;
+    ownership_bind(&value, &owner, &word);
 }
 
 bool ownership_check(const Cell* value, const Cell* action, const Cell* new_value, int32_t index, int32_t part) {

@@ -33,6 +33,12 @@ void ownership_unbind_range(const Cell* block, uint32_t index, uint32_t count);
 bool ownership_check(const Cell* value, const Cell* action, const Cell* new_value, int32_t index, int32_t part);
 // The owner cell of the node's entry (the field word follows it), or null.
 Cell* ownership_find_owner(NodeId node);
+// reflect value 'owned: the owner object of a series or bitset!, or none.
+void ownership_reflect_owned(const Cell* value, Cell* out);
+// modify value 'owned: none lets the value and what is nested in it go; a
+// block [owner word] makes that object its owner under that word. Anything
+// else, or a block whose first value is no object, changes nothing.
+void ownership_modify_owned(const Cell* value, const Cell* spec);
 // ownership_check for a series action, naming it by its change word.
 bool ownership_check_change(const Cell* series, ChangeWord word, const Cell* value, int32_t index, int32_t part);
 

@@ -15,6 +15,8 @@
 #include "runtime/datatypes/modules.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/services/hash_keys.h"
 #include "runtime/services/random.h"
@@ -578,6 +580,22 @@ Cell* series_take(Cell* series, const TakeArgs& refs) {
     return result;
 }
 
+// --- ownership -------------------------------------------------------------------
+
+Cell* series_reflect(Cell* series, int32_t field) {
+    if (symbol_resolve(uint32_t(field)) != symbol_resolve(rt_symbols.owned)) fire(Err::internal_not_done);
+    const Cell s = *series;
+    Cell* out = stack::push_slot();
+    ownership_reflect_owned(&s, out);
+    return out;
+}
+
+Cell* series_modify(Cell* series, Cell* field, Cell* value, const ModifyArgs&) {
+    const Cell v = *value;
+    if (symbol_resolve(field->data2) == symbol_resolve(rt_symbols.owned)) ownership_modify_owned(series, &v);
+    return stack::push(&v);
+}
+
 // --- registration --------------------------------------------------------------
 
 void register_series() {
@@ -594,7 +612,9 @@ void register_series() {
         .set<ACT_MOVE>(series_move)
         .set<ACT_NEXT>(series_next)
         .set<ACT_PICK>(series_pick)
+        .set<ACT_MODIFY>(series_modify)
         .set<ACT_POKE>(series_poke)
+        .set<ACT_REFLECT>(series_reflect)
         .set<ACT_REMOVE>(series_remove)
         .set<ACT_REVERSE>(series_reverse)
         .set<ACT_SKIP>(series_skip)

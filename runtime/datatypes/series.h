@@ -121,6 +121,9 @@ Cell* series_copy(Cell* series, Cell* result, const CopyArgs& refs);
 // taken element itself is pushed (converted as pick converts). When nothing
 // follows the position the series cell becomes none! and is the answer.
 Cell* series_take(Cell* series, const TakeArgs& refs);
+// The owner of a series: reflect and modify with the field owned.
+Cell* series_reflect(Cell* series, int32_t field);
+Cell* series_modify(Cell* series, Cell* field, Cell* value, const ModifyArgs& refs);
 
 void register_series();
 
