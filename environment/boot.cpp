@@ -25,8 +25,9 @@ const Cell* boot_code(uint32_t n) {
     return boot_value(n);
 }
 
-void boot_library() {
-    for (uint32_t i = BOOT_SCRIPTS; i < boot_value_count(); i++) {
+void boot_library(bool late) {
+    const uint32_t early_end = BOOT_SCRIPTS + uint32_t(cell_int(boot_code(BOOT_EARLY_COUNT)));
+    for (uint32_t i = late ? early_end : BOOT_SCRIPTS; i < (late ? boot_value_count() : early_end); i++) {
         const Cell body = *boot_code(i);
         interp::eval_block(&body, false);
         stack::init();
@@ -41,11 +42,12 @@ void boot_all() {
     // The collector runs from the boot script on.
     collector::set_active(true);
     function_set_system_mode(true);
-    boot_library();
+    boot_library(false);
     boot_system();
-    function_set_system_mode(false);
     boot_operators();
     boot_constants();
+    boot_library(true);
+    function_set_system_mode(false);
     // Whether lines are edited on a terminal, and its size for system/console.
     terminal::init();
     startup_word_mode = false;

@@ -25,14 +25,16 @@ Cell make_routine(const char* spec_text, RoutineFn fn);
 void boot_operators();
 
 // The root values of the boot block, in order: the system object's source,
-// then one script per library source, each positioned past its header.
-enum BootValue : uint32_t { BOOT_SYSTEM = 0, BOOT_SCRIPTS = 1 };
+// the number of scripts run before it (an integer), then one script per
+// library source, each positioned past its header.
+enum BootValue : uint32_t { BOOT_SYSTEM = 0, BOOT_EARLY_COUNT = 1, BOOT_SCRIPTS = 2 };
 // Boot value n; a program without its boot block ends here with a message.
 const Cell* boot_code(uint32_t n);
 
-// Runs the library's scripts from the boot block: constants, colours and
-// the library functions.
-void boot_library();
+// Runs the library's scripts from the boot block: before the system object
+// the constants, colours and library functions; after it (late) the
+// libraries that keep their state in it, such as reactivity.
+void boot_library(bool late);
 
 // A codec object made from its Kem source, then each named field set to a
 // routine of that spec and body.

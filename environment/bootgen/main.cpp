@@ -2,11 +2,12 @@
 // a boot block (natives built from their spec texts), loads the library's
 // Kem sources, and writes a C++ file holding the packed KEMBIN data:
 //
-//   kem-bootgen OUTPUT.cpp SYSTEM.kem SOURCE.kem...
+//   kem-bootgen OUTPUT.cpp SYSTEM.kem SOURCE.kem... [--late SOURCE.kem...]
 //
 // The data holds a set record for every native and action (the word and its
 // value with its spec), then the root values environment/boot.h names: the
-// system object's source with the error catalog, then each source after its
+// system object's source with the error catalog, the number of sources run
+// before the system object (those before --late), then each source after its
 // header.
 #include <cstdio>
 #include <fstream>
@@ -73,7 +74,7 @@ void write_cpp(const char* path, const std::vector<uint8_t>& bytes) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: kem-bootgen OUTPUT.cpp SYSTEM.kem SOURCE.kem...\n");
+        std::fprintf(stderr, "usage: kem-bootgen OUTPUT.cpp SYSTEM.kem SOURCE.kem... [--late SOURCE.kem...]\n");
         return 2;
     }
     try {
@@ -85,7 +86,13 @@ int main(int argc, char** argv) {
         if (argc < 3) throw std::runtime_error("no system object source");
         // The system object's source, then the catalog made from the C++ table.
         e.root(load_source(read_file(argv[2]) + "\n" + catalog_source(), argv[2]));
-        for (int i = 3; i < argc; i++) e.root(load_source(read_file(argv[i]), argv[i]));
+        int early = 0;
+        while (3 + early < argc && std::string(argv[3 + early]) != "--late") early++;
+        Cell count;
+        make_integer(&count, early);
+        e.root(count);
+        for (int i = 3; i < argc; i++)
+            if (i != 3 + early) e.root(load_source(read_file(argv[i]), argv[i]));
         write_cpp(argv[1], e.finish(kembin::BOOT_VERSION, true));
     } catch (const KemError& err) {
         std::fprintf(stderr, "kem-bootgen: error %d while making the boot block\n", error_code(err.id));

@@ -1,5 +1,5 @@
 // What the library's printing functions write: probe, ??, clock, the memory
-// report, the lexer tracer and the parse tracer, read back from a memory file standing in for
+// report, the lexer tracer, the parse tracer and the reactivity reports, read back from a memory file standing in for
 // standard output.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -115,6 +115,73 @@ TEST_F(LibraryOutput, ParseTraceTellsEachEventIndented) {
     // The indent starts afresh at each trace, even after one that failed.
     const std::string again = printed(R"(attempt [parse-trace "a" [into]] parse-trace "a" ["a"])");
     EXPECT_NE(again.find("\n -->\n   input: \"a\""), std::string::npos) << again;
+}
+
+// One numbered block per relation: the source's fields without its handlers,
+// the field, the reaction flat, then the linked objects or the target word;
+// each cut to the console width less 10 (less 15 for the fields).
+TEST_F(LibraryOutput, DumpReactionsListsEachRelation) {
+    EXPECT_EQ(printed("clear-reactions dump-reactions"), "-- no reactions --\n");
+    EXPECT_EQ(printed("clear-reactions system/console/size: 80x50 "
+                      "a: reactor [x: 1 y: 2] b: reactor [z: 0] "
+                      "react/link/later func [p q] [q/z: p/x] [a b] "
+                      "r: reactor [n: 1 relate total: [n * 2]] "
+                      "dump-reactions"),
+              "1:---\n"
+              "  Source: object [x y]\n"
+              "   Field: x\n"
+              "  Action: func [p q][q/z: p/x]\n"
+              "    Args: [object [x: 1 y: 2] object [z: 0]]\n"
+              "2:---\n"
+              "  Source: object [n total]\n"
+              "   Field: n\n"
+              "  Action: [n * 2]\n"
+              "  Target: total\n");
+    // A narrow console cuts every line; a plain reaction has no last line.
+    EXPECT_EQ(printed("clear-reactions system/console/size: 30x10 "
+                      "long: reactor [alpha: beta: gamma: delta: 1] "
+                      "react/later [print [long/alpha long/beta long/gamma]] "
+                      "dump-reactions system/console/size: 80x50"),
+              "1:---\n"
+              "  Source: object [alpha beta gam\n"
+              "   Field: alpha\n"
+              "  Action: [print [long/alpha l\n"
+              "2:---\n"
+              "  Source: object [alpha beta gam\n"
+              "   Field: beta\n"
+              "  Action: [print [long/alpha l\n"
+              "3:---\n"
+              "  Source: object [alpha beta gam\n"
+              "   Field: gamma\n"
+              "  Action: [print [long/alpha l\n");
+    EXPECT_EQ(run_kem("clear-reactions type? dump-reactions"), "unset!");
+}
+
+// A failing reaction is reported, then its code flat and cut to 80
+// characters; the propagation goes on.
+TEST_F(LibraryOutput, ReactionErrorsAreReportedWithTheirCode) {
+    const std::string out = printed(
+        "clear-reactions a: reactor [x: 1] "
+        "react/later [a/x / 0 comment {" + std::string(100, 'c') + "}] "
+        "react/later [print [\"after\" a/x]] a/x: 2");
+    EXPECT_EQ(out.rfind("*** Math Error: attempt to divide by zero\n", 0), 0u) << out;
+    const std::string code = "[a/x / 0 comment {" + std::string(100, 'c') + "}]";
+    EXPECT_NE(out.find("\n*** Near: " + code.substr(0, 80) + "\nafter 2\n"), std::string::npos) << out;
+    // no-react reports an error of its body the same way and gives none.
+    const std::string body = printed("probe no-react [1 / 0]");
+    EXPECT_NE(body.find("*** Near: [1 / 0]\nnone\n"), std::string::npos) << body;
+}
+
+TEST_F(LibraryOutput, ReactivityDebugTraces) {
+    // Made before the switch: making an object sets its fields too.
+    EXPECT_EQ(printed("clear-reactions a: reactor [x: 1] d: deep-reactor [s: 1] system/reactivity/debug?: true "
+                      "a/x: none d/s: \"t\" stop-reactor a stop-reactor/deep d clear-reactions "
+                      "system/reactivity/debug?: false"),
+              "-- on-change event -- \n\tword : x \n\told  : integer \n\tnew  : none\n"
+              "-- on-change event -- \n\tword : s \n\told  : integer \n\tnew  : string\n"
+              "-- reactivity: stopping, face: none /deep: false\n"
+              "-- reactivity: stopping, face: none /deep: true\n"
+              "-- reactivity: clear all\n");
 }
 
 } // namespace
