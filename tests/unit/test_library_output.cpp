@@ -154,6 +154,15 @@ TEST_F(LibraryOutput, DumpReactionsListsEachRelation) {
               "  Source: object [alpha beta gam\n"
               "   Field: gamma\n"
               "  Action: [print [long/alpha l\n");
+    // Without a console the width is 72; a path met twice makes one relation.
+    EXPECT_EQ(printed("clear-reactions c: system/console system/console: none "
+                      "w: reactor [alpha: beta: gamma: delta: epsilon: zeta: eta: theta: iota: kappa: 1] "
+                      "react/later [print [w/alpha w/alpha w/alpha w/alpha w/alpha w/alpha w/alpha w/alpha]] "
+                      "dump-reactions system/console: c clear-reactions"),
+              "1:---\n"
+              "  Source: object [alpha beta gamma delta epsilon zeta eta theta iota kappa\n"
+              "   Field: alpha\n"
+              "  Action: [print [w/alpha w/alpha w/alpha w/alpha w/alpha w/alpha w/alph\n");
     EXPECT_EQ(run_kem("clear-reactions type? dump-reactions"), "unset!");
 }
 
