@@ -174,17 +174,25 @@ TEST_F(Collector, BigFramesAndHeapSeriesAreSweptWhenUnreachable) {
 }
 
 TEST_F(Collector, LiveBuffersOfLaterFramesMoveIntoRoomBefore) {
-    // Fill more than one frame with garbage, then keep values made after it.
-    for (int i = 0; i < 1500; i++) make_text(2000, 'g');
+    // Fill several frames with garbage, then keep values made after it.
+    for (int i = 0; i < 3000; i++) make_text(2000, 'g');
     Cell kept[20];
     for (int i = 0; i < 20; i++) kept[i] = make_text(1000, char('A' + i));
     RootedCells root(kept, 20);
     const uint64_t before = series_frame_use();
+    uint32_t frames_before = 0;
+    for (SeriesFrame* f = memory.first_series_frame; f; f = f->next) frames_before++;
     collector::collect();
-    EXPECT_LT(series_frame_use() + 2000000, before);
-    uint32_t frames = 0;
-    for (SeriesFrame* f = memory.first_series_frame; f; f = f->next) frames++;
-    EXPECT_LE(frames, 2u) << "emptied frames are released";
+    EXPECT_LT(series_frame_use() + 5000000, before);
+    // Counted against the frames before rather than as a fixed number: the
+    // live values of the library fill a frame or more as it grows.
+    uint32_t frames = 0, empty = 0;
+    for (SeriesFrame* f = memory.first_series_frame; f; f = f->next) {
+        frames++;
+        if (f->free == f->first()) empty++;
+    }
+    EXPECT_LT(frames, frames_before) << "emptied frames are released";
+    EXPECT_LE(empty, 1u) << "one empty frame at most is kept for what comes next";
     for (int i = 0; i < 20; i++) EXPECT_TRUE(text_is(kept[i], 1000, char('A' + i)));
 }
 
