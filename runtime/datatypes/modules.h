@@ -55,4 +55,5 @@ void register_function();
 void register_routine();
 void register_object();
 void register_error();
+void register_event();
 } // namespace kem

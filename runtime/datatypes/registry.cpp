@@ -99,6 +99,7 @@ void register_all_datatypes() {
     register_point2D();
     register_point3D();
     register_image();
+    register_event();
     all_registered = true;
 }
 
