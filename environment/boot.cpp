@@ -9,12 +9,39 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/platform/exit.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/services/output.h"
+#include "view/gui_routines.h"
 
 namespace kem {
 
 namespace {
 bool library_ready = false;
+// The backend's members of system/view/platform, then its set-up, which
+// makes the screen face and names the fonts before any script runs.
+void boot_view_platform() {
+    const Cell sys = *context_global_value_cell(symbol_make("system"));
+    const Cell view_word = word_load("view");
+    const Cell platform_word = word_load("platform");
+    const Cell view_obj = *object_rs_select(&sys, &view_word);
+    const Cell platform = *object_rs_select(&view_obj, &platform_word);
+    for (const auto& r : gui::platform_routines()) {
+        const Cell routine = make_routine(r.spec, r.fn);
+        const Cell member = word_load(r.name);
+        *const_cast<Cell*>(object_rs_select(&platform, &member)) = routine;
+    }
+    static constexpr char INIT[] = "system/view/platform/init";
+    Cell* code = stack::push_slot();
+    lexer_scan(code, reinterpret_cast<const uint8_t*>(INIT), sizeof INIT - 1, false, true, true, true, nullptr,
+               nullptr, nullptr, nullptr);
+    const Cell body = *code;
+    interp::eval_block(&body, false);
+    stack::init();
+}
+
 } // namespace
 
 const Cell* boot_code(uint32_t n) {
@@ -47,6 +74,7 @@ void boot_all() {
     boot_operators();
     boot_constants();
     boot_library(true);
+    boot_view_platform();
     function_set_system_mode(false);
     // Whether lines are edited on a terminal, and its size for system/console.
     terminal::init();

@@ -22,6 +22,7 @@
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/exit.h"
 #include "runtime/platform/platform.h"
+#include "view/gui_routines.h"
 
 namespace kem {
 
@@ -168,6 +169,7 @@ void boot_routines() {
     for (const auto& r : table) bind_routine(r.name, r.spec, r.fn);
     for (const auto& r : terminal::routines()) bind_routine(r.name, r.spec, r.fn);
     for (const auto& r : io_routines()) bind_routine(r.name, r.spec, r.fn);
+    for (const auto& r : gui::routines()) bind_routine(r.name, r.spec, r.fn);
     boot_type_predicates();
 }
 
