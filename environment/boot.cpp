@@ -14,25 +14,36 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/services/output.h"
+#include "view/backends/terminal/platform_routines.h"
 #include "view/gui_routines.h"
 
 namespace kem {
 
 namespace {
 bool library_ready = false;
-// The backend's members of system/view/platform, then its set-up, which
-// makes the screen face and names the fonts before any script runs.
+// Routine members of an object made by the library (their slots hold none
+// until now).
+void bind_members(const Cell& object, std::span<const gui::RoutineEntry> entries) {
+    for (const auto& r : entries) {
+        const Cell routine = make_routine(r.spec, r.fn);
+        const Cell member = word_load(r.name);
+        *const_cast<Cell*>(object_rs_select(&object, &member)) = routine;
+    }
+}
+
+// The backend's members of system/view/platform and of TUI-helpers, then its
+// set-up, which makes the screen face and names the fonts before any script
+// runs.
 void boot_view_platform() {
     const Cell sys = *context_global_value_cell(symbol_make("system"));
     const Cell view_word = word_load("view");
     const Cell platform_word = word_load("platform");
     const Cell view_obj = *object_rs_select(&sys, &view_word);
     const Cell platform = *object_rs_select(&view_obj, &platform_word);
-    for (const auto& r : gui::platform_routines()) {
-        const Cell routine = make_routine(r.spec, r.fn);
-        const Cell member = word_load(r.name);
-        *const_cast<Cell*>(object_rs_select(&platform, &member)) = routine;
-    }
+    bind_members(platform, gui::platform_routines());
+    const Cell helpers = *context_global_value_cell(symbol_make("TUI-helpers"));
+    bind_members(helpers, {gui::TUI_ROUTINES, gui::TUI_ROUTINE_COUNT});
+    gui::backend_init();
     static constexpr char INIT[] = "system/view/platform/init";
     Cell* code = stack::push_slot();
     lexer_scan(code, reinterpret_cast<const uint8_t*>(INIT), sizeof INIT - 1, false, true, true, true, nullptr,

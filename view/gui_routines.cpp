@@ -4,6 +4,8 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/symbol.h"
 #include "view/backends/terminal/console_modes.h"
+#include "view/backends/terminal/platform_routines.h"
+#include <vector>
 
 namespace kem::gui {
 
@@ -73,6 +75,13 @@ constexpr RoutineEntry PLATFORM_ROUTINES[] = {
 } // namespace
 
 std::span<const RoutineEntry> routines() { return ROUTINES; }
-std::span<const RoutineEntry> platform_routines() { return PLATFORM_ROUTINES; }
+std::span<const RoutineEntry> platform_routines() {
+    static const std::vector<RoutineEntry> all = [] {
+        std::vector<RoutineEntry> v(std::begin(PLATFORM_ROUTINES), std::end(PLATFORM_ROUTINES));
+        v.insert(v.end(), BACKEND_PLATFORM_ROUTINES, BACKEND_PLATFORM_ROUTINES + BACKEND_PLATFORM_ROUTINE_COUNT);
+        return v;
+    }();
+    return all;
+}
 
 } // namespace kem::gui

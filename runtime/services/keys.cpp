@@ -31,6 +31,16 @@ KeyEvent key(Key k) {
     return e;
 }
 
+KeyEvent mouse(const int32_t* p, bool release) {
+    KeyEvent e;
+    e.kind = KeyEvent::MOUSE;
+    e.code = p[0];
+    e.column = p[1];
+    e.row = p[2];
+    e.release = release;
+    return e;
+}
+
 // A key given with its code and a modifier parameter (1 + shift 1, alt 2,
 // ctrl 4): Ctrl with a letter or one of @[\]^_ is the control character.
 KeyEvent modified_character(int32_t code, int32_t modifiers) {
@@ -52,6 +62,9 @@ KeyEvent tilde_key(const int32_t* p, int count, uint8_t final) {
     case 8: return key(Key::END);
     case 5: return key(Key::PAGE_UP);
     case 6: return key(Key::PAGE_DOWN);
+    case 11: case 12: case 13: case 14: case 15: return key(Key(int32_t(Key::F1) + p[0] - 11));  // rxvt
+    case 17: case 18: case 19: case 20: case 21: return key(Key(int32_t(Key::F6) + p[0] - 17));
+    case 23: case 24: return key(Key(int32_t(Key::F11) + p[0] - 23));
     case 27:
         if (final == '~' && count == 3) return modified_character(p[2], p[1]);
         return key(Key::OTHER);
@@ -71,7 +84,14 @@ KeyEvent csi_key(uint8_t final, const int32_t* p, int count) {
     case 'd': return key(Key::LEFT);
     case 'H': return key(Key::HOME);
     case 'F': return key(Key::END);
-    case 'Z': return character(9);  // Shift-Tab is still Tab
+    case 'Z': {
+        KeyEvent e = character(9);  // Shift-Tab is Tab with Shift
+        e.shift = true;
+        return e;
+    }
+    case 'P': return key(Key::F1);  // F1..F4 with modifiers: ESC [ 1 ; m P
+    case 'Q': return key(Key::F2);
+    case 'S': return key(Key::F4);
     case 'u': return count >= 1 ? modified_character(p[0], count >= 2 ? p[1] : 1) : key(Key::OTHER);
     case 'R':
         // Also F3 with modifiers in xterm; the reader tells them apart.
@@ -100,12 +120,13 @@ int parse_csi(const uint8_t* s, size_t n, KeyEvent* e) {
         // The Linux console's F1..F5: ESC [ [ A..E.
         if (i + 1 >= n) return NEED_MORE;
         if (s[i + 1] < 0x40 || s[i + 1] > 0x7E) return BROKEN;
-        *e = key(Key::OTHER);
+        const uint8_t f = s[i + 1];
+        *e = f >= 'A' && f <= 'E' ? key(Key(int32_t(Key::F1) + (f - 'A'))) : key(Key::OTHER);
         return int(i + 2);
     }
     int32_t params[4] = {0, 0, 0, 0};
     int current = 0;
-    bool any = false, digits_only = true, other = false;
+    bool any = false, digits_only = true, other = false, sgr_mouse = false;
     for (; i < n; i++) {
         const uint8_t c = s[i];
         if (c >= '0' && c <= '9') {
@@ -114,8 +135,11 @@ int parse_csi(const uint8_t* s, size_t n, KeyEvent* e) {
         } else if (c == ';' || c == ':') {
             current++;
             any = true;
+        } else if (c == '<' && i == 2) {
+            sgr_mouse = true;  // ESC [ < button ; column ; row M or m
+            digits_only = false;
         } else if (c >= 0x3C && c <= 0x3F) {
-            other = true;  // a private marker: mouse and terminal reports
+            other = true;  // a private marker: terminal reports
             digits_only = false;
         } else if (c == '$' && any && digits_only) {
             *e = csi_key(c, params, std::min(current + 1, 4));
@@ -124,6 +148,10 @@ int parse_csi(const uint8_t* s, size_t n, KeyEvent* e) {
             other = true;
             digits_only = false;
         } else if (c >= 0x40 && c <= 0x7E) {
+            if (sgr_mouse) {
+                *e = !other && (c == 'M' || c == 'm') && current == 2 ? mouse(params, c == 'm') : key(Key::OTHER);
+                return int(i + 1);
+            }
             *e = other ? key(Key::OTHER) : csi_key(c, params, any ? std::min(current + 1, 4) : 0);
             return int(i + 1);
         } else {
@@ -152,6 +180,10 @@ int parse_ss3(const uint8_t* s, size_t n, KeyEvent* e) {
     case 'd': *e = key(Key::LEFT); break;
     case 'H': *e = key(Key::HOME); break;
     case 'F': *e = key(Key::END); break;
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S': *e = key(Key(int32_t(Key::F1) + (c - 'P'))); break;
     case 'M': *e = character(13); break;  // keypad Enter
     case 'X': *e = character('='); break;
     default:

@@ -1,6 +1,7 @@
 // Keys from the bytes a terminal sends: characters as UTF-8, and the editing
 // keys as the escape sequences of the xterm, VT220, rxvt and Linux console
-// families, with or without modifiers (which are dropped: Ctrl-Left is Left).
+// families, with or without modifiers (which are dropped: Ctrl-Left is Left),
+// the function keys, and the SGR mouse reports of xterm's mouse modes.
 //
 // The decoder is fed bytes as they arrive. A sequence cut short by a read stays
 // pending until the rest comes; when the wait for it runs out (flush), its
@@ -18,14 +19,19 @@
 
 namespace kem::keys {
 
-enum class Key : int32_t { UP, DOWN, LEFT, RIGHT, HOME, END, INSERT, DELETE, PAGE_UP, PAGE_DOWN, OTHER };
+enum class Key : int32_t {
+    UP, DOWN, LEFT, RIGHT, HOME, END, INSERT, DELETE, PAGE_UP, PAGE_DOWN, OTHER,
+    F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
+};
 
 struct KeyEvent {
-    enum Kind : uint8_t { CHARACTER, KEY, CURSOR_REPORT };
+    enum Kind : uint8_t { CHARACTER, KEY, CURSOR_REPORT, MOUSE };
     Kind kind = CHARACTER;
-    int32_t code = 0;  // CHARACTER: the code point; KEY: a Key
-    int row = 0;       // CURSOR_REPORT: the position reported, counted from 1
+    int32_t code = 0;  // CHARACTER: the code point; KEY: a Key; MOUSE: the button byte
+    int row = 0;       // CURSOR_REPORT, MOUSE: the position reported, counted from 1
     int column = 0;
+    bool shift = false;    // CHARACTER 9: Shift-Tab
+    bool release = false;  // MOUSE: a button was let go
 };
 
 class KeyDecoder {

@@ -16,14 +16,19 @@ using namespace kem::platform;
 
 namespace {
 
-// Events as short text: a character as "c:<code>", a key as its name, a
-// cursor report as "at:<row>,<column>".
+// Events as short text: a character as "c:<code>" ("S-" before it with
+// Shift), a key as its name, a cursor report as "at:<row>,<column>", a mouse
+// report as "m:<button>@<column>,<row>" ("up" after it for a release).
 std::string describe(const KeyEvent& e) {
-    static const char* const names[] = {"UP",  "DOWN",   "LEFT",    "RIGHT",     "HOME", "END",
-                                        "INS", "DEL",    "PGUP",    "PGDN",      "OTHER"};
+    static const char* const names[] = {"UP",  "DOWN", "LEFT", "RIGHT", "HOME", "END", "INS", "DEL",
+                                        "PGUP", "PGDN", "OTHER", "F1",  "F2",   "F3",  "F4",  "F5",
+                                        "F6",  "F7",   "F8",   "F9",    "F10",  "F11", "F12"};
     switch (e.kind) {
-    case KeyEvent::CHARACTER: return "c:" + std::to_string(e.code);
+    case KeyEvent::CHARACTER: return (e.shift ? "S-c:" : "c:") + std::to_string(e.code);
     case KeyEvent::KEY: return names[e.code];
+    case KeyEvent::MOUSE:
+        return "m:" + std::to_string(e.code) + "@" + std::to_string(e.column) + "," + std::to_string(e.row) +
+               (e.release ? "up" : "");
     default: return "at:" + std::to_string(e.row) + "," + std::to_string(e.column);
     }
 }
@@ -65,14 +70,20 @@ TEST(KeyDecoder, SequencesOfTheTerminalFamilies) {
         {"\x1b[a\x1b[d\x1bOc\x1bOb", {"UP", "LEFT", "RIGHT", "DOWN"}},
         // Alt with an arrow in rxvt, Alt with a character, Alt-Backspace
         {"\x1b\x1b[C\x1b" "b\x1b\x7f", {"RIGHT", "c:98", "c:127"}},
-        // function keys are no editing keys: xterm, VT220 and the Linux console
-        {"\x1bOP\x1b[15~\x1b[[A\x1b[1;2P", {"OTHER", "OTHER", "OTHER", "OTHER"}},
+        // function keys: xterm, VT220, rxvt and the Linux console, with a modifier too
+        {"\x1bOP\x1bOS\x1b[15~\x1b[[A\x1b[[E\x1b[1;2P\x1b[11~", {"F1", "F4", "F5", "F1", "F5", "F1", "F1"}},
+        {"\x1b[17~\x1b[21~\x1b[23~\x1b[24;5~\x1b[16~", {"F6", "F10", "F11", "F12", "OTHER"}},
         // keypad Enter and digits in application mode, Shift-Tab
-        {"\x1bOM\x1bOq\x1bOk\x1b[Z", {"c:13", "c:49", "c:43", "c:9"}},
+        {"\x1bOM\x1bOq\x1bOk\x1b[Z", {"c:13", "c:49", "c:43", "S-c:9"}},
         // other keys with modifiers: xterm's 27;mod;code~ and CSI u; Ctrl gives control codes
         {"\x1b[27;5;13~\x1b[97;5u\x1b[233u", {"c:13", "c:1", "c:233"}},
         // a cursor position report, and reports that are no position
-        {"\x1b[12;40R\x1b[?1;2c\x1b[<0;3;4M", {"at:12,40", "OTHER", "OTHER"}},
+        {"\x1b[12;40R\x1b[?1;2c", {"at:12,40", "OTHER"}},
+        // SGR mouse reports: press, release, motion, wheel; a report with too
+        // few or too many numbers, or a private marker elsewhere, is none
+        {"\x1b[<0;3;4M\x1b[<0;3;4m\x1b[<35;120;2M\x1b[<65;1;1M",
+         {"m:0@3,4", "m:0@3,4up", "m:35@120,2", "m:65@1,1"}},
+        {"\x1b[<0;3M\x1b[<0;1;2;3;4M\x1b[1<0;3;4M", {"OTHER", "OTHER", "OTHER"}},
         // UTF-8, one to four bytes
         {"\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80", {"c:233", "c:26085", "c:128512"}},
     };
@@ -100,6 +111,7 @@ TEST(KeyDecoder, CutOffAndBrokenSequencesKeepTheirKeys) {
         // a byte that breaks a sequence ends it and is read afresh
         {"\x1b[1\x01x", {"c:27", "c:91", "c:49", "c:1", "c:120"}},
         {"\x1b[2\x1b[A", {"c:27", "c:91", "c:50", "UP"}},
+        {"\x1b[<0;12", {"c:27", "c:91", "c:60", "c:48", "c:59", "c:49", "c:50"}},
         // Escape then something that is no Alt key
         {"\x1b\x1bx", {"c:27", "c:120"}},
         // bytes that are no UTF-8: one replacement each, the breaking byte kept
