@@ -219,7 +219,14 @@ void mouse_apply() {
 
 void deliver_input(const GuiInput& in) {
     switch (in.kind) {
-    case GuiInput::KEY: send_key_event(nullptr, in.key, in.special, in.shift); break;
+    case GuiInput::KEY:
+        // Ctrl-C interrupts the GUI: every loop ends, the terminal goes back.
+        if (in.key == 3 && in.special == 0) {
+            nesting = 0;
+            break;
+        }
+        send_key_event(nullptr, in.key, in.special, in.shift);
+        break;
     case GuiInput::MOUSE: decode_mouse(in); break;
     case GuiInput::CURSOR_REPORT: cursor_report(in.row, in.column); break;
     case GuiInput::NONE: break;

@@ -30,10 +30,7 @@ GuiInput translate_key(const keys::KeyEvent& e) {
     case keys::KeyEvent::CHARACTER:
         in.kind = GuiInput::KEY;
         in.key = e.code == 8 ? 127 : e.code == 10 ? 13 : e.code;
-        if (e.code == 9 && e.shift) {
-            in.special = 9;
-            in.shift = true;
-        }
+        in.shift = e.code == 9 && e.shift;  // back-tab: Tab with the shift flag
         break;
     case keys::KeyEvent::KEY:
         in.special = special_code(keys::Key(e.code));

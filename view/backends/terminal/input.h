@@ -16,8 +16,8 @@ struct GuiInput {
     enum Kind : uint8_t { NONE, KEY, MOUSE, CURSOR_REPORT };
     Kind kind = NONE;
     int32_t key = 0;      // KEY: the character
-    int32_t special = 0;  // KEY: a special key code, or 9 for back-tab
-    bool shift = false;   // KEY: back-tab
+    int32_t special = 0;  // KEY: a special key code
+    bool shift = false;   // KEY: Tab with Shift (back-tab)
     int button = 0;       // MOUSE: 0 left, 1 middle, 2 right, 3 motion, 4 wheel up, 5 wheel down
     uint32_t flags = 0;   // MOUSE: shift, alt and control
     bool release = false;
