@@ -11,6 +11,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/word.h"
@@ -46,23 +47,39 @@ void do_single_value() {
 
 void do_value(const int32_t* refinements);
 
+// Calls a function of the library with its leading arguments; its result
+// takes the place of the native's arguments.
+void call_library(const Cell& fn, const Cell& name, const Cell* values, int n) {
+    Cell* base = stack::arguments;
+    stack::push(&fn);  // kept on the stack for the length of the call
+    stack::push_interp_function_frame(&name, function_context(&fn));
+    interp::push_callback_arguments(&fn, values, n);
+    interp::call_function(&fn);
+    if (pending()) return;
+    stack::pop_function_frame_keep_result();
+    *base = *(stack::top - 1);
+    stack::top = base + 1;
+}
+
 // A script file or URL runs through the library's do-file, which finds its
 // header, sets up system/script and the current folder for it and puts them
 // back; it is given the source, no trace callback and the /args value.
 void do_script(const Cell& source, const Cell& args) {
     const Cell* found = context_global_value_cell(rt_words.do_file.data2);
     if (!found || !is_type(found, TYPE_FUNCTION)) fire(Err::internal_not_done);
-    const Cell fn = *found;
-    Cell* base = stack::arguments;
-    stack::push(&fn);  // kept on the stack for the length of the call
-    stack::push_interp_function_frame(&rt_words.do_file, function_context(&fn));
     const Cell values[3] = {source, none_value, args};
-    interp::push_callback_arguments(&fn, values, 3);
-    interp::call_function(&fn);
-    if (pending()) return;
-    stack::pop_function_frame_keep_result();
-    *base = *(stack::top - 1);
-    stack::top = base + 1;
+    call_library(*found, rt_words.do_file, values, 3);
+}
+
+// do/expand: the library's preprocessor/expand rewrites the block in place,
+// with no job and without forgetting earlier macros.
+void expand_block(const Cell& code) {
+    const Cell* pre = context_global_value_cell(rt_words.preprocessor.data2);
+    if (!pre || !is_type(pre, TYPE_OBJECT)) fire(Err::internal_not_done);
+    const Cell* fn = object_rs_select(pre, &rt_words.expand);
+    if (!is_type(fn, TYPE_FUNCTION)) fire(Err::internal_not_done);
+    const Cell values[2] = {code, none_value};
+    call_library(*fn, rt_words.expand, values, 2);
 }
 
 // do/trace: the evaluation runs under the callback; a nested do/trace keeps
@@ -133,7 +150,10 @@ void do_value(const int32_t* refinements) {
     case TYPE_BLOCK:
     case TYPE_PAREN:
     case TYPE_HASH: {
-        if (expand >= 0) fire(Err::internal_not_done);
+        if (expand >= 0) {
+            expand_block(stack::arguments[0]);
+            if (pending()) return;
+        }
         Cell code = stack::arguments[0];  // rooted by the result cell until the result lands there
         const int32_t length = int32_t(block_full_length(&code));
         set_series_position(&code, std::clamp(series_position(&code), 0, length));
