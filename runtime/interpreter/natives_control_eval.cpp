@@ -49,7 +49,7 @@ void do_value(const int32_t* refinements);
 
 // Calls a function of the library with its leading arguments; its result
 // takes the place of the native's arguments.
-void call_library(const Cell& fn, const Cell& name, const Cell* values, int n) {
+void call_library(const Cell fn, const Cell& name, const Cell* values, int n) {
     Cell* base = stack::arguments;
     stack::push(&fn);  // kept on the stack for the length of the call
     stack::push_interp_function_frame(&name, function_context(&fn));
