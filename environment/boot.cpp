@@ -1,8 +1,10 @@
 #include "environment/boot.h"
 #include "console/terminal.h"
+#include "environment/codecs.h"
 #include "environment/startup.h"
 #include "environment/system.h"
 #include "runtime/collector/collector.h"
+#include "runtime/core/roots.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
 #include "runtime/datatypes/function.h"
@@ -63,10 +65,11 @@ const Cell* boot_code(uint32_t n) {
     return boot_value(n);
 }
 
-void boot_library(bool late) {
+void boot_library(bool late, const Cell& internals) {
     const uint32_t early_end = BOOT_SCRIPTS + uint32_t(cell_int(boot_code(BOOT_EARLY_COUNT)));
     for (uint32_t i = late ? early_end : BOOT_SCRIPTS; i < (late ? boot_value_count() : early_end); i++) {
-        const Cell body = *boot_code(i);
+        Cell body = *boot_code(i);
+        bind_library_internals(&body, internals);
         interp::eval_block(&body, false);
         stack::init();
     }
@@ -80,11 +83,14 @@ void boot_all() {
     // The collector runs from the boot script on.
     collector::set_active(true);
     function_set_system_mode(true);
-    boot_library(false);
+    const Cell internals = make_library_internals();
+    RootedCell keep(&internals);
+    boot_library(false, internals);
     boot_system();
     boot_operators();
     boot_constants();
-    boot_library(true);
+    boot_library(true, internals);
+    register_codecs(internals);
     boot_view_platform();
     function_set_system_mode(false);
     // Whether lines are edited on a terminal, and its size for system/console.

@@ -33,8 +33,9 @@ const Cell* boot_code(uint32_t n);
 
 // Runs the library's scripts from the boot block: before the system object
 // the constants, colours and library functions; after it (late) the
-// libraries that keep their state in it, such as reactivity.
-void boot_library(bool late);
+// libraries that keep their state in it, such as reactivity. Their words
+// that the internals object holds are bound to it (environment/codecs.h).
+void boot_library(bool late, const Cell& internals);
 
 // A codec object made from its Kem source, then each named field set to a
 // routine of that spec and body.

@@ -84,14 +84,14 @@ def main():
               b"file:///tmp/a.txt\r\nfile:///tmp/b%20c\r\n")
 
         png = bytes.fromhex(kem(env, 'i: make image! [2x1 #{010203040506} #{0080}] '
-                                     'enbase/base image-codecs/png/encode i none 16'))
+                                     'enbase/base system/codecs/png/encode i none 16'))
         kem(env, "write-clipboard make image! [2x1 #{010203040506} #{0080}] \"\"")
         check("Kem writes a picture as PNG", xclip_out(env, "image/png"), png)
         xclip_in(env, "image/png", png)
         check("xclip writes a PNG picture, Kem reads it", kem(env, "x: read-clipboard x/argb"), kem(
             env, "to binary! make image! [2x1 #{010203040506} #{0080}]"))
 
-        bmp = bytes.fromhex(kem(env, 'enbase/base image-codecs/bmp/encode make image! 4x4 none 16'))
+        bmp = bytes.fromhex(kem(env, 'enbase/base system/codecs/bmp/encode make image! 4x4 none 16'))
         xclip_in(env, "image/bmp", bmp[:-10])
         check("a BMP picture shorter than its header says is no picture", kem(env, "mold read-clipboard"), "none")
         xclip_in(env, "image/bmp", bmp)

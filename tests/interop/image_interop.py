@@ -104,7 +104,7 @@ def kem_writes(tmp):
             want = smooth()
         else:
             want = pattern(alpha)
-        code = "i: make image! %dx%d i/argb: data image-codecs/%s/encode i none" % (W, H, codec)
+        code = "i: make image! %dx%d i/argb: data system/codecs/%s/encode i none" % (W, H, codec)
         path = os.path.join(tmp, "kem-%s-%s.%s" % (codec, alpha, suffix))
         with open(path, "wb") as f:
             f.write(kem(code, rgba_to_bgra(want)))
@@ -172,9 +172,9 @@ def magick_writes(tmp):
         path = os.path.join(tmp, name)
         magick("convert", source, *options, prefix + path)
         want = pixels_of(path)
-        from_file = bgra_to_rgba(kem("i: image-codecs/png/decode %%%s i/argb" % path))
+        from_file = bgra_to_rgba(kem("i: system/codecs/png/decode %%%s i/argb" % path))
         with open(path, "rb") as f:
-            from_memory = bgra_to_rgba(kem("i: image-codecs/jpeg/decode data i/argb", f.read()))
+            from_memory = bgra_to_rgba(kem("i: system/codecs/jpeg/decode data i/argb", f.read()))
         for how, got in (("file", from_file), ("memory", from_memory)):
             d = worst(got, want, skip_clear=tolerance > 0)
             if d > tolerance:

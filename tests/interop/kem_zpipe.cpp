@@ -3,7 +3,7 @@
 //
 //     kem_zpipe [--time] CODE < input > output
 //
-// The input is the binary! `data`, the image codecs are `image-codecs`; the value of CODE, a binary! or a string!
+// The input is the binary! `data`; the value of CODE, a binary! or a string!
 // (as UTF-8), goes to standard output. With --time, the seconds the
 // evaluation took go to standard error. An error prints its category/id on
 // standard error and ends with status 3.
@@ -38,10 +38,6 @@ int run(void* p) {
     Cell* data = stack::push_slot();
     binary_load_at(job->input.data(), uint32_t(job->input.size()), data);
     context_set_global(symbol_make("data"), data);
-    // The image codecs wait for their place in system/codecs.
-    Cell* codecs = stack::push_slot();
-    *codecs = make_image_codecs();
-    context_set_global(symbol_make("image-codecs"), codecs);
     Cell* code = stack::push_slot();
     lexer_scan(code, reinterpret_cast<const uint8_t*>(job->code.data()), uint32_t(job->code.size()), false, true, true,
                true, nullptr, nullptr, nullptr, nullptr);
