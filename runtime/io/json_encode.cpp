@@ -116,7 +116,7 @@ void Writer::molded(const Cell* v, bool mold) {
 // A key's text: a word's spelling, a string itself, the mold of the rest.
 void Writer::key(const Cell* k) {
     if (any_word_type(type_of(k)) && !is_type(k, TYPE_ISSUE)) {
-        const std::string_view name = symbol_name(symbol_resolve(k->data2));
+        const std::string_view name = symbol_name(k->data2);
         out.push_back('"');
         for (size_t n = 0; n < name.size();) {
             uint32_t avail = uint32_t(name.size() - n);
