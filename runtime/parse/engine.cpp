@@ -97,9 +97,10 @@ State Engine::find_alternative() {
 }
 
 State Engine::next_action() {
-    // Every loop of the rules comes back here: the fuzzer's budget counts these.
+    // Every loop of the rules comes back here: the fuzzer's budget counts these,
+    // and ends rules that keep doubling the input before they exhaust memory.
     if (parse_step_budget) [[unlikely]] {
-        if (--parse_step_budget == 0) throw ParseStepsSpent{};
+        if (--parse_step_budget == 0 || in_.tail > (1u << 20)) throw ParseStepsSpent{};
     }
     int32_t t = rules_tail();
     if (cursor_ < t) cursor_++;
