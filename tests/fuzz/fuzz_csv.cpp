@@ -5,7 +5,7 @@
 // lines read back from what to-csv writes.
 #include <cstddef>
 #include <cstdint>
-#include "environment/boot.h"
+#include "tests/fuzz/fuzz_start.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
@@ -39,16 +39,7 @@ Cell code_of(const char* text) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        boot_all();
-        return true;
-    }();
-    (void)ready;
-    static uint32_t runs = 0;
-    if (++runs % 512 == 0) {
-        stack::init();
-        collector::collect();
-    }
+    fuzz_start_input();
     if (size < 1 || size > 1 << 14) return 0;
     stack::init();
     Cell* text = stack::push_slot();

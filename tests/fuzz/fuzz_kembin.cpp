@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include "environment/boot.h"
+#include "tests/fuzz/fuzz_start.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
@@ -48,17 +48,7 @@ Cell decode(const uint8_t* data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        boot_all();
-        return true;
-    }();
-    (void)ready;
-    static uint32_t runs = 0;
-    // Nothing is kept from one input to the next: let the collector have it.
-    if (++runs % 512 == 0) {
-        stack::init();
-        collector::collect();
-    }
+    fuzz_start_input();
     if (size > 1 << 16) return 0;
     stack::init();
     Cell values;

@@ -457,12 +457,14 @@ def test_hang_up_ends_input():
 TESTS = [value for name, value in sorted(globals().items()) if name.startswith("test_")]
 
 
-def main():
+def run_tests(tests, argv):
+    """Runs the tests against the kem named by argv[1], or those of them named
+    after it; 1 when any failed."""
     global KEM
-    KEM = os.path.abspath(sys.argv[1])
-    wanted = sys.argv[2:]
+    KEM = os.path.abspath(argv[1])
+    wanted = argv[2:]
     failures = 0
-    for test in TESTS:
+    for test in tests:
         if wanted and test.__name__ not in wanted:
             continue
         start = time.time()
@@ -476,4 +478,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(TESTS, sys.argv))

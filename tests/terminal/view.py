@@ -121,18 +121,5 @@ print ["no-wait" mold r n length? system/view/screens/1/pane]
         pane.close()
 
 
-def main():
-    editor.KEM = os.path.abspath(sys.argv[1])
-    failed = 0
-    for name, test in [(n, t) for n, t in globals().items() if n.startswith("test_")]:
-        try:
-            test()
-            print("ok  ", name)
-        except AssertionError as e:
-            failed += 1
-            print("FAIL", name, e)
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(editor.run_tests([t for n, t in list(globals().items()) if n.startswith("test_")], sys.argv))
