@@ -41,31 +41,21 @@ bool call_kem(const Cell& fn, std::initializer_list<Cell> args, Cell* result) {
     block_append_cell(&code, &fn);
     for (const Cell& a : args) block_append_cell(&code, &a);
 
-    CallFrame* const frames_mark = stack::frames_top;
-    Cell* const args_mark = stack::arguments;
-    Cell* const top_mark = stack::top;
-    const Cell position_mark = interp::position;
-    RootedCell keep_position(&position_mark);
+    struct Call {
+        Cell* code;
+        Cell out;
+    } call{&code, Cell{TYPE_NONE, 0, 0, 0}};
     const bool was_tracing = interp::tracing;
     interp::tracing = false;
-    bool ok = true;
-    Cell out;
-    make_none(&out);
-    stack::push_try_barrier_frame(&rt_words.try_);
-    try {
-        interp::eval_block(&code, false);
-        if (interp::pending()) ok = false;
-        else out = *stack::top_value();
-    } catch (const KemError&) {
-        ok = false;
-    } catch (const PendingExit&) {
-        ok = false;
-    }
-    last_throw_code = 0;
-    stack::unwind_to(frames_mark, args_mark, top_mark);
-    interp::position = position_mark;
+    const bool ok = run_guarded(
+        [](void* context) {
+            auto* c = static_cast<Call*>(context);
+            interp::eval_block(c->code, false);
+            if (!interp::pending()) c->out = *stack::top_value();
+        },
+        &call);
     interp::tracing = was_tracing;
-    if (result) *result = ok ? out : Cell{TYPE_NONE, 0, 0, 0};
+    if (result) *result = ok ? call.out : Cell{TYPE_NONE, 0, 0, 0};
     return ok;
 }
 
