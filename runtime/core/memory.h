@@ -22,6 +22,7 @@ constexpr uint32_t SERIES_MARK = 0x08000000;         // collector mark
 constexpr uint32_t SERIES_BIG = 0x01000000;          // lives alone in a big frame
 constexpr uint32_t SERIES_HEAP = 0x00100000;         // lives on the process heap, never moves
 constexpr uint32_t SERIES_COMPLEMENT = 0x00080000;   // complemented bitset
+constexpr uint32_t SERIES_SYSTEM_CODE = 0x00040000;  // a block of the system's own code (the boot block's)
 constexpr uint32_t SERIES_OWNED = 0x00020000;        // series owned by an object
 
 // Head and tail are byte offsets from the data start, so a buffer can move as a

@@ -86,6 +86,19 @@ void append_argument(const Cell* list, const Cell* spec, uint32_t k, ArgKind kin
 
 } // namespace
 
+namespace {
+// The body of a function of the system stands for compiled code: its blocks
+// are marked, at every depth, so that the evaluator notes no position in them.
+void mark_system_code(const Cell* value) {
+    if (!any_block_type(type_of(value))) return;
+    SeriesBuffer* b = series_buffer(value);
+    if (b->flags & SERIES_SYSTEM_CODE) return;
+    b->flags |= SERIES_SYSTEM_CODE;
+    const Cell block = *value;
+    for (uint32_t i = 0, n = block_full_length(&block); i < n; i++) mark_system_code(block_rs_abs_at(&block, i));
+}
+} // namespace
+
 Cell* function_push(const Cell* spec_in, const Cell* body_in, NodeId ctx, bool system, NodeId owner, uint32_t flags) {
     Cell spec = clamped_block(spec_in);
     if (series_position(&spec) > 0) {
@@ -96,6 +109,7 @@ Cell* function_push(const Cell* spec_in, const Cell* body_in, NodeId ctx, bool s
     if (body_in) {
         Cell source = clamped_block(body_in);
         block_clone_at(&body, &source, true, true);
+        if (system) mark_system_code(&body);
     }
     const bool own_context = ctx == 0;
     if (own_context) ctx = context_collect_words(&spec, true, false, CONTEXT_FUNCTION);

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 
@@ -45,8 +46,10 @@ bool frame_listed(const CallFrame* f, int32_t level, Cell* word) {
     if (!word->data1) return false;
     // A report must not fail: a word whose value cannot be read is not listed.
     try {
+        // A function of the system is one call, as a native is: only the
+        // script's own functions are listed.
         Cell* value = word_value_cell(word);
-        return value && type_of(value) == TYPE_FUNCTION;
+        return value && type_of(value) == TYPE_FUNCTION && !function_is_system(value);
     } catch (const KemError&) {
         return false;
     }

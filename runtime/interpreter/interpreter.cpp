@@ -23,8 +23,8 @@ namespace kem::interp {
 Cell position = {TYPE_UNSET, 0, 0, 0};
 
 namespace {
-// Off while the body of a function that is part of the system runs: reports
-// then name the place in the caller's code, as for a native.
+// Off while the body of a function that is part of the system runs (as
+// compiled code would): interpreted? asks.
 bool track_position = true;
 } // namespace
 
@@ -373,11 +373,18 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     return pos;
 }
 
+// The system's own code stands for compiled code, which notes no position:
+// an error in it is reported where the script called it. Every other block,
+// also one the system runs for the script (a line at the console, a script
+// run by do), notes where its evaluation is.
+bool tracks_position(const Cell& blk) { return !(node_buffer(blk.data2)->flags & SERIES_SYSTEM_CODE); }
+
 // The walk of a block from pos to its tail, on the eval frame already pushed.
 // Traced, it reports enter, each expression and exit, and an error by the
 // innermost block it leaves; untraced, those hooks compile away.
 template <bool Traced>
 void walk_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail, bool return_result) {
+    const bool track = tracks_position(blk);
     uint32_t at = pos;
     // False when an exit is pending: its catcher goes on in an outer block
     // and reports from there.
@@ -390,7 +397,7 @@ void walk_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail,
         while (pos < tail) {
             stack::top = stack::arguments;
             collector::safe_point();
-            if (track_position) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
+            if (track) position = Cell{blk.header & HEADER_TYPE_MASK, pos, blk.data2, 0};
             if constexpr (Traced) at = pos;
             pos = eval_expression(pos, tail, &blk, EvalFlags::none);
             if (pending()) {

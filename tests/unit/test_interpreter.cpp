@@ -1,4 +1,6 @@
 #include "eval_support.h"
+#include <cstring>
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/symbol.h"
@@ -50,10 +52,13 @@ TEST(Interpreter, RefinementsInAnyOrderLandInSpecOrder) {
 TEST(Interpreter, SystemFunctionsRunAsOneCall) {
     // An error inside a function that is part of the system is placed at the
     // call in the caller's code, and its frame carries no evaluator mark.
+    boot_all();
+    function_set_system_mode(true);
     run_kem("sys-f: func [x] [x + none-such]");
+    function_set_system_mode(false);
     Cell* fn = context_global_value_cell(symbol_make("sys-f"));
     ASSERT_EQ(type_of(fn), TYPE_FUNCTION);
-    function_set_system(fn, true);
+    ASSERT_TRUE(function_is_system(fn));
     Cell caller{};
     {
         boot_all();
@@ -72,4 +77,24 @@ TEST(Interpreter, SystemFunctionsRunAsOneCall) {
     fn = context_global_value_cell(symbol_make("sys-f"));
     function_set_system(fn, false);
     EXPECT_EQ(run_kem("sys-f 1"), "error script/no-value");
+}
+
+TEST(Interpreter, ABlockTheSystemRunsForTheCallerIsPlacedInItself) {
+    // The script's own block that a function of the system evaluates (as the
+    // console does with a line) is where its error is placed.
+    boot_all();
+    function_set_system_mode(true);
+    run_kem("sys-do: func [b] [do b]");
+    function_set_system_mode(false);
+    stack::init();
+    Cell* code = stack::push_slot();
+    const char* text = "sys-do [1 2 + none-such]";
+    lexer_scan(code, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), false, true, true, true,
+               nullptr, nullptr, nullptr, nullptr);
+    const Cell caller = *code;
+    const Cell inner = *block_rs_abs_at(&caller, 1);
+    EXPECT_THROW(interp::eval_block(&caller, false), KemError);
+    EXPECT_EQ(interp::position.data2, inner.data2);
+    EXPECT_EQ(interp::position.data1, 1u);
+    stack::init();
 }
