@@ -1,4 +1,5 @@
 // The global routines the boot code binds: C++ bodies with a Kem spec.
+#include <algorithm>
 #include <cstring>
 #include "console/terminal.h"
 #include "environment/boot.h"
@@ -13,15 +14,18 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/stack_words.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/io/clipboard.h"
 #include "runtime/io/routines.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/exit.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/unicode/utf.h"
 #include "view/gui_routines.h"
 
 namespace kem {
@@ -110,6 +114,56 @@ Cell* write_clipboard(Cell* args) {
     return &args[0];
 }
 
+Cell* last_lf_q_routine(Cell* result) {
+    make_logic(result, natives::last_lf_q != 0);
+    return result;
+}
+
+// Characters of the UTF-8 bytes from start's position to pos's, both taken as
+// byte offsets into start's buffer: a sequence that begins before the end
+// counts even when it runs past it.
+Cell* count_chars(Cell* args) {
+    SeriesBuffer* b = series_buffer(&args[0]);
+    const uint8_t* const data = b->head_ptr();
+    const int64_t used = b->used();
+    const int64_t from = std::clamp<int64_t>(series_position(&args[0]), 0, used);
+    const int64_t to = std::clamp<int64_t>(series_position(&args[1]), 0, used);
+    int32_t n = 0;
+    for (const uint8_t* p = data + from; p < data + to; n++) {
+        int32_t cp;
+        p = unicode::fast_decode_utf8_char(p, data + used, &cp);
+    }
+    make_integer(&args[0], n);
+    return args;
+}
+
+Cell* stack_size_q(Cell* result) {
+    make_integer(result, int32_t(stack::top - stack::bottom));
+    return result;
+}
+
+Cell* pick_stack(Cell* args) {
+    const int32_t idx = cell_int(args);
+    if (idx > 0 && idx < stack::top - stack::bottom) args[0] = stack::bottom[idx - 1];
+    else make_none(args);
+    return args;
+}
+
+Cell* frame_index_q(Cell* result) {
+    make_integer(result, int32_t(stack::arguments - stack::bottom));
+    return result;
+}
+
+Cell* collect_calls_routine(Cell* args) {
+    stack::collect_calls(&args[0]);
+    return args;
+}
+
+Cell* tracing_q(Cell* result) {
+    make_logic(result, interp::tracing);
+    return result;
+}
+
 void bind_routine(const char* name, const char* spec_text, RoutineFn fn) {
     const Cell routine = make_routine(spec_text, fn);
     context_set_global(symbol_make(name), &routine);
@@ -151,6 +205,7 @@ void boot_routines() {
          shift_logical},
         {"get-current-dir", R"KEM(["Returns the platform's current directory for the process"])KEM", get_current_dir},
         {"set-current-dir", R"KEM(["Sets the platform's current process directory" path [file!]])KEM", set_current_dir},
+        {"last-lf?", R"KEM(["Internal Use Only"])KEM", last_lf_q_routine},
         {"as-color", R"KEM(["Combine R, G and B values into a tuple" r [integer!] g [integer!] b [integer!]])KEM",
          as_color},
         {"as-ipv4",
@@ -159,6 +214,14 @@ void boot_routines() {
         {"as-rgba",
          R"KEM(["Combine R, G, B and A color components into a tuple" r [integer!] g [integer!] b [integer!] a [integer!]])KEM",
          as_ipv4},
+        {"count-chars",
+         R"KEM(["Count UTF-8 encoded characters between two positions in a binary series" start [binary!] pos [binary!] return: [integer!]])KEM",
+         count_chars},
+        {"stack-size?", R"KEM([return: [integer!]])KEM", stack_size_q},
+        {"pick-stack", R"KEM([idx [integer!]])KEM", pick_stack},
+        {"frame-index?", R"KEM([return: [integer!]])KEM", frame_index_q},
+        {"collect-calls", R"KEM([blk [block!]])KEM", collect_calls_routine},
+        {"tracing?", R"KEM([])KEM", tracing_q},
         {"read-clipboard",
          R"KEM(["Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!"])KEM",
          read_clipboard},
