@@ -48,12 +48,6 @@ const Cell* field_of(const Cell* object, const char* name) {
     return object_rs_select(&obj, &word);
 }
 
-// system/console/size, when the console object exists.
-Cell* console_size_cell() {
-    Cell* size = const_cast<Cell*>(field_of(field_of(global_value("system"), "console"), "size"));
-    return size && (is_type(size, TYPE_PAIR) || is_type(size, TYPE_NONE)) ? size : nullptr;
-}
-
 void put_count_sequence(std::string* out, int n, char final) {
     *out += "\x1b[";
     *out += std::to_string(n);
@@ -61,6 +55,11 @@ void put_count_sequence(std::string* out, int n, char final) {
 }
 
 } // namespace
+
+Cell* console_size_cell() {
+    Cell* size = const_cast<Cell*>(field_of(field_of(global_value("system"), "console"), "size"));
+    return size && (is_type(size, TYPE_PAIR) || is_type(size, TYPE_NONE)) ? size : nullptr;
+}
 
 Cell* module_cell(ModuleCell which) { return &cells[which]; }
 

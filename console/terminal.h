@@ -119,7 +119,14 @@ inline bool input_ended() { return state.input_ended; }
 inline bool listed_candidates() { return state.listed; }
 
 // The module's routines, for start-up to bind: _set-buffer-history,
-// _read-input, input-stdin, read-stdin, _terminate-console.
+// _read-input, input-stdin, read-stdin, _terminate-console, and _input-ended?
+// and _listed-candidates? for the console loop.
 std::span<const RoutineEntry> routines();
+// The routine start-up keeps in system/console/init.
+RoutineEntry console_init_routine();
+
+// system/console/size, when the console object exists and the field holds a
+// pair or none; nullptr otherwise.
+Cell* console_size_cell();
 
 } // namespace kem::terminal

@@ -1,11 +1,18 @@
 // The routines of the terminal module: what `ask` calls, and reading standard
 // input directly.
+#include <unistd.h>
 #include <algorithm>
+#include <string>
 #include <vector>
 #include "console/terminal.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/platform/exit.h"
+#include "runtime/platform/terminal.h"
+#include "runtime/services/output.h"
+#include "runtime/services/unicode/utf.h"
 
 namespace kem::terminal {
 
@@ -51,7 +58,55 @@ Cell* read_stdin(Cell* args) {
 
 Cell* terminate_console(Cell*) { return nullptr; }
 
+// What the console loop asks after each line: whether input has ended, and
+// whether the line only stood for a listing of completion candidates.
+Cell* input_ended_q(Cell* result) {
+    make_logic(result, input_ended());
+    return result;
+}
+
+Cell* listed_candidates_q(Cell* result) {
+    make_logic(result, listed_candidates());
+    return result;
+}
+
+// The window title, as the terminal's title sequence. Control characters
+// would end the sequence early or start another: they are left out, and the
+// title ends at a NUL as the platform's text does.
+bool set_title(const Cell* title) {
+    std::string text = "\x1b]0;";
+    for (uint32_t i = series_index(title), n = string_full_length(title); i < n; i++) {
+        const int32_t c = string_char_at(title, i);
+        if (c == 0) break;
+        if (c < 32 || c == 127 || (c >= 0x80 && c < 0xA0)) continue;
+        uint8_t bytes[4];
+        text.append(reinterpret_cast<const char*>(bytes), size_t(utf8_encode_char(c, bytes)));
+    }
+    text += '\a';
+    console_flush();
+    return platform::write_all(console_fd(), text.data(), text.size());
+}
+
+// system/console/init: the title and the console's size (80x50 when the
+// console reports none, as when input is redirected).
+Cell* console_init(Cell* args) {
+    init();
+    if (console_is_terminal() && !set_title(&args[0])) {
+        print_line("SetConsoleTitle failed!");
+        exit_process(1);
+    }
+    if (state.console) screen_info(false);
+    init_globals();
+    if (Cell* size = console_size_cell(); size && (!is_type(size, TYPE_PAIR) || !pair_x(size) || !pair_y(size)))
+        pair_set_in(size, 80, 50);
+    return nullptr;
+}
+
 } // namespace
+
+RoutineEntry console_init_routine() {
+    return {"init", R"KEM(["Sets the console's title and size" str [string!] "The window title"])KEM", console_init};
+}
 
 std::span<const RoutineEntry> routines() {
     static constexpr RoutineEntry table[] = {
@@ -68,6 +123,10 @@ std::span<const RoutineEntry> routines() {
          read_stdin},
         {"_terminate-console", R"KEM(["Ends the console's use of the terminal (nothing to do here)"])KEM",
          terminate_console},
+        {"_input-ended?", R"KEM(["Whether the last line read met the end of input" return: [logic!]])KEM", input_ended_q},
+        {"_listed-candidates?",
+         R"KEM(["Whether the last line read was left empty by a listing of completion candidates" return: [logic!]])KEM",
+         listed_candidates_q},
     };
     return table;
 }

@@ -5,16 +5,18 @@
 #include "environment/system.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/roots.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/value.h"
-#include "runtime/datatypes/function.h"
-#include "runtime/datatypes/word.h"
-#include "runtime/interpreter/interpreter.h"
-#include "runtime/platform/exit.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/lexer/lexer.h"
+#include "runtime/platform/exit.h"
 #include "runtime/services/output.h"
 #include "view/backends/terminal/platform_routines.h"
 #include "view/gui_routines.h"
@@ -92,11 +94,29 @@ void boot_all() {
     boot_library(true, internals);
     register_codecs(internals);
     boot_view_platform();
+    boot_console_routines();
     function_set_system_mode(false);
     // Whether lines are edited on a terminal, and its size for system/console.
     terminal::init();
     startup_word_mode = false;
     library_ready = true;
+}
+
+void run_console() {
+    static constexpr char launch[] = "cli-console-ctx/launch";
+    try {
+        Cell* code = stack::push_slot();
+        lexer_scan(code, reinterpret_cast<const uint8_t*>(launch), uint32_t(sizeof launch - 1), false, true, true,
+                   true, nullptr, nullptr, nullptr, nullptr);
+        const Cell block = *code;
+        interp::eval_block(&block, false);
+    } catch (const KemError& e) {
+        error_print_report(e);
+        exit_process(254);
+    } catch (const PendingExit&) {
+    }
+    if (last_throw_code) report_runtime_error(95, nullptr);
+    exit_process(0);
 }
 
 } // namespace kem

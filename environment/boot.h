@@ -55,6 +55,11 @@ Cell make_kembin_codec();
 // takes them: png, jpeg, bmp, gif, tiff.
 Cell make_image_codecs();
 
+// The last start-up step: cli-console-ctx/launch, then the end of the
+// process: status 0 when it returns, 254 after an error that reached no
+// catch (reported), runtime error 95 for an exit that found no catcher.
+[[noreturn]] void run_console();
+
 // The runtime, the typesets and the boot script, once. Every function the
 // library and the system object make is marked as part of the system.
 void boot_all();

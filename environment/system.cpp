@@ -3,6 +3,7 @@
 // system/words over the global context and the routines kept in fields.
 #include "environment/system.h"
 #include "environment/boot.h"
+#include "console/terminal.h"
 #include <string>
 #include "runtime/collector/collector.h"
 #include "runtime/core/errors.h"
@@ -142,6 +143,15 @@ void record_command_line(const Cell& sys) {
 }
 
 } // namespace
+
+void boot_console_routines() {
+    const Cell sys = *context_global_value_cell(symbol_make("system"));
+    const Cell console = *field(sys, "console");
+    if (!is_type(&console, TYPE_OBJECT)) return;
+    const RoutineEntry init = terminal::console_init_routine();
+    const Cell routine = make_routine(init.spec, init.fn);
+    if (Cell* slot = field(console, init.name)) *slot = routine;
+}
 
 void boot_system() {
     run_system_source();

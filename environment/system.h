@@ -14,4 +14,8 @@ std::string catalog_source();
 // handlers call.
 void boot_system();
 
+// The routines kept in system/console's fields (init), once the console
+// object is made.
+void boot_console_routines();
+
 } // namespace kem

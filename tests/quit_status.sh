@@ -4,6 +4,7 @@
 kem="$1"
 dir=$(mktemp -d) || exit 1
 trap 'rm -rf "$dir"' EXIT
+export HOME="$dir"
 fail=0
 check() {  # script text, expected status, expected output
 	printf 'Kem []\n%s\n' "$1" > "$dir/s.kem"
@@ -16,6 +17,6 @@ check() {  # script text, expected status, expected output
 }
 check 'print 1 quit print 2' 0 1
 check 'quit/return 3 print 2' 3 ''
-check 'halt print 2' 0 ''
+check 'halt print 2' 0 '(halted)'
 check 'f: does [loop 2 [quit/return 7]] f print 2' 7 ''
 exit $fail

@@ -43,7 +43,8 @@ class Pane:
         # The terminal's modes are saved before kem runs and after it ends.
         command = (f"{shell_prefix} stty -g > before; '{KEM}' case.kem; echo $? > status.tmp; "
                    "stty -g > after; stty -a > modes; mv status.tmp status; sleep 60")
-        env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        # The console keeps its settings and history under HOME.
+        env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", HOME=self.dir)
         self.tmux("-f", os.path.join(self.dir, "tmux.conf"), "new-session", "-d", "-x", str(width),
                   "-y", str(height), "-c", self.dir, "sh", "-c", command, env=env)
 
@@ -177,9 +178,9 @@ def test_editing_keys():
         for keys, wanted in cases:
             expect(pane.enter(*keys), wanted, " ".join(keys))
         # Tab with no completion is a character, drawn as four spaces.
-        pane.type("=a", "Tab", "=b")
-        pane.wait_text(">> a    b")
-        expect(pane.enter(), '"a^-b"', "Tab")
+        pane.type("=1", "Tab", "=b")
+        pane.wait_text(">> 1    b")
+        expect(pane.enter(), '"1^-b"', "Tab")
         pane.enter("=end", prompt=None)
         pane.check_restored()
     finally:

@@ -69,7 +69,9 @@ def run(kem, directory, code, data):
     script = os.path.join(directory, "case.kem")
     with open(script, "w", encoding="utf-8") as f:
         f.write("Kem []\n" + code + "\n")
-    return subprocess.run([kem, script], input=data, capture_output=True, timeout=30)
+    # The console keeps its settings under HOME: a folder of the test's own.
+    env = dict(os.environ, HOME=directory)
+    return subprocess.run([kem, script], input=data, capture_output=True, timeout=30, env=env)
 
 
 def main():

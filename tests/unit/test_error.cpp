@@ -58,33 +58,5 @@ TEST(Error, ValueFromARaisedError) {
     make_unset(&interp::position);
 }
 
-// Runs a script file, capturing what it prints and its status.
-std::string run_file(const std::string& body, int* status) {
-    const std::string path = ::testing::TempDir() + "kem_error_test.kem";
-    std::ofstream(path) << "Kem []\n" << body;
-    boot_all();
-    ::testing::internal::CaptureStdout();
-    *status = run_script_file(path);
-    std::string out = ::testing::internal::GetCapturedStdout();
-    std::remove(path.c_str());
-    return out;
-}
-
-TEST(Error, UncaughtErrorReportAndStatus) {
-    int status = 0;
-    std::string out = run_file("print 1\nf: func [x] [g x]\ng: func [y] [y / 0]\nf 2\nprint 2\n", &status);
-    EXPECT_EQ(status, 254);
-    EXPECT_EQ(out,
-              "1\n*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : y / 0\n*** Stack: f g \n");
-
-    out = run_file("do make error! \"bad thing\"\n", &status);
-    EXPECT_EQ(status, 254);
-    EXPECT_EQ(out, "*** User Error: bad thing\n*** Where: do\n*** Near : none\n*** Stack: \n");
-
-    out = run_file("print try [1 / 0]\n", &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(out, "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n*** Stack: \n");
-}
-
 } // namespace
 } // namespace kem::test
