@@ -12,6 +12,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interpreter.h"
@@ -109,6 +110,8 @@ void run_console() {
         lexer_scan(code, reinterpret_cast<const uint8_t*>(launch), uint32_t(sizeof launch - 1), false, true, true,
                    true, nullptr, nullptr, nullptr, nullptr);
         const Cell block = *code;
+        // The start-up's own call: no report places an error in it.
+        series_buffer(&block)->flags |= SERIES_SYSTEM_CODE;
         interp::eval_block(&block, false);
     } catch (const KemError& e) {
         error_print_report(e);

@@ -10,6 +10,7 @@
 // before the system object (those before --late), then each source after its
 // header.
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -85,7 +86,9 @@ int main(int argc, char** argv) {
             if (!action_word(slot).empty()) define(e, action_word(slot));
         if (argc < 3) throw std::runtime_error("no system object source");
         // The system object's source, then the catalog made from the C++ table.
-        e.root(load_source(read_file(argv[2]) + "\n" + catalog_source(), argv[2]));
+        // The moment the boot block is made stands for the build's.
+        const std::string built = "\nsystem/build/date: to-local-date to date! " + std::to_string(std::time(nullptr)) + "\n";
+        e.root(load_source(read_file(argv[2]) + "\n" + catalog_source() + built, argv[2]));
         int early = 0;
         while (3 + early < argc && std::string(argv[3 + early]) != "--late") early++;
         Cell count;

@@ -239,7 +239,9 @@ Cell* error_make(Cell*, Cell* spec_in, int32_t) {
         fire(Err::script_bad_make_arg, dt, spec);
     }
     }
-    *error_field(out, ERROR_NEAR) = interp::position;
+    // Outside any evaluation (the start-up's own calls) there is no place to name.
+    if (is_type(&interp::position, TYPE_UNSET)) make_none(error_field(out, ERROR_NEAR));
+    else *error_field(out, ERROR_NEAR) = interp::position;
     stack::top = out + 1;
     return out;
 }
