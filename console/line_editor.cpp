@@ -415,7 +415,10 @@ void edit_on_terminal() {
             finish();
             return;
         case KEY_FAILED:
+            // The terminal is gone: the line was never entered, so nothing
+            // of it is given (it could run a command half typed).
             state.input_ended = true;
+            set_line("");
             finish();
             return;
         default:

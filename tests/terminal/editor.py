@@ -31,17 +31,27 @@ forever [
 class Pane:
     serial = 0
 
-    def __init__(self, code, width=40, height=12, shell_prefix=""):
+    def __init__(self, code, width=40, height=12, shell_prefix="", folder=None):
+        """Runs kem on a script of the code, or the console itself when code
+        is None; in a folder of its own (also HOME), or in the one given,
+        which outlives the pane."""
         Pane.serial += 1
-        self.dir = tempfile.mkdtemp(prefix="kem-editor-")
+        self.own_dir = folder is None
+        self.dir = tempfile.mkdtemp(prefix="kem-editor-") if folder is None else folder
         self.socket = f"kem-editor-{os.getpid()}-{Pane.serial}"
         self.results = 0
-        with open(os.path.join(self.dir, "case.kem"), "w", encoding="utf-8") as f:
-            f.write("Kem []\n" + code + "\n")
+        for name in ("status", "before", "after", "modes"):
+            if os.path.exists(os.path.join(self.dir, name)):
+                os.remove(os.path.join(self.dir, name))
+        script = ""
+        if code is not None:
+            script = "case.kem"
+            with open(os.path.join(self.dir, script), "w", encoding="utf-8") as f:
+                f.write("Kem []\n" + code + "\n")
         with open(os.path.join(self.dir, "tmux.conf"), "w") as f:
             f.write("set -g status off\n")
         # The terminal's modes are saved before kem runs and after it ends.
-        command = (f"{shell_prefix} stty -g > before; '{KEM}' case.kem; echo $? > status.tmp; "
+        command = (f"{shell_prefix} stty -g > before; '{KEM}' {script}; echo $? > status.tmp; "
                    "stty -g > after; stty -a > modes; mv status.tmp status; sleep 60")
         # The console keeps its settings and history under HOME.
         env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", HOME=self.dir)
@@ -54,7 +64,8 @@ class Pane:
 
     def close(self):
         self.tmux("kill-server")
-        shutil.rmtree(self.dir, ignore_errors=True)
+        if self.own_dir:
+            shutil.rmtree(self.dir, ignore_errors=True)
 
     # ---- looking
 
