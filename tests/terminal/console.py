@@ -36,6 +36,26 @@ def rows(pane):
 
 # ---- the tests
 
+def test_banner_errors_help_and_quit_return():
+    """What a person meets first: the banner, an error report, help, and
+    quit/return, whose status comes back with the terminal as it was."""
+    pane = console(height=30)
+    try:
+        expect(rows(pane)[:3], ["--== Kem 0.6.6 ==--", "Type HELP for starting information.", ""], "the banner")
+        enter(pane, "=foo")
+        enter(pane, "=help first")
+        expect(rows(pane)[3:18], [">> foo", "*** Script Error: foo has no value", "*** Where: catch",
+                                  "*** Near : foo", "*** Stack:", "", ">> help first", "USAGE:", "     FIRST s", "",
+                                  "DESCRIPTION:", "     Returns the first value in a series.",
+                                  "     FIRST is a function! value.", "", "ARGUMENTS:"], "the screen")
+        enter(pane, "=print 1 +", prompt="")
+        pane.wait_text("*** Script Error: + is missing its value2 argument")
+        pane.type("=quit/return 3", "Enter")
+        expect(pane.wait_exit(), 3, "status")
+        expect(pane.file("after"), pane.file("before"), "terminal modes")
+    finally:
+        pane.close()
+
 def test_lines_results_and_open_input():
     """Results, input left open with its cue, Escape, and quit back to the shell."""
     pane = console()
