@@ -15,7 +15,9 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/modules.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/vector.h"
@@ -207,6 +209,12 @@ Cell* map_body_block(const Cell* spec) {
     make_none(result);
     return map_reflect_into(&map, MapField::body, result);
 }
+
+// An object's body, its fields as set-words and values, in a new block on the stack.
+Cell* object_body_block(const Cell* spec) {
+    Cell obj = *spec;
+    return object_reflect(&obj, int32_t(rt_symbols.body));
+}
 } // namespace
 
 Cell* block_make(Cell* proto, Cell* spec, int32_t type) {
@@ -222,8 +230,7 @@ Cell* block_make(Cell* proto, Cell* spec, int32_t type) {
     } else if (st == TYPE_VECTOR) {
         result = vector_to_block(spec, stack::push_slot());
     } else if (st == TYPE_OBJECT) {
-        // Bodies of objects come from their module.
-        fire(Err::internal_not_done);
+        result = object_body_block(spec);
     } else {
         Cell dt;
         make_datatype(&dt, uint8_t(type));
@@ -251,8 +258,7 @@ Cell* block_to(Cell* proto, Cell* spec, int32_t type) {
     } else if (st == TYPE_VECTOR) {
         result = vector_to_block(spec, stack::push_slot());
     } else if (st == TYPE_OBJECT) {
-        // Objects convert through their own module.
-        fire(Err::internal_not_done);
+        result = object_body_block(spec);
     } else if (any_block_type(st)) {
         result = block_clone(spec, false, false);
     } else {

@@ -192,7 +192,12 @@ void native_get(const int32_t* refinements) {
         interp::eval_path(&target, 0, 0, &target, interp::EvalFlags::get);
         return;
     }
-    if (t == TYPE_OBJECT) fire(Err::internal_not_done);  // object! values are not built yet
+    if (t == TYPE_OBJECT) {
+        Cell obj = target;
+        const Cell values = *object_reflect(&obj, int32_t(rt_symbols.values));
+        stack::set_last(&values);
+        return;
+    }
     const Cell value = *word_value_cell(&target);
     if (!any && is_type(&value, TYPE_UNSET)) fire(Err::script_no_value, target);
     stack::set_last(&value);
@@ -274,7 +279,7 @@ void native_set(const int32_t* refinements) {
         interp::eval_path(&target, 0, 0, &target, interp::EvalFlags::set);
         if (pending()) return;
         break;
-    case TYPE_OBJECT: fire(Err::internal_not_done);  // object! values are not built yet
+    case TYPE_OBJECT: object_set_many(&target, &value, any, only, some); break;
     default: word_set(&target, &value); break;
     }
     stack::set_last(&value);
