@@ -35,7 +35,9 @@ void do_set_op(int index, const int32_t* refinements, int32_t op) {
     const uint8_t t1 = type_of(&args[0]);
     if (op != 8) {
         const uint8_t t2 = type_of(&args[1]);
-        if (is_block_kind(t1) ? !is_block_kind(t2) : t1 != t2) {
+        // A datatype counts as the typeset of that one type.
+        const bool agree = is_block_kind(t1) ? is_block_kind(t2) : t1 == t2 || (t1 == TYPE_TYPESET && t2 == TYPE_DATATYPE);
+        if (!agree) {
             Cell d1, d2;
             make_datatype(&d1, t1);
             make_datatype(&d2, t2);

@@ -356,7 +356,7 @@ TEST(NativeSpecs, StatedTypesAndDocStringsAreKept) {
         {NAT_MAX, "value2", "scalar! series!", nullptr},
         {NAT_ZERO_Q, "value", "number! char! pair! tuple! time! money! any-point!", nullptr},
         {NAT_SINE, "angle", "number!", nullptr},
-        {NAT_DIFFERENCE, "set2", "block! hash! string! bitset! typeset! date!", nullptr},
+        {NAT_DIFFERENCE, "set2", "block! hash! string! bitset! typeset! datatype! date!", nullptr},
         {NAT_CONSTRUCT, "object", "object!", nullptr},
         {NAT_CATCH, "word", "word! block!", nullptr},
         {NAT_EXTEND, "spec", "block! hash! map!", nullptr},
