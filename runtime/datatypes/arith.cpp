@@ -4,8 +4,10 @@
 #include "runtime/datatypes/arith.h"
 #include <bit>
 #include <cmath>
+#include <string>
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/action_types.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -13,6 +15,7 @@
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/stack_words.h"
+#include "runtime/datatypes/word.h"
 
 namespace kem {
 
@@ -66,6 +69,11 @@ void swap_arguments() {
 
 void fire_not_related(uint8_t type) { fire(Err::script_not_related, stack::caller_word(), datatype_cell(type)); }
 
+void fire_not_related_op(int32_t op, const Cell* right) {
+    const Cell word = word_load(std::string(action_word(math_op_slot(op))).c_str());
+    fire(Err::script_not_related, word, datatype_cell(type_of(right)));
+}
+
 void fire_invalid_type(const Cell* value) { fire(Err::script_invalid_type, datatype_cell(type_of(value))); }
 
 // --- float arithmetic ----------------------------------------------------------
@@ -105,7 +113,7 @@ Cell* float_do_math(int32_t op) {
     case TYPE_POINT2D:
     case TYPE_POINT3D:
         if (lt == TYPE_TIME && rt != TYPE_TUPLE) fire_invalid_type(right);
-        if (op == OP_SUBTRACT || op == OP_DIVIDE) fire_not_related(rt);
+        if (op == OP_SUBTRACT || op == OP_DIVIDE) fire_not_related_op(op, right);
         swap_arguments();
         return math_dispatch(rt, op);
     case TYPE_VECTOR:

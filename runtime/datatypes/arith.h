@@ -39,6 +39,10 @@ void swap_arguments();
 
 // Raises script not-related: the current call's word and the datatype `type`.
 [[noreturn]] void fire_not_related(uint8_t type);
+// Raises script not-related for an operand that operator op refuses: the
+// action's word (divide, whether called as `/` or `divide`) and the datatype of
+// the right operand.
+[[noreturn]] void fire_not_related_op(int32_t op, const Cell* right);
 // Raises script invalid-type naming the datatype of `value`.
 [[noreturn]] void fire_invalid_type(const Cell* value);
 

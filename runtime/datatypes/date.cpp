@@ -204,7 +204,7 @@ Cell* date_make_from_clock(Cell* c, uint32_t date_word, double utc_seconds, bool
 Cell* date_do_math(int32_t op) {
     Cell* left = stack::arguments;
     Cell* right = left + 1;
-    if (op != OP_ADD && op != OP_SUBTRACT) fire_not_related(TYPE_DATE);
+    if (op != OP_ADD && op != OP_SUBTRACT) fire_not_related_op(op, right);
     const uint32_t w = left->data1;
     const uint32_t zone = date_zone(w);
     bool has_time = date_has_time(w);
@@ -218,7 +218,7 @@ Cell* date_do_math(int32_t op) {
         has_time = true;
         break;
     case TYPE_DATE:
-        if (op == OP_ADD) fire_not_related(TYPE_DATE);
+        if (op == OP_ADD) fire_not_related_op(op, right);
         days -= date_word_to_days(right->data1);
         time -= date_time(right);
         difference = true;

@@ -127,10 +127,10 @@ Cell* integer_do_math(int32_t op) {
     }
 
     // The partner computes with itself on the left: swap, the number an integer!.
-    if (rt == TYPE_DATE && op != OP_ADD) fire_not_related(TYPE_INTEGER);
-    if (rt == TYPE_TUPLE && (op == OP_SUBTRACT || op == OP_DIVIDE)) fire_not_related(TYPE_INTEGER);
+    if (rt == TYPE_DATE && op != OP_ADD) fire_not_related_op(op, right);
+    if (rt == TYPE_TUPLE && (op == OP_SUBTRACT || op == OP_DIVIDE)) fire_not_related_op(op, right);
     bool coordinates = rt == TYPE_PAIR || rt == TYPE_POINT2D || rt == TYPE_POINT3D;
-    if (coordinates && op == OP_DIVIDE) fire_not_related(TYPE_INTEGER);
+    if (coordinates && op == OP_DIVIDE) fire_not_related_op(op, right);
     action_sig::OneCell negate = nullptr;
     if (coordinates && op == OP_SUBTRACT) {
         // n - p is computed as -p + n.

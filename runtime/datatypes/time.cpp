@@ -315,12 +315,12 @@ Cell* time_add() {
 }
 
 Cell* time_subtract() {
-    if (is_type(stack::arg(1), TYPE_DATE)) fire_not_related(TYPE_TIME);
+    if (is_type(stack::arg(1), TYPE_DATE)) fire_not_related_op(OP_SUBTRACT, stack::arg(1));
     return float_do_math(OP_SUBTRACT);
 }
 
 Cell* time_multiply() {
-    if (is_type(stack::arg(1), TYPE_TIME)) fire_not_related(TYPE_TIME);
+    if (is_type(stack::arg(1), TYPE_TIME)) fire_not_related_op(OP_MULTIPLY, stack::arg(1));
     return float_do_math(OP_MULTIPLY);
 }
 

@@ -133,7 +133,7 @@ Cell* tuple_do_math(int32_t op) {
     Cell* left = stack::arguments;
     Cell* right = left + 1;
     if (!is_type(left, TYPE_TUPLE)) {
-        if (op == OP_SUBTRACT || op == OP_DIVIDE) fire_not_related(type_of(left));
+        if (op == OP_SUBTRACT || op == OP_DIVIDE) fire_not_related_op(op, right);
         swap_arguments();
     }
     uint8_t* a = tuple_bytes(left);

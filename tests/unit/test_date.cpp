@@ -242,7 +242,7 @@ TEST_F(DateTest, ArithmeticWithNumbersTimesAndDates) {
     EXPECT_EQ(error_of([] { run_stack_slot(ACT_ADD, D(2020, 1, 1), T(INFINITY)); }), Err::script_out_of_range);
 }
 
-// not-related names the action that was called, and the type that refused.
+// not-related names the action that was called, and the type of the operand it refused.
 TEST_F(DateTest, NotRelatedNamesTheRealAction) {
     struct Case {
         const char* action;
@@ -251,10 +251,10 @@ TEST_F(DateTest, NotRelatedNamesTheRealAction) {
         uint8_t refused;
     } cases[] = {
         {"add", ACT_ADD, D(2020, 1, 1), D(2020, 1, 1), TYPE_DATE},
-        {"multiply", ACT_MULTIPLY, I(2), D(2020, 1, 1), TYPE_INTEGER},
-        {"divide", ACT_DIVIDE, I(2), D(2020, 1, 1), TYPE_INTEGER},
-        {"subtract", ACT_SUBTRACT, I(2), D(2020, 1, 1), TYPE_INTEGER},
-        {"subtract", ACT_SUBTRACT, T(60.0), D(2020, 1, 1), TYPE_TIME},
+        {"multiply", ACT_MULTIPLY, I(2), D(2020, 1, 1), TYPE_DATE},
+        {"divide", ACT_DIVIDE, I(2), D(2020, 1, 1), TYPE_DATE},
+        {"subtract", ACT_SUBTRACT, I(2), D(2020, 1, 1), TYPE_DATE},
+        {"subtract", ACT_SUBTRACT, T(60.0), D(2020, 1, 1), TYPE_DATE},
     };
     for (const auto& c : cases) {
         std::optional<Err> err;

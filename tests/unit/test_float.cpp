@@ -42,9 +42,7 @@ void expect_outcome(const std::function<Cell()>& run, const Cell& want, std::opt
 class FloatTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        register_all_datatypes();
+        words_up();  // refused operands are named by their action's word
         float_pretty_print = true;
     }
     void TearDown() override { float_pretty_print = true; }

@@ -24,9 +24,7 @@ namespace {
 class IntegerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory_init();
-        stack::init();
-        register_all_datatypes();
+        words_up();  // refused operands are named by their action's word
     }
 };
 
@@ -126,16 +124,18 @@ TEST_F(IntegerTest, PartnerTypesComputeThroughTheirOwnRow) {
     EXPECT_EQ(error_of([&] { run_stack_slot(ACT_SUBTRACT, I(1), pair); }), Err::script_invalid_type);
 }
 
-TEST_F(IntegerTest, NotRelatedNamesTheCallAndTheType) {
+// Whatever word called it (an operator, an alias), the error names the action
+// and the refused operand's type.
+TEST_F(IntegerTest, NotRelatedNamesTheActionAndTheRefusedType) {
     try {
         run_stack_slot(ACT_DIVIDE, I(1), of_type(TYPE_PAIR));
         FAIL() << "no error";
     } catch (const KemError& e) {
         EXPECT_EQ(e.id, Err::script_not_related);
         EXPECT_EQ(type_of(&e.args[0]), TYPE_WORD);
-        EXPECT_EQ(e.args[0].data2, CALLER.data2);
+        EXPECT_EQ(e.args[0].data2, word_load("divide").data2);
         EXPECT_EQ(type_of(&e.args[1]), TYPE_DATATYPE);
-        EXPECT_EQ(e.args[1].data1, uint32_t(TYPE_INTEGER));
+        EXPECT_EQ(e.args[1].data1, uint32_t(TYPE_PAIR));
     }
 }
 
