@@ -270,7 +270,7 @@ void break_loop(bool with_value, bool is_continue) {
     last_throw_code = is_continue ? THROW_CODE_CONTINUE : THROW_CODE_BREAK;
 }
 
-void unwind_return(bool is_return, bool start_here) {
+void unwind_return(bool is_return, bool start_here, const Cell* word) {
     Cell* saved_args = arguments;
     Cell* saved_top = top;
     CallFrame* saved_frames = frames_top;
@@ -288,6 +288,7 @@ void unwind_return(bool is_return, bool start_here) {
         arguments = saved_args;
         top = saved_top;
         frames_top = saved_frames;
+        if (word) push_native_frame(word);
         fire(Err::throw__return);
     }
     for (CallFrame* p = frames_top - 1; p > target; p--) restore_function_context(p);

@@ -173,7 +173,9 @@ void unwind_to(CallFrame* frames_mark, Cell* args, Cell* data_top);
 // These set the stacks to their target and leave their code in last_throw_code;
 // with no target they raise the matching throw-category error.
 void break_loop(bool with_value, bool is_continue);
-void unwind_return(bool is_return, bool start_here);
+// start_here: the evaluator runs return and exit without a frame of their own;
+// it passes the word they were called by, which then names the error.
+void unwind_return(bool is_return, bool start_here, const Cell* word = nullptr);
 void throw_value(uint32_t code);
 
 } // namespace stack

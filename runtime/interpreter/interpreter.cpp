@@ -487,11 +487,11 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         if (t == TYPE_NATIVE && native_number(vc) == NAT_RETURN && pos < tail && pos < length_of(&blk)) {
             pos = eval_expression(pos, tail, &blk, EvalFlags::none);
             if (pending()) return pos;
-            stack::unwind_return(true, true);
+            stack::unwind_return(true, true, &v);
             return pos;
         }
         if (t == TYPE_NATIVE && native_number(vc) == NAT_EXIT) {
-            stack::unwind_return(false, true);
+            stack::unwind_return(false, true, &v);
             return pos;
         }
         if (callable_type(t)) {
