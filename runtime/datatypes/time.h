@@ -31,7 +31,7 @@ Cell* time_box(double seconds);
 
 // The seconds of a time literal: seconds + minutes * 60 + |hours| * 3600,
 // negated when the text began with "-" or the hours are negative.
-double time_from_parts(int32_t hours, int32_t minutes, double seconds, bool negative);
+double time_from_parts(int32_t hours, int64_t minutes, double seconds, bool negative);
 
 // --- fields
 // Whole hours, rounded toward zero (so negative for a negative time).

@@ -282,13 +282,15 @@ void load_time(LexerState& s, const uint8_t* start, const uint8_t* end, uint32_t
         minutes_run = minutes_run * 10 + (*p++ - '0');
     if (p == minutes_start || minutes_run > std::numeric_limits<int32_t>::max())
         throw_load_error(s, start, end, TYPE_TIME);
-    int32_t minutes = int32_t(minutes_run);
+    // The m:s.f form takes the first number as minutes: 2147483648 of them
+    // when it is -2147483648, so they are counted past 32 bits.
+    int64_t minutes = minutes_run;
     double seconds = 0;
     if (p < end) {
         const uint8_t* seconds_start;
         if (flags & FLAG_EXPONENT) throw_load_error(s, start, end, TYPE_TIME);
         if (*p == '.' || *p == ',') {   // minutes:seconds.fraction
-            minutes = hours < 0 ? -hours : hours;
+            minutes = hours < 0 ? -int64_t(hours) : hours;
             hours = 0;
             seconds_start = minutes_start;
         } else if (*p == ':') {

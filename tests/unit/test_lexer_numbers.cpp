@@ -111,6 +111,12 @@ TEST_F(LexerTest, PairsAndTimes) {
     EXPECT_EQ(cell_float(&t), -1800.0);
     t = load_one("1:30.5");
     EXPECT_EQ(cell_float(&t), 90.5);
+    // The lowest hours: as hours they stay exact; in the m:s.f form they are
+    // 2147483648 minutes, the sign from the text.
+    t = load_one("-2147483648:00");
+    EXPECT_EQ(cell_float(&t), -2147483648.0 * 3600.0);
+    t = load_one("-2147483648:15.5");
+    EXPECT_EQ(cell_float(&t), -(2147483648.0 * 60.0 + 15.5));
 }
 
 TEST_F(LexerTest, Dates) {
