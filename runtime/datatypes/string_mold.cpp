@@ -39,7 +39,9 @@ Cell* new_string() { return string_make_at(stack::push_slot(), 16); }
 } // namespace
 
 int32_t string_append_escaped(const Cell* buffer, int32_t cp, bool all) {
-    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
+    // A surrogate has no UTF-8 form: written as it is, it would not read back.
+    const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || surrogate || (all && cp > 0x7F)) {
         const char* digits = string_int_to_hex(cp, true);
         int32_t n = int32_t(std::char_traits<char>::length(digits));
         string_append_ascii(buffer, "^(");
