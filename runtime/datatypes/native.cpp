@@ -40,6 +40,33 @@ constexpr uint32_t KEPT_CELLS = NATIVE_TABLE_SIZE + ACTION_SLOT_COUNT + 1;
 
 uint32_t kept_index(uint8_t type, uint32_t number) { return type == TYPE_NATIVE ? number : NATIVE_TABLE_SIZE + number; }
 
+// A native's body reads its arguments and refinements where the spec start-up
+// gave it put them, and trusts their types: a spec made for it must describe
+// the same call, each argument of the same kind and its types no wider.
+bool same_call(const Cell* made, const Cell* start_up) {
+    const Cell a = callable_arg_list(made), b = callable_arg_list(start_up);
+    const uint32_t n = block_full_length(&a);
+    if (n != block_full_length(&b)) return false;
+    for (uint32_t i = 0; i < n; i++) {
+        const Cell* x = block_rs_abs_at(&a, i);
+        const Cell* y = block_rs_abs_at(&b, i);
+        if (type_of(x) != type_of(y)) return false;
+        switch (type_of(x)) {
+        case TYPE_TYPESET:
+            if (arg_kind(x) != arg_kind(y)) return false;
+            if (arg_kind(x) != ARG_RETURN &&
+                ((x->data1 & ~y->data1) | (x->data2 & ~y->data2) | (x->data3 & ~y->data3)) != 0)
+                return false;
+            break;
+        case TYPE_INTEGER:  // the refinement count
+            if (cell_int(x) != cell_int(y)) return false;
+            break;
+        default: break;
+        }
+    }
+    return true;
+}
+
 std::string_view form_text(uint8_t type) {
     switch (type) {
     case TYPE_NATIVE: return "?native?";
@@ -116,15 +143,22 @@ Cell* native_make(Cell* proto, Cell* spec, int32_t type) {
     const int64_t limit = type == TYPE_NATIVE ? std::min(native_table_count, NATIVE_TABLE_SIZE) : ACTION_SLOT_COUNT;
     const int32_t n = cell_int(&index);
     if (n < 1 || n > limit) refuse();
-    Cell made;
-    native_make_at(&made, uint8_t(type), uint32_t(n), &fn_spec);
-    return stack::push(&made);
+    const Cell* start_up = native_kept(uint8_t(type), uint32_t(n));
+    if (!start_up) refuse();
+    Cell* made = stack::push_slot();
+    native_make_at(made, uint8_t(type), uint32_t(n), &fn_spec);
+    // Read now, the call stays as checked when the spec block changes later.
+    if (!same_call(made, start_up)) refuse();
+    return made;
 }
 
 Cell* native_reflect(Cell* value, int32_t field_symbol) {
     Cell out;
     if (same_field(field_symbol, rt_symbols.spec)) {
         out = callable_spec(value);
+        // A native's own spec says how its body reads the arguments: users get a copy.
+        const uint8_t wrapped = is_type(value, TYPE_OP) ? op_wrapped_type(value) : type_of(value);
+        if (wrapped == TYPE_NATIVE || wrapped == TYPE_ACTION) block_clone_at(&out, &out, true, false);
     } else if (same_field(field_symbol, rt_symbols.body)) {
         uint8_t wrapped = is_type(value, TYPE_OP) ? op_wrapped_type(value) : type_of(value);
         if (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) out = *callable_extra_cell(value, 0);

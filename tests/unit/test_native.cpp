@@ -2,6 +2,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include "environment/boot.h"
 #include "environment/startup.h"
 #include "number_support.h"
 #include "runtime/core/cycle.h"
@@ -40,7 +41,7 @@ constexpr int32_t SLOT_SUBTRACT = 18;
 class Native : public ::testing::Test {
 protected:
     void SetUp() override {
-        init_runtime();
+        boot_all();  // the typesets that the natives' specs name
         stack::init();
         cycle_reset();
         native_table_count = 107;
@@ -61,16 +62,19 @@ protected:
 };
 
 TEST_F(Native, MakeChecksTheBlockAndTheIndex) {
+    // The spec start-up gave native or action n.
+    auto own = [](uint8_t type, uint32_t n) { return callable_spec(native_kept(type, n)); };
     Cell spec = B({W("value")});
     struct Case {
         const char* name;
         uint8_t type;
         Cell arg;
         bool ok;
+        Cell spec;  // the spec the made value holds
     };
     const Case cases[] = {
-        {"first native", TYPE_NATIVE, B({spec, I(1)}), true},
-        {"last registered native", TYPE_NATIVE, B({spec, I(107)}), true},
+        {"first native", TYPE_NATIVE, B({own(TYPE_NATIVE, 1), I(1)}), true, own(TYPE_NATIVE, 1)},
+        {"last registered native", TYPE_NATIVE, B({own(TYPE_NATIVE, 107), I(107)}), true, own(TYPE_NATIVE, 107)},
         {"past the registered natives", TYPE_NATIVE, B({spec, I(108)}), false},
         {"native 0", TYPE_NATIVE, B({spec, I(0)}), false},
         {"native 121", TYPE_NATIVE, B({spec, I(121)}), false},
@@ -78,10 +82,18 @@ TEST_F(Native, MakeChecksTheBlockAndTheIndex) {
         {"three values", TYPE_NATIVE, B({spec, I(1), I(2)}), false},
         {"index first", TYPE_NATIVE, B({I(1), spec}), false},
         {"not a block", TYPE_NATIVE, I(1), false},
-        {"two values from the position", TYPE_NATIVE, at(B({I(9), spec, I(5)}), 1), true},
-        {"last action", TYPE_ACTION, B({spec, I(62)}), true},
+        {"two values from the position", TYPE_NATIVE, at(B({I(9), own(TYPE_NATIVE, 5), I(5)}), 1), true,
+         own(TYPE_NATIVE, 5)},
+        {"last action", TYPE_ACTION, B({own(TYPE_ACTION, 62), I(62)}), true, own(TYPE_ACTION, 62)},
         {"action 63", TYPE_ACTION, B({spec, I(63)}), false},
         {"action 0", TYPE_ACTION, B({spec, I(0)}), false},
+        // The body reads its arguments where its own spec puts them.
+        {"another native's spec", TYPE_NATIVE, B({own(TYPE_NATIVE, 5), I(1)}), false},
+        {"the same call under other words", TYPE_NATIVE, B({own(TYPE_NATIVE, 2), I(1)}), true, own(TYPE_NATIVE, 2)},
+        {"an action's spec for another", TYPE_ACTION, B({own(TYPE_ACTION, SLOT_SUBTRACT), I(SLOT_ADD)}), true,
+         own(TYPE_ACTION, SLOT_SUBTRACT)},
+        {"an argument short", TYPE_ACTION, B({B({W("value1")}), I(SLOT_ADD)}), false},
+        {"a refinement more", TYPE_ACTION, B({B({W("value1"), W("value2"), R("b")}), I(SLOT_ADD)}), false},
     };
     for (const Case& c : cases) {
         std::optional<Err> error;
@@ -99,13 +111,14 @@ TEST_F(Native, MakeChecksTheBlockAndTheIndex) {
         }
         ASSERT_EQ(error, std::nullopt) << c.name;
         EXPECT_EQ(type_of(&made), c.type) << c.name;
-        EXPECT_EQ(made.data2, series_node(&spec)) << c.name;
-        // The extras: an empty function context, then room for the argument list.
+        EXPECT_EQ(made.data2, series_node(&c.spec)) << c.name;
+        // The extras: an empty function context, then the argument list, read
+        // when the value is made.
         SeriesBuffer* extras = node_buffer(callable_extras(&made));
         ASSERT_EQ(extras->used(), 32u) << c.name;
         EXPECT_EQ(type_of(extras->cell_head()), TYPE_CONTEXT) << c.name;
         EXPECT_NE(extras->cell_head()->header & 0x400000, 0u) << c.name;
-        EXPECT_EQ(type_of(extras->cell_head() + 1), TYPE_NONE) << c.name;
+        EXPECT_EQ(type_of(extras->cell_head() + 1), TYPE_BLOCK) << c.name;
     }
 }
 
@@ -116,8 +129,10 @@ TEST_F(Native, ReflectGivesSpecAndTableNumber) {
     Cell spec_field = field(rt_symbols.spec);
     Cell spec = *reflect_direct(&add, &spec_field);
     EXPECT_EQ(type_of(&spec), TYPE_BLOCK);
-    EXPECT_EQ(series_node(&spec), series_node(&binary_spec));
     EXPECT_EQ(series_index(&spec), 0u);
+    // A copy: changing it leaves the spec the native's body relies on.
+    EXPECT_NE(series_node(&spec), series_node(&binary_spec));
+    EXPECT_EQ(text_of(spec, true), text_of(binary_spec, true));
     Cell words = field(rt_symbols.words);
     EXPECT_EQ(error_of([&] { reflect_direct(&add, &words); }), Err::internal_not_done);
 }
