@@ -1,5 +1,5 @@
-// Natives: value? uppercase lowercase as-pair as-point2D as-point3D as-money
-// break continue exit return throw catch extend.
+// Natives: construct value? uppercase lowercase as-pair as-point2D as-point3D
+// as-money break continue exit return throw catch extend.
 //
 // The exits only ask the stack unwinders to set the stacks for their target
 // and leave their code pending; `catch` is the one catcher here and takes
