@@ -29,11 +29,11 @@ void register_datatype(uint8_t id, uint8_t parent, const char* name, const Actio
     entry.name = name;
     entry.length = static_cast<uint32_t>(std::strlen(name)) - 1;
     if (count != ACTION_SLOT_COUNT) {
+        // A runtime built wrong cannot start: said where it is seen, with a failing status.
         std::fflush(stdout);
-        std::printf("*** Datatype Error: invalid actions count for type: %d\n*** Found: %d\n*** Expected: %d\n",
-                    id, count, ACTION_SLOT_COUNT);
-        std::fflush(stdout);
-        std::exit(0);
+        std::fprintf(stderr, "*** Datatype Error: invalid actions count for type: %d\n*** Found: %d\n*** Expected: %d\n",
+                     id, count, ACTION_SLOT_COUNT);
+        std::exit(1);
     }
     for (int s = 1; s <= ACTION_SLOT_COUNT; s++) {
         ActionFn e = row.entries[s - 1];

@@ -45,7 +45,8 @@ private:
 
 // Registers a type: inherited entries copy the parent's entry as it stands now,
 // so parents register before their children. `count` is the number of entries
-// the caller supplies; anything but 62 is reported and ends the process.
+// the caller supplies; anything but 62 is reported on standard error and ends
+// the process with status 1.
 void register_datatype(uint8_t id, uint8_t parent, const char* name, const ActionRow& row,
                        int count = ACTION_SLOT_COUNT);
 

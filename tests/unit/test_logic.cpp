@@ -165,6 +165,6 @@ TEST(Registry, InheritanceCopiesTheParentRowAtRegistration) {
 }
 
 TEST(RegistryDeathTest, WrongActionCountEndsTheProcess) {
-    EXPECT_EXIT(register_datatype(TYPE_EVENT, 0, "event!", ActionRow::none_all(), 61), ::testing::ExitedWithCode(0),
-                "");
+    EXPECT_EXIT(register_datatype(TYPE_EVENT, 0, "event!", ActionRow::none_all(), 61), ::testing::ExitedWithCode(1),
+                "invalid actions count for type: 54\n\\*\\*\\* Found: 61\n\\*\\*\\* Expected: 62");
 }
