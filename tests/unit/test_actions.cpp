@@ -572,8 +572,8 @@ TEST_F(ActionsTest, DispatchOverRegisteredRows) {
 }
 
 TEST_F(ActionsTest, BlockAppendAndPickThroughTheDispatchers) {
-    if (!type_action_table[TYPE_BLOCK][ACT_APPEND] || !type_action_table[TYPE_BLOCK][ACT_PICK])
-        GTEST_SKIP() << "block! row not filled yet";
+    ASSERT_TRUE(type_action_table[TYPE_BLOCK][ACT_APPEND] && type_action_table[TYPE_BLOCK][ACT_PICK])
+        << "block! row has no append or pick";
     Cell blk = series_of(TYPE_BLOCK, 3);  // [1 2 3]
     Cell* r = call(ACT_PICK, {blk, logic(true)});
     EXPECT_EQ(cell_int(r), 1);
