@@ -1,5 +1,4 @@
 #include "runtime/collector/collector.h"
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -282,14 +281,9 @@ void remove_root(void (*callback)()) {
         if (callbacks[i] == callback) callbacks[i] = nullptr;
 }
 
-void push_address(NodeId node) {
-    if (node) queue_node(node);
-}
-
 void collect() {
     if (collector_switch.running || !memory_ready() || !started) return;
     collector_switch.requested = false;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     collector_switch.running = true;
 
     mark_roots();
@@ -314,7 +308,6 @@ void collect() {
     stats.cycles++;
     collector_switch.count++;
     collector_switch.running = false;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
 void collect_if_enabled() {

@@ -89,9 +89,6 @@ inline void mark_value(const Cell* c) { mark_values(c, c + 1); }
 bool add_root(void (*callback)());
 void remove_root(void (*callback)());
 
-// Queues a node for freeing at the end of the collection (0 is ignored).
-void push_address(NodeId node);
-
 // --- safe points -----------------------------------------------------------
 
 // The GC-stress build requests a collection every `stress_period` safe points
