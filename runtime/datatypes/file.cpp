@@ -58,9 +58,9 @@ Cell* file_get_current_dir() {
 // is percent-decoded and ends where a URL character would not be taken.
 // "(", ")", ":" and "@" are URL text characters, but they also end an unquoted
 // file token, so a name holding one is quoted as well. Code points from 127 on
-// load back bare.
+// load back bare, but for surrogates, which only an escape writes.
 bool file_name_needs_quotes(int32_t cp) {
-    if (cp >= 127) return false;
+    if (cp >= 127) return is_surrogate(cp);
     return !url_text_char(cp) || cp == '(' || cp == ')' || cp == ':' || cp == '@';
 }
 
@@ -79,7 +79,7 @@ int32_t append_quoted_char(Cell* buffer, int32_t cp) {
         string_append_ascii(buffer, "^^");
         return 2;
     }
-    if (cp < 0x20 && cp != '\t') return string_append_escaped(buffer, cp, false);
+    if ((cp < 0x20 && cp != '\t') || is_surrogate(cp)) return string_append_escaped(buffer, cp, false);
     string_append_char(buffer, cp);
     return 1;
 }

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/services/unicode/text.h"
+#include "runtime/services/unicode/utf.h"
 
 namespace kem {
 
@@ -40,8 +41,7 @@ Cell* new_string() { return string_make_at(stack::push_slot(), 16); }
 
 int32_t string_append_escaped(const Cell* buffer, int32_t cp, bool all) {
     // A surrogate has no UTF-8 form: written as it is, it would not read back.
-    const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
-    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || surrogate || (all && cp > 0x7F)) {
+    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || is_surrogate(cp) || (all && cp > 0x7F)) {
         const char* digits = string_int_to_hex(cp, true);
         int32_t n = int32_t(std::char_traits<char>::length(digits));
         string_append_ascii(buffer, "^(");

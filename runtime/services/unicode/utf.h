@@ -96,6 +96,8 @@ int utf8_char_length(int32_t cp);
 // Total UTF-8 length of the code points held in units of `unit` bytes (1, 2, 4)
 // from p to end; script invalid-char for a code point above 0x10FFFF.
 uint32_t utf8_count_bytes(const uint8_t* p, const uint8_t* end, uint32_t unit);
+// A UTF-16 surrogate, which has no UTF-8 form of its own.
+constexpr bool is_surrogate(int32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 // Writes the UTF-8 of cp (surrogates encode like any other code point) and
 // returns its length; script invalid-char above 0x10FFFF.
 int utf8_encode_char(int32_t cp, uint8_t* dst);
