@@ -49,8 +49,6 @@ void keep_natives() {
 }
 } // namespace
 
-bool runtime_ready() { return ready; }
-
 void init_runtime() {
     if (ready) return;
     startup_word_mode = true;

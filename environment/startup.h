@@ -14,6 +14,5 @@ extern const uint32_t boot_block_size;
 
 // Runs once; later calls do nothing.
 void init_runtime();
-bool runtime_ready();
 
 } // namespace kem

@@ -100,12 +100,6 @@ void push_interp_function_frame(const Cell* word, NodeId function_ctx) {
     (frames_top - 1)->header |= FRAME_EVAL_BIT;
 }
 
-void push_compiled_function_frame(const Cell* word, NodeId function_ctx) {
-    // The function's words read their values from its arguments on the data stack.
-    if (function_ctx) set_context_values_node(function_ctx, cell_index(arguments));
-    push_frame(word, FRAME_TOP_COMPILED_FUNCTION);
-}
-
 void pop_frame() {
     CallFrame* f = --frames_top;
     restore_function_context(f);
@@ -131,12 +125,6 @@ void pop_frame_return_result() {
     *arguments = *result;
 }
 
-void pop_function_frame_return_result() {
-    Cell* result = arguments;
-    pop_function_frame_keep_result();
-    *arguments = *result;
-}
-
 void pop_frame_drop() {
     CallFrame* f = --frames_top;
     arguments = saved_base(f);
@@ -147,8 +135,6 @@ void pop_function_frame_drop() {
     restore_function_context(frames_top - 1);
     pop_frame_drop();
 }
-
-void set_frames_top(CallFrame* f) { frames_top = f; }
 
 void set_return_target(bool flag) {
     CallFrame* f = frames_top - 1;
@@ -195,11 +181,6 @@ Cell* push_slot_keep() {
 
 void pop(uint32_t n) { top = (uint32_t(top - bottom) > n) ? top - n : bottom; }
 
-void collapse_to_result() {
-    if (top > arguments && type_of(top - 1) == TYPE_ERROR) *arguments = *(top - 1);
-    top = arguments + 1;
-}
-
 void pop_frames_to_kind(uint8_t kind, bool keep) {
     CallFrame* f = frames_top - 1;
     bool popped = false;
@@ -223,15 +204,6 @@ void pop_frames_to_kind(uint8_t kind, bool keep) {
     }
     if (!popped) top = arguments + 1;
     if (frames_top == frames_bottom) top = arguments = bottom;
-}
-
-void pop_frames_to_kind_return_result(uint8_t kind) {
-    Cell result = *arguments;
-    pop_frames_to_kind(kind, true);
-    Cell* cell = own_base(frames_top - 1);
-    *cell = result;
-    arguments = cell;
-    top = cell;
 }
 
 void unwind_to(CallFrame* frames_mark, Cell* args, Cell* data_top) {

@@ -102,25 +102,21 @@ void push_frame(const Cell* word, uint8_t top_byte);
 void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte);
 void push_function_frame(const Cell* word, NodeId function_ctx);
 void push_interp_function_frame(const Cell* word, NodeId function_ctx);
-void push_compiled_function_frame(const Cell* word, NodeId function_ctx);
 inline void push_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_NATIVE); }
 inline void push_interp_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_INTERP_NATIVE); }
 inline void push_try_frame(const Cell* w) { push_frame(w, FRAME_TOP_TRY); }
 inline void push_try_barrier_frame(const Cell* w) { push_frame(w, FRAME_TOP_TRY_ALL); }
 inline void push_catch_frame(const Cell* w) { push_frame(w, FRAME_TOP_CATCH); }
-inline void push_eval_frame(const Cell* w) { push_frame(w, FRAME_TOP_EVAL); }
 inline void push_loop_frame(const Cell* w) { push_frame(w, FRAME_TOP_LOOP); }
 
 void pop_frame();
 void pop_frame_keep_result();
 void pop_function_frame_keep_result();
 void pop_frame_return_result();
-void pop_function_frame_return_result();
 void pop_frame_drop();
 void pop_function_frame_drop();
 
 inline CallFrame* top_frame() { return frames_top - 1; }
-void set_frames_top(CallFrame* f);
 void set_return_target(bool flag);
 CallFrame* claim_return_target();
 void release_return_target(CallFrame* f);
@@ -150,9 +146,7 @@ inline Cell* set_last_keep(const Cell* v) {
     top = arguments + 1;
     return arguments;
 }
-void collapse_to_result();
 inline Cell* top_value() { return top == bottom ? bottom : top - 1; }
-inline uint8_t top_type() { return type_of(top_value()); }
 inline Cell* arg(int n) { return arguments + n; }
 
 // Whether a frame names a word in reports (datatypes/stack_words.h): not
@@ -164,8 +158,6 @@ inline bool frame_named(const CallFrame* f) {
 
 // --- unwinding
 void pop_frames_to_kind(uint8_t kind, bool keep);
-void pop_frames_to_kind_return_result(uint8_t kind);
-inline void pop_frames_to_loop(bool keep) { pop_frames_to_kind(FRAME_LOOP, keep); }
 // Restores the stacks to a frame position saved before a call (the catch side
 // of an error): pops every frame above it, restoring function contexts.
 void unwind_to(CallFrame* frames_mark, Cell* args, Cell* data_top);

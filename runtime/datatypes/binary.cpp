@@ -52,8 +52,6 @@ uint8_t* binary_rs_head(Cell* bin) {
     return series_buffer(bin)->head_ptr() + index;
 }
 
-uint8_t* binary_rs_tail(const Cell* bin) { return series_buffer(bin)->tail_ptr(); }
-
 bool binary_rs_tail_q(const Cell* bin) { return binary_rs_length(bin) == 0; }
 
 void binary_rs_skip(Cell* bin, int32_t n) {
@@ -156,8 +154,6 @@ Cell* binary_load_in(const uint8_t* bytes, uint32_t n, const Cell* block) {
     *c = made;
     return c;
 }
-
-Cell* binary_push(const Cell* bin) { return stack::push(bin); }
 
 // --- bytes of values ---------------------------------------------------------------
 

@@ -25,7 +25,6 @@ int32_t binary_rs_length(const Cell* bin);
 // Address of the byte at the index; an index past the tail is first clamped
 // in the cell. Good until the next allocation.
 uint8_t* binary_rs_head(Cell* bin);
-uint8_t* binary_rs_tail(const Cell* bin);
 bool binary_rs_tail_q(const Cell* bin);
 // Moves the index by n, never before the head nor past the tail.
 void binary_rs_skip(Cell* bin, int32_t n);
@@ -65,8 +64,6 @@ Cell* binary_load_at(const uint8_t* bytes, uint32_t n, Cell* c);
 // The same appended to a block (pushed when block is null).
 Cell* binary_load_in(const uint8_t* bytes, uint32_t n, const Cell* block);
 inline Cell* binary_load(const uint8_t* bytes, uint32_t n) { return binary_load_at(bytes, n, nullptr); }
-// Pushes a copy of the binary cell (same buffer).
-Cell* binary_push(const Cell* bin);
 
 // --- bytes of values ------------------------------------------------------------------
 

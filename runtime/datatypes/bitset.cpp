@@ -211,8 +211,6 @@ Cell* bitset_make_at(Cell* c, uint32_t bytes, bool complemented) {
     return c;
 }
 
-Cell* bitset_push(const Cell* bs) { return stack::push(bs); }
-
 // --- specs -------------------------------------------------------------------------------
 
 int64_t bitset_process(const Cell* spec, const Cell* bitset, int32_t op, bool nested, int32_t errors) {

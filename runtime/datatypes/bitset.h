@@ -44,7 +44,6 @@ void bitset_ensure_bit(const Cell* bs, int64_t n, const Cell* value);
 void bitset_invert_bytes(const Cell* bs);
 // A new bitset of `bytes` bytes of 0x00 (of 0xFF and complemented) made in c.
 Cell* bitset_make_at(Cell* c, uint32_t bytes, bool complemented);
-Cell* bitset_push(const Cell* bs);
 
 // Applies a spec (char!, integer!, float!, string!, block! with ranges such as
 // [#"a" - #"z"]) to a bitset with one of BitsetOp. Answers: measure and set,

@@ -27,19 +27,11 @@ namespace kem {
 
 // --- accessors ---------------------------------------------------------------
 
-bool block_advance(Cell* blk) { return series_advance(blk, 1); }
-
 Cell* block_rs_head(Cell* blk) {
     int32_t count = int32_t(block_full_length(blk));
     int32_t pos = series_position(blk);
     if (pos > count || pos < 0) set_series_position(blk, pos < 0 ? 0 : count);
     return block_rs_abs_at(blk, uint32_t(series_position(blk)));
-}
-
-void block_cut_at_position(Cell* blk) {
-    int32_t pos = series_position(blk);
-    if (pos < 0) pos = 0;
-    if (uint32_t(pos) < block_full_length(blk)) block_set_tail_at(blk, uint32_t(pos));
 }
 
 void block_set_tail_at(const Cell* blk, uint32_t index) {
@@ -112,12 +104,6 @@ void block_insert_all(Cell* blk, const Cell* source) {
     for (const Cell& c : block_cells_copy(source)) block_insert_value(blk, &c, true, false);
 }
 
-void block_insert_stack_value() { block_insert_value(stack::arguments - 1, stack::arguments, true, false); }
-
-void block_append_next_arg() { block_append_cell(stack::arguments, stack::arguments + 1); }
-
-void block_append_last() { block_append_cell(stack::arguments - 1, stack::arguments); }
-
 // --- making ----------------------------------------------------------------------
 
 Cell* block_make_at(Cell* c, int32_t n) {
@@ -158,9 +144,6 @@ Cell* make_in(const Cell* parent, int32_t n, bool filled) {
 } // namespace
 
 Cell* block_make_in(const Cell* parent, int32_t n) { return make_in(parent, n, false); }
-Cell* block_make_filled_in(const Cell* parent, int32_t n) { return make_in(parent, n, true); }
-
-Cell* block_push(const Cell* blk) { return stack::push(blk); }
 
 Cell* block_push_only(int32_t n) { return block_make_at(stack::push_slot(), n == 0 ? 1 : n); }
 

@@ -22,20 +22,13 @@ inline int32_t block_rs_length(const Cell* blk) {
 }
 // Cells from the head to the tail.
 inline uint32_t block_full_length(const Cell* blk) { return series_buffer(blk)->used() >> 4; }
-// Position + 1 when that is not past the tail; answers whether the position
-// is now the tail.
-bool block_advance(Cell* blk);
 // The cell at the position; a position outside head..tail is clamped in the
 // cell first.
 Cell* block_rs_head(Cell* blk);
 // Just past the last cell.
 inline Cell* block_rs_tail(const Cell* blk) { return series_buffer(blk)->cell_tail(); }
-// True when the position is exactly the tail.
-inline bool block_rs_tail_q(const Cell* blk) { return block_rs_length(blk) == 0; }
 // The cell `index` cells from the head (no check).
 inline Cell* block_rs_abs_at(const Cell* blk, uint32_t index) { return series_buffer(blk)->cell_head() + index; }
-// Drops every cell from the position on.
-void block_cut_at_position(Cell* blk);
 // Tail = head + index cells.
 void block_set_tail_at(const Cell* blk, uint32_t index);
 
@@ -57,13 +50,6 @@ void block_append_all(const Cell* target, const Cell* source);
 Cell* block_insert_value(Cell* blk, const Cell* value, bool advance, bool at_head);
 // Inserts the source's cells from its position, keeping their order.
 void block_insert_all(Cell* blk, const Cell* source);
-// For compiled code: the current argument goes into the block in the cell
-// below it, advancing; a copy of the cell after the result cell is appended to
-// the block in the result cell; the result cell is appended to the block in
-// the cell below it.
-void block_insert_stack_value();
-void block_append_next_arg();
-void block_append_last();
 
 // --- lookups -----------------------------------------------------------------------
 
@@ -88,9 +74,6 @@ Cell* block_make_filled_at(Cell* c, int32_t n, bool heap);
 // A new empty block of room n in a new cell appended to parent (heap buffer
 // for the filled variant); returns that cell.
 Cell* block_make_in(const Cell* parent, int32_t n);
-Cell* block_make_filled_in(const Cell* parent, int32_t n);
-// Pushes a copy of the block value on the data stack.
-Cell* block_push(const Cell* blk);
 // Pushes a new empty block with room for n cells (1 when n is 0).
 Cell* block_push_only(int32_t n);
 // Pushes a new block of the source's type holding copies of its cells from the

@@ -9,12 +9,6 @@
 
 namespace kem {
 
-Cell* datatype_push(uint8_t type) {
-    Cell* c = stack::push_slot();
-    make_datatype(c, type);
-    return c;
-}
-
 Cell* datatype_make_in(const Cell* block, uint8_t type) {
     Cell* c = block_alloc_tail(block);
     make_datatype(c, type);

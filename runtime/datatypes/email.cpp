@@ -35,8 +35,6 @@ EmailPart part_named(const Cell* element) {
 
 } // namespace
 
-Cell* email_push(const Cell* value) { return stack::push(value); }
-
 int32_t email_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     return string_form(value, buffer, refs.limit, part);
 }

@@ -8,9 +8,6 @@
 
 namespace kem {
 
-// A copy of the email! on the data stack.
-Cell* email_push(const Cell* value);
-
 // The text as string! forms it: no quotes, nothing escaped.
 int32_t email_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent);
 

@@ -17,8 +17,6 @@
 
 namespace kem {
 
-Cell* file_push(const Cell* value) { return stack::push(value); }
-
 // --- local paths -----------------------------------------------------------------------
 
 void file_to_local_path(const Cell* source, Cell* target, bool full) {

@@ -15,9 +15,6 @@
 
 namespace kem {
 
-// A copy of the file! on the data stack.
-Cell* file_push(const Cell* value);
-
 // Appends the local form of a file! or a string kind, from its position, to
 // target; with full, a relative path is first prefixed with the current
 // folder (as file_get_current_dir gives it). The to-local-file, call and

@@ -36,22 +36,9 @@ double from_halves(uint32_t high, uint32_t low) {
 
 // --- cells -----------------------------------------------------------------------
 
-Cell* float_box(double d) {
-    make_float(stack::arguments, d);
-    return stack::arguments;
-}
-
 Cell* float_push(double d) {
     Cell* c = stack::push_slot();
     make_float(c, d);
-    return c;
-}
-
-Cell* float_push64(uint32_t high, uint32_t low) { return float_push(from_halves(high, low)); }
-
-Cell* float_make_in(const Cell* block, uint32_t high, uint32_t low) {
-    Cell* c = block_alloc_tail(block);
-    make_float(c, from_halves(high, low));
     return c;
 }
 
@@ -62,10 +49,6 @@ double float_abs(double d) { return std::bit_cast<double>(std::bit_cast<uint64_t
 bool float_nan_q(uint32_t low, uint32_t high) {
     return (high & 0x7FF00000) == 0x7FF00000 && ((high & 0x000FFFFF) != 0 || low != 0);
 }
-
-bool float_nan32_q(float f) { return f != f; }
-
-bool float_special_q(double d) { return !std::isfinite(d); }
 
 // --- text ----------------------------------------------------------------------------
 

@@ -18,18 +18,11 @@ extern bool float_full_support;
 constexpr double FLOAT_EPSILON = 2.220446049250313e-16;
 
 // --- cells
-inline double float_get(const Cell* c) { return cell_float(c); }
-inline void float_set_in(Cell* c, double d) { make_float(c, d); }
-Cell* float_box(double d);
 Cell* float_push(double d);
-Cell* float_push64(uint32_t high, uint32_t low);
-Cell* float_make_in(const Cell* block, uint32_t high, uint32_t low);
 
 // --- bits
 double float_abs(double d);
 bool float_nan_q(uint32_t low, uint32_t high);
-bool float_nan32_q(float f);
-bool float_special_q(double d);
 
 // --- text
 enum FloatFormMode : int {

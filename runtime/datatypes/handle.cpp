@@ -17,10 +17,6 @@ Cell* handle_set_in(Cell* c, int32_t value, uint32_t cls) {
     return c;
 }
 
-Cell* handle_make_in(const Cell* block, int32_t value, uint32_t cls) {
-    return handle_set_in(block_alloc_tail(block), value, cls);
-}
-
 Cell* handle_push(int32_t value, uint32_t cls) { return handle_set_in(stack::push_slot(), value, cls); }
 
 Cell* handle_push_plain() { return handle_push(0, HANDLE_CLASS_NULL); }

@@ -21,7 +21,6 @@ inline uint32_t handle_class(const Cell* c) { return c->data1; }
 inline int32_t handle_value(const Cell* c) { return static_cast<int32_t>(c->data2); }
 
 Cell* handle_set_in(Cell* c, int32_t value, uint32_t cls);
-Cell* handle_make_in(const Cell* block, int32_t value, uint32_t cls);
 Cell* handle_push(int32_t value, uint32_t cls);
 // A handle of value 0 and the null class.
 Cell* handle_push_plain();

@@ -311,14 +311,6 @@ Cell* image_decode(const Cell* value) {
     return image_make_at(nullptr, std::move(bm));
 }
 
-Cell* image_push_new(const Cell* image, uint32_t width, uint32_t height) {
-    Bitmap scaled;
-    const Bitmap* bm = image_bitmap(image);
-    const Bitmap none;
-    if (!platform::bitmap_scale(bm ? *bm : none, width, height, scaled)) fire(Err::internal_no_memory);
-    return image_make_at(nullptr, std::move(scaled));
-}
-
 // --- make and to -------------------------------------------------------------
 
 Cell* image_to(Cell* proto, Cell* spec, int32_t type) {

@@ -63,8 +63,6 @@ Cell* image_encode(const Cell* image, Cell* where, platform::ImageFormat format)
 // is read and decoded (access cannot-open naming it when that fails). Pushes
 // the result.
 Cell* image_decode(const Cell* value);
-// A new image holding the picture scaled to that size (nearest neighbour).
-Cell* image_push_new(const Cell* image, uint32_t width, uint32_t height);
 
 // Pixel offset of an index (integer! or pair!): base 1 for pick, poke and
 // at, base 0 for skip; out_of_range tells pick and poke that no pixel is there.

@@ -26,23 +26,12 @@ namespace kem {
 
 // --- cells -----------------------------------------------------------------------
 
-int32_t integer_get_arg() { return cell_int(stack::arguments); }
-
-int32_t integer_result_value() {
-    const Cell* c = stack::arguments;
-    return type_of(c) == TYPE_INTEGER ? cell_int(c) : 0;
-}
-
-Cell* integer_box(int32_t v) { return integer_make_at(stack::arguments, v); }
-
 Cell* integer_push(int32_t v) { return integer_make_at(stack::push_slot(), v); }
 
 Cell* integer_make_at(Cell* c, int32_t v) {
     make_integer(c, v);
     return c;
 }
-
-Cell* integer_make_in(const Cell* block, int32_t v) { return integer_make_at(block_alloc_tail(block), v); }
 
 int32_t integer_sign(int32_t v) { return (v > 0) - (v < 0); }
 

@@ -10,13 +10,8 @@
 
 namespace kem {
 
-inline int32_t integer_get(const Cell* c) { return cell_int(c); }
-int32_t integer_get_arg();         // the current call's first argument
-int32_t integer_result_value();    // the result cell's value when integer!, else 0
-Cell* integer_box(int32_t v);      // overwrites the current call's result cell
 Cell* integer_push(int32_t v);
 Cell* integer_make_at(Cell* c, int32_t v);
-Cell* integer_make_in(const Cell* block, int32_t v);
 
 int32_t integer_sign(int32_t v);
 // |v|; math overflow for -2147483648.

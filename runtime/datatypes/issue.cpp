@@ -32,11 +32,6 @@ Cell* issue_make_in(const Cell* block, const char* name) {
     return c;
 }
 
-Cell* issue_load(const char* name) {
-    if (startup_word_mode && is_type(root_block(), TYPE_BLOCK)) return issue_make_in(root_block(), name);
-    return issue_set_in(stack::push_slot(), name);
-}
-
 Cell* issue_push(const Cell* word) {
     Cell* c = stack::push(word);
     set_type(c, TYPE_ISSUE);

@@ -10,9 +10,6 @@ namespace kem {
 Cell* issue_set_in(Cell* c, const char* name);
 // Appends the issue of the name to a block.
 Cell* issue_make_in(const Cell* block, const char* name);
-// Under the start-up word mode the issue goes to the root block, which keeps
-// start-up values; otherwise it is pushed on the data stack.
-Cell* issue_load(const char* name);
 // Pushes a copy of a word of any kind retyped as issue!.
 Cell* issue_push(const Cell* word);
 

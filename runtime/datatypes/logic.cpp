@@ -14,19 +14,6 @@ namespace kem {
 const Cell true_value = {TYPE_LOGIC, 1, 0, 0};
 const Cell false_value = {TYPE_LOGIC, 0, 0, 0};
 
-Cell* logic_box(bool flag) {
-    Cell* c = stack::arguments;
-    c->header = TYPE_LOGIC;
-    c->data1 = flag ? 1 : 0;
-    return c;
-}
-
-Cell* logic_make_in(const Cell* block, bool flag) {
-    Cell* c = block_alloc_tail(block);
-    make_logic(c, flag);
-    return c;
-}
-
 Cell* logic_push(bool flag) {
     Cell* c = stack::push_slot();
     make_logic(c, flag);

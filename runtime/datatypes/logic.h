@@ -10,16 +10,11 @@ extern const Cell none_value;
 extern const Cell true_value;
 extern const Cell false_value;
 
-Cell* unset_box();
-Cell* unset_make_in(const Cell* block);
 Cell* unset_push();
 Cell* none_box();
-Cell* none_make_in(const Cell* block);
 Cell* none_push();
 
 inline uint32_t logic_get(const Cell* c) { return c->data1; }
-Cell* logic_box(bool flag);
-Cell* logic_make_in(const Cell* block, bool flag);
 Cell* logic_push(bool flag);
 
 // Truthy: anything but none! and a logic! whose payload is not exactly 1.
@@ -32,6 +27,5 @@ bool logic_true_q(const Cell* value, bool check, const Cell* word);
 bool logic_result_true_q();   // unset! raises script no-return
 bool logic_result_false_q();
 bool logic_top_false_q();
-inline bool logic_top_true_q() { return !logic_top_false_q(); }
 
 } // namespace kem

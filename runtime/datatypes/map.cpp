@@ -193,8 +193,6 @@ Cell* map_make_at(Cell* out, const Cell* block, int32_t size) {
     return out;
 }
 
-Cell* map_push(const Cell* map) { return stack::push(map); }
-
 namespace {
 
 Cell* make_common(Cell* spec, bool to) {

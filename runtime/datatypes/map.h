@@ -43,7 +43,6 @@ void map_normalize_key(const Cell* key, Cell* out, const Cell* path);
 // Sizes too large for one buffer raise internal no-memory. This is the
 // entry point of the lexer and of the serialised-value decoder.
 Cell* map_make_at(Cell* out, const Cell* block, int32_t size);
-Cell* map_push(const Cell* map);
 
 // Stores value under key (lookup /case when case_): a live entry gets the
 // value, a removed one revives in place, a new key is normalised and its pair

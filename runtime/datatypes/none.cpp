@@ -15,12 +15,6 @@ Cell* none_box() {
     return stack::arguments;
 }
 
-Cell* none_make_in(const Cell* block) {
-    Cell* c = block_alloc_tail(block);
-    c->header = TYPE_NONE;
-    return c;
-}
-
 Cell* none_push() {
     Cell* c = stack::push_slot();
     c->header = TYPE_NONE;

@@ -57,8 +57,6 @@ bool logic_symbol(uint32_t symbol, const uint32_t* names, int n) {
 
 Cell* object_word_at(NodeId ctx, uint32_t index) { return context_word_cell(ctx, index); }
 
-Cell* object_first_word(const Cell* obj) { return object_word_at(object_context(obj), 0); }
-
 int32_t object_get_word_index(const Cell* obj, const Cell* word) {
     return context_find_word(object_context(obj), word->data2, true);
 }
@@ -68,17 +66,10 @@ const Cell* object_rs_select(const Cell* obj, const Cell* word) {
     return i < 0 ? &none_value : value_at(object_context(obj), uint32_t(i));
 }
 
-Cell* object_get_values(const Cell* obj) { return value_at(object_context(obj), 0); }
-
 uint32_t object_count_words(const Cell* obj) { return context_word_count(object_context(obj)); }
 
 bool object_unchanged_q(const Cell* word, uint32_t class_id) {
     const Cell* v = context_value_slot_checked(word->data1, word->data3);
-    return v && is_type(v, TYPE_OBJECT) && object_class_id(v) == class_id;
-}
-
-bool object_unchanged_at_q(NodeId ctx, uint32_t index, uint32_t class_id) {
-    const Cell* v = context_value_slot_checked(ctx, index);
     return v && is_type(v, TYPE_OBJECT) && object_class_id(v) == class_id;
 }
 
@@ -99,19 +90,6 @@ Cell* object_push(NodeId ctx, NodeId on_set, uint32_t class_id) {
     const Cell obj{TYPE_OBJECT, ctx, class_id, on_set};
     *context_self_cell(ctx) = obj;
     return stack::push(&obj);
-}
-
-Cell* object_push_context(NodeId ctx, uint32_t class_id) {
-    if (NodeId values = context_cell(ctx)->data2; values && !context_values_on_stack(ctx)) {
-        SeriesBuffer* v = node_buffer(values);
-        if (v->used() == 0) {
-            const uint32_t words = context_word_count(ctx);
-            if (v->size - v->head < words * sizeof(Cell)) v = expand_series(v, int64_t(words) * 16);
-            for (uint32_t i = 0; i < words; i++) make_unset(v->cell_head() + i);
-            v->tail = v->head + words * uint32_t(sizeof(Cell));
-        }
-    }
-    return object_push(ctx, 0, class_id);
 }
 
 Cell* object_make_at(Cell* c, uint32_t size) {

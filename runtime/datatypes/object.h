@@ -35,17 +35,14 @@ inline bool any_object_type(uint8_t t) { return t == TYPE_OBJECT || t == TYPE_ER
 
 // The word cell at a 0-based index of a context's word list.
 Cell* object_word_at(NodeId ctx, uint32_t index);
-Cell* object_first_word(const Cell* obj);
 // Index of the word's symbol in the object (caseless), -1 when absent.
 int32_t object_get_word_index(const Cell* obj, const Cell* word);
 // The field's value cell, or the shared none cell when absent.
 const Cell* object_rs_select(const Cell* obj, const Cell* word);
-Cell* object_get_values(const Cell* obj);
 uint32_t object_count_words(const Cell* obj);
 // Whether the word's value (or the value at index of the context) is an
 // object! of that class id: compiled paths check their layout still holds.
 bool object_unchanged_q(const Cell* word, uint32_t class_id);
-bool object_unchanged_at_q(NodeId ctx, uint32_t index, uint32_t class_id);
 void object_clear_changed(NodeId ctx);
 // Clears the new-line marker of every cell of a cell series.
 void clear_new_lines(NodeId series);
@@ -55,8 +52,6 @@ void clear_new_lines(NodeId series);
 uint32_t object_next_class_id();
 // Pushes an object over ctx and writes it into the self cell.
 Cell* object_push(NodeId ctx, NodeId on_set, uint32_t class_id);
-// The same without on-set; an empty values series first gets one cell per word.
-Cell* object_push_context(NodeId ctx, uint32_t class_id);
 // Makes c an object with a new empty context for size words, class id 0.
 Cell* object_make_at(Cell* c, uint32_t size);
 // Re-makes the function in *fn (a cell of a context's values) with its body
@@ -88,15 +83,9 @@ bool object_on_set_active_q(const Cell* obj);
 // Links the handlers of the object (in place) and rewrites its self cell; an
 // object with an on-deep-change* handler becomes the owner of its series.
 void object_init_events(Cell* obj);
-// Start-up variant for the object on the data-stack top; returns its on-set node.
-NodeId object_init_events_boot(int32_t change_index, int32_t change_count, int32_t deep_index, int32_t deep_count);
 // Runs the object's on-change* handler with word, old and new. Errors leave as
 // KemError, pending exits as PendingExit.
 void object_call_on_change(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value);
-// Old value on the data-stack top, the new one below it.
-void object_call_on_change_stack(const Cell* obj, const Cell* word);
-// The object is the self value of the word's context; the new value is on top.
-void object_call_on_change_word(const Cell* word, const Cell* old_value);
 void object_call_on_deep_change(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
                                 const Cell* new_value, int32_t index, int32_t part);
 // A field of obj was assigned: series the object owns are linked again, then

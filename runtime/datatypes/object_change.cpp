@@ -128,21 +128,6 @@ void object_init_events(Cell* obj) {
     }
 }
 
-NodeId object_init_events_boot(int32_t change_index, int32_t change_count, int32_t deep_index, int32_t deep_count) {
-    Cell* obj = stack::top_value();
-    const NodeId ctx = object_context(obj);
-    NodeId specs[2] = {0, 0};
-    if (change_index >= 0) specs[0] = context_value_slot(ctx, uint32_t(change_index))->data2;
-    if (deep_index >= 0) specs[1] = context_value_slot(ctx, uint32_t(deep_index))->data2;
-    const NodeId on_set = object_make_on_set(specs[0], change_index, change_count, specs[1], deep_index, deep_count);
-    obj = stack::top_value();
-    obj->data3 = on_set;
-    const Cell self = *obj;
-    if (deep_index != -1) ownership_bind(&self, &self, &none_value);
-    *context_self_cell(ctx) = self;
-    return on_set;
-}
-
 void object_call_on_change(const Cell* obj_in, const Cell* word_in, const Cell* old_in, const Cell* new_in) {
     const Cell obj = *obj_in;
     const NodeId on_set = object_on_set(&obj);
@@ -165,18 +150,6 @@ void object_call_on_change(const Cell* obj_in, const Cell* word_in, const Cell* 
     stack::push(&old_value);
     stack::push(&new_value);
     run_handler(fn, locals, saved_top, ON_CHANGE);
-}
-
-void object_call_on_change_stack(const Cell* obj, const Cell* word) {
-    const Cell old_value = *stack::top_value();
-    const Cell new_value = *(stack::top_value() - 1);
-    object_call_on_change(obj, word, &old_value, &new_value);
-}
-
-void object_call_on_change_word(const Cell* word, const Cell* old_value) {
-    const Cell obj = *context_self_cell(word->data1);
-    const Cell new_value = *stack::top_value();
-    object_call_on_change(&obj, word, old_value, &new_value);
 }
 
 void object_call_on_deep_change(const Cell* owner_in, const Cell* word_in, const Cell* target_in,

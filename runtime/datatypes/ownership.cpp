@@ -141,14 +141,6 @@ void ownership_bind(const Cell* value, const Cell* owner_in, const Cell* word_in
 
 void ownership_unbind(const Cell* value) { unbind_value(value); }
 
-void ownership_unbind_range(const Cell* block, uint32_t index, uint32_t count) {
-    const NodeId node = series_node(block);
-    for (uint32_t i = index; i < index + count && i < node_buffer(node)->used() / 16; i++) {
-        const Cell item = node_buffer(node)->cell_head()[i];
-        unbind_value(&item);
-    }
-}
-
 Cell* ownership_find_owner(NodeId node) {
     if (!ownership_table) return nullptr;
     Cell* entry = hash_get(ownership_table, node);

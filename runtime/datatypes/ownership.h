@@ -26,7 +26,6 @@ void ownership_init();
 void ownership_bind(const Cell* value, const Cell* owner, const Cell* word);
 // Removes the owner links of the value and of what is nested in it.
 void ownership_unbind(const Cell* value);
-void ownership_unbind_range(const Cell* block, uint32_t index, uint32_t count);
 // Calls the owner's on-deep-change* when the value (a series, bitset! or
 // object!) has an owner with change handlers; whether it did. new_value may
 // be null (none).

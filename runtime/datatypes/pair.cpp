@@ -33,8 +33,6 @@ Cell* pair_set_in(Cell* c, int32_t x, int32_t y) {
 
 Cell* pair_push(int32_t x, int32_t y) { return pair_set_in(stack::push_slot(), x, y); }
 
-Cell* pair_make_in(const Cell* block, int32_t x, int32_t y) { return pair_set_in(block_alloc_tail(block), x, y); }
-
 namespace {
 
 // A double narrowed to an axis: truncated toward zero; an infinity or NaN is

@@ -16,8 +16,6 @@ inline int32_t pair_y(const Cell* c) { return static_cast<int32_t>(c->data3); }
 
 Cell* pair_set_in(Cell* c, int32_t x, int32_t y);
 Cell* pair_push(int32_t x, int32_t y);
-// Appends a pair to a block (the lexer and the serialised-value loader).
-Cell* pair_make_in(const Cell* block, int32_t x, int32_t y);
 
 // An integer! as is, a float! or percent! truncated toward zero. A float that
 // does not fit in 32 bits raises math overflow; an infinity or NaN script

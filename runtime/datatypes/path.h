@@ -15,9 +15,6 @@ inline bool any_path_type(uint8_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PA
 Cell* path_make_at(Cell* c, int32_t n);
 // Push a copy of the value as the path type named.
 Cell* path_push(const Cell* value, uint8_t type = TYPE_PATH);
-inline Cell* lit_path_push(const Cell* value) { return path_push(value, TYPE_LIT_PATH); }
-inline Cell* set_path_push(const Cell* value) { return path_push(value, TYPE_SET_PATH); }
-inline Cell* get_path_push(const Cell* value) { return path_push(value, TYPE_GET_PATH); }
 
 // --- actions ---------------------------------------------------------------------
 

@@ -25,17 +25,6 @@ void percent_set_in_halves(Cell* c, uint32_t high, uint32_t low) {
     percent_set_in(c, std::bit_cast<double>((uint64_t(high) << 32) | low));
 }
 
-Cell* percent_box(double d) {
-    percent_set_in(stack::arguments, d);
-    return stack::arguments;
-}
-
-Cell* percent_push(double d) {
-    Cell* c = stack::push_slot();
-    percent_set_in(c, d);
-    return c;
-}
-
 Cell* percent_push64(uint32_t high, uint32_t low) {
     Cell* c = stack::push_slot();
     percent_set_in_halves(c, high, low);

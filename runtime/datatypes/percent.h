@@ -9,8 +9,6 @@ namespace kem {
 inline double percent_get(const Cell* c) { return cell_float(c); }
 void percent_set_in(Cell* c, double d);
 void percent_set_in_halves(Cell* c, uint32_t high, uint32_t low);
-Cell* percent_box(double d);
-Cell* percent_push(double d);
 Cell* percent_push64(uint32_t high, uint32_t low);
 Cell* percent_make_in(const Cell* block, uint32_t high, uint32_t low);
 

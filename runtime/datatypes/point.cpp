@@ -35,8 +35,6 @@ Cell* point2D_make_at(Cell* c, float x, float y) {
     return c;
 }
 
-Cell* point2D_push(float x, float y) { return point2D_make_at(stack::push_slot(), x, y); }
-
 Cell* point3D_make_at(Cell* c, float x, float y, float z) {
     *c = Cell{TYPE_POINT3D, 0, 0, 0};
     set_point_axis(c, 0, x);
@@ -44,8 +42,6 @@ Cell* point3D_make_at(Cell* c, float x, float y, float z) {
     set_point_axis(c, 2, z);
     return c;
 }
-
-Cell* point3D_push(float x, float y, float z) { return point3D_make_at(stack::push_slot(), x, y, z); }
 
 // --- axes --------------------------------------------------------------------------
 
@@ -80,14 +76,6 @@ int32_t axis_of(const Cell* element, const Cell* path, const Cell* point, bool f
 }
 
 } // namespace
-
-int32_t point2D_axis_of(const Cell* element, const Cell* path, const Cell* point, bool from_path) {
-    return axis_of(element, path, point, from_path);
-}
-
-int32_t point3D_axis_of(const Cell* element, const Cell* path, const Cell* point, bool from_path) {
-    return axis_of(element, path, point, from_path);
-}
 
 // --- arithmetic ----------------------------------------------------------------------
 
@@ -182,7 +170,6 @@ Cell* point_random(Cell* value, const RandomArgs& refs) {
 } // namespace
 
 Cell* point2D_do_math(int32_t op) { return point_do_math(op); }
-Cell* point3D_do_math(int32_t op) { return point_do_math(op); }
 
 // --- make and to -----------------------------------------------------------------------
 
@@ -339,7 +326,6 @@ void register_point(uint8_t type, const char* name) {
 } // namespace
 
 int32_t point2D_compare(Cell* value1, Cell* value2, CompareOp op) { return point_compare(value1, value2, op); }
-int32_t point3D_compare(Cell* value1, Cell* value2, CompareOp op) { return point_compare(value1, value2, op); }
 
 void register_point2D() { register_point(TYPE_POINT2D, "point2D!"); }
 void register_point3D() { register_point(TYPE_POINT3D, "point3D!"); }

@@ -26,27 +26,17 @@ inline void set_point_axis(Cell* c, int i, float f) {
 }
 
 Cell* point2D_make_at(Cell* c, float x, float y);
-Cell* point2D_push(float x, float y);
 Cell* point3D_make_at(Cell* c, float x, float y, float z);
-Cell* point3D_push(float x, float y, float z);
 
 // The axis a word names, by its symbol without regard to case: 1 for x, 2 for
 // y, 3 for z, 0 for any other word.
 int32_t axis_word_index(const Cell* word);
-// The axis (1..2 or 1..3) that an integer! or a word names for the point.
-// Anything else raises script invalid-path (path, element) when a path is
-// being evaluated, and for pick script cannot-use (word, point) or, for an
-// index outside the axes, script out-of-range (index).
-int32_t point2D_axis_of(const Cell* element, const Cell* path, const Cell* point, bool from_path);
-int32_t point3D_axis_of(const Cell* element, const Cell* path, const Cell* point, bool from_path);
 
 // Operators 0 add .. 4 remainder on the current call's two arguments, the
 // point on the left; the result replaces the left argument.
 Cell* point2D_do_math(int32_t op);
-Cell* point3D_do_math(int32_t op);
 
 int32_t point2D_compare(Cell* value1, Cell* value2, CompareOp op);
-int32_t point3D_compare(Cell* value1, Cell* value2, CompareOp op);
 
 void register_point2D();
 void register_point3D();

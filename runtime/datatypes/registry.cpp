@@ -42,8 +42,6 @@ void register_datatype(uint8_t id, uint8_t parent, const char* name, const Actio
     }
 }
 
-bool datatypes_registered() { return all_registered; }
-
 void register_all_datatypes() {
     if (all_registered) return;
     register_datatype_type();

@@ -52,7 +52,6 @@ void register_datatype(uint8_t id, uint8_t parent, const char* name, const Actio
 
 // Every datatype in parent-before-child order (event! joins later, from the GUI).
 void register_all_datatypes();
-bool datatypes_registered();
 
 inline ActionFn action_entry(uint8_t type, int slot) { return type_action_table[type][slot]; }
 template <int Slot> inline typename ActionSignature<Slot>::type action_entry_as(uint8_t type) {

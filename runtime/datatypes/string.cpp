@@ -184,11 +184,6 @@ SeriesBuffer* string_poke_char(SeriesBuffer* b, uint8_t* at, int32_t cp) {
     return b;
 }
 
-SeriesBuffer* string_widen_to(SeriesBuffer* b, uint32_t from, uint32_t to) {
-    if (text_unit(b) != from) report_runtime_error(101, nullptr);
-    return widen_string_buffer(b, to);
-}
-
 SeriesBuffer* string_copy_widen(SeriesBuffer* source, SeriesBuffer* target, uint32_t unit, uint32_t size,
                                 uint32_t start, int32_t end, bool keep_tail) {
     uint32_t from = text_unit(source);
@@ -343,8 +338,6 @@ Cell* string_make_at(Cell* c, uint32_t n, uint32_t unit) {
     return c;
 }
 
-Cell* string_push(const Cell* s) { return stack::push(s); }
-
 Cell* string_load_at(const uint8_t* bytes, uint32_t size, Cell* c, int32_t encoding) {
     NodeId node;
     if (encoding == 0) {
@@ -361,14 +354,6 @@ Cell* string_load_at(const uint8_t* bytes, uint32_t size, Cell* c, int32_t encod
     }
     if (!c) c = stack::push_slot();
     make_series(c, TYPE_STRING, node, 0);
-    return c;
-}
-
-Cell* string_load_in(const uint8_t* bytes, uint32_t size, const Cell* block, int32_t encoding) {
-    Cell made;
-    string_load_at(bytes, size, &made, encoding);
-    Cell* c = alloc_tail(series_buffer(block));
-    *c = made;
     return c;
 }
 

@@ -27,9 +27,6 @@ namespace kem {
 int32_t string_rs_length(const Cell* s);
 // Code points from the buffer's head to its tail.
 uint32_t string_full_length(const Cell* s);
-// series_advance: moves by n when that stays within the tail.
-inline bool string_advance(Cell* s, int32_t n) { return series_advance(s, n); }
-inline bool string_advance_one(Cell* s) { return series_advance(s, 1); }
 // Address of the unit at the position; a position past the tail is clamped
 // to the tail in the cell first.
 uint8_t* string_rs_head(Cell* s);
@@ -76,8 +73,6 @@ SeriesBuffer* string_overwrite_char(SeriesBuffer* b, uint32_t index, int32_t cp)
 SeriesBuffer* string_insert_char(SeriesBuffer* b, uint32_t index, int32_t cp);
 // Writes over the existing unit at address `at` of the buffer.
 SeriesBuffer* string_poke_char(SeriesBuffer* b, uint8_t* at, int32_t cp);
-// Widens a buffer of unit `from` to `to` in place.
-SeriesBuffer* string_widen_to(SeriesBuffer* b, uint32_t from, uint32_t to);
 // Copies the units of `source` from byte offset start up to byte offset end
 // (the tail when end < 1), both from the head, into target at the same unit
 // index, widening them to `unit`. Without a target the source series itself
@@ -136,16 +131,10 @@ void string_move_chars(Cell* source, Cell* target, int32_t n);
 Cell* string_rs_make_at(Cell* c, uint32_t bytes);
 // An empty string! with room for n code points of the given unit.
 Cell* string_make_at(Cell* c, uint32_t n, uint32_t unit = 1);
-Cell* string_push(const Cell* s);
 // A string! made from bytes: encoding 0 UTF-8 (size in bytes), -1 UTF-16LE
 // (size in 16-bit units), into c or into a newly pushed cell when c is null.
 // Any other encoding is a fault of the caller: the process ends (status 1).
 Cell* string_load_at(const uint8_t* bytes, uint32_t size, Cell* c, int32_t encoding);
-// The same, appended to a block (the new cell is returned) or pushed.
-Cell* string_load_in(const uint8_t* bytes, uint32_t size, const Cell* block, int32_t encoding);
-inline Cell* string_load(const uint8_t* bytes, uint32_t size, int32_t encoding) {
-    return string_load_at(bytes, size, nullptr, encoding);
-}
 inline Cell* string_make_utf8(Cell* c, std::string_view text) {
     return string_load_at(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), c, 0);
 }

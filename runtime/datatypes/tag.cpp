@@ -8,8 +8,6 @@
 
 namespace kem {
 
-Cell* tag_push(const Cell* value) { return stack::push(value); }
-
 int32_t tag_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     string_append_ascii(buffer, "<");
     int32_t left = string_form(value, buffer, arg, part - 1);

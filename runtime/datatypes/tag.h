@@ -8,9 +8,6 @@
 
 namespace kem {
 
-// A copy of the tag! on the data stack.
-Cell* tag_push(const Cell* value);
-
 // "<", the text as string! forms it (budget less one), ">"; returns the budget
 // left less one. mold does exactly the same.
 int32_t tag_form(Cell* value, Cell* buffer, Cell* arg, int32_t part);

@@ -43,8 +43,6 @@ Cell* time_make_in(const Cell* block, uint32_t high, uint32_t low) {
 
 Cell* time_push(double seconds) { return time_make_at(stack::push_slot(), seconds); }
 
-Cell* time_box(double seconds) { return time_make_at(stack::arguments, seconds); }
-
 double time_from_parts(int32_t hours, int64_t minutes, double seconds, bool negative) {
     double s = seconds + double(minutes) * SECONDS_PER_MINUTE + std::fabs(double(hours)) * SECONDS_PER_HOUR;
     return negative || hours < 0 ? -s : s;

@@ -27,7 +27,6 @@ Cell* time_make_at(Cell* c, double seconds);
 // Appends a time! given as the two halves of its double (the KEMBIN loader).
 Cell* time_make_in(const Cell* block, uint32_t high, uint32_t low);
 Cell* time_push(double seconds);
-Cell* time_box(double seconds);
 
 // The seconds of a time literal: seconds + minutes * 60 + |hours| * 3600,
 // negated when the text began with "-" or the hours are negative.

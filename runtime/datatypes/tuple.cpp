@@ -26,24 +26,11 @@ namespace kem {
 
 // --- makers ------------------------------------------------------------------------
 
-Cell* tuple_push(uint32_t length, uint32_t word1, uint32_t word2, uint32_t word3) {
-    Cell* c = stack::push_slot();
-    *c = Cell{(length << TUPLE_LENGTH_SHIFT) | TYPE_TUPLE, word1, word2, word3};
-    return c;
-}
-
 Cell* tuple_make_at(Cell* c, const uint8_t* bytes, uint32_t n) {
     if (n > TUPLE_MAX_LENGTH) n = TUPLE_MAX_LENGTH;
     *c = Cell{(std::max(n, TUPLE_MIN_LENGTH) << TUPLE_LENGTH_SHIFT) | TYPE_TUPLE, 0, 0, 0};
     std::memcpy(tuple_bytes(c), bytes, n);
     return c;
-}
-
-Cell* tuple_push_bytes(const int32_t* values, uint32_t n) {
-    uint8_t bytes[TUPLE_MAX_LENGTH];
-    n = std::min(n, TUPLE_MAX_LENGTH);
-    for (uint32_t i = 0; i < n; i++) bytes[i] = static_cast<uint8_t>(values[i]);
-    return tuple_make_at(stack::push_slot(), bytes, n);
 }
 
 Cell* tuple_from_binary(const Cell* binary, Cell* c) {

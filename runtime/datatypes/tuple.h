@@ -24,12 +24,8 @@ inline void set_tuple_length(Cell* c, uint32_t n) {
 inline uint8_t* tuple_bytes(Cell* c) { return reinterpret_cast<uint8_t*>(&c->data1); }
 inline const uint8_t* tuple_bytes(const Cell* c) { return reinterpret_cast<const uint8_t*>(&c->data1); }
 
-// A tuple of `length` (3..12) from the three payload words as they are.
-Cell* tuple_push(uint32_t length, uint32_t word1, uint32_t word2, uint32_t word3);
 // A tuple of the n bytes (at most 12), zero-padded to 3.
 Cell* tuple_make_at(Cell* c, const uint8_t* bytes, uint32_t n);
-// A tuple of the low byte of each of the n integers (at most 12), zero-padded to 3.
-Cell* tuple_push_bytes(const int32_t* values, uint32_t n);
 // The first up to 12 bytes of a binary! from its position, zero-padded to 3.
 Cell* tuple_from_binary(const Cell* binary, Cell* c);
 // R.G.B from an issue of 3 or 6 hexadecimal digits, R.G.B.A from 8; any other

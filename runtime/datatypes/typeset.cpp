@@ -132,8 +132,6 @@ Cell* typeset_from_spec_in(const Cell* block, const Cell* spec_block) {
     return typeset_make_in(block, ts.data1, ts.data2, ts.data3);
 }
 
-Cell* typeset_push(const Cell* ts) { return stack::push(ts); }
-
 Cell* typeset_to_block(const Cell* ts_in, Cell* result) {
     Cell ts = *ts_in;
     Cell blk;

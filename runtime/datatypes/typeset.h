@@ -52,8 +52,6 @@ Cell* typeset_make_in(const Cell* block, uint32_t word1, uint32_t word2, uint32_
 Cell* typeset_make_in_default(const Cell* block);
 Cell* typeset_from_spec_in(const Cell* block, const Cell* spec_block);
 
-Cell* typeset_push(const Cell* ts);
-
 // A new block! of the datatype! values present, in id order, written into result.
 Cell* typeset_to_block(const Cell* ts, Cell* result);
 

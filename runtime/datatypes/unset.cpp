@@ -10,18 +10,6 @@ namespace kem {
 
 const Cell unset_value = {TYPE_UNSET, 0, 0, 0};
 
-// Only the header is written: the payload keeps what it held.
-Cell* unset_box() {
-    stack::arguments->header = TYPE_UNSET;
-    return stack::arguments;
-}
-
-Cell* unset_make_in(const Cell* block) {
-    Cell* c = block_alloc_tail(block);
-    c->header = TYPE_UNSET;
-    return c;
-}
-
 Cell* unset_push() {
     Cell* c = stack::push_slot();
     c->header = TYPE_UNSET;

@@ -100,8 +100,6 @@ void url_encode(const Cell* source, Cell* target, int32_t mode) {
     encode_into(code_points(source), target, mode, false, -1);
 }
 
-Cell* url_push(const Cell* value) { return stack::push(value); }
-
 // --- actions -------------------------------------------------------------------------
 
 Cell* url_make(Cell* proto, Cell* spec, int32_t type) {

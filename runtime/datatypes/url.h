@@ -22,9 +22,6 @@ void url_decode_in_place(Cell* value);
 // Appends the encoded text of source (from its position) to target.
 void url_encode(const Cell* source, Cell* target, int32_t mode);
 
-// A copy of the url! on the data stack.
-Cell* url_push(const Cell* value);
-
 // --- actions -----------------------------------------------------------------------
 
 // make and to: a block!, paren! or hash! spec builds a URL when the target

@@ -104,14 +104,6 @@ Cell* word_make_in(uint32_t symbol, const Cell* block) {
     return c;
 }
 
-Cell* word_set_result_symbol(uint32_t symbol) { return word_make_at(symbol, stack::arguments); }
-
-Cell* word_push_symbol(uint32_t symbol) {
-    Cell word;
-    word_make_at(symbol, &word);
-    return stack::push(&word);
-}
-
 Cell* word_record(const Cell* word) {
     const Cell* root = root_block();
     if (!is_type(root, TYPE_BLOCK)) return nullptr;
@@ -165,12 +157,6 @@ void word_set_local_push_old(NodeId ctx, uint32_t n) {
 void word_set_local_from_top(NodeId ctx, uint32_t n) {
     mark_changed(ctx, n);
     *slot_or_fail(ctx, n) = *stack::top_value();
-}
-
-Cell* word_set_local_from_result(NodeId ctx, uint32_t n) {
-    mark_changed(ctx, n);
-    *slot_or_fail(ctx, n) = *stack::arguments;
-    return stack::arguments;
 }
 
 // --- values by word ----------------------------------------------------------------------

@@ -33,8 +33,6 @@ Cell* word_load_in(const char* name, const Cell* block, uint8_t type = TYPE_WORD
 // A word! bound to the global context, its symbol added there when new.
 Cell* word_make_at(uint32_t symbol, Cell* c);
 Cell* word_make_in(uint32_t symbol, const Cell* block);
-Cell* word_set_result_symbol(uint32_t symbol);
-Cell* word_push_symbol(uint32_t symbol);
 // Keeps a copy of the word in the root block; nullptr before it exists.
 Cell* word_record(const Cell* word);
 
@@ -44,17 +42,8 @@ extern bool startup_word_mode;
 // The datatype id the lexer gives the word's name.
 int32_t word_scan_name(const Cell* word);
 
-inline Cell lit_word_load(const char* name) { return word_load(name, TYPE_LIT_WORD); }
-inline Cell set_word_load(const char* name) { return word_load(name, TYPE_SET_WORD); }
-inline Cell get_word_load(const char* name) { return word_load(name, TYPE_GET_WORD); }
 // An unbound refinement (context 0), kept in the root block.
 Cell refinement_load(const char* name);
-inline Cell* lit_word_load_in(const char* name, const Cell* block) { return word_load_in(name, block, TYPE_LIT_WORD); }
-inline Cell* set_word_load_in(const char* name, const Cell* block) { return word_load_in(name, block, TYPE_SET_WORD); }
-inline Cell* get_word_load_in(const char* name, const Cell* block) { return word_load_in(name, block, TYPE_GET_WORD); }
-inline Cell* refinement_load_in(const char* name, const Cell* block) {
-    return word_load_in(name, block, TYPE_REFINEMENT);
-}
 
 // --- pushing words -----------------------------------------------------------------
 
@@ -62,13 +51,6 @@ inline Cell* refinement_load_in(const char* name, const Cell* block) {
 Cell* word_push(const Cell* word, uint8_t type = 0);
 // A copy of word n of a context on the data stack, as the kind asked.
 Cell* word_push_local(NodeId ctx, uint32_t n, uint8_t type = TYPE_WORD);
-inline Cell* lit_word_push(const Cell* w) { return word_push(w, TYPE_LIT_WORD); }
-inline Cell* set_word_push(const Cell* w) { return word_push(w, TYPE_SET_WORD); }
-inline Cell* get_word_push(const Cell* w) { return word_push(w, TYPE_GET_WORD); }
-inline Cell* refinement_push(const Cell* w) { return word_push(w, TYPE_REFINEMENT); }
-inline Cell* lit_word_push_local(NodeId c, uint32_t n) { return word_push_local(c, n, TYPE_LIT_WORD); }
-inline Cell* set_word_push_local(NodeId c, uint32_t n) { return word_push_local(c, n, TYPE_SET_WORD); }
-inline Cell* get_word_push_local(NodeId c, uint32_t n) { return word_push_local(c, n, TYPE_GET_WORD); }
 inline Cell* refinement_push_local(NodeId c, uint32_t n) { return word_push_local(c, n, TYPE_REFINEMENT); }
 
 // --- values by context and slot -------------------------------------------------
@@ -82,7 +64,6 @@ Cell* word_push_frame_value(NodeId ctx, uint32_t n);
 // Pushes the old value n, then stores the value that was on top before it.
 void word_set_local_push_old(NodeId ctx, uint32_t n);
 void word_set_local_from_top(NodeId ctx, uint32_t n);
-Cell* word_set_local_from_result(NodeId ctx, uint32_t n);
 
 // --- values by word -----------------------------------------------------------------
 
@@ -94,7 +75,6 @@ inline Cell* word_value_cell(const Cell* word) { return word_value_cell_in(word,
 // Pushes a copy of the value; script no-value when it is unset!.
 Cell* word_get(const Cell* word);
 Cell* word_push_value_any(const Cell* word);
-inline Cell* get_word_get(const Cell* word) { return word_push_value_any(word); }
 // Sets the word in its own context, telling an object's change handler.
 Cell* word_set(Cell* word, const Cell* value);
 // The current call's first argument is a word, its second the value: set,
@@ -104,15 +84,10 @@ Cell* word_set_from_arg();
 // the unset! test.
 Cell* word_set_from_arg_any();
 inline Cell* lit_word_set() { return word_set_from_arg_any(); }
-inline Cell* set_word_set() { return word_set_from_arg_any(); }
-inline Cell* get_word_set() { return word_set_from_arg_any(); }
-inline Cell* refinement_set() { return word_set_from_arg_any(); }
 // lit-word/get, set-word/get, refinement/get: the value of the word in the
 // current call's first argument becomes the result, unset! or not.
 Cell* word_get_from_arg();
-inline Cell* lit_word_get() { return word_get_from_arg(); }
 inline Cell* set_word_get() { return word_get_from_arg(); }
-inline Cell* refinement_get() { return word_get_from_arg(); }
 // Resolves an unresolved word in its context (exact lookup; script no-value
 // when absent), then stores an integer! in its slot.
 int32_t word_set_integer(Cell* word, int32_t value);

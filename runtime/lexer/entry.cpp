@@ -375,8 +375,6 @@ const Cell* load_single_value_into(Cell* target, const Cell* string) {
     return target;
 }
 
-const Cell* load_single_value(const Cell* string) { return load_single_value_into(stack::arguments, string); }
-
 void lexer_mark_buffers(void (*mark)(const Cell*)) {
     for (LexerState* s = chain_head; s; s = s->link) {
         for (uint32_t i = s->head; i < s->pos; i++)

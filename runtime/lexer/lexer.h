@@ -82,7 +82,6 @@ int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_val
                    bool not_scan, bool always_block, uint32_t* consumed, LexerCallback* callback,
                    const Cell* source, Cell* into);
 
-
 // What the transcode native asks for.
 struct TranscodeRequest {
     bool next = false;                // answer [value rest]
@@ -101,13 +100,8 @@ struct TranscodeRequest {
 // /part position in another series raises script invalid-refine-arg.
 Cell* transcode(const Cell* source, const TranscodeRequest& request, Cell* out);
 
-
-// The same with the current call's result cell as target.
-const Cell* load_single_value(const Cell* string);
-
 // For the collector: every cell buffered by a running lexer, its source value
 // and its callback function.
 void lexer_mark_buffers(void (*mark)(const Cell*));
-
 
 } // namespace kem

@@ -66,7 +66,6 @@ NodeId hash_make(uint32_t n, const Cell* series, int32_t kind, int32_t extra);
 // hash! table was rebuilt instead (the cell is then indexed already). A hash!
 // cell indexed before is first taken out of its old group.
 int hash_insert_cell(NodeId table, uint32_t index);
-inline void hash_add_cell(NodeId table, uint32_t index) { (void)hash_insert_cell(table, index); }
 // Indexes every step-th cell from index to the tail. A map! key equal (strict)
 // to one already indexed gives its value to the earlier pair and its own pair
 // leaves the block.

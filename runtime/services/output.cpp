@@ -263,7 +263,6 @@ void write_text(const uint8_t* text, uint32_t bytes, uint32_t unit, bool new_lin
 }
 
 void write_codepoints(const uint8_t* text, uint32_t bytes) { put_text(text, bytes, 4, false); }
-void write_codepoints_line(const uint8_t* text, uint32_t bytes) { put_text(text, bytes, 4, true); }
 
 void write_utf8(std::string_view text, bool new_line) {
     std::fflush(stdout);

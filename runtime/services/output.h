@@ -72,9 +72,8 @@ void console_set_queries(CursorQuery cursor, SizeQuery size);
 // Text of `bytes` bytes in units of 1 (Latin-1), 2 (UCS-2) or 4 (code points),
 // little-endian. Each call is flushed to the descriptor before it returns.
 void write_text(const uint8_t* text, uint32_t bytes, uint32_t unit, bool new_line);
-// Text of 32-bit code points; write_codepoints_line adds the line end.
+// Text of 32-bit code points.
 void write_codepoints(const uint8_t* text, uint32_t bytes);
-void write_codepoints_line(const uint8_t* text, uint32_t bytes);
 // UTF-8 text (messages and numbers of the runtime itself).
 void write_utf8(std::string_view text, bool new_line);
 // Sequences of the terminal's own (the line editor's cursor moves and
