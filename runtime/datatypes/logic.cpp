@@ -33,11 +33,6 @@ bool logic_result_true_q() {
 
 bool logic_result_false_q() { return !is_truthy(stack::arguments); }
 
-bool logic_top_false_q() {
-    const Cell* c = stack::top > stack::arguments ? stack::top - 1 : stack::arguments;
-    return !is_truthy(c);
-}
-
 namespace {
 
 Cell* logic_make(Cell* proto, Cell* spec, int32_t type);

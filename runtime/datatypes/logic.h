@@ -26,6 +26,5 @@ inline bool is_truthy(const Cell* c) {
 bool logic_true_q(const Cell* value, bool check, const Cell* word);
 bool logic_result_true_q();   // unset! raises script no-return
 bool logic_result_false_q();
-bool logic_top_false_q();
 
 } // namespace kem

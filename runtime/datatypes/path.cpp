@@ -61,12 +61,6 @@ Cell* path_make_at(Cell* c, int32_t n) {
     return c;
 }
 
-Cell* path_push(const Cell* value, uint8_t type) {
-    Cell* c = stack::push(value);
-    set_type(c, type);
-    return c;
-}
-
 // --- actions -------------------------------------------------------------------------
 
 Cell* path_make(Cell* proto, Cell* spec, int32_t type) {

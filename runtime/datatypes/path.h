@@ -13,8 +13,6 @@ inline bool any_path_type(uint8_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PA
 
 // An empty path! (position 0) with room for n cells (below 1 counts as 1).
 Cell* path_make_at(Cell* c, int32_t n);
-// Push a copy of the value as the path type named.
-Cell* path_push(const Cell* value, uint8_t type = TYPE_PATH);
 
 // --- actions ---------------------------------------------------------------------
 

@@ -126,12 +126,6 @@ Cell refinement_load(const char* name) {
 
 // --- pushing words ---------------------------------------------------------------------
 
-Cell* word_push(const Cell* word, uint8_t type) {
-    Cell* c = stack::push(word);
-    if (type) set_type(c, type);
-    return c;
-}
-
 Cell* word_push_local(NodeId ctx, uint32_t n, uint8_t type) {
     Cell* c = stack::push(context_word_cell(ctx, n));
     set_type(c, type);

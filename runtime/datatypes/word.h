@@ -47,8 +47,6 @@ Cell refinement_load(const char* name);
 
 // --- pushing words -----------------------------------------------------------------
 
-// A copy of the word on the data stack, as the kind asked (0: its own).
-Cell* word_push(const Cell* word, uint8_t type = 0);
 // A copy of word n of a context on the data stack, as the kind asked.
 Cell* word_push_local(NodeId ctx, uint32_t n, uint8_t type = TYPE_WORD);
 inline Cell* refinement_push_local(NodeId c, uint32_t n) { return word_push_local(c, n, TYPE_REFINEMENT); }
