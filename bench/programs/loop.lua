@@ -1,3 +1,7 @@
 local s = 0
-for i = 1, 2000000 do s = s + (i * 2) - 1 end
+local i = 0
+while i < 10000000 do
+  s = s + (i % 3)
+  i = i + 1
+end
 print(s)

@@ -1,4 +1,6 @@
 s = 0
-for i in range(1, 2000001):
-    s = s + (i * 2) - 1
+i = 0
+while i < 10000000:
+    s = s + (i % 3)
+    i = i + 1
 print(s)

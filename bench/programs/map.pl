@@ -1,5 +1,5 @@
 my %m;
-for my $i (1 .. 200000) { $m{"key$i"} = $i; }
+for my $i (1 .. 300000) { $m{"key$i"} = $i; }
 my $s = 0;
-for my $i (1 .. 200000) { $s += $m{"key$i"}; }
+for my $i (1 .. 300000) { $s += $m{"key$i"}; }
 print "$s\n";

@@ -1,3 +1,3 @@
-local t = {}
-for i = 1, 300000 do t[#t + 1] = "ab" end
-print(#table.concat(t))
+local b = {}
+for i = 1, 2000000 do b[#b + 1] = tostring(i) end
+print(#b)

@@ -1,3 +1,3 @@
-my $s = "";
-for my $i (1 .. 300000) { $s .= "ab"; }
-print length($s), "\n";
+my @b;
+for my $i (1 .. 2000000) { push @b, "$i"; }
+print scalar(@b), "\n";

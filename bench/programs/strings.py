@@ -1,5 +1,4 @@
-parts = []
-for i in range(300000):
-    parts.append("ab")
-s = "".join(parts)
-print(len(s))
+b = []
+for i in range(1, 2000001):
+    b.append(str(i))
+print(len(b))

@@ -1,0 +1,8 @@
+b = []
+for i in range(1, 1000001):
+    b.append(i)
+s = 0
+for _ in range(5):
+    for x in b:
+        s = s + x
+print(s)
