@@ -31,16 +31,16 @@ CallFrame* throw_origin = nullptr;
 uint32_t anon_symbol = 0;
 uint32_t body_symbol = 0;
 
-namespace {
-
-NodeId data_node = 0;
-NodeId call_node = 0;
-
-[[noreturn]] void overflow() {
+void overflow() {
     top = (top - 5 > bottom) ? top - 5 : bottom;
     cycle_reset();
     fire(Err::internal_stack_overflow);
 }
+
+namespace {
+
+NodeId data_node = 0;
+NodeId call_node = 0;
 
 inline void restore_function_context(const CallFrame* f) {
     if (frame_kind(f) == FRAME_FUNCTION && f->function_ctx) set_context_values_node(f->function_ctx, f->saved_values);
@@ -74,20 +74,6 @@ bool ready() { return bottom != nullptr; }
 NodeId data_buffer_node() { return data_node; }
 NodeId call_buffer_node() { return call_node; }
 
-void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte) {
-    if (frames_top >= frames_limit) overflow();
-    CallFrame* f = frames_top;
-    f->header = ((symbol & 0xFFFF) << 8) | (uint32_t(top_byte) << 24);
-    f->saved_args = cell_index(arguments);
-    f->context = context;
-    f->function_ctx = 0;
-    f->saved_values = 0;
-    frames_top++;
-    arguments = top;
-}
-
-void push_frame(const Cell* word, uint8_t top_byte) { push_frame_named(word->data2, word->data1, top_byte); }
-
 void push_function_frame(const Cell* word, NodeId function_ctx) {
     push_frame(word, FRAME_TOP_FUNCTION);
     CallFrame* f = frames_top - 1;
@@ -106,12 +92,6 @@ void pop_frame() {
     top = arguments;
     arguments = saved_base(f);
     if (frames_top == frames_bottom) top = arguments = bottom;
-}
-
-void pop_frame_keep_result() {
-    CallFrame* f = --frames_top;
-    top = arguments + 1;
-    arguments = saved_base(f);
 }
 
 void pop_function_frame_keep_result() {
@@ -161,15 +141,6 @@ bool eval_q(CallFrame* from, bool only_next) {
     for (; f >= frames_bottom; f--)
         if (f->header & FRAME_EVAL_BIT) return true;
     return false;
-}
-
-Cell* push_slot() {
-    Cell* c = top;
-    if (c + 1 >= limit) overflow();
-    top = c + 1;
-    // Never a stale value: the collector reads every cell below the top.
-    c->header = TYPE_UNSET;
-    return c;
 }
 
 Cell* push_slot_keep() {

@@ -98,8 +98,20 @@ inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bot
 inline bool empty_frames() { return frames_top == frames_bottom; }
 
 // --- frames
-void push_frame(const Cell* word, uint8_t top_byte);
-void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte);
+[[noreturn]] void overflow();
+// Every call pushes a frame: inline, with its one check.
+inline void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte) {
+    if (frames_top >= frames_limit) [[unlikely]] overflow();
+    CallFrame* f = frames_top;
+    f->header = ((symbol & 0xFFFF) << 8) | (uint32_t(top_byte) << 24);
+    f->saved_args = cell_index(arguments);
+    f->context = context;
+    f->function_ctx = 0;
+    f->saved_values = 0;
+    frames_top++;
+    arguments = top;
+}
+inline void push_frame(const Cell* word, uint8_t top_byte) { push_frame_named(word->data2, word->data1, top_byte); }
 void push_function_frame(const Cell* word, NodeId function_ctx);
 void push_interp_function_frame(const Cell* word, NodeId function_ctx);
 inline void push_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_NATIVE); }
@@ -110,7 +122,11 @@ inline void push_catch_frame(const Cell* w) { push_frame(w, FRAME_TOP_CATCH); }
 inline void push_loop_frame(const Cell* w) { push_frame(w, FRAME_TOP_LOOP); }
 
 void pop_frame();
-void pop_frame_keep_result();
+inline void pop_frame_keep_result() {
+    CallFrame* f = --frames_top;
+    top = arguments + 1;
+    arguments = bottom + f->saved_args;
+}
 void pop_function_frame_keep_result();
 void pop_frame_return_result();
 void pop_frame_drop();
@@ -124,7 +140,14 @@ void mark_eval();
 bool eval_q(CallFrame* from, bool only_next);
 
 // --- cells
-Cell* push_slot();
+inline Cell* push_slot() {
+    Cell* c = top;
+    if (c + 1 >= limit) [[unlikely]] overflow();
+    top = c + 1;
+    // Never a stale value: the collector reads every cell below the top.
+    c->header = TYPE_UNSET;
+    return c;
+}
 // Takes the cell at the top as it stands: a value left just above the top
 // (an operator's left operand) stays. The caller must know the cell holds a
 // value, since the collector reads it.

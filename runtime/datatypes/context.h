@@ -74,6 +74,21 @@ inline Cell* context_value_slot_checked(NodeId ctx, uint32_t n) {
     return n < values->used() / sizeof(Cell) ? values->cell_head() + n : nullptr;
 }
 
+// The slot a set-word's value goes straight into: the word's slot, unless
+// the word is unbound, outside its context's values, or a field of an object
+// with a change handler (then nullptr, and the full store must run). An
+// object's field is marked as assigned here.
+inline Cell* context_store_slot(const Cell* word) {
+    const NodeId ctx = word->data1;
+    const int32_t index = static_cast<int32_t>(word->data3);
+    if (!ctx || index < 0) return nullptr;
+    Cell* slot = context_value_slot_checked(ctx, uint32_t(index));
+    if (!slot || context_values_on_stack(ctx) || context_kind(ctx) != CONTEXT_OBJECT) return slot;
+    if (context_self_cell(ctx)->data3) return nullptr;
+    context_word_cell(ctx, uint32_t(index))->header |= WORD_CHANGED;
+    return slot;
+}
+
 // --- making ---------------------------------------------------------------------
 
 // A context for n words (0 counts as 1) of the given kind. With a source

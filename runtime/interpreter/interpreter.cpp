@@ -110,9 +110,12 @@ void run_traced_native(const Cell* callable, const Cell* block, uint32_t pos, co
 }
 
 // Gathers the arguments of a call whose frame is on top (arguments from
-// stack::arguments on) and, for natives and actions, runs them.
+// stack::arguments on) and, for natives and actions, runs them. The first
+// `given` arguments are in place already (an operator's operands), only checked;
+// with any given, the arguments read take no operators after them.
 uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, const Cell* path,
-                         uint32_t path_pos, bool infix, const Cell* fn_word) {
+                         uint32_t path_pos, uint32_t given, const Cell* fn_word) {
+    const bool infix = given != 0;
     const uint8_t kind = type_of(callable);
     const bool native_kind = kind == TYPE_NATIVE || kind == TYPE_ACTION;
     Cell list = callable_arg_list(callable);
@@ -123,7 +126,6 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
 
     // Required arguments, then the slots of every refinement (inactive).
     bool active = true;
-    bool first = true;
     int word_index = 0;
     for (uint32_t i = 0; i < n; i++) {
         Cell e = cell_at(&list, i);
@@ -131,8 +133,9 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
         case TYPE_TYPESET:
             if (arg_kind(&e) == ARG_RETURN) break;
             if (active) {
-                if (infix && first) {
-                    if (!typeset_has(&e, type_of(stack::arguments))) fire_expect(fn_word, stack::arguments, callable, word_index);
+                if (uint32_t(word_index) < given) {
+                    const Cell* in_place = stack::arguments + word_index;
+                    if (!typeset_has(&e, type_of(in_place))) fire_expect(fn_word, in_place, callable, word_index);
                 } else {
                     pos = fetch_argument(&e, pos, tail, block, infix, fn_word, callable, word_index);
                     if (pending()) return pos;
@@ -140,7 +143,6 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
             } else if (!native_kind) {
                 make_none(stack::push_slot());
             }
-            first = false;
             word_index++;
             break;
         case TYPE_REFINEMENT:
@@ -282,69 +284,143 @@ uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Ce
     return pos;
 }
 
-// After an expression, applies the operators that follow it, left to right.
-// The direct path for the most common operations: an operator over the
-// add, subtract or multiply action with integers and floats, or over a
-// comparison native with two integers, whose result needs nothing more. The right operand must be an
-// integer as it stands (a literal or a word's value), so nothing is evaluated
-// twice; anything else takes the full call. Returns false when it does not apply.
-bool integer_infix(const Cell* op, Cell* left, const Cell* right_cell) {
+// The direct path of the common operators: an operator over the add,
+// subtract, multiply, divide or remainder action with integers and floats,
+// over and~, or~ or xor~ with integers, or over a comparison native with two
+// integers, when the result needs nothing more (no overflow into a float, no
+// zero divisor, no tolerance of float comparison). Computes into *left and
+// returns true; false when the operator's action must run.
+bool number_infix(const Cell* op, Cell* left, const Cell* right) {
     const uint8_t lt = type_of(left);
-    if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
-    const Cell* right = right_cell;
-    if (type_of(right) == TYPE_WORD) {
-        if (!right->data1) return false;
-        right = word_value_cell(right);
-    }
     const uint8_t rt = type_of(right);
-    if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) return false;
     const uint8_t wrapped = op_wrapped_type(op);
     const uint32_t n = native_number(op);
-    if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
-        // Float arithmetic is plain IEEE; float comparisons have their own
-        // tolerance and keep the full call.
-        if (wrapped != TYPE_ACTION) return false;
-        const double x = lt == TYPE_FLOAT ? cell_float(left) : double(cell_int(left));
-        const double y = rt == TYPE_FLOAT ? cell_float(right) : double(cell_int(right));
-        double r;
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        const int32_t a = cell_int(left), b = cell_int(right);
+        if (wrapped == TYPE_ACTION) {
+            int32_t r;
+            switch (n) {
+            case ACT_ADD:
+                if (__builtin_add_overflow(a, b, &r)) return false;
+                break;
+            case ACT_SUBTRACT:
+                if (__builtin_sub_overflow(a, b, &r)) return false;
+                break;
+            case ACT_MULTIPLY:
+                if (__builtin_mul_overflow(a, b, &r)) return false;
+                break;
+            case ACT_DIVIDE:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                if (a % b != 0) {
+                    make_float(left, double(a) / double(b));
+                    return true;
+                }
+                r = a / b;
+                break;
+            case ACT_REMAINDER:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                r = a % b;
+                break;
+            case ACT_AND_T: r = a & b; break;
+            case ACT_OR_T: r = a | b; break;
+            case ACT_XOR_T: r = a ^ b; break;
+            default: return false;
+            }
+            make_integer(left, r);
+            return true;
+        }
+        if (wrapped != TYPE_NATIVE) return false;
+        bool outcome;
         switch (n) {
-        case ACT_ADD: r = x + y; break;
-        case ACT_SUBTRACT: r = x - y; break;
-        case ACT_MULTIPLY: r = x * y; break;
+        case NAT_EQUAL_Q:
+        case NAT_STRICT_EQUAL_Q: outcome = a == b; break;
+        case NAT_NOT_EQUAL_Q: outcome = a != b; break;
+        case NAT_LESSER_Q: outcome = a < b; break;
+        case NAT_GREATER_Q: outcome = a > b; break;
+        case NAT_LESSER_OR_EQUAL_Q: outcome = a <= b; break;
+        case NAT_GREATER_OR_EQUAL_Q: outcome = a >= b; break;
         default: return false;
         }
-        make_float(left, r);
+        make_logic(left, outcome);
         return true;
     }
-    const int64_t a = cell_int(left), b = cell_int(right);
-    if (wrapped == TYPE_ACTION) {
-        int64_t r;
-        switch (n) {
-        case ACT_ADD: r = a + b; break;
-        case ACT_SUBTRACT: r = a - b; break;
-        case ACT_MULTIPLY: r = a * b; break;
-        default: return false;
-        }
-        if (r < INT32_MIN || r > INT32_MAX) return false;  // the action turns it into a float!
-        make_integer(left, int32_t(r));
-        return true;
-    }
-    if (wrapped != TYPE_NATIVE) return false;
-    bool outcome;
+    // Float arithmetic is plain IEEE; float comparisons have their own
+    // tolerance and keep the full call.
+    if ((lt != TYPE_INTEGER && lt != TYPE_FLOAT) || (rt != TYPE_INTEGER && rt != TYPE_FLOAT)) return false;
+    if (wrapped != TYPE_ACTION) return false;
+    const double x = lt == TYPE_FLOAT ? cell_float(left) : double(cell_int(left));
+    const double y = rt == TYPE_FLOAT ? cell_float(right) : double(cell_int(right));
+    double r;
     switch (n) {
-    case NAT_EQUAL_Q:
-    case NAT_STRICT_EQUAL_Q: outcome = a == b; break;
-    case NAT_NOT_EQUAL_Q: outcome = a != b; break;
-    case NAT_LESSER_Q: outcome = a < b; break;
-    case NAT_GREATER_Q: outcome = a > b; break;
-    case NAT_LESSER_OR_EQUAL_Q: outcome = a <= b; break;
-    case NAT_GREATER_OR_EQUAL_Q: outcome = a >= b; break;
+    case ACT_ADD: r = x + y; break;
+    case ACT_SUBTRACT: r = x - y; break;
+    case ACT_MULTIPLY: r = x * y; break;
     default: return false;
     }
-    make_logic(left, outcome);
+    make_float(left, r);
     return true;
 }
 
+// Whether an operator may take the direct path with this left operand: its
+// right operand is then evaluated before the call is set up. The left
+// operand must be one the operator accepts, so no type error is raised
+// later than the full call would raise it.
+inline bool direct_operator(const Cell* op, const Cell* left) {
+    const uint8_t lt = type_of(left);
+    if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
+    const uint32_t n = native_number(op);
+    switch (op_wrapped_type(op)) {
+    case TYPE_ACTION:
+        switch (n) {
+        case ACT_ADD:
+        case ACT_SUBTRACT:
+        case ACT_MULTIPLY:
+        case ACT_DIVIDE:
+        case ACT_REMAINDER: return true;
+        case ACT_AND_T:
+        case ACT_OR_T:
+        case ACT_XOR_T: return lt == TYPE_INTEGER;
+        default: return false;
+        }
+    case TYPE_NATIVE:
+        static_assert(NAT_NOT_EQUAL_Q == NAT_EQUAL_Q + 1 && NAT_STRICT_EQUAL_Q == NAT_EQUAL_Q + 2 &&
+                      NAT_LESSER_Q == NAT_EQUAL_Q + 3 && NAT_GREATER_Q == NAT_EQUAL_Q + 4 &&
+                      NAT_LESSER_OR_EQUAL_Q == NAT_EQUAL_Q + 5 && NAT_GREATER_OR_EQUAL_Q == NAT_EQUAL_Q + 6);
+        return n >= NAT_EQUAL_Q && n <= NAT_GREATER_OR_EQUAL_Q;
+    default: return false;
+    }
+}
+
+// An operator's call with its right operand evaluated first, in the
+// operator's frame: the direct path when the numbers allow, else the
+// operator's action or native with both operands in hand. The left operand
+// is on top of the stack; the result replaces it.
+uint32_t operator_call(const Cell* op, const Cell* name, uint32_t pos, uint32_t tail, const Cell* block) {
+    Cell* left = stack::top - 1;
+    stack::top = left;
+    stack::push_interp_native_frame(name);
+    stack::top = left + 1;
+    pos = eval_expression(pos, tail, block, EvalFlags::no_infix | EvalFlags::push);
+    if (pending()) return pos;
+    if (number_infix(op, stack::arguments, stack::arguments + 1)) {
+        stack::pop_frame_keep_result();
+        return pos;
+    }
+    const Cell fn = op_callable(op);
+    try {
+        pos = fetch_arguments(&fn, pos, tail, block, nullptr, 0, 2, name);
+        if (pending()) return pos;
+        stack::pop_frame_keep_result();
+        // Tracing may have been switched on by the right operand's code.
+        if (tracing) [[unlikely]]
+            fire_trace_event(EV_RETURN, block, int32_t(pos), stack::top - 1, call_ref(&fn, name));
+    } catch (const PendingExit&) {
+        // The stacks are already set for the exit's catcher.
+    }
+    return pos;
+}
+
+// After an expression, applies the operators that follow it, left to right.
 uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     while (pos < tail && pos < length_of(block)) {
         Cell next = cell_at(block, pos);
@@ -353,20 +429,29 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
         if (type_of(slot) != TYPE_OP) break;
         // A copy: the trace callback runs Kem code, which may move the slot.
         const Cell op = *slot;
-        const Cell* vc = &op;
         if (tracing) [[unlikely]] {
             // Each operator is reported as a call: no shortcut. The callback
             // may take the operator from its word while it runs.
             RootedCell keep_op(&op);
             fire_trace_event(EV_FETCH, block, int32_t(pos), nullptr, nullptr);
-        } else if (pos + 1 < tail && pos + 1 < length_of(block)) {
-            Cell right = cell_at(block, pos + 1);
-            if (integer_infix(vc, stack::top - 1, &right)) {
-                pos += 2;
+        } else if (pos + 1 < tail && pos + 1 < length_of(block) && direct_operator(&op, stack::top - 1)) {
+            // A number or a word's number needs no frame to be read.
+            const Cell right = cell_at(block, pos + 1);
+            const Cell* value = &right;
+            if (type_of(&right) == TYPE_WORD && right.data1) value = word_value_cell(&right);
+            const uint8_t vt = type_of(value);
+            if ((type_of(&right) == TYPE_WORD || value == &right) && (vt == TYPE_INTEGER || vt == TYPE_FLOAT)) {
+                if (number_infix(&op, stack::top - 1, value)) {
+                    pos += 2;
+                    continue;
+                }
+            } else {
+                pos = operator_call(&op, &next, pos + 1, tail, block);
+                if (pending()) return pos;
                 continue;
             }
         }
-        Cell callable = op_callable(vc);
+        Cell callable = op_callable(&op);
         pos = eval_call(&callable, pos + 1, tail, block, EvalFlags::push | EvalFlags::infix, &next, nullptr, 0);
         if (pending()) return pos;
     }
@@ -437,6 +522,38 @@ void walk_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail,
 
 } // namespace
 
+namespace {
+
+// A paren's expressions, run on the current frame: its value is pushed. The
+// paren and the position to put back are held on the stack below the
+// expressions, so that code which drops the paren from its block cannot
+// free it while it runs.
+void eval_paren(const Cell* paren) {
+    Cell* result = stack::push_slot();
+    const Cell* blk = stack::push(paren);
+    const Cell* saved = stack::push(&position);
+    Cell* base = stack::top;
+    uint32_t pos = blk->data1;
+    uint32_t tail = length_of(blk);
+    while (pos < tail) {
+        stack::top = base;
+        collector::safe_point();
+        if (track_position) position = Cell{blk->header & HEADER_TYPE_MASK, pos, blk->data2, 0};
+        pos = eval_expression(pos, tail, blk, EvalFlags::push);
+        if (pending()) {
+            position = *saved;
+            return;
+        }
+        *result = *(stack::top - 1);
+        const uint32_t now = length_of(blk);
+        if (now < tail) tail = now;
+    }
+    position = *saved;
+    stack::top = result + 1;
+}
+
+} // namespace
+
 void init() {
     make_unset(&position);
     collector::add_layer_root("position", [] { collector::mark_value(&position); });
@@ -473,10 +590,16 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
     pos++;
     switch (type_of(&v)) {
     case TYPE_PAREN:
-        stack::push_frame(&rt_words.body_frame, FRAME_TOP_NATIVE);
-        eval_block(&v, true);
-        if (pending()) return pos;
-        stack::pop_frame_keep_result();
+        if (tracing) [[unlikely]] {
+            // Traced, a paren is a block of its own: entered, walked, left.
+            stack::push_frame(&rt_words.body_frame, FRAME_TOP_NATIVE);
+            eval_block(&v, true);
+            if (pending()) return pos;
+            stack::pop_frame_keep_result();
+        } else {
+            eval_paren(&v);
+            if (pending()) return pos;
+        }
         break;
     case TYPE_WORD: {
         const Cell* vc = word_value_cell(&v);
@@ -512,10 +635,17 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
-        try {
-            word_set_from_arg();
-        } catch (const PendingExit&) {
-            return pos;  // a change handler left with an exit
+        Cell* value = stack::arguments + 1;
+        Cell* slot = type_of(value) != TYPE_UNSET ? context_store_slot(&v) : nullptr;
+        if (slot) {
+            *slot = *value;
+            *stack::arguments = *value;
+        } else {
+            try {
+                word_set_from_arg();
+            } catch (const PendingExit&) {
+                return pos;  // a change handler left with an exit
+            }
         }
         stack::pop_frame_keep_result();
         if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
@@ -631,7 +761,7 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
         if (function_is_system(&fn)) stack::push_function_frame(&word, function_context(&fn));
         else stack::push_interp_function_frame(&word, function_context(&fn));
         if (infix) stack::top = left + 1;
-        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix, &word);
+        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix ? 1 : 0, &word);
         if (pending()) return pos;
         call_function(&fn);
         if (pending()) return pos;
@@ -640,7 +770,7 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     case TYPE_ROUTINE: {
         stack::push_interp_native_frame(&word);
         if (infix) stack::top = left + 1;
-        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix, &word);
+        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix ? 1 : 0, &word);
         if (pending()) return pos;
         Cell* result = routine_entry(&fn)(stack::arguments);
         if (pending()) return pos;
@@ -652,7 +782,7 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     default:
         stack::push_interp_native_frame(&word);
         if (infix) stack::top = left + 1;
-        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix, &word);
+        pos = fetch_arguments(&fn, pos, tail, block, path, path_pos, infix ? 1 : 0, &word);
         if (pending()) return pos;
         stack::pop_frame_keep_result();
         break;
