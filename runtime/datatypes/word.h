@@ -14,6 +14,7 @@
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
 #include "runtime/datatypes/action_types.h"
+#include "runtime/datatypes/context.h"
 
 namespace kem {
 
@@ -69,7 +70,16 @@ void word_set_local_from_top(NodeId ctx, uint32_t n);
 // the self cell of its own context. Script no-value for another unresolved
 // word, not-in-context for a context without values.
 Cell* word_value_cell_in(const Cell* word, NodeId ctx);
-inline Cell* word_value_cell(const Cell* word) { return word_value_cell_in(word, word->data1); }
+// Every word read goes through here: a bound word whose slot exists takes
+// the inline path, everything else the full one.
+inline Cell* word_value_cell(const Cell* word) {
+    const NodeId ctx = word->data1;
+    const int32_t index = static_cast<int32_t>(word->data3);
+    if (ctx && index >= 0) [[likely]] {
+        if (Cell* slot = context_value_slot_checked(ctx, uint32_t(index))) [[likely]] return slot;
+    }
+    return word_value_cell_in(word, ctx);
+}
 // Pushes a copy of the value; script no-value when it is unset!.
 Cell* word_get(const Cell* word);
 Cell* word_push_value_any(const Cell* word);
