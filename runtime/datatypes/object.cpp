@@ -58,7 +58,38 @@ bool logic_symbol(uint32_t symbol, const uint32_t* names, int n) {
 Cell* object_word_at(NodeId ctx, uint32_t index) { return context_word_cell(ctx, index); }
 
 int32_t object_get_word_index(const Cell* obj, const Cell* word) {
-    return context_find_word(object_context(obj), word->data2, true);
+    return object_field_index(object_context(obj), word->data2);
+}
+
+namespace {
+
+// Word lists only grow and never reorder, so an index found for a symbol
+// stays right for as long as the word list lives; the word found there is
+// checked again on every hit all the same.
+struct FieldCacheEntry {
+    NodeId words;
+    uint32_t symbol;
+    uint32_t index;
+    uint32_t found;  // the symbol of the word at index
+};
+constexpr uint32_t FIELD_CACHE_SIZE = 1024;
+FieldCacheEntry field_cache[FIELD_CACHE_SIZE];
+
+} // namespace
+
+int32_t object_field_index(NodeId ctx, uint32_t symbol) {
+    const NodeId words = context_symbols(ctx);
+    FieldCacheEntry& e = field_cache[(words * 2654435761u ^ symbol) % FIELD_CACHE_SIZE];
+    if (e.words == words && e.symbol == symbol && e.index < context_word_count(ctx) &&
+        context_word_cell(ctx, e.index)->data2 == e.found)
+        return int32_t(e.index);
+    const int32_t index = context_find_word(ctx, symbol, true);
+    if (index >= 0) e = FieldCacheEntry{words, symbol, uint32_t(index), context_word_cell(ctx, uint32_t(index))->data2};
+    return index;
+}
+
+void object_field_cache_clear() {
+    for (FieldCacheEntry& e : field_cache) e = FieldCacheEntry{};
 }
 
 const Cell* object_rs_select(const Cell* obj, const Cell* word) {

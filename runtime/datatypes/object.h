@@ -37,6 +37,13 @@ inline bool any_object_type(uint8_t t) { return t == TYPE_OBJECT || t == TYPE_ER
 Cell* object_word_at(NodeId ctx, uint32_t index);
 // Index of the word's symbol in the object (caseless), -1 when absent.
 int32_t object_get_word_index(const Cell* obj, const Cell* word);
+// The field index of a symbol in an object's context (caseless), or -1.
+// Found indexes are kept in a cache keyed by the word list and the symbol:
+// a field path finds its field without hashing.
+int32_t object_field_index(NodeId ctx, uint32_t symbol);
+// Drops the cached field indexes (every collection: a freed word list's node
+// may be reused by another).
+void object_field_cache_clear();
 // The field's value cell, or the shared none cell when absent.
 const Cell* object_rs_select(const Cell* obj, const Cell* word);
 uint32_t object_count_words(const Cell* obj);

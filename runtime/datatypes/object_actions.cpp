@@ -238,7 +238,7 @@ Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep&
         fire(Err::script_invalid_path, step.path ? *step.path : none_value, *element);
     int32_t index = int32_t(element->data3);
     if (element->data1 != ctx || index < 0 || uint32_t(index) >= context_word_count(ctx)) {
-        index = context_find_word(ctx, element->data2, true);
+        index = object_field_index(ctx, element->data2);
         if (index < 0) {
             if (step.get && step.last) return stack::push(&unset_value);
             fire_missing(step.path, element, step.last);
@@ -416,6 +416,7 @@ void register_object() {
         .set<ACT_MODIFY>(object_modify);
     register_datatype(TYPE_OBJECT, 0, "object!", row);
     collector::set_mark_kind(TYPE_OBJECT, collector::MK_OBJECT);
+    collector::add_layer_root("object field cache", [] {}, object_field_cache_clear);
     register_object_change();
 }
 

@@ -524,6 +524,61 @@ void walk_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail,
 
 namespace {
 
+// The commonest paths, p/x and p/x:, where p holds an object!: the field
+// found through the field cache, no general walk. Gives the object's
+// context and the field's word (bound to it, as the walk leaves it), or 0
+// when the general walk must run (a longer path, another value, a missing
+// field).
+NodeId object_field_path(const Cell& path, Cell* obj, Cell* field) {
+    const uint32_t head = path.data1;
+    SeriesBuffer* b = node_buffer(path.data2);
+    if (b->used() / 16 != head + 2) return 0;
+    const Cell* first = b->cell_head() + head;
+    *field = first[1];
+    if (type_of(first) != TYPE_WORD || type_of(field) != TYPE_WORD || !first->data1) return 0;
+    *obj = *word_value_cell(first);
+    if (type_of(obj) != TYPE_OBJECT) return 0;
+    const NodeId ctx = object_context(obj);
+    const int32_t index = object_field_index(ctx, field->data2);
+    if (index < 0) return 0;
+    field->data1 = ctx;
+    field->data3 = uint32_t(index);
+    return ctx;
+}
+
+// p/x: pushes the field's value, or calls it when it is a function.
+// Returns false when the general walk must run.
+bool object_field_get(const Cell& path, uint32_t* pos, uint32_t tail, const Cell* block) {
+    Cell obj, field;
+    const NodeId ctx = object_field_path(path, &obj, &field);
+    if (!ctx) return false;
+    const Cell* slot = context_value_slot_checked(ctx, field.data3);
+    if (!slot || type_of(slot) == TYPE_UNSET) return false;
+    if (callable_type(type_of(slot))) {
+        const Cell fn = *slot;
+        *pos = eval_call(&fn, *pos, tail, block, EvalFlags::push, &field, nullptr, 0);
+    } else {
+        stack::push(slot);
+    }
+    return true;
+}
+
+// p/x: value, the value in the current result cell, for an object without
+// change handlers; the value stays the result. Returns false when the
+// general walk must run.
+bool object_field_set(const Cell& path) {
+    Cell obj, field;
+    const NodeId ctx = object_field_path(path, &obj, &field);
+    if (!ctx || object_on_set(&obj) || context_values_on_stack(ctx) || context_kind(ctx) != CONTEXT_OBJECT) return false;
+    Cell* slot = context_value_slot_checked(ctx, field.data3);
+    if (!slot) return false;
+    *slot = *(stack::top - 1);
+    context_word_cell(ctx, field.data3)->header |= WORD_CHANGED;
+    *stack::arguments = *slot;
+    stack::top = stack::arguments + 1;
+    return true;
+}
+
 // A paren's expressions, run on the current frame: its value is pushed. The
 // paren and the position to put back are held on the stack below the
 // expressions, so that code which drops the paren from its block cannot
@@ -682,7 +737,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         stack::push(&v);
         break;
     case TYPE_PATH:
-        pos = eval_path(&v, pos, tail, &blk, EvalFlags::push);
+        if (tracing || !object_field_get(v, &pos, tail, &blk)) pos = eval_path(&v, pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         break;
     case TYPE_GET_PATH:
@@ -697,7 +752,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
-        eval_path(&v, pos, tail, &blk, EvalFlags::set);
+        if (tracing || !object_field_set(v)) eval_path(&v, pos, tail, &blk, EvalFlags::set);
         if (pending()) return pos;
         stack::pop_frame_keep_result();
         if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
