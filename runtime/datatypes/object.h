@@ -41,8 +41,8 @@ int32_t object_get_word_index(const Cell* obj, const Cell* word);
 // Found indexes are kept in a cache keyed by the word list and the symbol:
 // a field path finds its field without hashing.
 int32_t object_field_index(NodeId ctx, uint32_t symbol);
-// Drops the cached field indexes (every collection: a freed word list's node
-// may be reused by another).
+// Drops the cached field indexes; the collector calls it as it marks, since
+// a word list's node freed by a collection may be reused by another.
 void object_field_cache_clear();
 // The field's value cell, or the shared none cell when absent.
 const Cell* object_rs_select(const Cell* obj, const Cell* word);

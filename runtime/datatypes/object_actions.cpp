@@ -416,7 +416,7 @@ void register_object() {
         .set<ACT_MODIFY>(object_modify);
     register_datatype(TYPE_OBJECT, 0, "object!", row);
     collector::set_mark_kind(TYPE_OBJECT, collector::MK_OBJECT);
-    collector::add_layer_root("object field cache", [] {}, object_field_cache_clear);
+    collector::add_layer_root("object field cache", object_field_cache_clear);
     register_object_change();
 }
 

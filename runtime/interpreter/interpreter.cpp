@@ -109,6 +109,85 @@ void run_traced_native(const Cell* callable, const Cell* block, uint32_t pos, co
     }
 }
 
+// The end of fetch_arguments: runs a native or action, or sets up a
+// function's locals.
+inline uint32_t run_call(const Cell* callable, uint8_t kind, uint32_t pos, const Cell* block, const Cell* fn_word,
+                         int32_t* refs, uint32_t locals) {
+    if (tracing) [[unlikely]] {
+        if (kind != TYPE_FUNCTION) {
+            run_traced_native(callable, block, pos, fn_word, refs);
+            return pos;
+        }
+    }
+    if (kind == TYPE_NATIVE) native_table[native_number(callable)](refs);
+    else if (kind == TYPE_ACTION) action_dispatcher_table[native_number(callable)](refs);
+    else if (locals) function_init_locals(locals);
+    return pos;
+}
+
+// The shape of an argument list, read once and kept: where its required
+// arguments are, and what its refinements leave on the stack when none is
+// given (a native: that many unused refinements; a function: false for each
+// refinement, none for each of their arguments, in spec order). Argument
+// lists are made once and never changed; the cache is dropped at every
+// collection, since a freed list's node may be reused.
+struct CallShape {
+    NodeId list = 0;
+    uint32_t entries = 0;
+    uint8_t required = 0;
+    uint8_t refinements = 0;
+    uint8_t rest_slots = 0;
+    uint8_t usable = 0;           // 0: the list does not fit a shape
+    uint8_t required_at[8] = {};  // list indexes of the required arguments
+    uint64_t rest_flags = 0;      // bit n: slot n after the required ones is a refinement's
+    uint32_t locals = 0;
+};
+constexpr uint32_t CALL_SHAPES = 512;
+CallShape call_shapes[CALL_SHAPES];
+
+const CallShape& call_shape(const Cell& list) {
+    const uint32_t n = length_of(&list);
+    CallShape& c = call_shapes[(list.data2 * 2654435761u >> 7) % CALL_SHAPES];
+    if (c.list == list.data2 && c.entries == n) return c;
+    c = CallShape{};
+    c.list = list.data2;
+    c.entries = n;
+    bool required = true;
+    uint32_t rest = 0, refinements = 0;
+    bool usable = true;
+    for (uint32_t i = 0; i < n; i++) {
+        const Cell e = cell_at(&list, i);
+        switch (type_of(&e)) {
+        case TYPE_TYPESET:
+            if (arg_kind(&e) == ARG_RETURN) break;
+            if (required) {
+                if (c.required == 8) usable = false;
+                else c.required_at[c.required++] = uint8_t(i);
+            } else {
+                rest++;
+            }
+            break;
+        case TYPE_REFINEMENT:
+            required = false;
+            if (rest < 64) c.rest_flags |= uint64_t(1) << rest;
+            rest++;
+            refinements++;
+            break;
+        case TYPE_INTEGER: c.locals = uint32_t(cell_int(&e)); break;
+        default: break;
+        }
+    }
+    if (rest > 64 || refinements > 64 || n > 255) usable = false;
+    c.rest_slots = uint8_t(rest);
+    c.refinements = uint8_t(refinements);
+    c.usable = usable;
+    return c;
+}
+
+void clear_call_shapes() {
+    for (CallShape& c : call_shapes) c = CallShape{};
+}
+
 // Gathers the arguments of a call whose frame is on top (arguments from
 // stack::arguments on) and, for natives and actions, runs them. The first
 // `given` arguments are in place already (an operator's operands), only checked;
@@ -123,6 +202,40 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
     int32_t refs[64];
     uint32_t ref_count = 0;
     uint32_t locals = 0;
+
+    // Without refinements given, the list's shape drives a tight loop.
+    const CallShape& shape = call_shape(list);
+    if (!path && shape.usable) {
+        const uint32_t required = shape.required;
+        const uint32_t rest_slots = shape.rest_slots;
+        const uint64_t rest_flags = shape.rest_flags;
+        const uint8_t* required_at = shape.required_at;
+        uint8_t at[8];
+        for (uint32_t k = 0; k < required; k++) at[k] = required_at[k];
+        ref_count = shape.refinements;
+        locals = shape.locals;
+        // The shape may be replaced while the arguments are evaluated.
+        for (uint32_t k = 0; k < required; k++) {
+            const Cell e = cell_at(&list, at[k]);
+            if (k < given) {
+                const Cell* in_place = stack::arguments + k;
+                if (!typeset_has(&e, type_of(in_place))) fire_expect(fn_word, in_place, callable, int(k));
+            } else {
+                pos = fetch_argument(&e, pos, tail, block, infix, fn_word, callable, int(k));
+                if (pending()) return pos;
+            }
+        }
+        if (native_kind) {
+            for (uint32_t r = 0; r < ref_count; r++) refs[r] = -1;
+            locals = 0;
+        } else {
+            for (uint32_t r = 0; r < rest_slots; r++) {
+                if (rest_flags >> r & 1) make_logic(stack::push_slot(), false);
+                else make_none(stack::push_slot());
+            }
+        }
+        return run_call(callable, kind, pos, block, fn_word, refs, locals);
+    }
 
     // Required arguments, then the slots of every refinement (inactive).
     bool active = true;
@@ -221,19 +334,7 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
         }
     }
 
-    if (tracing) [[unlikely]] {
-        if (kind != TYPE_FUNCTION) {
-            run_traced_native(callable, block, pos, fn_word, refs);
-            return pos;
-        }
-    }
-    if (native_kind) {
-        if (kind == TYPE_NATIVE) native_table[native_number(callable)](refs);
-        else action_dispatcher_table[native_number(callable)](refs);
-    } else if (locals) {
-        function_init_locals(locals);
-    }
-    return pos;
+    return run_call(callable, kind, pos, block, fn_word, refs, native_kind ? 0 : locals);
 }
 
 uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Cell* block, bool infix_call,
@@ -612,6 +713,7 @@ void eval_paren(const Cell* paren) {
 void init() {
     make_unset(&position);
     collector::add_layer_root("position", [] { collector::mark_value(&position); });
+    collector::add_layer_root("call shapes", clear_call_shapes);
     trace_init();
 }
 
