@@ -55,6 +55,13 @@ inline uint32_t code_point_at(const uint8_t* p, uint32_t unit, uint32_t i) {
     }
 }
 
+// Upper case as keys hash and compare it: ASCII inline, the rest through
+// the hook.
+inline uint32_t key_upper(uint32_t c, uint32_t (*upper)(uint32_t)) {
+    if (c < 0x80) return c - (c - 'a' < 26u ? 32u : 0u);
+    return upper(c);
+}
+
 // The part of a string value that takes part in hashing and comparing.
 struct Text {
     const uint8_t* units;
@@ -130,9 +137,16 @@ uint32_t hash_string(const Cell* string, bool case_sensitive) {
     Text t = text_of(string);
     uint32_t h = hash_seed;
     auto upper = hash_key_hooks.upper_case;
-    for (uint32_t i = 0; i < t.length; i++) {
-        uint32_t c = code_point_at(t.units, t.unit, i);
-        h = mix_block(h, case_sensitive ? c : upper(c));
+    if (t.unit == 1) {
+        for (uint32_t i = 0; i < t.length; i++) {
+            const uint32_t c = t.units[i];
+            h = mix_block(h, case_sensitive ? c : key_upper(c, upper));
+        }
+    } else {
+        for (uint32_t i = 0; i < t.length; i++) {
+            const uint32_t c = code_point_at(t.units, t.unit, i);
+            h = mix_block(h, case_sensitive ? c : key_upper(c, upper));
+        }
     }
     return finish(h, 4 * t.length);
 }
@@ -318,14 +332,28 @@ int32_t hash_compare_strings(Cell* value1, Cell* value2, CompareOp op) {
     uint32_t n = a.length < b.length ? a.length : b.length;
     bool fold = op != CompareOp::strict_equal && op != CompareOp::case_sort;
     auto upper = hash_key_hooks.upper_case;
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t c1 = code_point_at(a.units, a.unit, i);
-        uint32_t c2 = code_point_at(b.units, b.unit, i);
-        if (fold) {
-            c1 = upper(c1);
-            c2 = upper(c2);
+    if (a.unit == 1 && b.unit == 1) {
+        for (uint32_t i = 0; i < n; i++) {
+            uint32_t c1 = a.units[i];
+            uint32_t c2 = b.units[i];
+            if (c1 == c2) continue;
+            if (fold) {
+                c1 = key_upper(c1, upper);
+                c2 = key_upper(c2, upper);
+                if (c1 == c2) continue;
+            }
+            return c1 < c2 ? -1 : 1;
         }
-        if (c1 != c2) return c1 < c2 ? -1 : 1;
+    } else {
+        for (uint32_t i = 0; i < n; i++) {
+            uint32_t c1 = code_point_at(a.units, a.unit, i);
+            uint32_t c2 = code_point_at(b.units, b.unit, i);
+            if (fold) {
+                c1 = key_upper(c1, upper);
+                c2 = key_upper(c2, upper);
+            }
+            if (c1 != c2) return c1 < c2 ? -1 : 1;
+        }
     }
     return a.length < b.length ? -1 : (a.length > b.length ? 1 : 0);
 }
