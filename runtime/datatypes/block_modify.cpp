@@ -23,11 +23,29 @@ namespace {
 constexpr int64_t MAX_CELLS = 0x7FFFFF00 / 16;
 
 // The cells a value adds: a sequence (its cells from its position) for a block
-// kind without /only, else the value itself.
-std::vector<Cell> source_cells(const Cell* value, bool only) {
-    if (!only && any_block_type(type_of(value))) return block_cells_copy(value);
-    return std::vector<Cell>{*value};
-}
+// kind without /only, else the value itself, which needs no allocation.
+class SourceCells {
+public:
+    SourceCells(const Cell* value, bool only) : one_(*value) {
+        if (!only && any_block_type(type_of(value))) {
+            many_ = block_cells_copy(value);
+            data_ = many_.data();
+            size_ = many_.size();
+        }
+    }
+    SourceCells(const SourceCells&) = delete;
+    SourceCells& operator=(const SourceCells&) = delete;
+    Cell* data() { return data_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    void resize(size_t n) { size_ = n; }
+
+private:
+    Cell one_;
+    std::vector<Cell> many_;
+    Cell* data_ = &one_;
+    size_t size_ = 1;
+};
 
 // count x dup cells, checked against what a buffer of `used` cells can still take.
 int64_t checked_total(int64_t count, int64_t dup, int64_t used) {
@@ -45,7 +63,7 @@ SeriesBuffer* reserve(NodeId node, int64_t more, bool doubled) {
 }
 
 // Writes the cells at dst, then repeats them until total cells are filled.
-void write_repeated(Cell* dst, const std::vector<Cell>& cells, int64_t total) {
+void write_repeated(Cell* dst, SourceCells& cells, int64_t total) {
     if (total == 0) return;
     std::memcpy(dst, cells.data(), cells.size() * 16);
     fill_repeat(dst, cells.size() * 16, size_t(total / int64_t(cells.size())));
@@ -68,7 +86,7 @@ Cell* block_append(Cell* series, Cell* value_arg, int32_t part, bool only, int32
     Cell v = *value_arg;
     RootedCell keep_value(&v);
     const Cell* value = &v;
-    std::vector<Cell> cells = source_cells(value, only);
+    SourceCells cells(value, only);
     if (cells.empty() || part == 0 || dup < 1) return series;
     if (part > 0 && size_t(part) < cells.size()) cells.resize(size_t(part));
     // The owner's handler may clear the value's block: the copied cells alone keep what they name.
@@ -108,7 +126,7 @@ Cell* block_change(Cell* series, Cell* value_arg, int32_t part, bool only, int32
     Cell v = *value_arg;
     RootedCell keep_value(&v);
     const Cell* value = &v;
-    std::vector<Cell> cells = source_cells(value, only);
+    SourceCells cells(value, only);
     if (dup < 1) return series;
     // The owner's handler may clear the value's block: the copied cells alone keep what they name.
     RootedCells keep_cells(cells.data(), uint32_t(cells.size()));
