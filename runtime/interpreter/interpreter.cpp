@@ -680,11 +680,11 @@ bool object_field_set(const Cell& path) {
     return true;
 }
 
-// A paren's expressions, run on the current frame: its value is pushed. The
-// paren and the position to put back are held on the stack below the
-// expressions, so that code which drops the paren from its block cannot
-// free it while it runs.
-void eval_paren(const Cell* paren) {
+// A block's or paren's expressions, run on the current frame: its value is
+// pushed. The block and the position to put back are held on the stack below
+// the expressions, so that code which drops the block from where it was
+// cannot free it while it runs.
+void walk_here(const Cell* paren) {
     Cell* result = stack::push_slot();
     const Cell* blk = stack::push(paren);
     const Cell* saved = stack::push(&position);
@@ -692,6 +692,8 @@ void eval_paren(const Cell* paren) {
     uint32_t pos = blk->data1;
     uint32_t tail = length_of(blk);
     while (pos < tail) {
+        // The value before is dropped: it must not outlive its expression.
+        make_unset(result);
         stack::top = base;
         collector::safe_point();
         if (track_position) position = Cell{blk->header & HEADER_TYPE_MASK, pos, blk->data2, 0};
@@ -718,7 +720,12 @@ void init() {
 }
 
 void eval_block(const Cell* block, bool return_result) {
-    // The block may lose every other reference while it runs, and so may the
+    if (!tracing) [[likely]] {
+        walk_here(block);
+        if (return_result && !pending()) *stack::arguments = *(stack::top - 1);
+        return;
+    }
+    // Traced, a block has its own frame. The block may lose every other reference while it runs, and so may the
     // outer position that is put back at the end.
     Cell held[2] = {*block, position};
     RootedCells keep(held, 2);
@@ -727,8 +734,7 @@ void eval_block(const Cell* block, bool return_result) {
     stack::push_frame(&rt_words.body_frame, FRAME_TOP_EVAL);
     const uint32_t pos = blk.data1;
     const uint32_t tail = length_of(&blk);
-    if (tracing) [[unlikely]] walk_block<true>(blk, saved, pos, tail, return_result);
-    else walk_block<false>(blk, saved, pos, tail, return_result);
+    walk_block<true>(blk, saved, pos, tail, return_result);
 }
 
 uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags) {
@@ -754,7 +760,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
             if (pending()) return pos;
             stack::pop_frame_keep_result();
         } else {
-            eval_paren(&v);
+            walk_here(&v);
             if (pending()) return pos;
         }
         break;
