@@ -54,6 +54,7 @@ void register_get_path();
 void register_function();
 void register_routine();
 void register_object();
+void register_port();
 void register_error();
 void register_event();
 } // namespace kem

@@ -91,7 +91,7 @@ void register_all_datatypes() {
     register_email();
     register_handle();
     register_date();
-    register_plain(TYPE_PORT, TYPE_OBJECT, "port!", collector::MK_OBJECT);
+    register_port();
     register_money();
     register_ref();
     register_point2D();

@@ -13,8 +13,10 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/modules.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/url_io.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/services/unicode/text.h"
 
@@ -137,11 +139,49 @@ Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& st
     return result;
 }
 
+// --- opening, reading and writing ------------------------------------------------------
+// A URL whose text begins with "http" (so "https" too) is one HTTP request;
+// any other URL becomes a port of its scheme.
+
+namespace {
+
+bool http_url(const Cell* url) {
+    TextRange r = string_text_range(url);
+    if (r.length < 4) return false;
+    for (uint32_t i = 0; i < 4; i++)
+        if (string_char_at(url, r.pos + i) != "http"[i]) return false;
+    return true;
+}
+
+} // namespace
+
+Cell* url_open(Cell* url, const OpenArgs& refs) { return port_from_url(url, true, refs); }
+
+Cell* url_read(Cell* url, const ReadArgs& refs) {
+    if (http_url(url)) {
+        if (refs.part || refs.seek || refs.as) fire(Err::internal_not_done);
+        return url_http_read(url, refs.binary, refs.lines, refs.info);
+    }
+    Cell* port = port_from_url(url, false, OpenArgs{});
+    return read_direct(port, refs);
+}
+
+Cell* url_write(Cell* url, Cell* data, const WriteArgs& refs) {
+    if (http_url(url)) {
+        if (refs.seek || refs.allow || refs.as) fire(Err::internal_not_done);
+        return url_http_write(url, data, refs.binary, refs.lines, refs.info);
+    }
+    Cell* kept = stack::push(data);
+    Cell* port = port_from_url(url, false, OpenArgs{});
+    return write_direct(port, kept, refs);
+}
+
 void register_url() {
     ActionRow row = ActionRow::inherit_all();
     row.set<ACT_MAKE>(url_make).set<ACT_TO>(url_to).set<ACT_MOLD>(url_mold).set<ACT_EVAL_PATH>(url_eval_path);
+    row.set<ACT_OPEN>(url_open).set<ACT_READ>(url_read).set<ACT_WRITE>(url_write);
     for (int slot : {ACT_RANDOM, ACT_REFLECT, ACT_UNUSED, ACT_PUT, ACT_SORT, ACT_TRIM, ACT_CREATE, ACT_CLOSE,
-                     ACT_DELETE, ACT_OPEN, ACT_OPEN_Q, ACT_QUERY, ACT_READ, ACT_RENAME, ACT_UPDATE, ACT_WRITE})
+                     ACT_DELETE, ACT_OPEN_Q, ACT_QUERY, ACT_RENAME, ACT_UPDATE})
         row.none(slot);
     for (int slot = ACT_ABSOLUTE; slot <= ACT_XOR_T; slot++) row.none(slot);
     register_datatype(TYPE_URL, TYPE_STRING, "url!", row);

@@ -33,6 +33,13 @@ int32_t url_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, 
 // Path join of url! and file!: base/element is a new value of the base's type
 // with one "/" between the two texts. Setting raises script bad-path-set.
 Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, const PathStep& step);
+// open makes a port of the URL's scheme and opens it. read and write of a URL
+// beginning with "http" run one HTTP request (internal not-done for /part,
+// /seek and /as of read, /seek, /allow and /as of write); other URLs are read
+// and written through a port of their scheme.
+Cell* url_open(Cell* url, const OpenArgs& refs);
+Cell* url_read(Cell* url, const ReadArgs& refs);
+Cell* url_write(Cell* url, Cell* data, const WriteArgs& refs);
 
 void register_url();
 

@@ -18,6 +18,12 @@ Cell* create_dir(Cell* args) {
     return nullptr;
 }
 
+// The download cache keeps what a user fetched: its folder is the user's alone.
+Cell* create_private_dir(Cell* args) {
+    if (!simple_io_make_dir(args, true)) fire(Err::access_no_create, args[0]);
+    return nullptr;
+}
+
 Cell* os_info(Cell*) { return os_get_info(); }
 
 // The data's bytes as write converts them for a file, straight to standard
@@ -32,6 +38,8 @@ Cell* write_stdout(Cell* args) {
 std::span<const RoutineEntry> io_routines() {
     static constexpr RoutineEntry table[] = {
         {"create-dir", R"KEM(["Create the given directory" path [file!]])KEM", create_dir},
+        {"_create-private-dir", R"KEM(["Creates a folder that only its owner may use" path [file!]])KEM",
+         create_private_dir},
         {"exists?", R"KEM(["Returns TRUE if the file exists" path [file!] return: [logic!]])KEM", exists_q},
         {"os-info", R"KEM(["Returns detailed operating system version information"])KEM", os_info},
         {"write-stdout", R"KEM(["Write data to STDOUT" data [any-type!]])KEM", write_stdout},

@@ -283,9 +283,9 @@ bool simple_io_file_exists(const Cell* file) {
     return path && platform::file_exists(*path);
 }
 
-bool simple_io_make_dir(const Cell* file) {
+bool simple_io_make_dir(const Cell* file, bool private_) {
     const std::optional<std::string> path = file_to_os_path(file);
-    return path && platform::make_dir(*path);
+    return path && platform::make_dir(*path, private_);
 }
 
 int64_t simple_io_file_size(const Cell* file) {

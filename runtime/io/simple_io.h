@@ -38,8 +38,8 @@ Cell* simple_io_bytes_to_string(const uint8_t* bytes, size_t count);
 
 // Whether anything exists at the file's path.
 bool simple_io_file_exists(const Cell* file);
-// Creates one folder; false on failure.
-bool simple_io_make_dir(const Cell* file);
+// Creates one folder (private_: readable by its owner alone); false on failure.
+bool simple_io_make_dir(const Cell* file, bool private_ = false);
 // The size in bytes of the file, -1 when it cannot be opened for reading
 // or its name or kind is a folder's.
 int64_t simple_io_file_size(const Cell* file);

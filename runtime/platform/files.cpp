@@ -126,7 +126,7 @@ bool is_folder(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool make_dir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool make_dir(const std::string& path, bool private_) { return ::mkdir(path.c_str(), private_ ? 0700 : 0777) == 0; }
 
 bool delete_file(const std::string& path, bool folder) {
     return (folder ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) == 0;

@@ -49,8 +49,9 @@ int64_t path_size(const std::string& path);
 bool file_exists(const std::string& path);
 // Whether the path names a folder (following symbolic links).
 bool is_folder(const std::string& path);
-// Creates one folder (mode 0777 less the umask).
-bool make_dir(const std::string& path);
+// Creates one folder (mode 0777 less the umask; a private one 0700, for
+// the owner alone).
+bool make_dir(const std::string& path, bool private_ = false);
 // Removes a folder (it must be empty) when folder is set, else a file.
 bool delete_file(const std::string& path, bool folder);
 bool rename_file(const std::string& from, const std::string& to);

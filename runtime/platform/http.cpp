@@ -1,0 +1,112 @@
+#include "runtime/platform/http.h"
+#include <curl/curl.h>
+#include <cstring>
+#include <memory>
+
+namespace kem::platform {
+
+namespace {
+
+size_t on_body(char* data, size_t size, size_t count, void* user) {
+    auto* body = static_cast<std::vector<uint8_t>*>(user);
+    body->insert(body->end(), data, data + size * count);
+    return size * count;
+}
+
+// libcurl hands over every header line of every response, redirects
+// included: a status line starts a response afresh, and only the final
+// response's fields are kept.
+size_t on_header(char* data, size_t size, size_t count, void* user) {
+    auto* headers = static_cast<std::string*>(user);
+    const size_t n = size * count;
+    std::string_view line(data, n);
+    if (line.starts_with("HTTP/")) {
+        headers->clear();
+    } else if (line != "\r\n" && line != "\n") {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+        headers->append(line);
+        headers->append("\r\n");
+    }
+    return n;
+}
+
+bool ascii_equal(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x + 32);
+        if (y >= 'A' && y <= 'Z') y = char(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+struct CurlDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+bool global_ready() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+} // namespace
+
+bool http_request(const HttpRequest& request, HttpResponse& response) {
+    response = HttpResponse{};
+    if (!global_ready()) return false;
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl) return false;
+    CURL* c = curl.get();
+
+    // Headers libcurl would add on its own are withheld unless the caller
+    // gives them, so that a request carries only what it was given.
+    curl_slist* list = nullptr;
+    auto add = [&list](const std::string& line) {
+        curl_slist* next = curl_slist_append(list, line.c_str());
+        if (next) list = next;
+        return next != nullptr;
+    };
+    for (const auto& [name, value] : request.headers) {
+        // "Name;" sends a header with an empty value; "Name:" would remove it.
+        if (!add(value.empty() ? name + ";" : name + ": " + value)) return false;
+    }
+    for (const char* own : {"Accept", "Content-Type", "Expect"}) {
+        bool given = false;
+        for (const auto& h : request.headers) given = given || ascii_equal(h.first, own);
+        if (!given && !add(std::string(own) + ":")) return false;
+    }
+    std::unique_ptr<curl_slist, CurlDeleter> headers(list);
+
+    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response.body);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &response.headers);
+
+    const std::string& m = request.method;
+    if (m == "GET") {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    } else if (m == "HEAD") {
+        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    } else {
+        // A method other than GET and HEAD sends its body (an empty one when none is given).
+        static const char empty[1] = {0};
+        const char* data = request.body.empty() ? empty : reinterpret_cast<const char*>(request.body.data());
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.has_body ? request.body.size() : 0));
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, data);
+        if (m != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, m.c_str());
+    }
+    if (curl_easy_perform(c) != CURLE_OK) return false;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
+    return true;
+}
+
+} // namespace kem::platform
