@@ -28,7 +28,7 @@ constexpr DatatypePredicate datatype_predicates[] = {
     {"refinement?", TYPE_REFINEMENT}, {"set-path?", TYPE_SET_PATH},   {"set-word?", TYPE_SET_WORD},
     {"string?", TYPE_STRING},       {"tag?", TYPE_TAG},               {"time?", TYPE_TIME},
     {"typeset?", TYPE_TYPESET},     {"tuple?", TYPE_TUPLE},           {"unset?", TYPE_UNSET},
-    {"url?", TYPE_URL},             {"word?", TYPE_WORD},             {"image?", TYPE_IMAGE},
+    {"url?", TYPE_URL},             {"word?", TYPE_WORD},             {"image?", TYPE_IMAGE}, {"port?", TYPE_PORT},
     {"date?", TYPE_DATE},           {"money?", TYPE_MONEY},           {"ref?", TYPE_REF},
     {"point2D?", TYPE_POINT2D},     {"point3D?", TYPE_POINT3D},       {"handle?", TYPE_HANDLE},
     {"error?", TYPE_ERROR},         {"action?", TYPE_ACTION},         {"native?", TYPE_NATIVE},

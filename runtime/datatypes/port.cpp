@@ -258,8 +258,9 @@ Cell* port_make(Cell*, Cell* spec_in, int32_t) {
     Cell* spec = stack::push(&given);
     if (type_of(spec) != TYPE_OBJECT) {
         if (!is_type(spec, TYPE_BLOCK)) fire(Err::access_no_scheme, given);
-        *spec = *object_construct(&given, standard("url-parts"), false);
-        stack::pop(1);
+        Cell proto = *standard("url-parts");
+        *spec = *make_direct(&proto, spec);
+        stack::top = spec + 1;
     }
     const Cell* first = context_value_slot(object_context(spec), 0);
     if (object_count_words(spec) == 0 || type_of(first) != TYPE_WORD) fire(Err::access_no_scheme, given);

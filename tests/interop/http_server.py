@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""HTTP against a local server: a small handler on 127.0.0.1, a free port.
+
+    http_server.py KEM_SCRIPT_TESTS HTTP_KEM
+
+Starts the server, runs the HTTP script cases with its port in KEM_HTTP_PORT
+and a private HOME (the download cache goes there), then stops it. The
+server answers nothing but the paths below; no case reaches any other address.
+"""
+import http.server
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+
+RUNNER, SCRIPT = sys.argv[1:3]
+BIG = bytes((i * 7) % 251 for i in range(3 * 1024 * 1024 + 5))
+hits = {"counter": 0}
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def reply(self, status, body, headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    # The request as received: the method, the headers the client chose
+    # (Host and Content-Length are the transport's), a blank line, the body.
+    def echo(self):
+        length = int(self.headers.get("Content-Length", 0))
+        body = self.rfile.read(length) if length else b""
+        lines = [self.command]
+        lines += ["%s: %s" % (k, v) for k, v in self.headers.items() if k not in ("Host", "Content-Length")]
+        text = "\n".join(lines).encode() + b"\n\n" + body
+        self.reply(200, text, [("Content-Type", "text/plain; charset=utf-8"), ("X-Method", self.command)])
+
+    def route(self):
+        path = self.path
+        if path == "/echo":
+            self.echo()
+        elif path == "/info":
+            self.reply(201, b"made", [("X-Dup", "one"), ("X-Dup", "two"), ("X-Single", "s")])
+        elif path == "/missing":
+            self.reply(404, b"not here", [("Content-Type", "text/plain")])
+        elif path == "/redirect":
+            self.reply(302, b"", [("Location", "/echo")])
+        elif path == "/big":
+            self.reply(200, BIG, [("Content-Type", "application/octet-stream")])
+        elif path == "/lines":
+            self.reply(200, "a\u00e9\U0001F600\r\nb\nc".encode())
+        elif path == "/counter":
+            hits["counter"] += 1
+            self.reply(200, str(hits["counter"]).encode())
+        elif path == "/data":
+            self.reply(200, b"[1 2 three]")
+        elif path == "/script":
+            self.reply(200, b'Kem [Title: "cached script"]\nthru-ran: system/script/header/title\n1 + 2\n')
+        else:
+            self.reply(404, b"none")
+
+    do_GET = do_HEAD = do_POST = do_PUT = do_DELETE = route
+
+
+def main():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        with tempfile.TemporaryDirectory() as home:
+            env = dict(os.environ, KEM_HTTP_PORT=str(server.server_address[1]), HOME=home)
+            env.pop("http_proxy", None)
+            env.pop("HTTP_PROXY", None)
+            env.pop("all_proxy", None)
+            env.pop("ALL_PROXY", None)
+            run = subprocess.run([RUNNER, SCRIPT], env=env, timeout=240)
+            return run.returncode
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
