@@ -1,6 +1,8 @@
 #include "runtime/platform/http.h"
 #include <curl/curl.h>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 namespace kem::platform {
@@ -46,6 +48,50 @@ struct CurlDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+// The asynchronous signals stay blocked while a request runs: a thread that
+// libcurl starts to resolve a name inherits the mask, so the signals still
+// reach the interpreter's thread only. A signal that arrives meanwhile ends
+// the transfer (the progress callback sees it pending) and is delivered when
+// the mask is restored; a SIGPIPE a write raised is taken back first.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT}) sigdelset(&all, fault);
+        pthread_sigmask(SIG_BLOCK, &all, &old_);
+        sigset_t pending;
+        sigpending(&pending);
+        pipe_was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+    ~SignalsHeld() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!pipe_was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec now{};
+            sigtimedwait(&pipe, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+
+private:
+    sigset_t old_;
+    bool pipe_was_pending_ = false;
+};
+
+int on_progress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    sigset_t pending;
+    sigpending(&pending);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        if (sigismember(&pending, sig) == 1) return 1;
+    return 0;
+}
+
 bool global_ready() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ready;
@@ -90,6 +136,8 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &response.body);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &response.headers);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, on_progress);
 
     const std::string& m = request.method;
     if (m == "GET") {
@@ -104,6 +152,7 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
         curl_easy_setopt(c, CURLOPT_POSTFIELDS, data);
         if (m != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, m.c_str());
     }
+    SignalsHeld held;
     if (curl_easy_perform(c) != CURLE_OK) return false;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
     return true;

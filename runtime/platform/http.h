@@ -3,7 +3,8 @@
 // The request carries exactly the headers it is given (libcurl's own
 // "Accept", "Content-Type" and "Expect" are withheld unless given), follows
 // redirects, and keeps nothing between calls: no connections, no cookies.
-// libcurl is set up once, before the first request.
+// libcurl is set up once, before the first request. Asynchronous signals are
+// held while a request runs; one that arrives ends it (no response).
 #pragma once
 #include <cstdint>
 #include <string>

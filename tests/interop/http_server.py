@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """HTTP against a local server: a small handler on 127.0.0.1, a free port.
 
-    http_server.py KEM_SCRIPT_TESTS HTTP_KEM
+    http_server.py KEM_SCRIPT_TESTS HTTP_KEM KEM
 
 Starts the server, runs the HTTP script cases with its port in KEM_HTTP_PORT
-and a private HOME (the download cache goes there), then stops it. The
+and a private HOME (the download cache goes there), then checks that an interrupt ends a request that hangs, and stops the server. The
 server answers nothing but the paths below; no case reaches any other address.
 """
 import http.server
@@ -12,9 +12,11 @@ import os
 import subprocess
 import sys
 import tempfile
+import signal
 import threading
+import time
 
-RUNNER, SCRIPT = sys.argv[1:3]
+RUNNER, SCRIPT, KEM = sys.argv[1:4]
 BIG = bytes((i * 7) % 251 for i in range(3 * 1024 * 1024 + 5))
 hits = {"counter": 0}
 
@@ -61,6 +63,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == "/counter":
             hits["counter"] += 1
             self.reply(200, str(hits["counter"]).encode())
+        elif path == "/hang":
+            time.sleep(20)
+            self.reply(200, b"late")
         elif path == "/data":
             self.reply(200, b"[1 2 three]")
         elif path == "/script":
@@ -71,8 +76,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_HEAD = do_POST = do_PUT = do_DELETE = route
 
 
+def interrupt_ends_hanging_request(env, site, home):
+    """SIGINT ends a read that waits on a silent server, well before its reply."""
+    script = os.path.join(home, "hang.kem")
+    with open(script, "w") as f:
+        f.write("Kem []\nread %s/hang\nprint {not interrupted}\n" % site)
+    child = subprocess.Popen([KEM, script], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    time.sleep(1.5)
+    started = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    try:
+        out, _ = child.communicate(timeout=10)
+    except subprocess.TimeoutExpired:
+        child.kill()
+        child.communicate()
+        print("FAIL an interrupt did not end a hanging request")
+        return 1
+    # Ended by the signal itself, or by an exit status that reports it.
+    if child.returncode not in (-signal.SIGINT, 128 + signal.SIGINT) or b"not interrupted" in out or time.monotonic() - started > 5:
+        print("FAIL interrupt of a hanging request: status %d, output %r" % (child.returncode, out))
+        return 1
+    return 0
+
+
 def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     try:
@@ -83,7 +112,8 @@ def main():
             env.pop("all_proxy", None)
             env.pop("ALL_PROXY", None)
             run = subprocess.run([RUNNER, SCRIPT], env=env, timeout=240)
-            return run.returncode
+            site = "http://127.0.0.1:%d" % server.server_address[1]
+            return run.returncode or interrupt_ends_hanging_request(env, site, home)
     finally:
         server.shutdown()
         server.server_close()
