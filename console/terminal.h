@@ -114,6 +114,9 @@ long read_stdin_bytes(uint8_t* bytes, size_t count);
 // A read found the end of standard input or a terminal gone (the console
 // ends then, as quit does, rather than reading empty lines for ever).
 inline bool input_ended() { return state.input_ended; }
+// The last edit returned an empty line because completion listed candidates:
+// that line is no input.
+inline bool listed_candidates() { return state.listed; }
 
 // The module's routines, for start-up to bind: _set-buffer-history,
 // _read-input, input-stdin, read-stdin, _terminate-console, and _input-ended?

@@ -357,6 +357,14 @@ Cell* string_load_at(const uint8_t* bytes, uint32_t size, Cell* c, int32_t encod
     return c;
 }
 
+Cell* string_load_in(const uint8_t* bytes, uint32_t size, const Cell* block, int32_t encoding) {
+    Cell made;
+    string_load_at(bytes, size, &made, encoding);
+    Cell* c = alloc_tail(series_buffer(block));
+    *c = made;
+    return c;
+}
+
 Cell* string_decode_utf8(const uint8_t* bytes, uint32_t size) {
     for (uint32_t i = 0; i < size;) {
         int32_t cp;

@@ -135,6 +135,8 @@ Cell* string_make_at(Cell* c, uint32_t n, uint32_t unit = 1);
 // (size in 16-bit units), into c or into a newly pushed cell when c is null.
 // Any other encoding is a fault of the caller: the process ends (status 1).
 Cell* string_load_at(const uint8_t* bytes, uint32_t size, Cell* c, int32_t encoding);
+// The same, appended to a block (the new cell is returned).
+Cell* string_load_in(const uint8_t* bytes, uint32_t size, const Cell* block, int32_t encoding);
 inline Cell* string_make_utf8(Cell* c, std::string_view text) {
     return string_load_at(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), c, 0);
 }
