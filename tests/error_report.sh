@@ -21,11 +21,13 @@ check() {  # script text, expected report
 check 'print 1
 x: [1 2 (
 ]' '*** Syntax Error: (line 4) missing ) at ]
-*** Where: ???
-*** Near : "]"'
+*** Where: transcode
+*** Near : "]"
+*** Stack: '
 check 'x: 1 + "abc' '*** Syntax Error: (line 2) invalid string at "abc
-*** Where: ???
-*** Near : {"abc}'
+*** Where: transcode
+*** Near : {"abc}
+*** Stack: '
 check 'return 1' '*** Throw Error: return or exit not in function
 *** Where: return
 *** Near : return 1

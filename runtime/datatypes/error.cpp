@@ -259,10 +259,11 @@ Cell* error_create(const Cell* category, const Cell* id, const Cell* arg1, const
     int last = -1;
     for (int n = 0; n < 3; n++)
         if (given[n]) *error_field(&made, ErrorField(ERROR_ARG1 + n)) = a[last = n];
-    // Text read while no code runs (a script before it starts) leaves no
-    // evaluator position: a syntax error shows its source text, its last argument.
+    // Text read outside the script's own code (a script before it starts, a
+    // line at the console) has no place of its own to name: a syntax error
+    // shows its source text, its last argument.
     Cell* near = error_field(&made, ERROR_NEAR);
-    if (is_type(near, TYPE_UNSET) && last >= 0 && is_type(category, TYPE_WORD) && same_symbol(category->data2, names().syntax))
+    if ((is_type(near, TYPE_UNSET) || is_type(near, TYPE_NONE)) && last >= 0 && is_type(category, TYPE_WORD) && same_symbol(category->data2, names().syntax))
         *near = a[last];
     stack::top = saved_top;
     return stack::push(&made);

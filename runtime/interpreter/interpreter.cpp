@@ -691,12 +691,13 @@ void walk_here(const Cell* paren) {
     Cell* base = stack::top;
     uint32_t pos = blk->data1;
     uint32_t tail = length_of(blk);
+    const bool track = tracks_position(*blk);
     while (pos < tail) {
         // The value before is dropped: it must not outlive its expression.
         make_unset(result);
         stack::top = base;
         collector::safe_point();
-        if (track_position) position = Cell{blk->header & HEADER_TYPE_MASK, pos, blk->data2, 0};
+        if (track) position = Cell{blk->header & HEADER_TYPE_MASK, pos, blk->data2, 0};
         pos = eval_expression(pos, tail, blk, EvalFlags::push);
         if (pending()) {
             position = *saved;
