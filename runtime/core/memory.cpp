@@ -17,8 +17,8 @@ CollectorSwitch collector_switch;
 uintptr_t* node_slots = nullptr;
 
 #ifdef KEM_ASAN
-void memory_poison(const void* p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
-void memory_unpoison(const void* p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+void memory_poison(const void* p, size_t n) { __asan_poison_memory_region(p, n); }
+void memory_unpoison(const void* p, size_t n) { __asan_unpoison_memory_region(p, n); }
 #endif
 
 void request_collection_if_due() {

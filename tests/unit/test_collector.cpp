@@ -8,6 +8,9 @@
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/services/hashtable.h"
+#ifdef KEM_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace kem {
 namespace {
@@ -72,6 +75,29 @@ TEST_F(Collector, RootedValuesSurviveAndMoveOverDeadOnes) {
     EXPECT_TRUE(text_is(via_node, 100, 'n'));
     EXPECT_TRUE(text_is(*(stack::top - 1), 50, 's'));
 }
+
+#ifdef KEM_ASAN
+TEST_F(Collector, TheSpaceAMovedBufferLeftIsPoisoned) {
+    // The checking builds rely on this: code that kept a raw pointer across a
+    // collection reads poisoned memory and stops there.
+    Cell dead = make_text(4000, 'd');
+    Cell kept = make_text(3000, 'k');
+    stack::push(&dead);
+    stack::pop(1);
+    RootedCell root(&kept);
+    const uint8_t* before = node_buffer(kept.data2)->head_ptr();
+    collector::collect();
+    ASSERT_NE(node_buffer(kept.data2)->head_ptr(), before);
+#ifndef KEM_GC_STRESS
+    // (The stress build takes the old frames' pages away altogether.)
+    EXPECT_TRUE(__asan_address_is_poisoned(before + 2999));
+#endif
+    EXPECT_FALSE(__asan_address_is_poisoned(node_buffer(kept.data2)->head_ptr() + 2999));
+    SeriesFrame* f = memory.current_series_frame;
+    ASSERT_TRUE(f && f->free < f->end);
+    EXPECT_TRUE(__asan_address_is_poisoned(f->free)) << "the room left in a frame is poisoned";
+}
+#endif
 
 TEST_F(Collector, CellsOfRootedBlocksAreFollowed) {
     Cell blk;
