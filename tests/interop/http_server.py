@@ -68,6 +68,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, b"late")
         elif path == "/data":
             self.reply(200, b"[1 2 three]")
+        elif path == "/doc":
+            self.reply(200, b'{"a": [1, 2.5, "x"]}', [("Content-Type", "application/json; charset=utf-8")])
         elif path == "/script":
             self.reply(200, b'Kem [Title: "cached script"]\nthru-ran: system/script/header/title\n1 + 2\n')
         else:
