@@ -164,6 +164,13 @@ Cell* tracing_q(Cell* result) {
     return result;
 }
 
+// trace true or false: delivery of the run in progress; outside one it stays off.
+Cell* set_tracing(Cell* args) {
+    interp::trace_switch(is_truthy(&args[0]));
+    make_unset(args);
+    return args;
+}
+
 void bind_routine(const char* name, const char* spec_text, RoutineFn fn) {
     const Cell routine = make_routine(spec_text, fn);
     context_set_global(symbol_make(name), &routine);
@@ -222,6 +229,7 @@ void boot_routines() {
         {"frame-index?", R"KEM([return: [integer!]])KEM", frame_index_q},
         {"collect-calls", R"KEM([blk [block!]])KEM", collect_calls_routine},
         {"tracing?", R"KEM([])KEM", tracing_q},
+        {"set-tracing", R"KEM(["Internal Use Only" on [logic!]])KEM", set_tracing},
         {"read-clipboard",
          R"KEM(["Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!"])KEM",
          read_clipboard},

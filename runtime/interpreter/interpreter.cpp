@@ -90,7 +90,7 @@ inline const Cell* call_ref(const Cell* callable, const Cell* fn_word) {
 // the call event, and the throw and catch events around those natives.
 void run_traced_native(const Cell* callable, const Cell* block, uint32_t pos, const Cell* fn_word, int32_t* refs) {
     const uint8_t kind = type_of(callable);
-    fire_trace_event(EV_CALL, block, int32_t(pos), nullptr, call_ref(callable, fn_word));
+    fire_trace_event(EV_CALL, block, int32_t(pos), callable, trace_call_ref(callable, call_ref(callable, fn_word)));
     if (kind == TYPE_ROUTINE) return;  // eval_call runs it
     if (kind == TYPE_ACTION) {
         action_dispatcher_table[native_number(callable)](refs);
@@ -534,7 +534,9 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
             // Each operator is reported as a call: no shortcut. The callback
             // may take the operator from its word while it runs.
             RootedCell keep_op(&op);
-            fire_trace_event(EV_FETCH, block, int32_t(pos), nullptr, nullptr);
+            // The left operand is complete: pushed as the operator's argument.
+            if (!trace_value_reported()) fire_trace_event(EV_PUSH, block, int32_t(pos), stack::top - 1, nullptr);
+            fire_trace_event(EV_FETCH, block, int32_t(pos), &next, nullptr);
         } else if (pos + 1 < tail && pos + 1 < length_of(block) && direct_operator(&op, stack::top - 1)) {
             // A number or a word's number needs no frame to be read.
             const Cell right = cell_at(block, pos + 1);
@@ -742,7 +744,8 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
     const bool push = has(flags, EvalFlags::push);
     const Cell blk = *block;
     if (tracing) [[unlikely]] {
-        fire_trace_event(EV_FETCH, &blk, int32_t(pos), nullptr, nullptr);
+        const Cell fetched = cell_at(&blk, pos);
+        fire_trace_event(EV_FETCH, &blk, int32_t(pos), &fetched, nullptr);
         // The callback may have cut the block short: the value is gone.
         if (pos >= length_of(&blk)) {
             make_unset(stack::push_slot());
@@ -796,6 +799,8 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         if (pos >= tail) fire(Err::script_need_value, v);
         stack::push_frame(&v, FRAME_TOP_NATIVE);
         stack::push(&v);
+        // The assignment opens an expression that its value completes.
+        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), &v, nullptr);
         pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
@@ -812,7 +817,8 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
             }
         }
         stack::pop_frame_keep_result();
-        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
+        if (tracing && !trace_value_reported()) [[unlikely]]
+            fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
         settle(push);
         return pos;  // the value assigned already took the operators after it
     }
@@ -858,13 +864,15 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         // The value's code may take the path out of its block.
         RootedCell keep_path(&v);
         stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
+        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), &v, nullptr);
         pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
         if (tracing || !object_field_set(v)) eval_path(&v, pos, tail, &blk, EvalFlags::set);
         if (pending()) return pos;
         stack::pop_frame_keep_result();
-        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
+        if (tracing && !trace_value_reported()) [[unlikely]]
+            fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
         settle(push);
         return pos;
     }
@@ -874,7 +882,8 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         pos = infix_steps(pos, tail, &blk);
         if (pending()) return pos;
     }
-    if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
+    if (tracing && !trace_value_reported()) [[unlikely]]
+        fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
     settle(push);
     return pos;
 }
@@ -917,8 +926,18 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
         callable_slot = stack::push(&fn);
     }
     Cell* left = stack::top;
+    // Traced, the callee's events name it by its word or path.
+    struct NameScope {
+        const TraceCallName* outer = trace_call_name;
+        TraceCallName named;
+        ~NameScope() { trace_call_name = outer; }
+    } names;
     try {
-    if (tracing) [[unlikely]] fire_trace_event(EV_OPEN, block, int32_t(pos), nullptr, nullptr);
+    if (tracing) [[unlikely]] {
+        names.named = {fn, path ? *path : *call_ref(&fn, &word)};
+        trace_call_name = &names.named;
+        fire_trace_event(EV_OPEN, block, int32_t(pos), &names.named.ref, nullptr);
+    }
     switch (type_of(&fn)) {
     case TYPE_FUNCTION:
         // A function of the system is seen as one call, like a native.
@@ -963,7 +982,8 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     // A function reports its own return, also when a callback runs it.
     if (tracing && type_of(&fn) != TYPE_FUNCTION) [[unlikely]] {
         try {
-            fire_trace_event(EV_RETURN, block, int32_t(pos), stack::top - 1, call_ref(&fn, &word));
+            fire_trace_event(EV_RETURN, block, int32_t(pos), stack::top - 1,
+                             trace_call_name == &names.named ? &names.named.ref : call_ref(&fn, &word));
         } catch (const PendingExit&) {
             return pos;
         }
@@ -1017,7 +1037,8 @@ void run_function(const Cell* fn, uint32_t trace_flags) {
     if constexpr (Traced) {
         if (tracing && trace_flags && !(callback_bits() & trace_flags)) tracing = false;
         name = stack::frame_named(frame) ? stack::frame_word(frame) : f;
-        if (tracing) fire_trace_event(EV_CALL, nullptr, -1, nullptr, &name);
+        name = *trace_call_ref(&f, &name);
+        if (tracing) fire_trace_event(EV_CALL, nullptr, -1, &f, &name);
     }
     const NodeId ctx = function_context(&f);
     const NodeId saved = context_values_node(ctx);

@@ -17,10 +17,13 @@
 
 namespace kem::interp {
 
+bool trace_run = false;
 bool trace_on = false;
 bool tracing = false;
 uint32_t trace_mask = 0;
 const void* trace_reported_error = nullptr;
+const TraceCallName* trace_call_name = nullptr;
+uint32_t trace_last_event = 0;
 
 namespace {
 
@@ -60,7 +63,7 @@ void trace_init() {
     sym_state = symbol_make("state");
     sym_callbacks = symbol_make("callbacks");
     sym_bits = symbol_make("bits");
-    trace_on = tracing = false;
+    trace_run = trace_on = tracing = false;
 }
 
 uint32_t trace_event_mask(const Cell* fn) {
@@ -80,10 +83,10 @@ uint32_t trace_event_mask(const Cell* fn) {
 }
 
 bool trace_install(const Cell* fn) {
-    if (trace_on) return false;
+    if (trace_run) return false;
     trace_mask = trace_event_mask(fn);
     *tracer_cell() = *fn;
-    trace_on = tracing = true;
+    trace_run = trace_on = tracing = true;
     trace_error_settled();
     thrown_to = nullptr;
     try {
@@ -91,32 +94,40 @@ bool trace_install(const Cell* fn) {
     } catch (...) {
         // A callback that fails at once is not left installed.
         make_none(tracer_cell());
-        trace_on = tracing = false;
+        trace_run = trace_on = tracing = false;
         throw;
     }
     return true;
 }
 
 void trace_uninstall() {
-    if (!trace_on) return;
+    if (!trace_run) return;
     // The end event runs with no exit pending; an exit in flight goes on after it.
+    // It reaches the callback even when the script switched delivery off, so
+    // that the callback can always close its run.
     const uint32_t saved = last_throw_code;
     last_throw_code = 0;
-    tracing = true;
+    trace_on = tracing = true;
     try {
         fire_trace_event(EV_END, nullptr, -1, nullptr, nullptr);
     } catch (...) {
         make_none(tracer_cell());
-        trace_on = tracing = false;
+        trace_run = trace_on = tracing = false;
         if (!last_throw_code) last_throw_code = saved;
         throw;
     }
     last_throw_code = saved;
     make_none(tracer_cell());
-    trace_on = tracing = false;
+    trace_run = trace_on = tracing = false;
+}
+
+void trace_switch(bool on) {
+    trace_on = on && trace_run;
+    tracing = trace_on;
 }
 
 void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell* value, const Cell* ref) {
+    trace_last_event = event;
     if (!(trace_mask & event) || !trace_on) return;
     Cell* const saved_args = stack::arguments;
     Cell* const saved_top = stack::top;
@@ -176,6 +187,14 @@ uint32_t callback_bits() {
     const Cell* sys = context_global_value_cell(sym_system);
     const Cell* bits = field_of(field_of(field_of(sys, sym_state), sym_callbacks), sym_bits);
     return bits && is_type(bits, TYPE_INTEGER) ? bits->data2 : 0;
+}
+
+const Cell* trace_call_ref(const Cell* callable, const Cell* fallback) {
+    const TraceCallName* n = trace_call_name;
+    if (n && n->callable.header == callable->header && n->callable.data1 == callable->data1 &&
+        n->callable.data2 == callable->data2 && n->callable.data3 == callable->data3)
+        return &n->ref;
+    return fallback;
 }
 
 void trace_thrown() { thrown_to = stack::frames_top - 1; }
