@@ -911,7 +911,7 @@ uint32_t eval_at(const Cell* block) {
 }
 
 uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags,
-                   const Cell* name, const Cell* path, uint32_t path_pos) {
+                   const Cell* name, const Cell* path, uint32_t path_pos, const Cell* called_by) {
     const bool push = has(flags, EvalFlags::push);
     const bool infix = has(flags, EvalFlags::infix);
     const Cell fn = *callable;
@@ -934,7 +934,7 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     } names;
     try {
     if (tracing) [[unlikely]] {
-        names.named = {fn, path ? *path : *call_ref(&fn, &word)};
+        names.named = {fn, path ? *path : called_by ? *called_by : *call_ref(&fn, &word)};
         trace_call_name = &names.named;
         fire_trace_event(EV_OPEN, block, int32_t(pos), &names.named.ref, nullptr);
     }
@@ -1082,7 +1082,9 @@ void run_function(const Cell* fn, uint32_t trace_flags) {
         guard.end();
     }
     if constexpr (Traced) {
-        if (tracing && !pending()) fire_trace_event(EV_RETURN, nullptr, -1, stack::arguments, &name);
+        // Returned, the call is the caller's again, as after a native's return.
+        if (tracing && !pending())
+            fire_trace_event(EV_RETURN, nullptr, -1, stack::arguments, &name, int32_t(frame->saved_args));
     }
 }
 
@@ -1221,7 +1223,7 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
             return pos;
         }
         if (!set && !get && last && callable_type(type_of(&current))) {
-            pos = eval_call(&current, pos, tail, block, EvalFlags::push, &el, nullptr, 0);
+            pos = eval_call(&current, pos, tail, block, EvalFlags::push, &el, nullptr, 0, &p);
             if (pending()) return pos;
             settle(push);
             return pos;

@@ -126,7 +126,8 @@ void trace_switch(bool on) {
     tracing = trace_on;
 }
 
-void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell* value, const Cell* ref) {
+void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell* value, const Cell* ref,
+                      int32_t frame_x) {
     trace_last_event = event;
     if (!(trace_mask & event) || !trace_on) return;
     Cell* const saved_args = stack::arguments;
@@ -152,7 +153,8 @@ void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell*
     // The cell at the top is kept as it is: it may be the reported value, or
     // an operator's left operand waiting for its call.
     stack::push_slot_keep();
-    Cell* pair = pair_push(int32_t(stack::cell_index(saved_args)), int32_t(stack::cell_index(saved_top)));
+    Cell* pair = pair_push(frame_x >= 0 ? frame_x : int32_t(stack::cell_index(saved_args)),
+                           int32_t(stack::cell_index(saved_top)));
     values[5] = *pair;
     stack::top = pair;
     stack::push_function_frame(&rt_words.interp_callback, function_context(&fn));

@@ -57,7 +57,9 @@ void trace_switch(bool on);
 // Delivers one event when it is in the mask. code: the block (nullptr: none);
 // pos: absolute index in it (-1: none); value, ref: nullptr for none.
 // A callback that leaves with a non-local exit passes it on as PendingExit.
-void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell* value, const Cell* ref);
+// frame_x: the argument base the frame pair reports, when not the current one.
+void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell* value, const Cell* ref,
+                      int32_t frame_x = -1);
 
 // An error about to unwind: reported once, by the innermost block it leaves.
 void trace_error(const KemError& e, const Cell* code, int32_t pos);

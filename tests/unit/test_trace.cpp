@@ -7,6 +7,7 @@ namespace kem::test {
 namespace {
 
 void expect_idle() {
+    EXPECT_FALSE(interp::trace_run);
     EXPECT_FALSE(interp::trace_on);
     EXPECT_FALSE(interp::tracing);
 }
