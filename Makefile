@@ -13,7 +13,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev lib
 # The GC-stress build collects every GC_PERIOD safe points over the whole suite,
 # then at every safe point over the tests that exercise rooting the most.
 GC_PERIOD ?= 50
-GC_FOCUS  ?= ^(Collector|Interpreter|ObjectTest|Ownership|Trace|Sort|terminal|Kembin|TuiDraw|EventTest)\.|^script\.(gc|control|evaluator|object|error|trace|sort|words|block|string|container|conversion|lexer|kembin|parse_[a-z]+|call|system_object|library_helpers|library_series|library_parse|files|load_save|image|money|hash|vector|reactivity|event|faces|view_system|rich_text|view_runtime|view_events|vid_layout|preprocessor|codecs|json|csv|port)$$
+GC_FOCUS  ?= ^(Collector|Interpreter|ObjectTest|Ownership|Trace|Sort|terminal|Kembin|TuiDraw|EventTest)\.|^script\.(gc|control|evaluator|object|error|trace|sort|words|block|string|container|conversion|lexer|kembin|parse_[a-z]+|call|system_object|library_helpers|library_series|library_parse|files|load_save|image|money|hash|vector|reactivity|event|faces|view_system|rich_text|view_runtime|view_events|vid_layout|preprocessor|codecs|json|csv|port|tools)$$
 
 all: release
 

@@ -145,7 +145,7 @@ void fire_trace_event(uint32_t event, const Cell* code, int32_t pos, const Cell*
         if (pos >= from && pos <= int32_t(block_full_length(code))) offset = pos - from;
     }
     make_integer(&values[2], offset);
-    values[3] = (value && value->header != 0) ? *value : none_value;
+    values[3] = (value && value->header != 0 && type_of(value) != TYPE_UNSET) ? *value : none_value;
     values[4] = ref ? *ref : none_value;
     values[5] = none_value;
     const Cell fn = *tracer_cell();
