@@ -109,6 +109,43 @@ def test_history_across_restarts():
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def test_debug_prompt():
+    """The debugger's prompt: Enter and n step to the next event, :word shows
+    a value, watch shows a word at each stop, a line that does not load is
+    reported and asked again, c goes on to the end, the lines typed at the
+    prompt leave the history, and q halts the debugged code."""
+    pane = console(width=80, height=60)
+    try:
+        enter(pane, "=f: func [n] [n * 2]")
+        enter(pane, "=debug [x: f 3 y: x + 1]", prompt="debug> ")
+        expect(rows(pane)[6:10], ["-----> EVAL x:", "Input: x: f 3 y: x + 1", "", "-empty stack-"], "the first stop")
+        enter(pane, prompt="debug> ")
+        pane.wait_text("-----> PUSH x:")
+        enter(pane, "=n", prompt="debug> ")
+        pane.wait_text("-----> EVAL f")
+        enter(pane, "=:f", prompt="debug> ")
+        pane.wait_text("  > n         : ")
+        enter(pane, "=watch x", prompt="debug> ")
+        enter(pane, "=next", prompt="debug> ")
+        pane.wait_text("Watch: x: unset")
+        enter(pane, "=:[", prompt="debug> ")
+        pane.wait_text("*** Syntax Error: (line 1) missing ] at [")
+        enter(pane, "=c")
+        enter(pane, "=y")
+        pane.wait_text("== 7")
+        pane.type("Up", "Up")
+        pane.wait(lambda: rows(pane)[pane.cursor()[1]] == ">> debug [x: f 3 y: x + 1]", "the history without the prompt's lines")
+        pane.type("C-a", "C-k")
+        enter(pane, "=debug [print 1 print 2]", prompt="debug> ")
+        enter(pane, "=q")
+        pane.wait_text("(halted)")
+        expect([line for line in rows(pane) if line in ("1", "2")], [], "nothing printed after q")
+        pane.type("C-d")
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
 def test_completion():
     """Tab with one candidate completes; with several it lists them and the
     completed text comes back, also inside input left open, where the listing
