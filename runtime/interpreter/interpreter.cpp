@@ -928,13 +928,18 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     Cell* left = stack::top;
     // Traced, the callee's events name it by its word or path.
     struct NameScope {
-        const TraceCallName* outer = trace_call_name;
+        const TraceCallName* outer = nullptr;
+        bool active = false;
         TraceCallName named;
-        ~NameScope() { trace_call_name = outer; }
+        ~NameScope() {
+            if (active) trace_call_name = outer;
+        }
     } names;
     try {
     if (tracing) [[unlikely]] {
         names.named = {fn, path ? *path : called_by ? *called_by : *call_ref(&fn, &word)};
+        names.outer = trace_call_name;
+        names.active = true;
         trace_call_name = &names.named;
         fire_trace_event(EV_OPEN, block, int32_t(pos), &names.named.ref, nullptr);
     }
