@@ -521,6 +521,21 @@ uint32_t operator_call(const Cell* op, const Cell* name, uint32_t pos, uint32_t 
     return pos;
 }
 
+// Traced, the path a call at its end was written with, for eval_call to
+// name the call by (a path that gives refinements names it already).
+const Cell* traced_call_path = nullptr;
+
+// The evaluator's push and fetch events, out of the way of the untraced
+// path. A value a return, exit or set event has just carried is not
+// reported again as pushed.
+[[gnu::cold, gnu::noinline]] void trace_push(const Cell* block, uint32_t pos, const Cell* value) {
+    if (!trace_value_reported()) fire_trace_event(EV_PUSH, block, int32_t(pos), value, nullptr);
+}
+[[gnu::cold, gnu::noinline]] void trace_fetch(const Cell* block, uint32_t pos) {
+    const Cell fetched = cell_at(block, pos);
+    fire_trace_event(EV_FETCH, block, int32_t(pos), &fetched, nullptr);
+}
+
 // After an expression, applies the operators that follow it, left to right.
 uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     while (pos < tail && pos < length_of(block)) {
@@ -535,8 +550,8 @@ uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
             // may take the operator from its word while it runs.
             RootedCell keep_op(&op);
             // The left operand is complete: pushed as the operator's argument.
-            if (!trace_value_reported()) fire_trace_event(EV_PUSH, block, int32_t(pos), stack::top - 1, nullptr);
-            fire_trace_event(EV_FETCH, block, int32_t(pos), &next, nullptr);
+            trace_push(block, pos, stack::top - 1);
+            trace_fetch(block, pos);
         } else if (pos + 1 < tail && pos + 1 < length_of(block) && direct_operator(&op, stack::top - 1)) {
             // A number or a word's number needs no frame to be read.
             const Cell right = cell_at(block, pos + 1);
@@ -744,8 +759,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
     const bool push = has(flags, EvalFlags::push);
     const Cell blk = *block;
     if (tracing) [[unlikely]] {
-        const Cell fetched = cell_at(&blk, pos);
-        fire_trace_event(EV_FETCH, &blk, int32_t(pos), &fetched, nullptr);
+        trace_fetch(&blk, pos);
         // The callback may have cut the block short: the value is gone.
         if (pos >= length_of(&blk)) {
             make_unset(stack::push_slot());
@@ -800,7 +814,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         stack::push_frame(&v, FRAME_TOP_NATIVE);
         stack::push(&v);
         // The assignment opens an expression that its value completes.
-        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), &v, nullptr);
+        if (tracing) [[unlikely]] trace_push(&blk, pos, &v);
         pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
@@ -817,8 +831,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
             }
         }
         stack::pop_frame_keep_result();
-        if (tracing && !trace_value_reported()) [[unlikely]]
-            fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
+        if (tracing) [[unlikely]] trace_push(&blk, pos, stack::top - 1);
         settle(push);
         return pos;  // the value assigned already took the operators after it
     }
@@ -864,15 +877,14 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         // The value's code may take the path out of its block.
         RootedCell keep_path(&v);
         stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
-        if (tracing) [[unlikely]] fire_trace_event(EV_PUSH, &blk, int32_t(pos), &v, nullptr);
+        if (tracing) [[unlikely]] trace_push(&blk, pos, &v);
         pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
         if (tracing || !object_field_set(v)) eval_path(&v, pos, tail, &blk, EvalFlags::set);
         if (pending()) return pos;
         stack::pop_frame_keep_result();
-        if (tracing && !trace_value_reported()) [[unlikely]]
-            fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
+        if (tracing) [[unlikely]] trace_push(&blk, pos, stack::top - 1);
         settle(push);
         return pos;
     }
@@ -882,8 +894,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         pos = infix_steps(pos, tail, &blk);
         if (pending()) return pos;
     }
-    if (tracing && !trace_value_reported()) [[unlikely]]
-        fire_trace_event(EV_PUSH, &blk, int32_t(pos), stack::top - 1, nullptr);
+    if (tracing) [[unlikely]] trace_push(&blk, pos, stack::top - 1);
     settle(push);
     return pos;
 }
@@ -910,8 +921,14 @@ uint32_t eval_at(const Cell* block) {
     return eval_next(block, pos, tail, EvalFlags::none);
 }
 
-uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags,
-                   const Cell* name, const Cell* path, uint32_t path_pos, const Cell* called_by) {
+namespace {
+
+// A call; traced, named holds the name its events give it.
+template <bool Traced>
+[[gnu::always_inline]] inline uint32_t eval_call_body(const Cell* callable, uint32_t pos, uint32_t tail,
+                                                      const Cell* block, EvalFlags flags, const Cell* name,
+                                                      const Cell* path, uint32_t path_pos,
+                                                      const TraceCallName* named) {
     const bool push = has(flags, EvalFlags::push);
     const bool infix = has(flags, EvalFlags::infix);
     const Cell fn = *callable;
@@ -926,22 +943,9 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
         callable_slot = stack::push(&fn);
     }
     Cell* left = stack::top;
-    // Traced, the callee's events name it by its word or path.
-    struct NameScope {
-        const TraceCallName* outer = nullptr;
-        bool active = false;
-        TraceCallName named;
-        ~NameScope() {
-            if (active) trace_call_name = outer;
-        }
-    } names;
     try {
-    if (tracing) [[unlikely]] {
-        names.named = {fn, path ? *path : called_by ? *called_by : *call_ref(&fn, &word)};
-        names.outer = trace_call_name;
-        names.active = true;
-        trace_call_name = &names.named;
-        fire_trace_event(EV_OPEN, block, int32_t(pos), &names.named.ref, nullptr);
+    if constexpr (Traced) {
+        if (tracing) fire_trace_event(EV_OPEN, block, int32_t(pos), &named->ref, nullptr);
     }
     switch (type_of(&fn)) {
     case TYPE_FUNCTION:
@@ -988,13 +992,33 @@ uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell
     if (tracing && type_of(&fn) != TYPE_FUNCTION) [[unlikely]] {
         try {
             fire_trace_event(EV_RETURN, block, int32_t(pos), stack::top - 1,
-                             trace_call_name == &names.named ? &names.named.ref : call_ref(&fn, &word));
+                             named && trace_call_name == named ? &named->ref : call_ref(&fn, &word));
         } catch (const PendingExit&) {
             return pos;
         }
     }
     settle(push);
     return pos;
+}
+
+} // namespace
+
+uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags,
+                   const Cell* name, const Cell* path, uint32_t path_pos) {
+    if (!tracing) [[likely]]
+        return eval_call_body<false>(callable, pos, tail, block, flags, name, path, path_pos, nullptr);
+    // Traced, the callee's events name it by its word or path, also while
+    // its arguments run calls of their own.
+    const Cell* called_by = traced_call_path;
+    traced_call_path = nullptr;
+    const Cell word = frame_name(name, path);
+    const TraceCallName named{*callable, path ? *path : called_by ? *called_by : *call_ref(callable, &word)};
+    struct Restore {
+        const TraceCallName* outer = trace_call_name;
+        ~Restore() { trace_call_name = outer; }
+    } restore;
+    trace_call_name = &named;
+    return eval_call_body<true>(callable, pos, tail, block, flags, name, path, path_pos, &named);
 }
 
 namespace {
@@ -1228,7 +1252,8 @@ uint32_t eval_path(const Cell* path, uint32_t pos, uint32_t tail, const Cell* bl
             return pos;
         }
         if (!set && !get && last && callable_type(type_of(&current))) {
-            pos = eval_call(&current, pos, tail, block, EvalFlags::push, &el, nullptr, 0, &p);
+            if (tracing) [[unlikely]] traced_call_path = &p;
+            pos = eval_call(&current, pos, tail, block, EvalFlags::push, &el, nullptr, 0);
             if (pending()) return pos;
             settle(push);
             return pos;

@@ -52,10 +52,9 @@ uint32_t eval_at(const Cell* block);
 // Calls a native!, action!, function! or routine! whose arguments follow at
 // pos in the block. name: the word that named it (or nullptr); path and
 // path_pos: the refinements given in a path after it (or nullptr). Flags:
-// push, infix. called_by: the path the call was written with, when it gives
-// no refinements (trace events name the call by it).
+// push, infix.
 uint32_t eval_call(const Cell* callable, uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags,
-                   const Cell* name, const Cell* path, uint32_t path_pos, const Cell* called_by = nullptr);
+                   const Cell* name, const Cell* path, uint32_t path_pos);
 
 // Evaluates a path!, get-path! or set-path! value. Returns the next index.
 // Flags: set, get, push.
