@@ -71,7 +71,7 @@ def run(kem, directory, code, data):
         f.write("Kem []\n" + code + "\n")
     # The console keeps its settings under HOME: a folder of the test's own.
     env = dict(os.environ, HOME=directory)
-    return subprocess.run([kem, script], input=data, capture_output=True, timeout=30, env=env)
+    return subprocess.run([kem, script], input=data, capture_output=True, timeout=120, env=env)
 
 
 def main():
