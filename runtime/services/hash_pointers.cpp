@@ -352,7 +352,7 @@ void hash_sweep(NodeId table) {
 void hash_dump(NodeId table, std::FILE* out) {
     HashRecord* r = hash_record(table);
     auto line = [&](uint32_t i) {
-        int32_t key = key_words(r)[i];
+        int32_t key = key_words(r)[key_stride(r->kind) * i];
         if (r->kind >= HASH_POINTERS) {
             const Cell* entry = entry_at(r, key);
             std::fprintf(out, "%u", entry->data1);

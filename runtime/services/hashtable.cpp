@@ -22,8 +22,8 @@ NodeId alloc_flags(uint32_t n_buckets) {
     return f;
 }
 
-NodeId alloc_keys(uint32_t n_buckets) {
-    NodeId k = alloc_bytes_filled(n_buckets * 4, 0);
+NodeId alloc_keys(uint32_t n_buckets, uint32_t stride) {
+    NodeId k = alloc_bytes_filled(n_buckets * 4 * stride, 0);
     node_buffer(k)->tail = node_buffer(k)->size;
     return k;
 }
@@ -88,7 +88,9 @@ bool insert_raw(NodeId table, uint32_t cell) {
     if (kind == HASH_VALUES && r->stamp == 0 && hash_node_key(type_of(&key)))
         r->stamp = int32_t(node_evacuation.count + 1);
     const uint32_t mask = uint32_t(r->n_buckets) - 1;
-    uint32_t i = hash_value(&key, false) & mask;
+    const uint32_t stride = key_stride(kind);
+    const uint32_t h = hash_value(&key, false);
+    uint32_t i = h & mask;
     const uint32_t start = i;
     uint32_t step = 0;
     int64_t reuse = -1;
@@ -102,8 +104,8 @@ bool insert_raw(NodeId table, uint32_t cell) {
         }
         if (state == BUCKET_DELETED) {
             if (reuse < 0) reuse = i;
-        } else {
-            int32_t k = key_words(r)[i];
+        } else if (kind != HASH_MAP || uint32_t(key_words(r)[2 * i + 1]) == h) {
+            int32_t k = key_words(r)[stride * i];
             if (kind == HASH_VALUES) {
                 int32_t first = group_first(r, k);
                 Cell* member = block_cells(r) + first;
@@ -127,7 +129,8 @@ bool insert_raw(NodeId table, uint32_t cell) {
     uint32_t* flags = flag_words(r);
     if (bucket_state(flags, target) == BUCKET_EMPTY) r->n_occupied++;
     set_bucket_state(flags, target, BUCKET_LIVE);
-    key_words(r)[target] = int32_t(cell);
+    key_words(r)[stride * target] = int32_t(cell);
+    if (kind == HASH_MAP) key_words(r)[2 * target + 1] = int32_t(h);
     r->size++;
     if (kind == HASH_VALUES) set_index_entry(table, cell, target);
     return true;
@@ -183,7 +186,7 @@ NodeId hash_make(uint32_t n, const Cell* series, int32_t kind, int32_t extra) {
     NodeId table = alloc_bytes_filled(sizeof(HashRecord), 0);
     node_buffer(table)->tail = sizeof(HashRecord);
     NodeId flags = alloc_flags(nb);
-    NodeId keys = alloc_keys(nb);
+    NodeId keys = alloc_keys(nb, key_stride(kind));
     uint32_t indexes = 0, chains = 0;
     if (kind == HASH_VALUES) {
         indexes = alloc_bytes_filled(std::max(n, 4u) * 4, 0xFF);
@@ -266,7 +269,9 @@ Cell* hash_find_options(NodeId table, const Cell* key_in, int32_t start, int32_t
     if (skip == 0) skip = 1;
     const bool slice = type_of(&key) == TYPE_LOOKUP_SLICE;
     const uint32_t mask = uint32_t(r->n_buckets) - 1;
-    uint32_t i = hash_value(&key, false) & mask;
+    const uint32_t stride = key_stride(kind);
+    const uint32_t h = hash_value(&key, false);
+    uint32_t i = h & mask;
     const uint32_t first_bucket = i;
     uint32_t step = 0;
     // Only a comparison can allocate: the pointers are taken again after one.
@@ -275,8 +280,8 @@ Cell* hash_find_options(NodeId table, const Cell* key_in, int32_t start, int32_t
     for (;;) {
         uint32_t state = bucket_state(flags, i);
         if (state == BUCKET_EMPTY) return nullptr;
-        if (state == BUCKET_LIVE) {
-            int32_t k = keys[i];
+        if (state == BUCKET_LIVE && (kind != HASH_MAP || uint32_t(keys[2 * i + 1]) == h)) {
+            int32_t k = keys[stride * i];
             if (kind == HASH_VALUES) {
                 int32_t best = find_in_group(table, k, &key, start, skip, op, last, reverse);
                 if (best >= 0) return block_cells(hash_record(table)) + best;
@@ -335,6 +340,7 @@ Cell* hash_compare_maps(NodeId table, const Cell* key_in, HashProbe& probe) {
     if (r->kind >= HASH_POINTERS) return nullptr;
     Cell key = search_key(r, key_in);
     const uint32_t mask = uint32_t(r->n_buckets) - 1;
+    const uint32_t stride = key_stride(r->kind);
     uint32_t i;
     if (probe.position < 0) {
         i = hash_value(&key, false) & mask;
@@ -352,7 +358,7 @@ Cell* hash_compare_maps(NodeId table, const Cell* key_in, HashProbe& probe) {
         uint32_t state = bucket_state(flag_words(r), i);
         if (state == BUCKET_EMPTY) break;
         if (state == BUCKET_LIVE) {
-            int32_t k = key_words(r)[i];
+            int32_t k = key_words(r)[stride * i];
             Cell* stored = block_cells(r) + group_first(r, k);
             if (type_of(stored) == type_of(&key) && hash_keys_equal(stored, &key, CompareOp::equal)) {
                 probe.position = int32_t(i);
@@ -418,9 +424,10 @@ void hash_resize_map(NodeId table, uint32_t request) {
     if (ub <= r->size) return;
     const uint32_t old_nb = uint32_t(r->n_buckets);
     const int32_t kind = r->kind;
+    const uint32_t stride = key_stride(kind);
     NodeId new_flags = alloc_flags(nb);
     if (nb > old_nb) {
-        SeriesBuffer* kb = expand_series_filled(node_buffer(hash_record(table)->keys), int64_t(nb) * 4, 0);
+        SeriesBuffer* kb = expand_series_filled(node_buffer(hash_record(table)->keys), int64_t(nb) * 4 * stride, 0);
         kb->tail = kb->size;
     }
     r = hash_record(table);
@@ -430,27 +437,33 @@ void hash_resize_map(NodeId table, uint32_t request) {
     const uint32_t mask = nb - 1;
     // Displacement: each live key moves to its new bucket; a key still waiting
     // there is evicted and placed next. Old flags mark the keys placed.
+    // A map! bucket's hash travels with its index.
     for (uint32_t j = 0; j < old_nb; j++) {
         if (bucket_state(old_flags, j) != BUCKET_LIVE) continue;
-        int32_t k = keys[j];
+        int32_t k = keys[stride * j];
+        int32_t kh = stride == 2 ? keys[2 * j + 1] : 0;
         set_bucket_state(old_flags, j, BUCKET_DELETED);
         for (;;) {
-            uint32_t h = kind < HASH_POINTERS ? hash_value(block_cells(r) + k, false) : hash_int(entry_at(r, k)->data1);
+            uint32_t h = stride == 2 ? uint32_t(kh)
+                         : kind < HASH_POINTERS ? hash_value(block_cells(r) + k, false)
+                                                : hash_int(entry_at(r, k)->data1);
             uint32_t i = h & mask, step = 0;
             while (bucket_state(flags, i) != BUCKET_EMPTY) i = (i + ++step) & mask;
             set_bucket_state(flags, i, BUCKET_LIVE);
             if (i < old_nb && bucket_state(old_flags, i) == BUCKET_LIVE) {
-                std::swap(k, keys[i]);
+                std::swap(k, keys[stride * i]);
+                if (stride == 2) std::swap(kh, keys[2 * i + 1]);
                 set_bucket_state(old_flags, i, BUCKET_DELETED);
                 continue;
             }
-            keys[i] = k;
+            keys[stride * i] = k;
+            if (stride == 2) keys[2 * i + 1] = kh;
             break;
         }
     }
     r->flags = new_flags;
     if (nb < old_nb) {
-        SeriesBuffer* kb = expand_series(node_buffer(r->keys), int64_t(nb) * 4);
+        SeriesBuffer* kb = expand_series(node_buffer(r->keys), int64_t(nb) * 4 * stride);
         kb->tail = kb->size;
     }
     r = hash_record(table);

@@ -39,9 +39,14 @@ inline uint32_t grow_request(const HashRecord* r) {
     return 2 * r->size < r->n_buckets ? uint32_t(r->n_buckets) - 1 : uint32_t(r->n_buckets) + 1;
 }
 
+// A map! bucket holds its pair's cell index and, beside it, the key's hash,
+// so that a probe compares hashes before it reads the stored key (whose text
+// lies elsewhere in memory). Other kinds hold one word per bucket.
+inline uint32_t key_stride(int32_t kind) { return kind == HASH_MAP ? 2 : 1; }
+
 // Flags for n buckets, all empty; keys for n buckets, all 0.
 NodeId alloc_flags(uint32_t n_buckets);
-NodeId alloc_keys(uint32_t n_buckets);
+NodeId alloc_keys(uint32_t n_buckets, uint32_t stride = 1);
 void fill_series(NodeId node, uint8_t byte);
 
 // The indexed block.

@@ -67,15 +67,23 @@ uint32_t count_buckets(NodeId table, uint32_t state) {
     for (uint32_t i = 0; i < uint32_t(hash_record(table)->n_buckets); i++) n += state_of(table, i) == state;
     return n;
 }
-// Bucket accounting, and one bucket per stored key.
+// Bucket accounting, one bucket per stored key, and (map!) the hash kept
+// beside each key is the stored key's own.
 void expect_sound_buckets(NodeId table) {
     const HashRecord* r = hash_record(table);
     uint32_t live = count_buckets(table, hash_detail::BUCKET_LIVE);
     EXPECT_EQ(live + count_buckets(table, hash_detail::BUCKET_DELETED), uint32_t(r->n_occupied));
     EXPECT_EQ(live, uint32_t(r->kind == HASH_MAP ? r->n_occupied : r->size));
+    const uint32_t stride = hash_detail::key_stride(r->kind);
     std::vector<int32_t> keys;
-    for (uint32_t i = 0; i < uint32_t(r->n_buckets); i++)
-        if (state_of(table, i) == hash_detail::BUCKET_LIVE) keys.push_back(hash_detail::key_words(r)[i]);
+    for (uint32_t i = 0; i < uint32_t(r->n_buckets); i++) {
+        if (state_of(table, i) != hash_detail::BUCKET_LIVE) continue;
+        const int32_t k = hash_detail::key_words(r)[stride * i];
+        keys.push_back(k);
+        if (r->kind == HASH_MAP)
+            EXPECT_EQ(uint32_t(hash_detail::key_words(r)[2 * i + 1]), hash_value(hash_detail::block_cells(r) + k, false))
+                << "bucket " << i;
+    }
     std::sort(keys.begin(), keys.end());
     EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end()) << "a key held by two buckets";
 }
