@@ -4,6 +4,7 @@
 // search reads units of any width, and numbers compare as numbers there.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
@@ -242,6 +243,37 @@ struct Search {
     bool match;
 };
 
+// A forward search of one-byte units for a run of units that all fit a byte,
+// scanned directly: exact with memmem, or with ASCII letters folded when the
+// run is all ASCII (no unit past 0x7F folds to or from ASCII). nullopt when
+// the run does not fit that case.
+std::optional<int64_t> scan_bytes(const uint8_t* text, int64_t from, int64_t end, const std::vector<int32_t>& run,
+                                  bool fold) {
+    const int32_t limit = fold ? 0x7F : 0xFF;
+    for (int32_t c : run)
+        if (c < 0 || c > limit) return std::nullopt;
+    const size_t n = run.size();
+    if (end - from < int64_t(n)) return -1;
+    if (!fold) {
+        uint8_t bytes[64];
+        std::vector<uint8_t> heap;
+        uint8_t* want = n <= sizeof bytes ? bytes : (heap.resize(n), heap.data());
+        for (size_t k = 0; k < n; k++) want[k] = uint8_t(run[k]);
+        const void* at = memmem(text + from, size_t(end - from), want, n);
+        return at ? static_cast<const uint8_t*>(at) - text : -1;
+    }
+    auto lower = [](uint8_t c) { return uint8_t(unsigned(c - 'A') < 26u ? c | 0x20 : c); };
+    // The folded run is lower case; the text is folded as it is read.
+    const uint8_t first = lower(uint8_t(run[0]));
+    for (int64_t i = from, last = end - int64_t(n); i <= last; i++) {
+        if (lower(text[i]) != first) continue;
+        size_t k = 1;
+        while (k < n && lower(text[i + int64_t(k)]) == lower(uint8_t(run[k]))) k++;
+        if (k == n) return i;
+    }
+    return -1;
+}
+
 Hit search(const Cell* series, Cell* value, const Search& s, int64_t* step_out) {
     Hit none;
     uint8_t st = type_of(series);
@@ -293,6 +325,13 @@ Hit search(const Cell* series, Cell* value, const Search& s, int64_t* step_out) 
     hit.pattern = probe.test == Test::pattern;
     if (!s.last && !s.reverse) {
         int64_t end = count < 0 ? total : std::min(pos + count, total);
+        if (hit.pattern && u.unit == 1 && step == 1 && !s.match && !vector) {
+            if (std::optional<int64_t> at = scan_bytes(u.base, pos, end, probe.pattern, fold)) {
+                if (*at < 0) return none;
+                hit.index = *at;
+                return hit;
+            }
+        }
         for (int64_t i = pos; i + len <= end; i += step) {
             if (matches(i)) {
                 hit.index = i;
