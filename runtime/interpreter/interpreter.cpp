@@ -1,4 +1,5 @@
 #include "runtime/interpreter/interpreter.h"
+#include <cstring>
 #include "runtime/collector/collector.h"
 #include "runtime/core/errors.h"
 #include "runtime/datatypes/actions.h"
@@ -209,9 +210,8 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
         const uint32_t required = shape.required;
         const uint32_t rest_slots = shape.rest_slots;
         const uint64_t rest_flags = shape.rest_flags;
-        const uint8_t* required_at = shape.required_at;
         uint8_t at[8];
-        for (uint32_t k = 0; k < required; k++) at[k] = required_at[k];
+        std::memcpy(at, shape.required_at, sizeof at);
         ref_count = shape.refinements;
         locals = shape.locals;
         // The shape may be replaced while the arguments are evaluated.
@@ -1074,7 +1074,8 @@ void run_function(const Cell* fn, uint32_t trace_flags) {
     set_context_values_node(ctx, stack::cell_index(stack::arguments));
     // A function of the system is no return target: a return in a block it
     // runs for its caller leaves the caller's function, as through a native.
-    const bool returns_here = !function_is_system(&f);
+    const bool system = function_is_system(&f);
+    const bool returns_here = !system;
     stack::set_return_target(returns_here);
     {
         CallGuard<Traced> guard{frame, ctx, saved};
@@ -1086,7 +1087,7 @@ void run_function(const Cell* fn, uint32_t trace_flags) {
         }
         Cell body = *function_body(&f);
         if (type_of(&body) == TYPE_BLOCK) {
-            if (function_is_system(&f)) track_position = false;
+            if (system) track_position = false;
             eval_block(&body, true);
         } else {
             make_unset(stack::arguments);
