@@ -63,7 +63,7 @@ void set_index_entry(NodeId table, uint32_t cell, uint32_t bucket) {
 // when it held one cell.
 void join_group(NodeId table, uint32_t bucket, uint32_t cell) {
     HashRecord* r = hash_record(table);
-    int32_t key = key_words(r)[bucket];
+    int32_t key = bucket_key(r, bucket);
     NodeId chain;
     if (key >= 0) {
         chain = array_make(4, 4);
@@ -72,7 +72,7 @@ void join_group(NodeId table, uint32_t bucket, uint32_t cell) {
         uint8_t* slot = alloc_tail_bytes(node_buffer(r->chains), 4);
         std::memcpy(slot, &chain, 4);
         r = hash_record(table);
-        key_words(r)[bucket] = -int32_t(chain_count(r));
+        bucket_key(r, bucket) = -int32_t(chain_count(r));
     } else {
         chain = chain_of(r, key);
     }
@@ -104,8 +104,8 @@ bool insert_raw(NodeId table, uint32_t cell) {
         }
         if (state == BUCKET_DELETED) {
             if (reuse < 0) reuse = i;
-        } else if (kind != HASH_MAP || uint32_t(key_words(r)[2 * i + 1]) == h) {
-            int32_t k = key_words(r)[stride * i];
+        } else if (stride == 1 || bucket_hash(r, i) == h) {
+            int32_t k = bucket_key(r, i);
             if (kind == HASH_VALUES) {
                 int32_t first = group_first(r, k);
                 Cell* member = block_cells(r) + first;
@@ -129,8 +129,8 @@ bool insert_raw(NodeId table, uint32_t cell) {
     uint32_t* flags = flag_words(r);
     if (bucket_state(flags, target) == BUCKET_EMPTY) r->n_occupied++;
     set_bucket_state(flags, target, BUCKET_LIVE);
-    key_words(r)[stride * target] = int32_t(cell);
-    if (kind == HASH_MAP) key_words(r)[2 * target + 1] = int32_t(h);
+    bucket_key(r, target) = int32_t(cell);
+    if (stride == 2) bucket_hash(r, target) = h;
     r->size++;
     if (kind == HASH_VALUES) set_index_entry(table, cell, target);
     return true;
@@ -280,7 +280,7 @@ Cell* hash_find_options(NodeId table, const Cell* key_in, int32_t start, int32_t
     for (;;) {
         uint32_t state = bucket_state(flags, i);
         if (state == BUCKET_EMPTY) return nullptr;
-        if (state == BUCKET_LIVE && (kind != HASH_MAP || uint32_t(keys[2 * i + 1]) == h)) {
+        if (state == BUCKET_LIVE && (stride == 1 || uint32_t(keys[2 * i + 1]) == h)) {
             int32_t k = keys[stride * i];
             if (kind == HASH_VALUES) {
                 int32_t best = find_in_group(table, k, &key, start, skip, op, last, reverse);
@@ -306,7 +306,8 @@ void hash_group_members(NodeId table, const Cell* key_in, std::vector<uint32_t>&
     if (r->kind != HASH_VALUES) return;
     const Cell key = *key_in;
     const uint32_t mask = uint32_t(r->n_buckets) - 1;
-    uint32_t i = hash_value(&key, false) & mask;
+    const uint32_t h = hash_value(&key, false);
+    uint32_t i = h & mask;
     const uint32_t first_bucket = i;
     uint32_t step = 0;
     for (;;) {
@@ -314,8 +315,8 @@ void hash_group_members(NodeId table, const Cell* key_in, std::vector<uint32_t>&
         r = hash_record(table);
         const uint32_t state = bucket_state(flag_words(r), i);
         if (state == BUCKET_EMPTY) return;
-        if (state == BUCKET_LIVE) {
-            const int32_t k = key_words(r)[i];
+        if (state == BUCKET_LIVE && bucket_hash(r, i) == h) {
+            const int32_t k = bucket_key(r, i);
             const int32_t first = group_first(r, k);
             if (first >= 0 && hash_keys_equal(block_cells(r) + first, &key, CompareOp::equal)) {
                 r = hash_record(table);
@@ -340,7 +341,6 @@ Cell* hash_compare_maps(NodeId table, const Cell* key_in, HashProbe& probe) {
     if (r->kind >= HASH_POINTERS) return nullptr;
     Cell key = search_key(r, key_in);
     const uint32_t mask = uint32_t(r->n_buckets) - 1;
-    const uint32_t stride = key_stride(r->kind);
     uint32_t i;
     if (probe.position < 0) {
         i = hash_value(&key, false) & mask;
@@ -358,7 +358,7 @@ Cell* hash_compare_maps(NodeId table, const Cell* key_in, HashProbe& probe) {
         uint32_t state = bucket_state(flag_words(r), i);
         if (state == BUCKET_EMPTY) break;
         if (state == BUCKET_LIVE) {
-            int32_t k = key_words(r)[stride * i];
+            int32_t k = bucket_key(r, i);
             Cell* stored = block_cells(r) + group_first(r, k);
             if (type_of(stored) == type_of(&key) && hash_keys_equal(stored, &key, CompareOp::equal)) {
                 probe.position = int32_t(i);
@@ -379,7 +379,7 @@ void hash_rebuild(NodeId table, uint32_t count) {
         uint32_t p = next_pow2(trunc_u32(double(c) * 1.5));
         uint32_t nb = std::max(p, 4u);
         NodeId flags = alloc_flags(nb);
-        NodeId keys = alloc_keys(nb);
+        NodeId keys = alloc_keys(nb, key_stride(HASH_VALUES));
         HashRecord* r = hash_record(table);
         r->flags = flags;
         r->keys = keys;

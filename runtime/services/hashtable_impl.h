@@ -39,10 +39,17 @@ inline uint32_t grow_request(const HashRecord* r) {
     return 2 * r->size < r->n_buckets ? uint32_t(r->n_buckets) - 1 : uint32_t(r->n_buckets) + 1;
 }
 
-// A map! bucket holds its pair's cell index and, beside it, the key's hash,
-// so that a probe compares hashes before it reads the stored key (whose text
-// lies elsewhere in memory). Other kinds hold one word per bucket.
-inline uint32_t key_stride(int32_t kind) { return kind == HASH_MAP ? 2 : 1; }
+// A hash! or map! bucket holds its cell index (or chain) and, beside it, the
+// key's hash, so that a probe compares hashes before it reads the stored key
+// (which lies elsewhere in memory). Other kinds hold one word per bucket.
+inline uint32_t key_stride(int32_t kind) { return kind == HASH_VALUES || kind == HASH_MAP ? 2 : 1; }
+inline int32_t& bucket_key(const HashRecord* r, uint32_t bucket) {
+    return key_words(r)[key_stride(r->kind) * bucket];
+}
+// Kinds 0 and 1 only.
+inline uint32_t& bucket_hash(const HashRecord* r, uint32_t bucket) {
+    return reinterpret_cast<uint32_t&>(key_words(r)[2 * bucket + 1]);
+}
 
 // Flags for n buckets, all empty; keys for n buckets, all 0.
 NodeId alloc_flags(uint32_t n_buckets);

@@ -34,9 +34,9 @@ template <class Map> void remap_group(NodeId table, uint32_t l, Map map) {
     HashRecord* r = hash_record(table);
     uint32_t e = index_entry(r, l);
     if (e == NO_BUCKET) return;
-    int32_t key = key_words(r)[e - 1];
+    int32_t key = bucket_key(r, e - 1);
     if (key >= 0) {
-        key_words(r)[e - 1] = map(key);
+        bucket_key(r, e - 1) = map(key);
         return;
     }
     NodeId chain = chain_of(r, key);
@@ -59,7 +59,7 @@ void unindex_cell(NodeId table, uint32_t cell) {
     uint32_t e = index_entry(r, cell);
     if (e == NO_BUCKET) return;
     uint32_t bucket = e - 1;
-    int32_t key = key_words(r)[bucket];
+    int32_t key = bucket_key(r, bucket);
     index_words(r)[cell] = NO_BUCKET;
     if (key >= 0) {
         if (uint32_t(key) != cell) return;  // the bucket indexes another cell

@@ -67,8 +67,8 @@ uint32_t count_buckets(NodeId table, uint32_t state) {
     for (uint32_t i = 0; i < uint32_t(hash_record(table)->n_buckets); i++) n += state_of(table, i) == state;
     return n;
 }
-// Bucket accounting, one bucket per stored key, and (map!) the hash kept
-// beside each key is the stored key's own.
+// Bucket accounting, one bucket per stored key, and (hash!, map!) the hash
+// kept beside each key is the stored key's own (a group's: its first member's).
 void expect_sound_buckets(NodeId table) {
     const HashRecord* r = hash_record(table);
     uint32_t live = count_buckets(table, hash_detail::BUCKET_LIVE);
@@ -80,9 +80,12 @@ void expect_sound_buckets(NodeId table) {
         if (state_of(table, i) != hash_detail::BUCKET_LIVE) continue;
         const int32_t k = hash_detail::key_words(r)[stride * i];
         keys.push_back(k);
-        if (r->kind == HASH_MAP)
-            EXPECT_EQ(uint32_t(hash_detail::key_words(r)[2 * i + 1]), hash_value(hash_detail::block_cells(r) + k, false))
+        if (stride == 2) {
+            const int32_t first = r->kind == HASH_VALUES ? hash_detail::group_first(r, k) : k;
+            ASSERT_GE(first, 0) << "bucket " << i;
+            EXPECT_EQ(hash_detail::bucket_hash(r, i), hash_value(hash_detail::block_cells(r) + first, false))
                 << "bucket " << i;
+        }
     }
     std::sort(keys.begin(), keys.end());
     EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end()) << "a key held by two buckets";
@@ -379,7 +382,7 @@ TEST_F(Hash, EqualValuesShareOneBucketAndChain) {
     EXPECT_EQ(hash_count(h.table), 2);
     HashRecord* r = hash_record(h.table);
     EXPECT_EQ(hash_detail::index_entry(r, 0), hash_detail::index_entry(r, 2));
-    int32_t key = hash_detail::key_words(r)[hash_detail::index_entry(r, 0) - 1];
+    int32_t key = hash_detail::bucket_key(r, hash_detail::index_entry(r, 0) - 1);
     ASSERT_LT(key, 0);
     NodeId chain = hash_detail::chain_of(r, key);
     EXPECT_EQ(node_buffer(chain)->used(), 12u);
