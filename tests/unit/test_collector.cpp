@@ -149,13 +149,16 @@ TEST_F(Collector, EnabledCollectorRunsAtTheNextSafePointOnceRequested) {
     const uint32_t cycles = collector::stats.cycles;
     Cell kept = make_text(10, 'q');
     RootedCell root(&kept);
-    for (int i = 0; i < 8000; i++) make_text(2000, 'x');  // past the allocation budget
+    // Past the allocation budget and past the free room the frames have: a
+    // collection is asked for when a new frame is needed, and how much room
+    // is left depends on what start-up allocated.
+    for (int i = 0; i < 32000 && !collector_switch.requested; i++) make_text(2000, 'x');
     EXPECT_TRUE(collector_switch.requested);
     collector::safe_point();
     EXPECT_FALSE(collector_switch.requested);
     EXPECT_GT(collector::stats.cycles, cycles);
     EXPECT_TRUE(text_is(kept, 10, 'q'));
-    EXPECT_LT(series_frame_use(), uint64_t(4) << 20) << "the 16 MB of garbage was reclaimed";
+    EXPECT_LT(series_frame_use(), uint64_t(4) << 20) << "the garbage was reclaimed";
 }
 
 TEST_F(Collector, EachCollectionCountsOneCycleAndNoNodeCycle) {
