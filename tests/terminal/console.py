@@ -231,22 +231,5 @@ def test_hang_up_ends_the_console():
 TESTS = [value for name, value in sorted(globals().items()) if name.startswith("test_")]
 
 
-def main():
-    editor.KEM = os.path.abspath(sys.argv[1])
-    wanted = sys.argv[2:]
-    failures = 0
-    for test in TESTS:
-        if wanted and test.__name__ not in wanted:
-            continue
-        start = time.time()
-        try:
-            test()
-            print(f"ok   {test.__name__} ({time.time() - start:.1f}s)")
-        except AssertionError as e:
-            failures += 1
-            print(f"FAIL {test.__name__}: {e}")
-    return 1 if failures else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(editor.run_tests(TESTS, sys.argv))
