@@ -299,17 +299,23 @@ Cell* port_from_url(const Cell* url_in, bool open, const OpenArgs& refs) {
     return spec;
 }
 
-Cell* port_read(Cell* port, const ReadArgs& r) {
-    Cell* kept = stack::push(port);
-    open_direct(kept, OpenArgs{.seek = r.seek != nullptr});
+// The end of read and write of an open port: copy its data, close it, and
+// leave the data in the port's slot as the result.
+static Cell* copy_and_close(Cell* kept, decltype(CopyArgs::part) part) {
     Cell* result = stack::push_slot();
     make_unset(result);
-    const Cell data = *copy_direct(kept, result, CopyArgs{.part = r.part});
+    const Cell data = *copy_direct(kept, result, CopyArgs{.part = part});
     *result = data;
     close_direct(kept);
     *kept = data;
     stack::top = kept + 1;
     return kept;
+}
+
+Cell* port_read(Cell* port, const ReadArgs& r) {
+    Cell* kept = stack::push(port);
+    open_direct(kept, OpenArgs{.seek = r.seek != nullptr});
+    return copy_and_close(kept, r.part);
 }
 
 Cell* port_write(Cell* port, Cell* data, const WriteArgs& r) {
@@ -318,14 +324,7 @@ Cell* port_write(Cell* port, Cell* data, const WriteArgs& r) {
     open_direct(kept, OpenArgs{.write = true, .seek = r.seek != nullptr});
     const int32_t part = r.part && is_type(r.part, TYPE_INTEGER) ? cell_int(r.part) : -1;
     insert_direct(kept, kept + 1, part, false, 1);
-    Cell* result = stack::push_slot();
-    make_unset(result);
-    const Cell copied = *copy_direct(kept, result, CopyArgs{.part = r.part});
-    *result = copied;
-    close_direct(kept);
-    *kept = copied;
-    stack::top = kept + 1;
-    return kept;
+    return copy_and_close(kept, r.part);
 }
 
 void register_port() {

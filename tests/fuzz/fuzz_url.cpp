@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include "fuzz_start.h"
 #include "environment/boot.h"
 #include "runtime/collector/collector.h"
 #include "runtime/core/errors.h"
@@ -31,12 +32,8 @@ constexpr std::string_view CHECK =
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        boot_all();
-        collector::set_active(true);
-        return true;
-    }();
-    (void)ready;
+    fuzz_start_input();
+    collector::set_active(true);
     if (size > 2048) return 0;
     Cell code;
     lexer_scan(&code, reinterpret_cast<const uint8_t*>(CHECK.data()), uint32_t(CHECK.size()), false, true, true, true,
