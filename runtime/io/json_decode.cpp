@@ -21,7 +21,9 @@ namespace kem {
 namespace {
 
 // Characters that end a word in source text; a key made only of others (and
-// not starting with a digit or an apostrophe) becomes a word!.
+// not starting with a digit or an apostrophe) becomes a word!. A lone
+// surrogate (from a "\u" escape) has no UTF-8 to spell a word with, so a key
+// holding one stays a string.
 bool not_word_char(int32_t c) {
     switch (c) {
     case '/': case '\\': case '^': case ',': case '[': case ']': case '(': case ')': case '{': case '}':
@@ -36,7 +38,7 @@ bool word_like(const std::u32string& text) {
     const char32_t first = text[0];
     if (not_word_char(int32_t(first)) || (first >= '0' && first <= '9') || first == '\'') return false;
     for (char32_t c : text)
-        if (not_word_char(int32_t(c))) return false;
+        if (not_word_char(int32_t(c)) || (c >= 0xD800 && c <= 0xDFFF)) return false;
     return true;
 }
 

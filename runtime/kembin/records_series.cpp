@@ -189,7 +189,7 @@ void read_vector(Decoder& d, const RecordHead& h, const Cell& target) {
         type = d.count();
     }
     const bool sized = vector_float_type(type) ? (unit == 8 || (unit == 4 && type == TYPE_FLOAT))
-                                               : (type == TYPE_CHAR || type == TYPE_INTEGER) && unit <= 4;
+                                               : (type == TYPE_CHAR || type == TYPE_INTEGER) && (unit == 1 || unit == 2 || unit == 4);
     if (!sized) d.invalid(at);
     const uint64_t size = uint64_t(count) * unit;
     const uint8_t* src = d.bytes(size);

@@ -250,6 +250,20 @@ TEST(Kembin, DamageIsRefusedAtItsPosition) {
     };
     for (const auto& c : cases) EXPECT_EQ(outcome(compact_data(hex(c.records))), c.outcome) << c.what;
 
+    // A fixed-variant vector! names its item size in its header: only 1, 2 and
+    // 4 bytes hold integers (a size of 0 once divided by zero).
+    const Bytes good = encoded(value_of("make vector! [integer! 16 [1 -2]]"), false);
+    size_t unit_at = 0;
+    for (size_t k = 16; k + 1 < good.size() && !unit_at; k++)
+        if (good[k] == TYPE_VECTOR && good[k + 1] == 2) unit_at = k + 1;
+    ASSERT_NE(unit_at, 0u);
+    EXPECT_EQ(outcome(good), "ok");
+    for (uint8_t unit : {0, 3, 8}) {
+        Bytes bad = good;
+        bad[unit_at] = unit;
+        EXPECT_EQ(outcome(bad).rfind("kb-invalid-record", 0), 0u) << int(unit);
+    }
+
     // The header: no magic, a compressed payload that does not unpack, a fixed
     // header cut short, names without their final NUL, a symbol out of range.
     EXPECT_EQ(outcome(hex("4B454D42494F02010102 0500")), "invalid-data");
