@@ -48,14 +48,16 @@ fuzz: deps
 	CC=clang CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DKEM_FUZZ=ON -DKEM_TESTS=OFF -DCMAKE_CXX_FLAGS="-O1"
 	cmake --build build-fuzz -j $(JOBS)
 
-# Each fuzz target runs for a bounded time over a copy of its seed corpus.
+# Each fuzz target runs for a bounded time over a copy of its seed corpus. The
+# seed is fixed so that a test run can be repeated; FUZZ_SEED=0 explores anew.
 FUZZ_SECONDS ?= 30
+FUZZ_SEED ?= 1
 test-fuzz: fuzz
 	@for t in build-fuzz/fuzz_*; do \
 	  name=$$(basename $$t); corpus=$$(mktemp -d); \
 	  cp -r tests/fuzz/corpus_$${name#fuzz_}/. $$corpus/ 2>/dev/null || true; \
 	  echo "fuzzing $$name for $(FUZZ_SECONDS)s"; \
-	  $$t -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -rss_limit_mb=6000 -print_final_stats=1 $$corpus || exit 1; \
+	  $$t -seed=$(FUZZ_SEED) -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -rss_limit_mb=6000 -print_final_stats=1 $$corpus || exit 1; \
 	  rm -rf $$corpus; \
 	done
 
