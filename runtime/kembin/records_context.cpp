@@ -107,7 +107,12 @@ Cell owner_found(Decoder& d, uint8_t type) {
     const uint8_t* at = d.at();
     Cell found = d.follow_path();
     if (is_type(&found, TYPE_OP) && op_wrapped_type(&found) == TYPE_FUNCTION) found = op_callable(&found);
-    if (any_word_type(type_of(&found)) && found.data1) found = *context_self_cell(found.data1);
+    if (any_word_type(type_of(&found)) && found.data1) {
+        // The encoder never shares the global context as an object: data
+        // that asks for it through a global word would hand out every word.
+        if (found.data1 == global_context) d.invalid(at);
+        found = *context_self_cell(found.data1);
+    }
     if (!is_type(&found, type)) d.invalid(at);
     return found;
 }
