@@ -81,6 +81,35 @@ int32_t find_refinement(const Cell* list, uint32_t n, uint32_t symbol) {
 uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Cell* block, bool infix_call,
                         const Cell* fn_word, const Cell* callable, int word_index);
 
+// The types eval_expression does something with; every other value is its
+// own result.
+constexpr uint64_t type_bit(uint8_t t) { return uint64_t(1) << t; }
+constexpr uint64_t ACTIVE_TYPES =
+    type_bit(TYPE_PAREN) | type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_LIT_WORD) |
+    type_bit(TYPE_GET_WORD) | type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+    type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP) | type_bit(TYPE_LIT_PATH) |
+    type_bit(TYPE_PATH) | type_bit(TYPE_GET_PATH) | type_bit(TYPE_SET_PATH);
+// What a word's value may be for the word to give it as it stands.
+constexpr uint64_t NOT_PLAIN_WORD_VALUES = type_bit(TYPE_UNSET) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+                                           type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+static_assert(TYPE_COUNT <= 64);
+
+// The value an expression starting with v gives before any operator, when
+// that needs no evaluation: v itself, or the value of a bound word holding
+// no callable; nullptr otherwise.
+inline const Cell* plain_value(const Cell* v) {
+    const uint8_t t = type_of(v);
+    if (t >= 64) return nullptr;
+    if (!(ACTIVE_TYPES & type_bit(t))) return v;
+    if (t != TYPE_WORD || !v->data1) return nullptr;
+    const Cell* value = word_value_cell(v);
+    const uint8_t vt = type_of(value);
+    return vt < 64 && !(NOT_PLAIN_WORD_VALUES & type_bit(vt)) ? value : nullptr;
+}
+
+[[gnu::always_inline]] inline uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block);
+[[gnu::cold, gnu::noinline]] void trace_push(const Cell* block, uint32_t pos, const Cell* value);
+
 // What a call event names: the word that called, or the callable itself
 // when it was called without one.
 inline const Cell* call_ref(const Cell* callable, const Cell* fn_word) {
@@ -376,6 +405,22 @@ uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Ce
         break;
     }
     default:
+        if (!tracing) [[likely]] {
+            // The commonest argument, a literal or a word holding a plain
+            // value, is pushed here; the operators after it still apply.
+            const Cell v = cell_at(block, pos);
+            if (const Cell* plain = plain_value(&v)) {
+                stack::push(plain);
+                pos++;
+                if (!infix_call) {
+                    pos = infix_steps(pos, tail, block);
+                    if (pending()) return pos;
+                    // The operators' code may have switched tracing on.
+                    if (tracing) [[unlikely]] trace_push(block, pos, stack::top - 1);
+                }
+                break;
+            }
+        }
         pos = eval_expression(pos, tail, block, (infix_call ? EvalFlags::no_infix : EvalFlags::none) | EvalFlags::push);
         if (pending()) return pos;
         break;
@@ -537,7 +582,7 @@ const Cell* traced_call_path = nullptr;
 }
 
 // After an expression, applies the operators that follow it, left to right.
-uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
+[[gnu::always_inline]] inline uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     while (pos < tail && pos < length_of(block)) {
         Cell next = cell_at(block, pos);
         if (type_of(&next) != TYPE_WORD || !next.data1) break;
@@ -647,6 +692,24 @@ namespace {
 // context and the field's word (bound to it, as the walk leaves it), or 0
 // when the general walk must run (a longer path, another value, a missing
 // field).
+// Where each p/x found its field last, by the path's node and head: the
+// field's symbol and the object's context guard the index (an object's word
+// list only grows and never reorders). Nodes are freed only by the
+// collector, which clears the table.
+struct PathField {
+    NodeId path = 0;
+    uint32_t head = 0;
+    uint32_t symbol = 0;
+    NodeId ctx = 0;
+    uint32_t index = 0;
+};
+constexpr uint32_t PATH_FIELDS = 256;
+PathField path_fields[PATH_FIELDS];
+
+void clear_path_fields() {
+    for (PathField& e : path_fields) e = PathField{};
+}
+
 NodeId object_field_path(const Cell& path, Cell* obj, Cell* field) {
     const uint32_t head = path.data1;
     SeriesBuffer* b = node_buffer(path.data2);
@@ -657,8 +720,15 @@ NodeId object_field_path(const Cell& path, Cell* obj, Cell* field) {
     *obj = *word_value_cell(first);
     if (type_of(obj) != TYPE_OBJECT) return 0;
     const NodeId ctx = object_context(obj);
+    PathField& e = path_fields[(path.data2 * 2654435761u >> 8) % PATH_FIELDS];
+    if (e.path == path.data2 && e.head == head && e.symbol == field->data2 && e.ctx == ctx) [[likely]] {
+        field->data1 = ctx;
+        field->data3 = e.index;
+        return ctx;
+    }
     const int32_t index = object_field_index(ctx, field->data2);
     if (index < 0) return 0;
+    e = PathField{path.data2, head, field->data2, ctx, uint32_t(index)};
     field->data1 = ctx;
     field->data3 = uint32_t(index);
     return ctx;
@@ -734,6 +804,7 @@ void init() {
     make_unset(&position);
     collector::add_layer_root("position", [] { collector::mark_value(&position); });
     collector::add_layer_root("call shapes", clear_call_shapes);
+    collector::add_layer_root("path fields", clear_path_fields);
     trace_init();
 }
 
