@@ -218,6 +218,28 @@ void clear_call_shapes() {
     for (CallShape& c : call_shapes) c = CallShape{};
 }
 
+// The commonest argument, a literal or a word holding a plain value, taken
+// without a full expression step: pushed, the operators after it applied
+// (unless the call is an operator's). False when the argument needs the
+// full step; true with an exit possibly pending otherwise.
+[[gnu::always_inline]] inline bool plain_argument(uint32_t* pos, uint32_t tail, const Cell* block, bool infix_call) {
+    if (tracing) [[unlikely]] return false;
+    const uint32_t at = *pos;
+    if (at >= tail || at >= length_of(block)) return false;
+    const Cell v = cell_at(block, at);
+    const Cell* plain = plain_value(&v);
+    if (!plain) return false;
+    stack::push(plain);
+    *pos = at + 1;
+    if (!infix_call) {
+        *pos = infix_steps(at + 1, tail, block);
+        if (pending()) return true;
+        // The operators' code may have switched tracing on.
+        if (tracing) [[unlikely]] trace_push(block, *pos, stack::top - 1);
+    }
+    return true;
+}
+
 // Gathers the arguments of a call whose frame is on top (arguments from
 // stack::arguments on) and, for natives and actions, runs them. The first
 // `given` arguments are in place already (an operator's operands), only checked;
@@ -249,6 +271,10 @@ uint32_t fetch_arguments(const Cell* callable, uint32_t pos, uint32_t tail, cons
             if (k < given) {
                 const Cell* in_place = stack::arguments + k;
                 if (!typeset_has(&e, type_of(in_place))) fire_expect(fn_word, in_place, callable, int(k));
+            } else if (arg_kind(&e) == ARG_NORMAL && plain_argument(&pos, tail, block, infix)) {
+                if (pending()) return pos;
+                const Cell* got = stack::top - 1;
+                if (!typeset_has(&e, type_of(got))) fire_expect(fn_word, got, callable, int(k));
             } else {
                 pos = fetch_argument(&e, pos, tail, block, infix, fn_word, callable, int(k));
                 if (pending()) return pos;
@@ -405,21 +431,9 @@ uint32_t fetch_argument(const Cell* entry, uint32_t pos, uint32_t tail, const Ce
         break;
     }
     default:
-        if (!tracing) [[likely]] {
-            // The commonest argument, a literal or a word holding a plain
-            // value, is pushed here; the operators after it still apply.
-            const Cell v = cell_at(block, pos);
-            if (const Cell* plain = plain_value(&v)) {
-                stack::push(plain);
-                pos++;
-                if (!infix_call) {
-                    pos = infix_steps(pos, tail, block);
-                    if (pending()) return pos;
-                    // The operators' code may have switched tracing on.
-                    if (tracing) [[unlikely]] trace_push(block, pos, stack::top - 1);
-                }
-                break;
-            }
+        if (plain_argument(&pos, tail, block, infix_call)) {
+            if (pending()) return pos;
+            break;
         }
         pos = eval_expression(pos, tail, block, (infix_call ? EvalFlags::no_infix : EvalFlags::none) | EvalFlags::push);
         if (pending()) return pos;
@@ -886,7 +900,7 @@ uint32_t eval_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         stack::push(&v);
         // The assignment opens an expression that its value completes.
         if (tracing) [[unlikely]] trace_push(&blk, pos, &v);
-        pos = eval_expression(pos, tail, &blk, EvalFlags::push);
+        if (!plain_argument(&pos, tail, &blk, false)) pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
         Cell* value = stack::arguments + 1;
