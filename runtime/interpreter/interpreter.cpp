@@ -724,7 +724,7 @@ void clear_path_fields() {
     for (PathField& e : path_fields) e = PathField{};
 }
 
-NodeId object_field_path(const Cell& path, Cell* obj, Cell* field) {
+[[gnu::always_inline]] inline NodeId object_field_path(const Cell& path, Cell* obj, Cell* field) {
     const uint32_t head = path.data1;
     SeriesBuffer* b = node_buffer(path.data2);
     if (b->used() / 16 != head + 2) return 0;
