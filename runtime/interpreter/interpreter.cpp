@@ -226,8 +226,8 @@ void clear_call_shapes() {
     if (tracing) [[unlikely]] return false;
     const uint32_t at = *pos;
     if (at >= tail || at >= length_of(block)) return false;
-    const Cell v = cell_at(block, at);
-    const Cell* plain = plain_value(&v);
+    // Read in place: nothing runs before the value is pushed.
+    const Cell* plain = plain_value(node_buffer(block->data2)->cell_head() + at);
     if (!plain) return false;
     stack::push(plain);
     *pos = at + 1;
@@ -598,10 +598,11 @@ const Cell* traced_call_path = nullptr;
 // After an expression, applies the operators that follow it, left to right.
 [[gnu::always_inline]] inline uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
     while (pos < tail && pos < length_of(block)) {
-        Cell next = cell_at(block, pos);
-        if (type_of(&next) != TYPE_WORD || !next.data1) break;
-        const Cell* slot = word_value_cell(&next);
+        const Cell* at = node_buffer(block->data2)->cell_head() + pos;
+        if (type_of(at) != TYPE_WORD || !at->data1) break;
+        const Cell* slot = word_value_cell(at);
         if (type_of(slot) != TYPE_OP) break;
+        const Cell next = *at;
         // A copy: the trace callback runs Kem code, which may move the slot.
         const Cell op = *slot;
         if (tracing) [[unlikely]] {
