@@ -9,15 +9,6 @@ uint32_t last_throw_code = 0;
 // A context with values on the data stack keeps the cell index of value 0 plus
 // one, so that 0 still means "no call running" for a call based at the stack
 // bottom. Saving and restoring through these two functions round-trips either way.
-NodeId context_values_node(NodeId ctx) {
-    const Cell* c = node_buffer(ctx)->cell_head();
-    return (c->header & CONTEXT_VALUES_ON_STACK) ? c->data2 - 1 : c->data2;
-}
-void set_context_values_node(NodeId ctx, NodeId values) {
-    Cell* c = node_buffer(ctx)->cell_head();
-    c->data2 = (c->header & CONTEXT_VALUES_ON_STACK) ? values + 1 : values;
-}
-
 namespace stack {
 
 Cell* bottom = nullptr;
@@ -73,18 +64,6 @@ void init(uint32_t data_cells, uint32_t frames) {
 bool ready() { return bottom != nullptr; }
 NodeId data_buffer_node() { return data_node; }
 NodeId call_buffer_node() { return call_node; }
-
-void push_function_frame(const Cell* word, NodeId function_ctx) {
-    push_frame(word, FRAME_TOP_FUNCTION);
-    CallFrame* f = frames_top - 1;
-    f->function_ctx = function_ctx;
-    f->saved_values = function_ctx ? context_values_node(function_ctx) : 0;
-}
-
-void push_interp_function_frame(const Cell* word, NodeId function_ctx) {
-    push_function_frame(word, function_ctx);
-    (frames_top - 1)->header |= FRAME_EVAL_BIT;
-}
 
 void pop_frame() {
     CallFrame* f = --frames_top;

@@ -68,8 +68,14 @@ constexpr uint32_t CONTEXT_VALUES_ON_STACK = 0x400000;
 inline bool context_values_on_stack(NodeId ctx) {
     return (node_buffer(ctx)->cell_head()->header & CONTEXT_VALUES_ON_STACK) != 0;
 }
-NodeId context_values_node(NodeId ctx);
-void set_context_values_node(NodeId ctx, NodeId values);
+inline NodeId context_values_node(NodeId ctx) {
+    const Cell* c = node_buffer(ctx)->cell_head();
+    return (c->header & CONTEXT_VALUES_ON_STACK) ? c->data2 - 1 : c->data2;
+}
+inline void set_context_values_node(NodeId ctx, NodeId values) {
+    Cell* c = node_buffer(ctx)->cell_head();
+    c->data2 = (c->header & CONTEXT_VALUES_ON_STACK) ? values + 1 : values;
+}
 
 namespace stack {
 
@@ -112,8 +118,16 @@ inline void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte) 
     arguments = top;
 }
 inline void push_frame(const Cell* word, uint8_t top_byte) { push_frame_named(word->data2, word->data1, top_byte); }
-void push_function_frame(const Cell* word, NodeId function_ctx);
-void push_interp_function_frame(const Cell* word, NodeId function_ctx);
+inline void push_function_frame(const Cell* word, NodeId function_ctx) {
+    push_frame(word, FRAME_TOP_FUNCTION);
+    CallFrame* f = frames_top - 1;
+    f->function_ctx = function_ctx;
+    f->saved_values = function_ctx ? context_values_node(function_ctx) : 0;
+}
+inline void push_interp_function_frame(const Cell* word, NodeId function_ctx) {
+    push_function_frame(word, function_ctx);
+    (frames_top - 1)->header |= FRAME_EVAL_BIT;
+}
 inline void push_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_NATIVE); }
 inline void push_interp_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_INTERP_NATIVE); }
 inline void push_try_frame(const Cell* w) { push_frame(w, FRAME_TOP_TRY); }
