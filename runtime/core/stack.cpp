@@ -33,9 +33,6 @@ namespace {
 NodeId data_node = 0;
 NodeId call_node = 0;
 
-inline void restore_function_context(const CallFrame* f) {
-    if (frame_kind(f) == FRAME_FUNCTION && f->function_ctx) set_context_values_node(f->function_ctx, f->saved_values);
-}
 
 inline Cell* saved_base(const CallFrame* f) { return bottom + f->saved_args; }
 
@@ -71,11 +68,6 @@ void pop_frame() {
     top = arguments;
     arguments = saved_base(f);
     if (frames_top == frames_bottom) top = arguments = bottom;
-}
-
-void pop_function_frame_keep_result() {
-    restore_function_context(frames_top - 1);
-    pop_frame_keep_result();
 }
 
 void pop_frame_return_result() {

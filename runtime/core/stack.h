@@ -141,7 +141,14 @@ inline void pop_frame_keep_result() {
     top = arguments + 1;
     arguments = bottom + f->saved_args;
 }
-void pop_function_frame_keep_result();
+// A function frame puts back the values its function's context had.
+inline void restore_function_context(const CallFrame* f) {
+    if (frame_kind(f) == FRAME_FUNCTION && f->function_ctx) set_context_values_node(f->function_ctx, f->saved_values);
+}
+inline void pop_function_frame_keep_result() {
+    restore_function_context(frames_top - 1);
+    pop_frame_keep_result();
+}
 void pop_frame_return_result();
 void pop_frame_drop();
 void pop_function_frame_drop();

@@ -202,10 +202,8 @@ Cell function_arg_list(const Cell* spec_in, bool native_kind) {
     return list;
 }
 
-Cell callable_arg_list(const Cell* callable_in) {
+Cell callable_arg_list_build(const Cell* callable_in) {
     const Cell callable = *callable_in;
-    const Cell* cached = callable_extra_cell(&callable, EXTRA_ARG_LIST);
-    if (is_type(cached, TYPE_BLOCK)) return *cached;
     uint8_t type = type_of(&callable);
     if (type == TYPE_OP) type = op_wrapped_type(&callable);
     const Cell spec = callable_spec(&callable);

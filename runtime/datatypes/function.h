@@ -108,7 +108,12 @@ inline ArgKind arg_kind(const Cell* entry) { return ArgKind((entry->header & ARG
 // set-word other than return: raises script bad-func-def naming it.
 Cell function_arg_list(const Cell* spec, bool native_kind);
 // The argument list cached in a callable's extras (built on first use).
-Cell callable_arg_list(const Cell* callable);
+Cell callable_arg_list_build(const Cell* callable);
+inline Cell callable_arg_list(const Cell* callable) {
+    const Cell* cached = callable_extra_cell(callable, EXTRA_ARG_LIST);
+    if (is_type(cached, TYPE_BLOCK)) [[likely]] return *cached;
+    return callable_arg_list_build(callable);
+}
 
 // The i-th (from 0) word!, lit-word!, get-word! or refinement! of a spec from
 // its head, or the word <anon> when there is none.
