@@ -6,9 +6,6 @@ namespace kem {
 
 uint32_t last_throw_code = 0;
 
-// A context with values on the data stack keeps the cell index of value 0 plus
-// one, so that 0 still means "no call running" for a call based at the stack
-// bottom. Saving and restoring through these two functions round-trips either way.
 namespace stack {
 
 Cell* bottom = nullptr;
@@ -32,7 +29,6 @@ namespace {
 
 NodeId data_node = 0;
 NodeId call_node = 0;
-
 
 inline Cell* saved_base(const CallFrame* f) { return bottom + f->saved_args; }
 

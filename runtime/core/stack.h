@@ -68,6 +68,9 @@ constexpr uint32_t CONTEXT_VALUES_ON_STACK = 0x400000;
 inline bool context_values_on_stack(NodeId ctx) {
     return (node_buffer(ctx)->cell_head()->header & CONTEXT_VALUES_ON_STACK) != 0;
 }
+// A context with values on the data stack keeps the cell index of value 0 plus
+// one, so that 0 still means "no call running" for a call based at the stack
+// bottom. Saving and restoring through these two functions round-trips either way.
 inline NodeId context_values_node(NodeId ctx) {
     const Cell* c = node_buffer(ctx)->cell_head();
     return (c->header & CONTEXT_VALUES_ON_STACK) ? c->data2 - 1 : c->data2;
