@@ -26,14 +26,6 @@ namespace kem {
 bool float_pretty_print = true;
 bool float_full_support = false;
 
-namespace {
-
-double from_halves(uint32_t high, uint32_t low) {
-    return std::bit_cast<double>((uint64_t(high) << 32) | low);
-}
-
-} // namespace
-
 // --- cells -----------------------------------------------------------------------
 
 Cell* float_push(double d) {

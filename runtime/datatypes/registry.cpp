@@ -13,12 +13,6 @@ int highest_type_id = 0;
 
 namespace {
 bool all_registered = false;
-
-// Types whose module has no actions of its own yet: the row inherits from the parent.
-void register_plain(uint8_t id, uint8_t parent, const char* name, collector::MarkKind mark = collector::MK_NONE) {
-    register_datatype(id, parent, name, parent ? ActionRow::inherit_all() : ActionRow::none_all());
-    collector::set_mark_kind(id, mark);
-}
 } // namespace
 
 void action_inherit_marker() {}

@@ -698,15 +698,6 @@ void walk_block(const Cell& blk, const Cell& saved, uint32_t pos, uint32_t tail,
     else stack::pop_frame_keep_result();
 }
 
-} // namespace
-
-namespace {
-
-// The commonest paths, p/x and p/x:, where p holds an object!: the field
-// found through the field cache, no general walk. Gives the object's
-// context and the field's word (bound to it, as the walk leaves it), or 0
-// when the general walk must run (a longer path, another value, a missing
-// field).
 // Where each p/x found its field last, by the path's node and head: the
 // field's symbol and the object's context guard the index (an object's word
 // list only grows and never reorders). Nodes are freed only by the
@@ -725,6 +716,11 @@ void clear_path_fields() {
     for (PathField& e : path_fields) e = PathField{};
 }
 
+// The commonest paths, p/x and p/x:, where p holds an object!: the field
+// found through the field cache, no general walk. Gives the object's
+// context and the field's word (bound to it, as the walk leaves it), or 0
+// when the general walk must run (a longer path, another value, a missing
+// field).
 [[gnu::always_inline]] inline NodeId object_field_path(const Cell& path, Cell* obj, Cell* field) {
     const uint32_t head = path.data1;
     SeriesBuffer* b = node_buffer(path.data2);

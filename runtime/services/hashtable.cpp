@@ -280,8 +280,8 @@ Cell* hash_find_options(NodeId table, const Cell* key_in, int32_t start, int32_t
     for (;;) {
         uint32_t state = bucket_state(flags, i);
         if (state == BUCKET_EMPTY) return nullptr;
-        if (state == BUCKET_LIVE && (stride == 1 || uint32_t(keys[2 * i + 1]) == h)) {
-            int32_t k = keys[stride * i];
+        if (state == BUCKET_LIVE && (stride == 1 || uint32_t(hash_slot(keys, i)) == h)) {
+            int32_t k = key_slot(keys, stride, i);
             if (kind == HASH_VALUES) {
                 int32_t best = find_in_group(table, k, &key, start, skip, op, last, reverse);
                 if (best >= 0) return block_cells(hash_record(table)) + best;
@@ -440,8 +440,8 @@ void hash_resize_map(NodeId table, uint32_t request) {
     // A map! bucket's hash travels with its index.
     for (uint32_t j = 0; j < old_nb; j++) {
         if (bucket_state(old_flags, j) != BUCKET_LIVE) continue;
-        int32_t k = keys[stride * j];
-        int32_t kh = stride == 2 ? keys[2 * j + 1] : 0;
+        int32_t k = key_slot(keys, stride, j);
+        int32_t kh = stride == 2 ? hash_slot(keys, j) : 0;
         set_bucket_state(old_flags, j, BUCKET_DELETED);
         for (;;) {
             uint32_t h = stride == 2 ? uint32_t(kh)
@@ -451,13 +451,13 @@ void hash_resize_map(NodeId table, uint32_t request) {
             while (bucket_state(flags, i) != BUCKET_EMPTY) i = (i + ++step) & mask;
             set_bucket_state(flags, i, BUCKET_LIVE);
             if (i < old_nb && bucket_state(old_flags, i) == BUCKET_LIVE) {
-                std::swap(k, keys[stride * i]);
-                if (stride == 2) std::swap(kh, keys[2 * i + 1]);
+                std::swap(k, key_slot(keys, stride, i));
+                if (stride == 2) std::swap(kh, hash_slot(keys, i));
                 set_bucket_state(old_flags, i, BUCKET_DELETED);
                 continue;
             }
-            keys[stride * i] = k;
-            if (stride == 2) keys[2 * i + 1] = kh;
+            key_slot(keys, stride, i) = k;
+            if (stride == 2) hash_slot(keys, i) = kh;
             break;
         }
     }

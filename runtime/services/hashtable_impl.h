@@ -43,12 +43,22 @@ inline uint32_t grow_request(const HashRecord* r) {
 // key's hash, so that a probe compares hashes before it reads the stored key
 // (which lies elsewhere in memory). Other kinds hold one word per bucket.
 inline uint32_t key_stride(int32_t kind) { return kind == HASH_VALUES || kind == HASH_MAP ? 2 : 1; }
+// A bucket's words in the keys buffer, for loops that hold the buffer: the
+// key (or chain), and with a stride of 2 the hash after it.
+template <typename Word>
+inline Word& key_slot(Word* keys, uint32_t stride, uint32_t bucket) {
+    return keys[stride * bucket];
+}
+template <typename Word>
+inline Word& hash_slot(Word* keys, uint32_t bucket) {
+    return keys[2 * bucket + 1];
+}
 inline int32_t& bucket_key(const HashRecord* r, uint32_t bucket) {
-    return key_words(r)[key_stride(r->kind) * bucket];
+    return key_slot(key_words(r), key_stride(r->kind), bucket);
 }
 // Kinds 0 and 1 only.
 inline uint32_t& bucket_hash(const HashRecord* r, uint32_t bucket) {
-    return reinterpret_cast<uint32_t&>(key_words(r)[2 * bucket + 1]);
+    return reinterpret_cast<uint32_t&>(hash_slot(key_words(r), bucket));
 }
 
 // Flags for n buckets, all empty; keys for n buckets, all 0.
