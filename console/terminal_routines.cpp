@@ -70,6 +70,13 @@ Cell* listed_candidates_q(Cell* result) {
     return result;
 }
 
+// Whether someone can type at standard input: what is piped in is data for
+// the script that was named, never lines for the console.
+Cell* input_terminal_q(Cell* result) {
+    make_logic(result, platform::is_terminal(STDIN_FILENO));
+    return result;
+}
+
 // The window title, as the terminal's title sequence. Control characters
 // would end the sequence early or start another: they are left out, and the
 // title ends at a NUL as the platform's text does.
@@ -127,6 +134,7 @@ std::span<const RoutineEntry> routines() {
         {"_listed-candidates?",
          R"KEM(["Whether the last line read was left empty by a listing of completion candidates" return: [logic!]])KEM",
          listed_candidates_q},
+        {"_input-terminal?", R"KEM(["Whether standard input is a terminal" return: [logic!]])KEM", input_terminal_q},
     };
     return table;
 }

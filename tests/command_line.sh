@@ -26,3 +26,27 @@ if [ "$out" != "$want" ]; then
 	echo "FAIL: got '$out', want '$want'"
 	exit 1
 fi
+
+# A script that cannot be read (missing, or no UTF-8) is reported and ends
+# the run with status 1: input piped to it is its data, never code, and is
+# left unread for whoever reads it next.
+printf '\377 Kem [] print "script ran"\n' > "$dir/bad.kem"
+printf 'print "data ran as code"\n' > "$dir/input"
+for script in missing.kem bad.kem; do
+	out=$(cd "$dir" && { "$kem" "$script"; echo "status $?"; cat; } < input)
+	case $script in
+	missing.kem) report='*** Access Error: cannot open: %missing.kem' ;;
+	bad.kem) report='*** Access Error: invalid UTF-8 encoding: #{FF204B656D205B5D207072696E74202273637269707420'
+		report="${report}72616E220A}" ;;
+	esac
+	want="$report
+*** Where: read
+*** Near : none
+*** Stack: 
+status 1
+print \"data ran as code\""
+	if [ "$out" != "$want" ]; then
+		echo "FAIL $script: got '$out', want '$want'"
+		exit 1
+	fi
+done

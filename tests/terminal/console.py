@@ -15,10 +15,11 @@ import editor
 from editor import Pane, expect
 
 
-def console(folder=None, width=60, height=20, shell_prefix=""):
+def console(folder=None, width=60, height=20, shell_prefix="", args=""):
     # The shell that runs kem must outlive a Ctrl-C: a trap (not an ignore,
     # which kem would inherit) keeps it.
-    pane = Pane(None, width=width, height=height, folder=folder, shell_prefix=shell_prefix + " trap : INT;")
+    pane = Pane(None, width=width, height=height, folder=folder, shell_prefix=shell_prefix + " trap : INT;",
+                args=args)
     pane.wait_prompt(">> ")
     return pane
 
@@ -191,6 +192,22 @@ def test_file_completion():
         pane.type("=%some", "Tab", "=x")
         pane.wait(lambda: rows(pane)[pane.cursor()[1]] == ">> %some    x", "a Tab inserted")
         pane.type("C-a", "C-k", "=q", "Enter")
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
+def test_unreadable_script_at_a_terminal():
+    """At a terminal, where a person types, the console starts after the
+    report of a script that cannot be read."""
+    pane = console(args="missing.kem")
+    try:
+        expect(rows(pane)[:6], ["*** Access Error: cannot open: %missing.kem", "*** Where: read", "*** Near : none",
+                                "*** Stack:", "--== Kem 0.6.6 ==--", "Type HELP for starting information."],
+               "the report, then the banner")
+        enter(pane, "=print 1 + 1")
+        pane.wait_text("2")
+        pane.type("=q", "Enter")
         pane.check_restored()
     finally:
         pane.close()

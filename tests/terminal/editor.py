@@ -31,10 +31,10 @@ forever [
 class Pane:
     serial = 0
 
-    def __init__(self, code, width=40, height=12, shell_prefix="", folder=None):
-        """Runs kem on a script of the code, or the console itself when code
-        is None; in a folder of its own (also HOME), or in the one given,
-        which outlives the pane."""
+    def __init__(self, code, width=40, height=12, shell_prefix="", folder=None, args=""):
+        """Runs kem on a script of the code, or with the command-line args
+        (shell words) when code is None; in a folder of its own (also HOME),
+        or in the one given, which outlives the pane."""
         Pane.serial += 1
         self.own_dir = folder is None
         self.dir = tempfile.mkdtemp(prefix="kem-editor-") if folder is None else folder
@@ -43,7 +43,7 @@ class Pane:
         for name in ("status", "before", "after", "modes"):
             if os.path.exists(os.path.join(self.dir, name)):
                 os.remove(os.path.join(self.dir, name))
-        script = ""
+        script = args
         if code is not None:
             script = "case.kem"
             with open(os.path.join(self.dir, script), "w", encoding="utf-8") as f:
