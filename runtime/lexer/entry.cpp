@@ -131,6 +131,16 @@ struct ChainLink {
     }
 };
 
+// A traced run whose callback lets a syntax error end it still hands the
+// values completed before the error to its into-block (load/trap gives them
+// with the error): the cells before the outermost container left open.
+void hand_over_complete_values(LexerState& s, Cell* into) {
+    for (uint32_t i = s.head; i < s.pos && !is_marker(cell_at(i)); i++) {
+        Cell v = *cell_at(i);
+        block_append_cell(into, &v);
+    }
+}
+
 uint32_t consumed_of(LexerState& s) {
     return text_source(s) ? utf8_count_chars(s.input, s.position) : uint32_t(s.position - s.input);
 }
@@ -244,24 +254,29 @@ int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_val
     }
     bool stopped = false;
     try {
-        scan_tokens(s);
-    } catch (const TokenAbandoned&) {
-        stopped = true;
-    }
-    uint8_t open = innermost_container(s);
-    if (open && (s.load || (!stopped && s.type != TYPE_ERROR))) {
-        if (s.prescan && path_type(open)) {
-            s.type = open;
-        } else {
-            s.error_type = open;
-            try {
-                throw_load_error(s, nullptr, s.input_end, -4);
-            } catch (const TokenAbandoned&) {
-                make_none(dst);
-                if (consumed) *consumed = consumed_of(s);
-                return s.type;
+        try {
+            scan_tokens(s);
+        } catch (const TokenAbandoned&) {
+            stopped = true;
+        }
+        uint8_t open = innermost_container(s);
+        if (open && (s.load || (!stopped && s.type != TYPE_ERROR))) {
+            if (s.prescan && path_type(open)) {
+                s.type = open;
+            } else {
+                s.error_type = open;
+                try {
+                    throw_load_error(s, nullptr, s.input_end, -4);
+                } catch (const TokenAbandoned&) {
+                    make_none(dst);
+                    if (consumed) *consumed = consumed_of(s);
+                    return s.type;
+                }
             }
         }
+    } catch (...) {
+        if (s.syntax_error && s.load && callback && into) hand_over_complete_values(s, into);
+        throw;
     }
     if (s.load) {
         uint32_t count = s.pos - s.head;

@@ -45,6 +45,7 @@ struct LexerState {
     const uint8_t* last_counted = nullptr;   // memo of the byte-to-character count
     uint32_t last_chars = 0;
     int64_t cell_mark = -1;            // pos before the current loader call, -1 outside one
+    bool syntax_error = false;         // the run ends on its own syntax error
 };
 
 // A scanner or a loader: validates (load false) or builds (load true) the

@@ -155,6 +155,7 @@ char missing_char(int32_t container, int byte) {
 }
 
 [[noreturn]] void raise_syntax_error(LexerState& s, const uint8_t* start, int32_t code) {
+    s.syntax_error = true;
     Cell where = string_cell("(line " + std::to_string(s.line) + ")");
     Cell near = near_text(start, s.input_end);
     int32_t container = s.error_type;
