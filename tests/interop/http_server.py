@@ -70,6 +70,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, b"[1 2 three]")
         elif path == "/doc":
             self.reply(200, b'{"a": [1, 2.5, "x"]}', [("Content-Type", "application/json; charset=utf-8")])
+        elif path == "/d.json":
+            self.reply(200, b'{"on": false, "off": null, "list": [1], "s": "x"}', [("Content-Type", "application/json")])
+        elif path == "/one.json":
+            self.reply(200, b"[true]", [("Content-Type", "application/json")])
+        elif path == "/array":
+            self.reply(200, b"[1, null]", [("Content-Type", "text/plain")])
         elif path == "/script":
             self.reply(200, b'Kem [Title: "cached script"]\nthru-ran: system/script/header/title\n1 + 2\n')
         else:
