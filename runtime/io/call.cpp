@@ -86,6 +86,9 @@ void native_call(const int32_t* refinements) {
         result = ok && command ? platform::run_command(*command, shell, wait || console || redirected, streams[0],
                                                        streams[1], streams[2])
                                : -1;
+        // The child has been waited for: output that ran out of memory is
+        // an error, not a silently shortened result.
+        if (streams[1].out_of_memory || streams[2].out_of_memory) fire(Err::internal_no_memory);
         for (int i = 1; i < 3; i++)
             if (at[i] >= 0 && streams[i].kind == ChildStream::Kind::pipe) insert_output(args + at[i], streams[i].data);
     }

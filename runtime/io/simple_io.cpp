@@ -18,6 +18,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/platform/file_replace.h"
 #include "runtime/platform/files.h"
 #include "runtime/services/unicode/text.h"
 
@@ -90,9 +91,9 @@ std::vector<uint8_t> read_bytes(const Cell* file, int64_t part, int64_t seek) {
     if (f.fd() < 0) cannot_open(file);
     if (part == 0) return {};
     if (seek > 0 && !skip_bytes(f.fd(), seek)) cannot_open(file);
-    bool too_big = false;
-    std::optional<std::vector<uint8_t>> bytes = platform::read_to_end(f.fd(), part, MAX_READ, &too_big);
-    if (too_big) fire(Err::internal_no_memory);
+    bool no_memory = false;
+    std::optional<std::vector<uint8_t>> bytes = platform::read_to_end(f.fd(), part, MAX_READ, &no_memory);
+    if (no_memory) fire(Err::internal_no_memory);
     if (!bytes) cannot_open(file);
     return std::move(*bytes);
 }
@@ -217,16 +218,24 @@ void simple_io_write(const Cell* destination, const Cell* data, const Cell* part
     }
     const int64_t offset = seek ? count_of(seek) : -1;
 
+    // A write of the whole content replaces the file only once it is all
+    // down (a failure leaves the old content); /append and /seek write in place.
     int fd = 1;  // no destination: standard output, left open
+    std::optional<platform::WholeFileWrite> whole;
     if (destination) {
         const std::optional<std::string> path = file_to_os_path(destination);
-        unsigned mode = platform::FILE_WRITE;
-        if (append) mode |= platform::FILE_APPEND;
-        if (seek) mode |= platform::FILE_SEEK;
-        fd = path ? platform::open_file(*path, mode) : -1;
+        if (!path) cannot_open(destination);
+        if (append || seek) {
+            unsigned mode = platform::FILE_WRITE;
+            if (append) mode |= platform::FILE_APPEND;
+            if (seek) mode |= platform::FILE_SEEK;
+            fd = platform::open_file(*path, mode);
+        } else {
+            fd = whole.emplace(*path).fd();
+        }
         if (fd < 0) cannot_open(destination);
     }
-    OpenFile f(fd, destination != nullptr);
+    OpenFile f(fd, destination != nullptr && !whole);
     if (destination && offset > 0 && !append && platform::seek_file(fd, offset) < 0) cannot_open(destination);
 
     // Text goes out with line feeds as they are: line ends on this system are LF.
@@ -242,7 +251,7 @@ void simple_io_write(const Cell* destination, const Cell* data, const Cell* part
     } else {
         ok = write_value(fd, data, limit) && (!lines || platform::write_data(fd, &LINE_END, 1));
     }
-    ok = f.close() && ok;
+    if (ok) ok = whole ? whole->commit() : f.close();
     if (!ok) cannot_open(destination);
 }
 

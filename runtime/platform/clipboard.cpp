@@ -81,6 +81,8 @@ Finished run(std::vector<std::string> argv, const std::vector<uint8_t>* input, b
     out.kind = err.kind = collect ? ChildStream::Kind::pipe : ChildStream::Kind::null_device;
     Finished f;
     f.status = run_command(command, false, true, in, out, err);
+    // A content cut short by a lack of memory is no content.
+    if (out.out_of_memory) f.status = -1;
     f.out = std::move(out.data);
     f.err.assign(err.data.begin(), err.data.end());
     return f;

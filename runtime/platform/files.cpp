@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace kem::platform {
 
@@ -70,8 +71,12 @@ bool write_data(int fd, const uint8_t* data, size_t count) {
     return true;
 }
 
-std::optional<std::vector<uint8_t>> read_to_end(int fd, int64_t limit, size_t max_size, bool* too_big) {
-    if (too_big) *too_big = false;
+std::optional<std::vector<uint8_t>> read_to_end(int fd, int64_t limit, size_t max_size, bool* no_memory) {
+    if (no_memory) *no_memory = false;
+    auto out_of_memory = [no_memory]() -> std::optional<std::vector<uint8_t>> {
+        if (no_memory) *no_memory = true;
+        return std::nullopt;
+    };
     std::vector<uint8_t> bytes;
     // A regular file's size is a good first guess; it may still grow or
     // shrink while it is read, so the end is where a read returns 0.
@@ -81,29 +86,29 @@ std::optional<std::vector<uint8_t>> read_to_end(int fd, int64_t limit, size_t ma
     if (size >= 0 && at >= 0) guess = size_t(std::max<int64_t>(size - at, 0)) + 1;
     if (limit >= 0) guess = size_t(std::min<int64_t>(int64_t(guess), limit));
     if (guess > max_size) guess = max_size + 1;
-    bytes.resize(guess);
-    size_t used = 0;
-    for (;;) {
-        if (limit >= 0 && int64_t(used) == limit) break;
-        if (used == bytes.size()) {
-            if (bytes.size() > max_size) {
-                if (too_big) *too_big = true;
-                return std::nullopt;
+    // Growing may find no memory long before max_size (an address-space
+    // limit, an endless device such as /dev/zero).
+    try {
+        bytes.resize(guess);
+        size_t used = 0;
+        for (;;) {
+            if (limit >= 0 && int64_t(used) == limit) break;
+            if (used == bytes.size()) {
+                if (bytes.size() > max_size) return out_of_memory();
+                bytes.resize(std::min(bytes.size() * 2, max_size + 1));
             }
-            bytes.resize(std::min(bytes.size() * 2, max_size + 1));
+            size_t room = bytes.size() - used;
+            if (limit >= 0) room = size_t(std::min<int64_t>(int64_t(room), limit - int64_t(used)));
+            const int64_t n = read_data(fd, bytes.data() + used, room);
+            if (n < 0) return std::nullopt;
+            if (n == 0) break;
+            used += size_t(n);
         }
-        size_t room = bytes.size() - used;
-        if (limit >= 0) room = size_t(std::min<int64_t>(int64_t(room), limit - int64_t(used)));
-        const int64_t n = read_data(fd, bytes.data() + used, room);
-        if (n < 0) return std::nullopt;
-        if (n == 0) break;
-        used += size_t(n);
+        if (used > max_size) return out_of_memory();
+        bytes.resize(used);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory();
     }
-    if (used > max_size) {
-        if (too_big) *too_big = true;
-        return std::nullopt;
-    }
-    bytes.resize(used);
     return bytes;
 }
 

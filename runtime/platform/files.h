@@ -36,9 +36,9 @@ int64_t read_data(int fd, uint8_t* buffer, size_t count);
 bool write_data(int fd, const uint8_t* data, size_t count);
 
 // Reads from the current position to the end, or at most `limit` bytes when
-// limit >= 0. nullopt when a read fails or the content would pass
-// `max_size` bytes (too_big is then set).
-std::optional<std::vector<uint8_t>> read_to_end(int fd, int64_t limit, size_t max_size, bool* too_big);
+// limit >= 0. nullopt when a read fails, or when the content would pass
+// `max_size` bytes or the memory for it runs out (no_memory is then set).
+std::optional<std::vector<uint8_t>> read_to_end(int fd, int64_t limit, size_t max_size, bool* no_memory);
 
 // The size in bytes of what the path names when it can be opened for
 // reading, -1 for a folder or on failure. Opening does not wait for a

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <utility>
 
 extern char** environ;
@@ -189,9 +190,18 @@ void serve_pipes(Fd ours[3], ChildStream* streams[3]) {
                 if (w <= 0 || sent == data.size()) ours[0].reset();
             } else {
                 const ssize_t r = read(fds[k].fd, chunk.data(), chunk.size());
-                if (r > 0) data.insert(data.end(), chunk.data(), chunk.data() + r);
-                else if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-                else ours[i].reset();
+                if (r > 0) {
+                    try {
+                        data.insert(data.end(), chunk.data(), chunk.data() + r);
+                    } catch (const std::bad_alloc&) {
+                        streams[i]->out_of_memory = true;
+                        ours[i].reset();
+                    }
+                } else if (r < 0 && (errno == EAGAIN || errno == EINTR)) {
+                    continue;
+                } else {
+                    ours[i].reset();
+                }
             }
         }
     }

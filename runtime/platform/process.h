@@ -24,6 +24,9 @@ struct ChildStream {
     Kind kind = Kind::inherit;
     std::string path;
     std::vector<uint8_t> data;
+    // Output that found no memory to grow into: what came before is kept,
+    // the rest of the stream is given up (the child then sees a closed pipe).
+    bool out_of_memory = false;
 };
 
 // The words of a command line, split as the shell splits a simple command:
