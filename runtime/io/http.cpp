@@ -148,7 +148,10 @@ Cell* http_request(const Cell* method, const Cell* url, const Cell* headers, con
         request.body = body_bytes(body);
     }
     platform::HttpResponse response;
-    if (!platform::http_request(request, response)) return nullptr;
+    if (!platform::http_request(request, response)) {
+        if (response.out_of_memory) fire(Err::internal_no_memory);
+        return nullptr;
+    }
     if (!info) return body_value(response.body, binary, lines);
     Cell* result = block_make_at(stack::push_slot(), 3);
     const Cell status{TYPE_INTEGER, 0, uint32_t(int32_t(response.status)), 0};

@@ -13,7 +13,8 @@ namespace kem {
 // and value pairs, or null for the three default headers (an empty block
 // sends none of them). body: a string! (sent as UTF-8) or binary! from its
 // position, or null; GET and HEAD never send one. Returns the pushed
-// response value, or nullptr when no response came.
+// response value, or nullptr when no response came; internal no-memory when
+// the body finds no memory to grow into.
 Cell* http_request(const Cell* method, const Cell* url, const Cell* headers, const Cell* body, bool binary, bool lines,
                    bool info);
 

@@ -1,18 +1,41 @@
 #include "runtime/platform/http.h"
 #include <curl/curl.h>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 
 namespace kem::platform {
 
 namespace {
 
+// A body that finds no memory to grow into ends the transfer (a short
+// count tells libcurl so): no exception may cross its C frames.
 size_t on_body(char* data, size_t size, size_t count, void* user) {
-    auto* body = static_cast<std::vector<uint8_t>*>(user);
-    body->insert(body->end(), data, data + size * count);
+    auto* response = static_cast<HttpResponse*>(user);
+    try {
+        response->body.insert(response->body.end(), data, data + size * count);
+    } catch (const std::bad_alloc&) {
+        response->out_of_memory = true;
+        return 0;
+    }
     return size * count;
+}
+
+// Every request gives up when no connection is made within this time, or
+// when its transfer moves no byte for the idle time (KEM_HTTP_IDLE_SECONDS,
+// a count of seconds, may shorten it: the tests do).
+constexpr long CONNECT_SECONDS = 30;
+constexpr long IDLE_SECONDS = 60;
+
+long idle_seconds() {
+    const char* text = std::getenv("KEM_HTTP_IDLE_SECONDS");
+    if (!text) return IDLE_SECONDS;
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    return *text && !*end && n > 0 && n <= IDLE_SECONDS ? n : IDLE_SECONDS;
 }
 
 // libcurl hands over every header line of every response, redirects
@@ -133,7 +156,10 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response.body);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_SECONDS);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, idle_seconds());
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &response.headers);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);

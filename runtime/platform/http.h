@@ -27,10 +27,13 @@ struct HttpResponse {
     // "Name: value" ended by CR LF, without the status line.
     std::string headers;
     std::vector<uint8_t> body;
+    bool out_of_memory = false;  // the body found no memory to grow into
 };
 
 // False when no response came (no connection, a bad URL or scheme, a
-// certificate refused, a transfer cut short); an error status is a response.
+// certificate refused, a transfer cut short, no connection within 30 seconds,
+// no byte moved for 60 seconds, the body out of memory); an error status is
+// a response.
 bool http_request(const HttpRequest& request, HttpResponse& response);
 
 } // namespace kem::platform

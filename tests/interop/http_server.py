@@ -4,7 +4,9 @@
     http_server.py KEM_SCRIPT_TESTS HTTP_KEM KEM
 
 Starts the server, runs the HTTP script cases with its port in KEM_HTTP_PORT
-and a private HOME (the download cache goes there), then checks that an interrupt ends a request that hangs, and stops the server. The
+and a private HOME (the download cache goes there), then checks that an
+interrupt ends a request that hangs and that a server that never answers
+ends a request with an error, and stops the server. The
 server answers nothing but the paths below; no case reaches any other address.
 """
 import http.server
@@ -13,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import signal
+import socket
 import threading
 import time
 
@@ -107,6 +110,49 @@ def interrupt_ends_hanging_request(env, site, home):
     return 0
 
 
+def silent_server_ends_with_an_error(env, home):
+    """A server that takes the connection and never answers: read and write
+    end with no-connect once the idle limit has passed (shortened here to a
+    second through KEM_HTTP_IDLE_SECONDS)."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    taken = []
+
+    def take():
+        while True:
+            try:
+                taken.append(listener.accept()[0])
+            except OSError:
+                return
+    threading.Thread(target=take, daemon=True).start()
+    silent = "http://127.0.0.1:%d/" % listener.getsockname()[1]
+    failed = 0
+    try:
+        for code in ("read %s" % silent, 'write %s "x"' % silent):
+            script = os.path.join(home, "silent.kem")
+            with open(script, "w") as f:
+                f.write("Kem []\n%s\nprint {answered}\n" % code)
+            started = time.monotonic()
+            try:
+                run = subprocess.run([KEM, script], env=dict(env, KEM_HTTP_IDLE_SECONDS="1"), capture_output=True,
+                                     timeout=30)
+            except subprocess.TimeoutExpired:
+                print("FAIL %s on a silent server: no end within 30 seconds" % code)
+                failed = 1
+                continue
+            out = run.stdout.decode(errors="replace")
+            report = "*** Access Error: cannot connect: %s reason: timeout\n" % silent
+            if run.returncode != 254 or not out.startswith(report) or time.monotonic() - started > 10:
+                print("FAIL %s on a silent server: status %d, output %r" % (code, run.returncode, out))
+                failed = 1
+    finally:
+        listener.close()
+        for connection in taken:
+            connection.close()
+    return failed
+
+
 def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
@@ -121,7 +167,8 @@ def main():
             env.pop("ALL_PROXY", None)
             run = subprocess.run([RUNNER, SCRIPT], env=env, timeout=240)
             site = "http://127.0.0.1:%d" % server.server_address[1]
-            return run.returncode or interrupt_ends_hanging_request(env, site, home)
+            return (run.returncode or interrupt_ends_hanging_request(env, site, home)
+                    or silent_server_ends_with_an_error(env, home))
     finally:
         server.shutdown()
         server.server_close()
