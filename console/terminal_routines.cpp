@@ -7,9 +7,11 @@
 #include "console/terminal.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/platform/exit.h"
+#include "runtime/platform/interrupt.h"
 #include "runtime/platform/terminal.h"
 #include "runtime/services/output.h"
 #include "runtime/services/unicode/utf.h"
@@ -57,6 +59,29 @@ Cell* read_stdin(Cell* args) {
 }
 
 Cell* terminate_console(Cell*) { return nullptr; }
+
+// Ctrl-C while code runs ends the console; the bytes are what its settings
+// file gets then (a snapshot the console takes before each line it runs,
+// with Ctrl-C held back from _hold-interrupt until the snapshot is here).
+Cell* hold_interrupt(Cell*) {
+    platform::hold_interrupt();
+    return nullptr;
+}
+
+Cell* interrupt_saves(Cell* args) {
+    static bool armed = false;
+    if (!armed) platform::arm_console_interrupt();
+    armed = true;
+    const std::optional<std::string> path = file_to_os_path(&args[0]);
+    if (path && is_type(&args[1], TYPE_BINARY)) {
+        Cell data = args[1];
+        const uint8_t* head = binary_rs_head(&data);
+        const size_t count = size_t(std::max(binary_rs_length(&data), 0));
+        platform::keep_file_for_interrupt(*path, std::vector<uint8_t>(head, head + count));
+    }
+    platform::release_interrupt();
+    return nullptr;
+}
 
 // What the console loop asks after each line: whether input has ended, and
 // whether the line only stood for a listing of completion candidates.
@@ -130,6 +155,11 @@ std::span<const RoutineEntry> routines() {
          read_stdin},
         {"_terminate-console", R"KEM(["Ends the console's use of the terminal (nothing to do here)"])KEM",
          terminate_console},
+        {"_hold-interrupt", R"KEM(["Holds Ctrl-C back until _interrupt-saves"])KEM", hold_interrupt},
+        {"_interrupt-saves",
+         R"KEM(["Makes Ctrl-C while code runs end the console silently, with status 0, writing data as the file"
+                file [file!] data [binary! none!] "None: the data handed over before"])KEM",
+         interrupt_saves},
         {"_input-ended?", R"KEM(["Whether the last line read met the end of input" return: [logic!]])KEM", input_ended_q},
         {"_listed-candidates?",
          R"KEM(["Whether the last line read was left empty by a listing of completion candidates" return: [logic!]])KEM",
