@@ -124,6 +124,11 @@ bool sort_prepare(Cell* series, int32_t length, Cell* skip, Cell* comparator, Ce
 // true, a positive number or any other value 1; false, none or a negative
 // number -1. An exit aimed outside the sort leaves as PendingExit.
 int32_t sort_call_comparator(const Cell* fn, const Cell* first, const Cell* second);
+// The default sort of records of size cells whose cell at field is an
+// integer! in every record, or a string of one kind in every record, by keys
+// resolved once; false, with nothing changed, for any other records.
+bool block_sort_by_keys(Cell* cells, uint32_t records, uint32_t size, uint32_t field, bool reverse, bool case_,
+                        bool stable);
 Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs);
 // Replaces in place each cell of the cell buffer `node` at indexes start,
 // start + step, ... below end (from the head) whose type is in types (a

@@ -1,5 +1,6 @@
 // block!: sort, in place and by records, with the default comparator or a
-// Kem function. string_sort.cpp shares the call of a Kem comparator.
+// Kem function. string_sort.cpp shares the call of a Kem comparator;
+// block_sort_keys.cpp sorts records keyed by integers or strings.
 //
 // A Kem comparator may run a collection or change the block it is sorting, so
 // its records are sorted in a private copy that never moves (a heap block on
@@ -107,21 +108,6 @@ int block_sort_compare(const void* a, const void* b, intptr_t op, intptr_t flags
     return 0;
 }
 
-// The same order for records of one integer! each: the comparison without
-// the general dispatch.
-int block_sort_compare_integers(const void* a, const void* b, intptr_t, intptr_t flags) {
-    int32_t x = cell_int(static_cast<const Cell*>(a));
-    int32_t y = cell_int(static_cast<const Cell*>(b));
-    if (flags & SORT_REVERSE) std::swap(x, y);
-    return x < y ? -1 : (x > y ? 1 : 0);
-}
-
-bool all_integers(const Cell* cells, uint32_t n) {
-    for (uint32_t i = 0; i < n; i++)
-        if (type_of(cells + i) != TYPE_INTEGER) return false;
-    return true;
-}
-
 // The argument for one record: its first cell, or a new block holding the
 // whole record.
 void push_record_argument(Cell* slot, const Cell* record, uint32_t whole) {
@@ -203,14 +189,17 @@ Cell* block_sort(Cell* series, const SortArgs& refs) {
                         size_t(std::min<int64_t>(room, n)) * 16);
         stack::top = saved_top;
     } else {
-        // The sort passes its comparison operator through the sorter as a number.
-        const intptr_t op = intptr_t(refs.case_ ? CompareOp::case_sort : CompareOp::sort);
         Cell* cells = block_rs_abs_at(series, uint32_t(pos));
-        const bool whole_cell = size == 1 && ((flags & SORT_ALL) || (flags >> 2) == 0);
-        const SortCompare compare =
-            whole_cell && all_integers(cells, records) ? block_sort_compare_integers : block_sort_compare;
-        if (refs.stable) merge_sort(cells, records, bytes, op, intptr_t(flags), compare);
-        else quick_sort(cells, records, bytes, op, intptr_t(flags), compare);
+        // Records compared by one field: by keys when that field allows.
+        const bool one_field = !(flags & SORT_ALL) || size == 1;
+        const uint32_t field = (flags & SORT_ALL) ? 0 : flags >> 2;
+        if (!one_field || !block_sort_by_keys(cells, records, uint32_t(size), field, refs.reverse, refs.case_,
+                                              refs.stable)) {
+            // The sort passes its comparison operator through the sorter as a number.
+            const intptr_t op = intptr_t(refs.case_ ? CompareOp::case_sort : CompareOp::sort);
+            if (refs.stable) merge_sort(cells, records, bytes, op, intptr_t(flags), block_sort_compare);
+            else quick_sort(cells, records, bytes, op, intptr_t(flags), block_sort_compare);
+        }
     }
     if (told) series_notify_owner(series, ChangeWord::sorted, nullptr, pos, n);
     return series;

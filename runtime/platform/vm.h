@@ -35,4 +35,22 @@ void* virtual_reserve(size_t size);
 void virtual_commit(void* address, size_t size);
 void virtual_decommit(void* address, size_t size);
 
+// A large buffer that one task fills and drops (the keys of a sort). From 2 MB
+// on it asks for the system's huge pages, each filled at one fault rather
+// than one per page: fresh pages cost more than the work on them. Throws
+// PlatformFault(THROW_CODE_OS_NO_MEMORY) when the system refuses.
+class TaskBuffer {
+public:
+    explicit TaskBuffer(size_t size);
+    ~TaskBuffer();
+    TaskBuffer(const TaskBuffer&) = delete;
+    TaskBuffer& operator=(const TaskBuffer&) = delete;
+    void* data() const { return data_; }
+
+private:
+    void* data_ = nullptr;
+    void* mapping_ = nullptr;  // null when the buffer came from the heap
+    size_t mapped_ = 0;
+};
+
 } // namespace kem::platform

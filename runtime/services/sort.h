@@ -5,7 +5,8 @@
 // reverse-ordered input in one pass. Both work by record index and never hold
 // a record address across a call of the callback, so a caller whose buffer may
 // move while the callback runs (a comparator written in Kem) can pass a
-// relocate hook instead of pinning the buffer.
+// relocate hook instead of pinning the buffer. sort_impl.h holds the
+// algorithms, also for records of a fixed type with an inline comparison.
 #pragma once
 #include <cstddef>
 #include <cstdint>
