@@ -19,6 +19,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/platform/platform.h"
 
@@ -273,8 +274,28 @@ void image_set_data(const Cell* image, const Cell* value, ImageChannels mode) {
 
 // --- codecs ------------------------------------------------------------------
 
+namespace {
+
+// Raises access no-codec naming the library the format's codec needs when it
+// cannot be opened.
+void need_codec_library(platform::ImageFormat format) {
+    if (const char* library = platform::image_library_missing(format)) {
+        Cell name;
+        string_make_utf8(&name, library);
+        fire(Err::access_no_codec, name);
+    }
+}
+
+// The same for the format data is in, when it is in one.
+void need_codec_library(const uint8_t* data, size_t size) {
+    if (const auto format = platform::image_format_of(data, size)) need_codec_library(*format);
+}
+
+} // namespace
+
 Cell* image_encode(const Cell* image, Cell* where, platform::ImageFormat format) {
     if (image->data3 == 0) fire(Err::access_bad_media);
+    need_codec_library(format);
     const Bitmap* bm = image_bitmap(image);
     std::optional<std::vector<uint8_t>> bytes;
     if (bm) bytes = platform::encode_image(*bm, format);
@@ -291,6 +312,7 @@ Cell* image_decode(const Cell* value) {
         const uint8_t* head = series_buffer(&source)->head_ptr() + binary_index(&source);
         const std::vector<uint8_t> data(head, head + binary_rs_length(&source));
         if (!platform::image_format_of(data.data(), data.size())) return stack::push(&none_value);
+        need_codec_library(data.data(), data.size());
         if (!platform::decode_image(data.data(), data.size(), bm)) fire(Err::access_bad_media);
         return image_make_at(nullptr, std::move(bm));
     }
@@ -307,6 +329,7 @@ Cell* image_decode(const Cell* value) {
     } else {
         fire(Err::script_invalid_arg, source);
     }
+    if (data) need_codec_library(data->data(), data->size());
     if (!data || !platform::decode_image(data->data(), data->size(), bm)) fire(Err::access_cannot_open, source);
     return image_make_at(nullptr, std::move(bm));
 }

@@ -3,6 +3,9 @@
 #include <emmintrin.h>
 #include <openssl/evp.h>
 #include <cstring>
+#include "runtime/core/errors.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/platform/shared_library.h"
 
 namespace kem {
 
@@ -115,6 +118,21 @@ uint16_t checksum_tcp(const uint8_t* data, size_t length) {
 
 namespace {
 
+// libcrypto, opened at the first digest.
+#define CRYPTO_FUNCTIONS(F)                                                                                  \
+    F(EVP_md5) F(EVP_sha1) F(EVP_sha256) F(EVP_sha384) F(EVP_sha512) F(EVP_MD_CTX_new) F(EVP_MD_CTX_free)    \
+    F(EVP_DigestInit_ex) F(EVP_DigestUpdate) F(EVP_DigestFinal_ex)
+CRYPTO_FUNCTIONS(KEM_LIBRARY_POINTER)
+const platform::LibrarySymbol crypto_symbols[] = {CRYPTO_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+platform::SharedLibrary libcrypto(KEM_LIBCRYPTO, crypto_symbols);
+
+void need_libcrypto() {
+    if (libcrypto.ready()) return;
+    Cell name;
+    string_make_utf8(&name, libcrypto.file());
+    fire(Err::access_cannot_open, name);
+}
+
 const EVP_MD* digest_md(int index) {
     switch (index) {
     case 2: return EVP_md5();
@@ -154,11 +172,13 @@ size_t checksum_digest_size(int index) {
 }
 
 void checksum_digest(const uint8_t* data, size_t length, int index, uint8_t* out) {
+    need_libcrypto();
     digest_two(digest_md(index), data, length, nullptr, 0, out, checksum_digest_size(index));
 }
 
 void checksum_hmac(const uint8_t* data, size_t length, const uint8_t* key, size_t key_length, int index,
                    uint8_t* out) {
+    need_libcrypto();
     const EVP_MD* md = digest_md(index);
     const size_t size = checksum_digest_size(index);
     const size_t block = index >= 5 ? 128 : 64;

@@ -28,11 +28,12 @@ constexpr size_t DIGEST_MAX_SIZE = 64;
 // Bytes of the digest of an index (16, 20, 32, 48, 64); 0 for any other.
 size_t checksum_digest_size(int index);
 // Writes the digest of the bytes (checksum_digest_size(index) bytes) to out.
-// A failure inside the provider leaves zero bytes: digests never raise. The
-// index must be a digest index.
+// A failure inside the provider leaves zero bytes. Raises access cannot-open
+// naming libcrypto when it cannot be opened (at the first digest). The index
+// must be a digest index.
 void checksum_digest(const uint8_t* data, size_t length, int index, uint8_t* out);
 // HMAC of RFC 2104 over the digest of an index, keyed by key; writes
-// checksum_digest_size(index) bytes to out.
+// checksum_digest_size(index) bytes to out. Raises as checksum_digest.
 void checksum_hmac(const uint8_t* data, size_t length, const uint8_t* key, size_t key_length, int index,
                    uint8_t* out);
 

@@ -130,6 +130,11 @@ Cell* http_headers_to_map(std::string_view text) {
 
 Cell* http_request(const Cell* method, const Cell* url, const Cell* headers, const Cell* body, bool binary, bool lines,
                    bool info) {
+    if (const char* library = platform::http_library_missing()) {
+        Cell name;
+        string_make_utf8(&name, library);
+        fire(Err::access_cannot_open, name);
+    }
     platform::HttpRequest request;
     request.method = method_text(method);
     request.url = formed_text(url);

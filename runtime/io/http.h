@@ -14,7 +14,8 @@ namespace kem {
 // sends none of them). body: a string! (sent as UTF-8) or binary! from its
 // position, or null; GET and HEAD never send one. Returns the pushed
 // response value, or nullptr when no response came; internal no-memory when
-// the body finds no memory to grow into.
+// the body finds no memory to grow into. Without libcurl, raises access
+// cannot-open naming it.
 Cell* http_request(const Cell* method, const Cell* url, const Cell* headers, const Cell* body, bool binary, bool lines,
                    bool info);
 

@@ -6,10 +6,19 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include "runtime/platform/shared_library.h"
 
 namespace kem::platform {
 
 namespace {
+
+// libcurl, opened at the first request.
+#define CURL_FUNCTIONS(F)                                                                                         \
+    F(curl_global_init) F(curl_easy_init) F(curl_easy_cleanup) F(curl_easy_setopt) F(curl_easy_perform)       \
+    F(curl_easy_getinfo) F(curl_slist_append) F(curl_slist_free_all)
+CURL_FUNCTIONS(KEM_LIBRARY_POINTER)
+const LibrarySymbol curl_symbols[] = {CURL_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+SharedLibrary libcurl(KEM_LIBCURL, curl_symbols);
 
 // A body that finds no memory to grow into ends the transfer (a short
 // count tells libcurl so): no exception may cross its C frames.
@@ -116,11 +125,13 @@ int on_progress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 bool global_ready() {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    static const bool ready = libcurl.ready() && curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ready;
 }
 
 } // namespace
+
+const char* http_library_missing() { return libcurl.ready() ? nullptr : libcurl.file(); }
 
 bool http_request(const HttpRequest& request, HttpResponse& response) {
     response = HttpResponse{};

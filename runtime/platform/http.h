@@ -3,7 +3,7 @@
 // The request carries exactly the headers it is given (libcurl's own
 // "Accept", "Content-Type" and "Expect" are withheld unless given), follows
 // redirects, and keeps nothing between calls: no connections, no cookies.
-// libcurl is set up once, before the first request. Asynchronous signals are
+// libcurl is opened and set up once, before the first request. Asynchronous signals are
 // held while a request runs; one that arrives ends it (no response).
 #pragma once
 #include <cstdint>
@@ -29,6 +29,10 @@ struct HttpResponse {
     std::vector<uint8_t> body;
     bool out_of_memory = false;  // the body found no memory to grow into
 };
+
+// The file name of libcurl when it cannot be opened, else null (it is opened
+// at the first call).
+const char* http_library_missing();
 
 // False when no response came (no connection, a bad URL or scheme, a
 // certificate refused, a transfer cut short, no connection within 30 seconds,

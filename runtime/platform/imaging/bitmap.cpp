@@ -71,6 +71,18 @@ std::optional<ImageFormat> image_format_of(const uint8_t* d, size_t n) {
     return std::nullopt;
 }
 
+const char* image_library_missing(ImageFormat format) {
+    SharedLibrary* library = nullptr;
+    switch (format) {
+    case ImageFormat::bmp: return nullptr;
+    case ImageFormat::png: library = &libpng; break;
+    case ImageFormat::gif: library = &libgif; break;
+    case ImageFormat::jpeg: library = &libjpeg; break;
+    case ImageFormat::tiff: library = &libtiff; break;
+    }
+    return library && !library->ready() ? library->file() : nullptr;
+}
+
 bool decode_image(const uint8_t* data, size_t size, Bitmap& out) {
     out = Bitmap();
     const auto format = image_format_of(data, size);

@@ -63,6 +63,10 @@ constexpr int32_t IMAGE_FORMAT_COUNT = 5;
 // The format whose signature the data starts with, if any.
 std::optional<ImageFormat> image_format_of(const uint8_t* data, size_t size);
 
+// The file name of the library the format's codec needs when it cannot be
+// opened, else null (BMP needs none). Opens the library at the first call.
+const char* image_library_missing(ImageFormat format);
+
 // Decodes the first picture of the data, in the format its signature names.
 // False when the data has no known signature or its decoder refuses it (the
 // bitmap is then empty).

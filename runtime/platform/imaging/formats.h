@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 #include "runtime/platform/imaging/bitmap.h"
+#include "runtime/platform/shared_library.h"
 
 namespace kem::platform {
 
@@ -22,6 +23,10 @@ std::optional<std::vector<uint8_t>> encode_png(const Bitmap& bitmap);
 std::optional<std::vector<uint8_t>> encode_gif(const Bitmap& bitmap);
 std::optional<std::vector<uint8_t>> encode_jpeg(const Bitmap& bitmap);
 std::optional<std::vector<uint8_t>> encode_tiff(const Bitmap& bitmap);
+
+// The libraries of the formats that have one; their decoders refuse and
+// their encoders fail while the library is missing.
+extern SharedLibrary libpng, libjpeg, libgif, libtiff;
 
 // Whether a decoder may allocate a picture of these sides.
 inline bool image_sides_allowed(uint64_t width, uint64_t height) {

@@ -11,8 +11,24 @@
 #include <cstring>
 #include <unordered_map>
 #include "runtime/platform/imaging/formats.h"
+#include "runtime/platform/shared_library.h"
 
 namespace kem::platform {
+
+namespace {
+
+// libgif, opened at the first picture of its format.
+#define GIF_FUNCTIONS(F)                                                                                     \
+    F(DGifOpen) F(DGifCloseFile) F(DGifGetRecordType) F(DGifGetImageDesc) F(DGifGetLine) F(DGifGetExtension) \
+    F(DGifGetExtensionNext) F(DGifExtensionToGCB) F(EGifOpen) F(EGifCloseFile) F(EGifSetGifVersion)          \
+    F(EGifPutScreenDesc) F(EGifPutExtension) F(EGifGCBToExtension) F(EGifPutImageDesc) F(EGifPutLine)        \
+    F(GifBitSize) F(GifMakeMapObject) F(GifFreeMapObject) F(GifQuantizeBuffer)
+GIF_FUNCTIONS(KEM_LIBRARY_POINTER)
+const LibrarySymbol gif_symbols[] = {GIF_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+
+} // namespace
+
+SharedLibrary libgif(KEM_LIBGIF, gif_symbols);
 
 namespace {
 
@@ -184,6 +200,7 @@ bool write_picture(GifFileType* gif, const Bitmap& bitmap, const Indexed& ix, Co
 } // namespace
 
 bool decode_gif(const uint8_t* data, size_t size, Bitmap& out) {
+    if (!libgif.ready()) return false;
     Source source{data, size, 0};
     int error = 0;
     GifFileType* gif = DGifOpen(&source, read_bytes, &error);
@@ -194,6 +211,7 @@ bool decode_gif(const uint8_t* data, size_t size, Bitmap& out) {
 }
 
 std::optional<std::vector<uint8_t>> encode_gif(const Bitmap& bitmap) {
+    if (!libgif.ready()) return std::nullopt;
     Indexed ix;
     try {
         if (!index_pixels(bitmap, ix)) return std::nullopt;

@@ -7,8 +7,24 @@
 #include <cstdlib>
 #include <jpeglib.h>
 #include "runtime/platform/imaging/formats.h"
+#include "runtime/platform/shared_library.h"
 
 namespace kem::platform {
+
+namespace {
+
+// libjpeg, opened at the first picture of its format.
+#define JPEG_FUNCTIONS(F)                                                                                  \
+    F(jpeg_std_error) F(jpeg_CreateDecompress) F(jpeg_CreateCompress) F(jpeg_destroy_decompress)           \
+    F(jpeg_destroy_compress) F(jpeg_mem_src) F(jpeg_mem_dest) F(jpeg_read_header) F(jpeg_start_decompress) \
+    F(jpeg_read_scanlines) F(jpeg_finish_decompress) F(jpeg_set_defaults) F(jpeg_set_quality)              \
+    F(jpeg_start_compress) F(jpeg_write_scanlines) F(jpeg_finish_compress)
+JPEG_FUNCTIONS(KEM_LIBRARY_POINTER)
+const LibrarySymbol jpeg_symbols[] = {JPEG_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+
+} // namespace
+
+SharedLibrary libjpeg(KEM_LIBJPEG, jpeg_symbols);
 
 namespace {
 
@@ -88,6 +104,7 @@ bool write_guarded(jpeg_compress_struct* c, ErrorManager* err, const Bitmap* bit
 } // namespace
 
 bool decode_jpeg(const uint8_t* data, size_t size, Bitmap& out) {
+    if (!libjpeg.ready()) return false;
     jpeg_decompress_struct d{};
     ErrorManager err{};
     d.err = jpeg_std_error(&err.base);
@@ -104,6 +121,7 @@ bool decode_jpeg(const uint8_t* data, size_t size, Bitmap& out) {
 }
 
 std::optional<std::vector<uint8_t>> encode_jpeg(const Bitmap& bitmap) {
+    if (!libjpeg.ready()) return std::nullopt;
     if (bitmap.width() > JPEG_MAX_DIMENSION || bitmap.height() > JPEG_MAX_DIMENSION) return std::nullopt;
     jpeg_compress_struct c{};
     ErrorManager err{};

@@ -7,8 +7,27 @@
 #include <csetjmp>
 #include <cstring>
 #include "runtime/platform/imaging/formats.h"
+#include "runtime/platform/shared_library.h"
 
 namespace kem::platform {
+
+namespace {
+
+// libpng, opened at the first picture of its format.
+#define PNG_FUNCTIONS(F)                                                                                       \
+    F(png_create_read_struct) F(png_create_write_struct) F(png_create_info_struct) F(png_destroy_read_struct)  \
+    F(png_destroy_write_struct) F(png_set_longjmp_fn) F(png_longjmp) F(png_error) F(png_get_io_ptr)            \
+    F(png_set_read_fn) F(png_set_write_fn) F(png_set_user_limits) F(png_set_chunk_malloc_max) F(png_read_info) \
+    F(png_get_image_width) F(png_get_image_height) F(png_get_color_type) F(png_set_expand) F(png_set_scale_16) \
+    F(png_set_gray_to_rgb) F(png_set_filler) F(png_set_bgr) F(png_set_interlace_handling)                      \
+    F(png_read_update_info) F(png_get_rowbytes) F(png_read_image) F(png_set_IHDR) F(png_write_info)            \
+    F(png_write_row) F(png_write_end)
+PNG_FUNCTIONS(KEM_LIBRARY_POINTER)
+const LibrarySymbol png_symbols[] = {PNG_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+
+} // namespace
+
+SharedLibrary libpng(KEM_LIBPNG, png_symbols);
 
 namespace {
 
@@ -31,7 +50,10 @@ void write_bytes(png_structp png, png_bytep data, size_t n) {
 
 void flush_nothing(png_structp) {}
 
-[[noreturn]] void fail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void fail(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+    __builtin_unreachable();  // the pointer's type cannot say that it never returns
+}
 void ignore_warning(png_structp, png_const_charp) {}
 
 // Every sample form becomes 8-bit B, G, R, A.
@@ -78,6 +100,7 @@ bool write_guarded(png_structp png, png_infop info, const Bitmap* bitmap, ByteSi
 } // namespace
 
 bool decode_png(const uint8_t* data, size_t size, Bitmap& out) {
+    if (!libpng.ready()) return false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignore_warning);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
@@ -93,6 +116,7 @@ bool decode_png(const uint8_t* data, size_t size, Bitmap& out) {
 }
 
 std::optional<std::vector<uint8_t>> encode_png(const Bitmap& bitmap) {
+    if (!libpng.ready()) return std::nullopt;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignore_warning);
     if (!png) return std::nullopt;
     png_infop info = png_create_info_struct(png);

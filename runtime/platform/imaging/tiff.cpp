@@ -9,8 +9,25 @@
 #include <algorithm>
 #include <cstring>
 #include "runtime/platform/imaging/formats.h"
+#include "runtime/platform/shared_library.h"
 
 namespace kem::platform {
+
+namespace {
+
+// libtiff, opened at the first picture of its format.
+#define TIFF_FUNCTIONS(F)                                                                                        \
+    F(TIFFOpenOptionsAlloc) F(TIFFOpenOptionsFree) F(TIFFOpenOptionsSetMaxSingleMemAlloc)                        \
+    F(TIFFOpenOptionsSetErrorHandlerExtR) F(TIFFOpenOptionsSetWarningHandlerExtR) F(TIFFClientOpenExt)           \
+    F(TIFFClose) F(TIFFFlush) F(TIFFGetField) F(TIFFGetFieldDefaulted) F(TIFFSetField) F(TIFFIsTiled)            \
+    F(TIFFIsCODECConfigured) F(TIFFRGBAImageOK) F(TIFFReadRGBAImageOriented) F(TIFFReadScanline) F(TIFFReadTile) \
+    F(TIFFScanlineSize64) F(TIFFTileSize64) F(TIFFDefaultStripSize) F(TIFFWriteScanline)
+TIFF_FUNCTIONS(KEM_LIBRARY_POINTER)
+const LibrarySymbol tiff_symbols[] = {TIFF_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+
+} // namespace
+
+SharedLibrary libtiff(KEM_LIBTIFF, tiff_symbols);
 
 namespace {
 
@@ -219,6 +236,7 @@ bool write_picture(TIFF* tif, const Bitmap& bitmap) {
 } // namespace
 
 bool decode_tiff(const uint8_t* data, size_t size, Bitmap& out) {
+    if (!libtiff.ready()) return false;
     MemoryFile file;
     file.data = data;
     file.size = size;
@@ -241,6 +259,7 @@ bool decode_tiff(const uint8_t* data, size_t size, Bitmap& out) {
 }
 
 std::optional<std::vector<uint8_t>> encode_tiff(const Bitmap& bitmap) {
+    if (!libtiff.ready()) return std::nullopt;
     ByteSink sink;
     MemoryFile file;
     file.sink = &sink;
