@@ -1,6 +1,7 @@
 // kem-bootgen: makes the boot block at build time. It runs the runtime without
 // a boot block (natives built from their spec texts), loads the library's
-// Kem sources, and writes a C++ file holding the packed KEMBIN data:
+// Kem sources, and writes a C++ file holding the compact KEMBIN data, not
+// compressed, so that start-up reads it in one pass where it lies:
 //
 //   kem-bootgen OUTPUT.cpp SYSTEM.kem SOURCE.kem... [--late SOURCE.kem...]
 //
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
         e.root(count);
         for (int i = 3; i < argc; i++)
             if (i != 3 + early) e.root(load_source(read_file(argv[i]), argv[i]));
-        write_cpp(argv[1], e.finish(kembin::BOOT_VERSION, true));
+        write_cpp(argv[1], e.finish(kembin::BOOT_VERSION, false));
     } catch (const KemError& err) {
         std::fprintf(stderr, "kem-bootgen: error %d while making the boot block\n", error_code(err.id));
         return 1;

@@ -255,11 +255,31 @@ int32_t context_bind_word(NodeId ctx, Cell* word) {
     return slot;
 }
 
+namespace {
+
+// The slots of the symbols one binding met last, by their low bits: a body
+// names the same words again and again, and each lookup in the context's
+// table costs far more than this check. Binding adds no words, so what the
+// table answered stays true for the whole binding.
+struct BindCache {
+    static constexpr uint32_t SIZE = 64;
+    uint32_t symbol[SIZE] = {};  // 0 names no symbol
+    int32_t slot[SIZE];
+};
+
+int32_t cached_slot(NodeId ctx, uint32_t symbol, BindCache& cache) {
+    const uint32_t k = symbol & (BindCache::SIZE - 1);
+    if (cache.symbol[k] == symbol) return cache.slot[k];
+    const int32_t p = find_position(ctx, symbol, true);
+    cache.symbol[k] = symbol;
+    return cache.slot[k] = p < 0 ? -1 : slot_at(ctx, p);
+}
+
 // Binding only reads the context's tables and writes words in place: nothing
 // allocates, so the cell pointers stay good throughout.
-Cell* context_bind_block(Cell* block, NodeId ctx, bool self) {
+void bind_cells(Cell* block, NodeId ctx, bool self, BindCache& cache) {
     const NodeId node = series_node(block);
-    if (cycle_find(node)) return block;
+    if (cycle_find(node)) return;
     cycle_push(node);
     SeriesBuffer* b = node_buffer(node);
     Cell* const head = b->cell_head();
@@ -268,17 +288,25 @@ Cell* context_bind_block(Cell* block, NodeId ctx, bool self) {
         Cell* c = head + i;
         uint8_t t = type_of(c);
         if (nested_kind(t)) {
-            context_bind_block(c, ctx, self);
+            bind_cells(c, ctx, self, cache);
         } else if (bound_kind(t)) {
             if (self && t == TYPE_WORD && c->data2 == self_symbol) {
                 c->data1 = ctx;
                 c->data3 = 0xFFFFFFFF;
-            } else {
-                context_bind_word(ctx, c);
+            } else if (const int32_t slot = cached_slot(ctx, c->data2, cache); slot >= 0) {
+                c->data1 = ctx;
+                c->data3 = uint32_t(slot);
             }
         }
     }
     cycle_pop();
+}
+
+} // namespace
+
+Cell* context_bind_block(Cell* block, NodeId ctx, bool self) {
+    BindCache cache;
+    bind_cells(block, ctx, self, cache);
     return block;
 }
 

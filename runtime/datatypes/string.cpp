@@ -421,7 +421,7 @@ double string_to_float(const char* start, uint32_t length, bool* error) {
 Cell* string_sort(Cell* series, const SortArgs& refs);  // string_sort.cpp
 
 void register_string() {
-    if (!swap_buffer) swap_buffer = std::make_unique<uint8_t[]>(SWAP_BUFFER_SIZE);
+    if (!swap_buffer) swap_buffer = std::make_unique_for_overwrite<uint8_t[]>(SWAP_BUFFER_SIZE);
     ActionRow row = ActionRow::inherit_all();
     row.set<ACT_MAKE>(string_make)
         .set<ACT_TO>(string_to)

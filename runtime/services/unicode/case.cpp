@@ -16,8 +16,10 @@ struct CasePair {
 
 #include "runtime/services/unicode/case_tables.inc"
 
+// The tables start zeroed (static storage), and every fill writes the same
+// entries: zeroing them again would only make the system map every page of
+// them at start-up rather than those that hold a mapping.
 void fill(int32_t* table, const CasePair* pairs, size_t n) {
-    std::memset(table, 0, sizeof(int32_t) * 0x10000);
     for (size_t i = 0; i < n; i++) table[pairs[i].from] = pairs[i].to;
 }
 
