@@ -25,7 +25,10 @@ namespace kem::platform {
 constexpr size_t PAGE_SIZE = 4096;
 
 // Committed read-write memory (read-write-execute with the flag); throws
-// PlatformFault(THROW_CODE_OS_NO_MEMORY) when the system refuses.
+// PlatformFault(THROW_CODE_OS_NO_MEMORY) when the system refuses. From 2 MB
+// on it starts on a huge page boundary and asks for the system's huge pages,
+// each filled at one fault rather than one per 4 KB page: fresh memory costs
+// far more than the work done in it.
 void* virtual_alloc(size_t size, bool executable = false);
 // Releases memory from virtual_alloc; throws PlatformFault(THROW_CODE_OS_FREE_FAILED) on failure.
 void virtual_free(void* address, size_t size);
@@ -35,9 +38,8 @@ void* virtual_reserve(size_t size);
 void virtual_commit(void* address, size_t size);
 void virtual_decommit(void* address, size_t size);
 
-// A large buffer that one task fills and drops (the keys of a sort). From 2 MB
-// on it asks for the system's huge pages, each filled at one fault rather
-// than one per page: fresh pages cost more than the work on them. Throws
+// A large buffer that one task fills and drops (the keys of a sort): from the
+// heap, or from 2 MB on from virtual_alloc and its huge pages. Throws
 // PlatformFault(THROW_CODE_OS_NO_MEMORY) when the system refuses.
 class TaskBuffer {
 public:
@@ -49,8 +51,7 @@ public:
 
 private:
     void* data_ = nullptr;
-    void* mapping_ = nullptr;  // null when the buffer came from the heap
-    size_t mapped_ = 0;
+    size_t mapped_ = 0;  // 0 when the buffer came from the heap
 };
 
 } // namespace kem::platform
