@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Kem's sort of strings, split and the parse dialect against Python.
 
-    text_vs_python.py KEM
+    text_vs_python.py KEM [OPERATION...]
 
 Each operation runs in its own process over the same data, made here from a
 fixed seed, and times only the call (the data already in memory): its first
@@ -102,6 +102,7 @@ def run(cmd):
 
 def main():
     kem = sys.argv[1]
+    only = set(sys.argv[2:])
     rng = random.Random(44)
     data = {"words": words(rng), "paths": paths(rng), "lines": lines(rng)}
     cases = [("words", "sort"), ("words", "sort/case"), ("paths", "sort"), ("paths", "sort/case"),
@@ -118,6 +119,8 @@ def main():
         print("== Text: sort of 200,000 strings, split and parse of 10 MB (seconds, best of %d processes;" % ROUNDS)
         print("   first call in the process | best of the next %d calls; ratio = Kem/Python)" % REPEAT)
         for name, op in cases:
+            if only and op not in only:
+                continue
             best = {"kem": [1e9, 1e9], "python": [1e9, 1e9]}
             sizes = {}
             for _ in range(ROUNDS):
