@@ -122,8 +122,7 @@ namespace {
 #define CRYPTO_FUNCTIONS(F)                                                                                  \
     F(EVP_md5) F(EVP_sha1) F(EVP_sha256) F(EVP_sha384) F(EVP_sha512) F(EVP_MD_CTX_new) F(EVP_MD_CTX_free)    \
     F(EVP_DigestInit_ex) F(EVP_DigestUpdate) F(EVP_DigestFinal_ex)
-CRYPTO_FUNCTIONS(KEM_LIBRARY_POINTER)
-const platform::LibrarySymbol crypto_symbols[] = {CRYPTO_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+KEM_LIBRARY_FUNCTIONS(crypto, CRYPTO_FUNCTIONS)
 platform::SharedLibrary libcrypto(KEM_LIBCRYPTO, crypto_symbols);
 
 void need_libcrypto() {

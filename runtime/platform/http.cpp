@@ -16,8 +16,7 @@ namespace {
 #define CURL_FUNCTIONS(F)                                                                                         \
     F(curl_global_init) F(curl_easy_init) F(curl_easy_cleanup) F(curl_easy_setopt) F(curl_easy_perform)       \
     F(curl_easy_getinfo) F(curl_slist_append) F(curl_slist_free_all)
-CURL_FUNCTIONS(KEM_LIBRARY_POINTER)
-const LibrarySymbol curl_symbols[] = {CURL_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+KEM_LIBRARY_FUNCTIONS(curl, CURL_FUNCTIONS)
 SharedLibrary libcurl(KEM_LIBCURL, curl_symbols);
 
 // A body that finds no memory to grow into ends the transfer (a short

@@ -9,8 +9,7 @@
 // header's macros, which expand to calls) reach the pointer, not the symbol:
 //
 //     #define PNG_FUNCTIONS(F) F(png_create_read_struct) F(png_read_info) ...
-//     PNG_FUNCTIONS(KEM_LIBRARY_POINTER)
-//     const LibrarySymbol png_symbols[] = {PNG_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+//     KEM_LIBRARY_FUNCTIONS(png, PNG_FUNCTIONS)  // the pointers and png_symbols
 //     SharedLibrary libpng(KEM_LIBPNG, png_symbols);
 //     ... if (!libpng.ready()) return false; png_read_info(png, info); ...
 //
@@ -55,6 +54,11 @@ private:
 } // namespace kem::platform
 
 // One pointer to a library function, named as the function.
-#define KEM_LIBRARY_POINTER(name) decltype(&::name) name = nullptr;
+#define KEM_LIBRARY_POINTER(name) static decltype(&::name) name = nullptr;
 // The entry that finds it.
 #define KEM_LIBRARY_SYMBOL(name) ::kem::platform::LibrarySymbol{#name, reinterpret_cast<void**>(&name)},
+// The pointers of a list of functions, and the entries that find them, in
+// prefix##_symbols.
+#define KEM_LIBRARY_FUNCTIONS(prefix, LIST) \
+    LIST(KEM_LIBRARY_POINTER)               \
+    static const ::kem::platform::LibrarySymbol prefix##_symbols[] = {LIST(KEM_LIBRARY_SYMBOL)};

@@ -12,8 +12,7 @@ using namespace kem::platform;
 namespace probe {
 
 #define LIBC_FUNCTIONS(F) F(getpid) F(getppid)
-LIBC_FUNCTIONS(KEM_LIBRARY_POINTER)
-const LibrarySymbol libc_symbols[] = {LIBC_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
+KEM_LIBRARY_FUNCTIONS(libc, LIBC_FUNCTIONS)
 
 void* absent = nullptr;
 const LibrarySymbol partly_absent[] = {KEM_LIBRARY_SYMBOL(getppid){"kem_no_such_function", &absent}};

@@ -15,19 +15,13 @@
 
 namespace kem::platform {
 
-namespace {
-
 // libgif, opened at the first picture of its format.
 #define GIF_FUNCTIONS(F)                                                                                     \
     F(DGifOpen) F(DGifCloseFile) F(DGifGetRecordType) F(DGifGetImageDesc) F(DGifGetLine) F(DGifGetExtension) \
     F(DGifGetExtensionNext) F(DGifExtensionToGCB) F(EGifOpen) F(EGifCloseFile) F(EGifSetGifVersion)          \
     F(EGifPutScreenDesc) F(EGifPutExtension) F(EGifGCBToExtension) F(EGifPutImageDesc) F(EGifPutLine)        \
     F(GifBitSize) F(GifMakeMapObject) F(GifFreeMapObject) F(GifQuantizeBuffer)
-GIF_FUNCTIONS(KEM_LIBRARY_POINTER)
-const LibrarySymbol gif_symbols[] = {GIF_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
-
-} // namespace
-
+KEM_LIBRARY_FUNCTIONS(gif, GIF_FUNCTIONS)
 SharedLibrary libgif(KEM_LIBGIF, gif_symbols);
 
 namespace {

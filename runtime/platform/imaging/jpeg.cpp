@@ -11,19 +11,13 @@
 
 namespace kem::platform {
 
-namespace {
-
 // libjpeg, opened at the first picture of its format.
 #define JPEG_FUNCTIONS(F)                                                                                  \
     F(jpeg_std_error) F(jpeg_CreateDecompress) F(jpeg_CreateCompress) F(jpeg_destroy_decompress)           \
     F(jpeg_destroy_compress) F(jpeg_mem_src) F(jpeg_mem_dest) F(jpeg_read_header) F(jpeg_start_decompress) \
     F(jpeg_read_scanlines) F(jpeg_finish_decompress) F(jpeg_set_defaults) F(jpeg_set_quality)              \
     F(jpeg_start_compress) F(jpeg_write_scanlines) F(jpeg_finish_compress)
-JPEG_FUNCTIONS(KEM_LIBRARY_POINTER)
-const LibrarySymbol jpeg_symbols[] = {JPEG_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
-
-} // namespace
-
+KEM_LIBRARY_FUNCTIONS(jpeg, JPEG_FUNCTIONS)
 SharedLibrary libjpeg(KEM_LIBJPEG, jpeg_symbols);
 
 namespace {

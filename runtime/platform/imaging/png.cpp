@@ -11,8 +11,6 @@
 
 namespace kem::platform {
 
-namespace {
-
 // libpng, opened at the first picture of its format.
 #define PNG_FUNCTIONS(F)                                                                                       \
     F(png_create_read_struct) F(png_create_write_struct) F(png_create_info_struct) F(png_destroy_read_struct)  \
@@ -22,11 +20,7 @@ namespace {
     F(png_set_gray_to_rgb) F(png_set_filler) F(png_set_bgr) F(png_set_interlace_handling)                      \
     F(png_read_update_info) F(png_get_rowbytes) F(png_read_image) F(png_set_IHDR) F(png_write_info)            \
     F(png_write_row) F(png_write_end)
-PNG_FUNCTIONS(KEM_LIBRARY_POINTER)
-const LibrarySymbol png_symbols[] = {PNG_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
-
-} // namespace
-
+KEM_LIBRARY_FUNCTIONS(png, PNG_FUNCTIONS)
 SharedLibrary libpng(KEM_LIBPNG, png_symbols);
 
 namespace {

@@ -13,8 +13,6 @@
 
 namespace kem::platform {
 
-namespace {
-
 // libtiff, opened at the first picture of its format.
 #define TIFF_FUNCTIONS(F)                                                                                        \
     F(TIFFOpenOptionsAlloc) F(TIFFOpenOptionsFree) F(TIFFOpenOptionsSetMaxSingleMemAlloc)                        \
@@ -22,11 +20,7 @@ namespace {
     F(TIFFClose) F(TIFFFlush) F(TIFFGetField) F(TIFFGetFieldDefaulted) F(TIFFSetField) F(TIFFIsTiled)            \
     F(TIFFIsCODECConfigured) F(TIFFRGBAImageOK) F(TIFFReadRGBAImageOriented) F(TIFFReadScanline) F(TIFFReadTile) \
     F(TIFFScanlineSize64) F(TIFFTileSize64) F(TIFFDefaultStripSize) F(TIFFWriteScanline)
-TIFF_FUNCTIONS(KEM_LIBRARY_POINTER)
-const LibrarySymbol tiff_symbols[] = {TIFF_FUNCTIONS(KEM_LIBRARY_SYMBOL)};
-
-} // namespace
-
+KEM_LIBRARY_FUNCTIONS(tiff, TIFF_FUNCTIONS)
 SharedLibrary libtiff(KEM_LIBTIFF, tiff_symbols);
 
 namespace {
