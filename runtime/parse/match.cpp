@@ -195,6 +195,21 @@ int64_t find_literal(const Literal& lit, const InputView& in, uint32_t from, uin
         *length = 1;
         return static_cast<const uint8_t*>(hit) - in.head;
     }
+    // Exact one-byte text in one-byte text: its first byte by the C library's
+    // scan, then the rest compared whole.
+    if (lit.kind == Literal::text && !lit.fold && !lit.tag && lit.unit == 1 && in.unit == 1) {
+        const uint8_t* at = in.head + from;
+        const uint8_t* const last = in.head + limit;
+        const uint8_t* const end = in.head + in.tail;
+        while (at < last && (at = static_cast<const uint8_t*>(std::memchr(at, lit.units[0], size_t(last - at))))) {
+            if (size_t(end - at) >= lit.length && std::memcmp(at, lit.units, lit.length) == 0) {
+                *length = int32_t(lit.length);
+                return at - in.head;
+            }
+            at++;
+        }
+        return -1;
+    }
     if (lit.kind == Literal::bitset && in.unit == 1) {
         uint32_t p = from;
         while (p < limit && !lit.member(in.head[p])) p++;
