@@ -1,6 +1,6 @@
 # Start-up time against the real Python executable (not a version-manager
 # shim), best of many runs since each takes a few milliseconds:
-# - an empty script: kem on it, python on `-c pass`;
+# - an empty script: kem on it, python on `-c pass` and on `-S -c pass`;
 # - the first prompt: each started on a pseudo-terminal until its prompt is
 #   drawn (">> " for kem's console, ">>> " for python -i), then ended.
 import os
@@ -13,12 +13,14 @@ import tempfile
 import time
 
 
-def best(cmd, runs):
-    fastest = float("inf")
+def best(cmds, runs):
+    """The fastest run of each command, the commands taking turns."""
+    fastest = [float("inf")] * len(cmds)
     for _ in range(runs):
-        start = time.perf_counter()
-        subprocess.run(cmd, stdout=subprocess.DEVNULL, check=True)
-        fastest = min(fastest, time.perf_counter() - start)
+        for i, cmd in enumerate(cmds):
+            start = time.perf_counter()
+            subprocess.run(cmd, stdout=subprocess.DEVNULL, check=True)
+            fastest[i] = min(fastest[i], time.perf_counter() - start)
     return fastest
 
 
@@ -52,13 +54,15 @@ def best_prompt(cmd, prompt, env, runs):
 
 kem, script = os.path.abspath(sys.argv[1]), sys.argv[2]
 runs = int(sys.argv[3]) if len(sys.argv) > 3 else 100
-k = best([kem, script], runs)
-p = best([sys.executable, "-c", "pass"], runs)
-print(f"empty script: kem {k * 1000:.2f} ms | python {p * 1000:.2f} ms (x{k / p:.2f})")
+python = os.path.realpath(sys.executable)
+# Python with and without the site module (-S: the interpreter's own start-up).
+k, p, ps = best([[kem, script], [python, "-c", "pass"], [python, "-S", "-c", "pass"]], runs)
+print(f"empty script: kem {k * 1000:.2f} ms | python {p * 1000:.2f} ms (x{k / p:.2f})"
+      f" | python -S {ps * 1000:.2f} ms (x{k / ps:.2f})")
 
 # The console reads and keeps its settings under HOME: a folder of its own.
 with tempfile.TemporaryDirectory(prefix="kem-bench-") as home:
     env = dict(os.environ, HOME=home, TERM="xterm")
     k = best_prompt([kem], b">> ", env, runs)
-    p = best_prompt([sys.executable, "-i", "-q"], b">>> ", dict(env, PYTHONSTARTUP=""), runs)
+    p = best_prompt([python, "-i", "-q"], b">>> ", dict(env, PYTHONSTARTUP=""), runs)
 print(f"first prompt: kem {k * 1000:.2f} ms | python {p * 1000:.2f} ms (x{k / p:.2f})")
