@@ -38,4 +38,11 @@ extern uint32_t last_lf_q;
 // Binds every native and action to its global word, from its spec text.
 void natives_make_words();
 
+// What `wait` does with its time while a GUI has windows open: the GUI's
+// passes (timers, input, redraws) run for that many milliseconds. The GUI
+// layer registers it; it answers false when there is nothing to run, and the
+// wait is a plain sleep.
+using WaitPasses = bool (*)(uint64_t milliseconds);
+void set_wait_passes(WaitPasses passes);
+
 } // namespace kem

@@ -113,6 +113,8 @@ void native_context_q(const int32_t*) {
 
 // --- wait, to-local-file ------------------------------------------------------------
 
+WaitPasses wait_passes = nullptr;
+
 void native_wait(const int32_t*) {
     Cell* args = stack::arguments;
     double seconds;
@@ -122,8 +124,7 @@ void native_wait(const int32_t*) {
     case TYPE_TIME: seconds = time_get(args); break;
     default: fire(Err::script_invalid_arg, args[0]);
     }
-    // There is no GUI event loop to give a turn to: waiting is sleeping.
-    platform::wait(seconds);
+    if (!wait_passes || !wait_passes(platform::wait_milliseconds(seconds))) platform::wait(seconds);
     make_none(args);
     stack::keep_result();
 }
@@ -360,5 +361,7 @@ void register_system_natives() {
     native_register(NAT_TRANSCODE, native_transcode);
     register_system_apply_natives();
 }
+
+void set_wait_passes(WaitPasses passes) { wait_passes = passes; }
 
 } // namespace kem

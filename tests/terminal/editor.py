@@ -34,16 +34,18 @@ forever [
 class Pane:
     serial = 0
 
-    def __init__(self, code, width=40, height=12, shell_prefix="", folder=None, args=""):
+    def __init__(self, code, width=40, height=12, shell_prefix="", folder=None, args="", leftover=False):
         """Runs kem on a script of the code, or with the command-line args
         (shell words) when code is None; in a folder of its own (also HOME),
-        or in the one given, which outlives the pane."""
+        or in the one given, which outlives the pane. With leftover, what kem
+        left unread on the terminal's input goes to the file `leftover` (as
+        cat -v shows it)."""
         Pane.serial += 1
         self.own_dir = folder is None
         self.dir = tempfile.mkdtemp(prefix="kem-editor-") if folder is None else folder
         self.socket = f"kem-editor-{os.getpid()}-{Pane.serial}"
         self.results = 0
-        for name in ("status", "before", "after", "modes"):
+        for name in ("status", "before", "after", "modes", "leftover"):
             if os.path.exists(os.path.join(self.dir, name)):
                 os.remove(os.path.join(self.dir, name))
         script = args
@@ -54,8 +56,10 @@ class Pane:
         with open(os.path.join(self.dir, "tmux.conf"), "w") as f:
             f.write("set -g status off\n")
         # The terminal's modes are saved before kem runs and after it ends.
+        # Unread input is whatever arrives within 0.3 s of a raw read.
+        unread = "stty -icanon -echo min 0 time 3; cat -v > leftover; " if leftover else ""
         command = (f"{shell_prefix} stty -g > before; '{KEM}' {script}; echo $? > status.tmp; "
-                   "stty -g > after; stty -a > modes; mv status.tmp status; sleep 60")
+                   f"stty -g > after; stty -a > modes; {unread}mv status.tmp status; sleep 60")
         # The console keeps its settings and history under HOME.
         env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", HOME=self.dir)
         self.tmux("-f", os.path.join(self.dir, "tmux.conf"), "new-session", "-d", "-x", str(width),

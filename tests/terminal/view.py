@@ -121,5 +121,130 @@ print ["no-wait" mold r n length? system/view/screens/1/pane]
         pane.close()
 
 
+LOG = """
+log: func [x] [write/append %log.txt rejoin [form reduce x newline]]
+"""
+
+
+def log(pane):
+    return [line for line in (pane.file("log.txt") or "").split("\n") if line]
+
+
+def wait_log(pane, lines):
+    pane.wait(lambda: log(pane) == lines, f"the log {lines}, not {log(pane)}")
+
+
+def test_enter_in_fields_runs_their_actor():
+    """Enter, and Ctrl-J, in a field run its enter actor (given as a bare
+    block too); in a drop-down too; on a button Enter clicks it once."""
+    code = LOG + """
+view [
+    f: field 10 [log ["field" f/text]]
+    d: drop-down 6 on-enter [log "drop-down"]
+    button "x" [log "x" unview]
+]
+"""
+    pane = editor.Pane(code, width=60, height=16)
+    try:
+        pane.wait_text("x")
+        pane.type("=ab", "Enter")
+        wait_log(pane, ["field ab"])
+        pane.type("=c", "C-j")
+        wait_log(pane, ["field ab", "field abc"])
+        pane.type("Tab", "Enter")
+        wait_log(pane, ["field ab", "field abc", "drop-down"])
+        pane.type("Tab", "Enter")
+        wait_log(pane, ["field ab", "field abc", "drop-down", "x"])
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
+def test_a_second_window_over_one_made_without_waiting():
+    """A window opened with view over one made by view/no-wait is drawn and
+    takes the keys; when it closes the first is drawn again where it was. A
+    group box there (it once read a screen of no cells) draws its frame."""
+    code = LOG + """
+view/no-wait [text "first"]
+view [group-box "G" 12x3 [] button "x" [log "x" unview]]
+log ["after" length? system/view/screens/1/pane]
+"""
+    pane = editor.Pane(code, width=60, height=16)
+    try:
+        pane.wait_text("x")
+        screen = "\n".join(pane.screen())
+        assert "┌G" in screen and "first" not in screen, screen
+        pane.type("Enter")
+        wait_log(pane, ["x", "after 1"])
+        pane.check_restored()
+        screen = "\n".join(pane.screen())
+        assert "first" in screen and "┌G" not in screen, screen
+    finally:
+        pane.close()
+
+
+def test_the_first_drag_drops():
+    """A loose face pressed, moved one cell and released runs on-drop at its
+    new place, on the very first drag, inside a panel with room to spare."""
+    code = LOG + """
+view [panel 20x4 [base 3x1 "L" loose on-drop [log ["drop" face/offset]]]]
+"""
+    pane = editor.Pane(code, width=60, height=16)
+    try:
+        pane.wait_text("L")
+        pane.type("=\x1b[<0;3;3M\x1b[<32;4;3M\x1b[<0;4;3m")
+        wait_log(pane, ["drop 2x1"])
+        pane.type("Escape")
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
+def test_no_position_answer_is_left_for_the_shell():
+    """An actor that prints makes the GUI ask where the cursor is; when the
+    window closes at once, the terminal's answer is read, not left for the
+    shell that ran the script."""
+    code = """
+view [button "x" [print "bye" unview]]
+"""
+    pane = editor.Pane(code, width=60, height=16, leftover=True)
+    try:
+        pane.wait_text("x")
+        pane.type("Enter")
+        pane.check_restored()
+        editor.expect(pane.file("leftover"), "", "input left unread")
+    finally:
+        pane.close()
+
+
+def test_timers_run_through_a_wait():
+    """A timer of a window made without waiting runs while the script waits
+    and its face is drawn anew; a wait in an actor keeps the window's timers
+    and drawing going too."""
+    code = LOG + """
+n: 0
+view/no-wait [t: text "tick 0" rate 20 on-time [n: n + 1 t/text: rejoin ["tick " n]]]
+loop 6 [wait 0.1]
+log n > 3
+unview
+m: 0
+view [
+    s: text "step 0" rate 20 on-time [m: m + 1 s/text: rejoin ["step " m]]
+    button "go" [loop 6 [wait 0.1] log m > 3 unview]
+]
+"""
+    pane = editor.Pane(code, width=60, height=16)
+    try:
+        pane.wait_text("tick 2")
+        wait_log(pane, ["true"])
+        pane.wait_text("go")
+        pane.type("Enter")
+        pane.wait_text("step 3")
+        wait_log(pane, ["true", "true"])
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
 if __name__ == "__main__":
     sys.exit(editor.run_tests([t for n, t in list(globals().items()) if n.startswith("test_")], sys.argv))

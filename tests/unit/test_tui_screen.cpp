@@ -319,14 +319,26 @@ TEST_F(Screen, TheInlineAreaIsErasedAndLeftBelow) {
     set_screen_size(2, 3);
     frame();
     written().clear();
-    leave_inline_area();
+    leave_inline_area(false);
     EXPECT_EQ(written(), "\r\n");
+    EXPECT_FALSE(screen.picture_kept);
     screen.caret_row = 0;
     screen.caret_column = 0;
     frame(true);
     written().clear();
-    leave_inline_area();
+    leave_inline_area(false);
     EXPECT_EQ(written(), "\x1b[2B\r\n") << "a caret on the first row leaves the picture whole";
+
+    // A picture left for the next loop is drawn over from its top row, from
+    // the line below it; console output in between starts a new area.
+    console.height = 24;
+    frame();
+    leave_inline_area(true);
+    EXPECT_TRUE(screen.picture_kept);
+    EXPECT_TRUE(starts_with(frame(), "\r\x1b[3A\x1b[0J")) << "drawn where it was";
+    leave_inline_area(true);
+    forget_picture();
+    EXPECT_TRUE(starts_with(frame(), "\r\x1b[0J")) << "drawn at the cursor";
 }
 
 TEST_F(Screen, ConsoleOutputPausesThePicture) {

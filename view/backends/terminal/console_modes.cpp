@@ -42,7 +42,10 @@ void write_out(std::string_view bytes) {
 
 void set_private_mode(int mode) { write_mode(mode, true); }
 void reset_private_mode(int mode) { write_mode(mode, false); }
-void ask_cursor_position() { write_out("\x1b[6n"); }
+void ask_cursor_position() {
+    write_out("\x1b[6n");
+    console.reports_due++;
+}
 
 void enter_alt_screen() {
     switch_mode(platform::MODE_ALT_SCREEN, true, [] {
@@ -94,13 +97,16 @@ void console_begin() {
         refresh_screen_size();
         console.active = true;
     }
-    if (console.active && !screen.full_screen) ask_cursor_position();
+    if (console.active && !screen.full_screen && !screen.picture_kept) ask_cursor_position();
+    if (!console.active) forget_picture();
+    screen.picture_kept = false;
 }
 
 void console_end() {
     if (!console.active) return;
     console_restore();
     console.active = false;
+    console.reports_due = 0;
 }
 
 int console_size(int* width, int* height) {
@@ -115,7 +121,10 @@ int console_size(int* width, int* height) {
 }
 
 void refresh_screen_size() {
+    const int width = console.width, height = console.height;
     console_size(&console.width, &console.height);
+    // A terminal that changed size has moved its lines about.
+    if (console.width != width || console.height != height) forget_picture();
     // Written straight into the face: the screen's size is no change to report.
     const Cell* screens = view_field("screens");
     if (screens && is_type(screens, TYPE_BLOCK) && block_rs_length(screens) > 0) {
@@ -128,10 +137,15 @@ void refresh_screen_size() {
 void cursor_report(int row, int column) {
     console.origin_row = row - 1;
     console.cursor_column = column - 1;
+    if (console.reports_due > 0) console.reports_due--;
 }
 
 void suspend_screen() {
-    if (!console.active) return;
+    // Output while the GUI is away writes below (or over) the picture it left.
+    if (!console.active) {
+        forget_picture();
+        return;
+    }
     erase_inline_area();
     screen.frame_written = false;
     std::fflush(nullptr);

@@ -19,6 +19,7 @@ struct ConsoleState {
     int height = 24;
     int origin_row = 0;          // from the last cursor report, 0-based
     int cursor_column = 0;
+    int reports_due = 0;         // position queries not answered yet
 };
 extern ConsoleState console;
 
@@ -44,9 +45,8 @@ void cursor_down(int n);            // nothing for n below 1
 bool console_setup();
 void console_restore();
 // Switches to the GUI's modes when standard input and output are terminals
-// (once), then,
-// unless the GUI draws full-screen, asks where the cursor is so that the
-// inline area starts there.
+// (once), then, unless the GUI draws full-screen or over the picture it
+// left, asks where the cursor is so that the inline area starts there.
 void console_begin();
 void console_end();
 // The console's size in cells: 0, or -1 with 80 x 24 when it reports none.

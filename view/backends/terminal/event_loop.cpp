@@ -20,7 +20,11 @@ namespace {
 
 constexpr int FRAME_MS = 33;
 
+constexpr int DRAIN_MS = 250;
+
 int32_t nesting = 0;
+bool in_session = false;   // a loop or a wait holds the GUI's modes
+bool interrupted = false;  // Ctrl-C: every loop and wait ends
 bool mouse_reporting = false;
 keys::KeyDecoder decoder;
 
@@ -134,8 +138,14 @@ void mouse_button(int type, GuiWidget* w, float x, float y, uint32_t flags) {
 
 bool mouse_move(int type, GuiWidget* w, float x, float y, uint32_t flags, bool top) {
     bool handled = false;
+    // A widget hears of one pointer move once, however many rules name it
+    // (a dragged face would move twice).
+    bool sent = false;
     if (!alive(hover)) hover = nullptr;
-    if (!hover) handled = send_event_at(type, w, x, y, flags);
+    if (!hover) {
+        handled = send_event_at(type, w, x, y, flags);
+        sent = true;
+    }
     GuiWidget* c = widget_at(w, x, y);
     if (c) {
         handled = mouse_move(type, c, x - c->x1, y - c->y1, flags, false) || handled;
@@ -149,13 +159,14 @@ bool mouse_move(int type, GuiWidget* w, float x, float y, uint32_t flags, bool t
             if (old && alive(w) && related(w, old)) {
                 w->flags &= ~uint32_t(WIDGET_AWAY);
                 handled = send_event_at(type, w, x, y, flags) || handled;
+                sent = true;
             }
             hover = alive(w);
         }
         hover_x = x;
         hover_y = y;
     }
-    if (alive(w) && flag_set(w, WIDGET_ALL_OVER) && !handled) handled = send_event_at(type, w, x, y, flags);
+    if (alive(w) && flag_set(w, WIDGET_ALL_OVER) && !handled && !sent) handled = send_event_at(type, w, x, y, flags);
     if (top) send_to_pressed(type, x, y, flags, WIDGET_ALL_OVER);
     return handled;
 }
@@ -215,14 +226,93 @@ void mouse_apply() {
     else mouse_off();
 }
 
+// The answers to position queries still out when the GUI gives the terminal
+// back would reach whoever reads it next (a shell shows them at its prompt):
+// they are awaited here, a while at most, with whatever else is waiting, and
+// only the answers are kept.
+void drain_input() {
+    if (!console.active) return;
+    const int64_t deadline = now_ms() + DRAIN_MS;
+    for (;;) {
+        read_console(true);
+        keys::KeyEvent e;
+        while (decoder.next(&e)) {
+            if (e.kind == keys::KeyEvent::CURSOR_REPORT) cursor_report(e.row, e.column);
+        }
+        const int64_t left = deadline - now_ms();
+        if (console.reports_due <= 0 || left <= 0) break;
+        wait_input(int(left));
+    }
+    decoder.clear();
+}
+
+// The GUI's modes, taken by the first loop or wait that finds them free.
+void session_begin() {
+    in_session = true;
+    console_begin();
+    if (console.active) enter_full_screen();
+    mouse_apply();
+    screen.needs_redraw = true;
+}
+
+// Windows still open (made without waiting) stay, drawn as they are now, and
+// the next loop or wait draws them again in place; an interrupt closes them.
+void session_end() {
+    const bool keep = !windows.empty() && !interrupted;
+    // A console the GUI could not take (redirected) was never drawn on.
+    if (console.active) {
+        if (keep) flush_screen();
+        leave_inline_area(keep);
+        if (mouse_reporting) {
+            mouse_off();
+            mouse_reporting = false;
+        }
+        leave_full_screen();
+        show_cursor();
+        drain_input();
+        console_end();
+    }
+    if (!keep) {
+        free_all_windows();
+        screen_shutdown();
+    }
+    event_loop_reset();
+    nesting = 0;
+    interrupted = false;
+    in_session = false;
+}
+
+// One pass: the timers advance by step, a marked screen is drawn, and the
+// input read so far (n bytes before the pass) is delivered. Errors and throws
+// that escape end the loop that runs the pass.
+void pass(uint32_t step, size_t n) {
+    try {
+        timers_tick(step);
+        flush_screen();
+        n += read_console(true);
+        parse_input(n > 0);
+    } catch (const KemError&) {
+        post_quit_msg();
+    } catch (const PendingExit&) {
+        post_quit_msg();
+    }
+    if (click_state == 2 && click_timer < 800) click_timer += FRAME_MS;
+    if (last_throw_code != 0) {
+        last_throw_code = 0;
+        post_quit_msg();
+    }
+}
+
 } // namespace
 
 void deliver_input(const GuiInput& in) {
     switch (in.kind) {
     case GuiInput::KEY:
-        // Ctrl-C interrupts the GUI: every loop ends, the terminal goes back.
+        // Ctrl-C interrupts the GUI: every loop and wait ends, the windows
+        // close, the terminal goes back.
         if (in.key == 3 && in.special == 0) {
             nesting = 0;
+            interrupted = true;
             break;
         }
         send_key_event(nullptr, in.key, in.special, in.shift);
@@ -248,16 +338,13 @@ void event_loop_reset() {
 }
 
 bool do_events(bool no_wait) {
-    const bool nested = no_wait || windows.size() > 1 || nesting > 0;
+    // Only a waiting loop takes the console, and only when nothing holds it:
+    // loops and waits inside it leave the modes alone.
+    const bool outermost = !no_wait && !in_session;
     const int32_t level = nesting;
     if (!no_wait) nesting++;
-    if (nested) {
-        if (!no_wait) decoder.clear();
-    } else {
-        console_begin();
-        enter_full_screen();
-        mouse_apply();
-    }
+    if (outermost) session_begin();
+    else if (!no_wait) decoder.clear();
     int64_t last = 0;
     size_t n = 0;
     do {
@@ -267,50 +354,42 @@ bool do_events(bool no_wait) {
         if (last <= FRAME_MS) wait_input(int(FRAME_MS - last));
         else step = int(last);
         const int64_t start = now_ms();
-        try {
-            timers_tick(uint32_t(step));
-            flush_screen();
-            n += read_console(true);
-            parse_input(n > 0);
-        } catch (const KemError&) {
-            post_quit_msg();
-        } catch (const PendingExit&) {
-            post_quit_msg();
-        }
-        if (click_state == 2 && click_timer < 800) click_timer += FRAME_MS;
+        pass(uint32_t(step), n);
         last = now_ms() - start;
-        if (last_throw_code != 0) {
-            last_throw_code = 0;
-            post_quit_msg();
-        }
         // No window left to show: nothing more can come.
         if (!no_wait && windows.empty() && nesting > level) nesting = level;
     } while (!no_wait && nesting > level);
     if (!no_wait && nesting > level) nesting = level;
-    if (nested) {
-        if (!no_wait) {
-            read_console(false);
-            decoder.clear();
-        }
-    } else {
-        leave_inline_area();
-        if (mouse_reporting) {
-            mouse_off();
-            mouse_reporting = false;
-        }
-        leave_full_screen();
-        show_cursor();
-        console_end();
-        free_all_windows();
-        screen_shutdown();
-        event_loop_reset();
-        nesting = 0;
+    if (outermost) {
+        session_end();
+    } else if (!no_wait) {
+        read_console(false);
+        decoder.clear();
     }
     return n > 0;
 }
 
-void do_events_no_wait() {
-    if (console.active) do_events(true);
+bool wait_passes(uint64_t milliseconds) {
+    if (windows.empty()) return false;
+    const bool begin = !in_session;
+    if (begin) session_begin();
+    // A wait inside a loop's actor ends when that loop is asked to end.
+    const int32_t level = nesting;
+    const int64_t deadline = now_ms() + int64_t(std::min<uint64_t>(milliseconds, INT32_MAX));
+    int64_t ticked = now_ms();
+    for (;;) {
+        const int64_t left = deadline - now_ms();
+        if (left <= 0 || interrupted || windows.empty() || (level > 0 && nesting < level)) break;
+        const size_t n = read_console(true);
+        wait_input(int(std::min<int64_t>(left, FRAME_MS)));
+        // Timers follow the clock through a wait.
+        const int64_t now = now_ms();
+        const uint32_t step = uint32_t(now - ticked);
+        ticked = now;
+        pass(step, n);
+    }
+    if (begin) session_end();
+    return true;
 }
 
 } // namespace kem::gui

@@ -10,8 +10,9 @@ namespace kem::gui {
 // Runs the loop (with no_wait, one pass when input is pending). True when
 // the last read found input.
 bool do_events(bool no_wait);
-// One pass while the GUI is active; nothing otherwise.
-void do_events_no_wait();
+// The time of a `wait`, while windows are open: passes run until it is over
+// (or the loop around it is asked to end); false with no window open.
+bool wait_passes(uint64_t milliseconds);
 void post_quit_msg();
 bool gui_active();
 // Delivers one translated input (keys and the mouse, as a pass does).

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/interpreter/natives.h"
 #include "view/backends/terminal/draw_dialect.h"
 #include "view/backends/terminal/event_loop.h"
 #include "view/backends/terminal/events.h"
@@ -433,6 +434,7 @@ void backend_init() {
         screen.color_mode = cell_int(&mode);
     }
     install_screen_client();
+    set_wait_passes(wait_passes);
 }
 
 } // namespace kem::gui

@@ -159,6 +159,9 @@ void flush_screen() {
     float left, top, right, bottom;
     if (!client || !client->top_window_extent(&left, &top, &right, &bottom)) return;
     resize_screen(left, top, right, bottom);
+    // No cells to draw into (the console is not the GUI's, or the window is
+    // empty): renderers must not run.
+    if (screen.width < 1 || screen.height < 1) return;
     clear_cells();
     client->render_top_window();
     const bool caret = client->caret_shown && client->caret_shown();
@@ -186,9 +189,22 @@ void erase_inline_area() {
     screen.lines_written = 0;
 }
 
-void leave_inline_area() {
-    if (screen.frame_written) cursor_down(screen.height - 1 - screen.lines_written);
+void leave_inline_area(bool keep) {
+    const bool drawn = screen.frame_written;
+    if (drawn) cursor_down(screen.height - 1 - screen.lines_written);
     write_out("\r\n");
+    screen.picture_kept = keep && drawn && !screen.full_screen;
+    if (!screen.picture_kept) return;
+    screen.lines_written = screen.height;
+    // A picture on the last rows scrolled up with the line end.
+    if (console.origin_row + screen.height >= console.height) console.origin_row--;
+}
+
+void forget_picture() {
+    if (!screen.picture_kept) return;
+    screen.picture_kept = false;
+    screen.frame_written = false;
+    screen.lines_written = 0;
 }
 
 void enter_full_screen() {

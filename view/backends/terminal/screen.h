@@ -22,6 +22,10 @@ struct ScreenState {
     bool full_screen = false;    // a full-screen window was made
     bool in_alt_screen = false;
     bool frame_written = false;  // the inline area holds a frame
+    // The GUI gave the terminal back with its picture left in place, the
+    // cursor lines_written rows below its top; the next loop draws there
+    // again unless console output came in between.
+    bool picture_kept = false;
     int color_mode = 4;          // ColorMode: what images are drawn with
     std::string out;             // one frame's bytes
 };
@@ -69,8 +73,11 @@ void emit_attributes(std::string& out, const GuiCell& from, const GuiCell& to);
 
 // Before console output: the inline frame erased, the cursor where it began.
 void erase_inline_area();
-// When the event loop ends: the cursor below the inline area.
-void leave_inline_area();
+// When the event loop ends: the cursor below the inline area; with keep,
+// the picture is noted for the next loop to draw over.
+void leave_inline_area(bool keep);
+// The picture on the terminal is no longer the GUI's (output, a resize).
+void forget_picture();
 // The alternate screen, when a full-screen window was made; and back.
 void enter_full_screen();
 void leave_full_screen();

@@ -39,14 +39,18 @@ void timers_tick(uint32_t ms) {
     const size_t n = timers.size();
     for (size_t i = 0; i < n && i < timers.size(); i++) {
         TimerRecord* t = timers[i].get();
+        // A timer whose callback waits does not fire again inside that wait.
+        if (t->firing) continue;
         t->elapsed += ms;
         if (t->done || t->elapsed < t->interval) continue;
         t->elapsed = 0;
-        const bool one_shot = t->one_shot;
-        void* data = t->data;
-        auto callback = t->callback;
-        if (one_shot) t->done = true;
-        callback(data);
+        if (t->one_shot) t->done = true;
+        t->firing = true;
+        t->callback(t->data);
+        // The callback may have removed the record.
+        for (const auto& r : timers) {
+            if (r.get() == t) t->firing = false;
+        }
     }
 }
 

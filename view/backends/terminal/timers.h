@@ -14,6 +14,7 @@ struct TimerRecord {
     bool done = false;
     uint32_t elapsed = 0;   // milliseconds since the last firing
     uint32_t interval = 0;
+    bool firing = false;    // its callback runs (a wait inside it runs passes)
     void* data = nullptr;
     void (*callback)(void* data) = nullptr;
 };

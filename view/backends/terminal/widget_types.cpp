@@ -127,8 +127,9 @@ void button_render(int x, int y, GuiWidget* w) {
 
 bool button_event(GuiWidget* w, int code, GuiEventData& data) {
     if (code != EV_KEY || data.key == 0) return false;
-    // Enter arrives as 13: it presses the button as Space does.
-    if (data.key == ' ' || data.key == 13) send_event_at(EV_CLICK, w, 0, 0, 0);
+    // Enter becomes a click through the global event functions, before the
+    // key reaches this handler.
+    if (data.key == ' ') send_event_at(EV_CLICK, w, 0, 0, 0);
     if (widget_alive(w)) mark_window_dirty(w);
     return false;
 }
@@ -308,7 +309,8 @@ void group_box_render(int x, int y, GuiWidget* w) {
         ts.style = STYLE_ESCAPES;
         const Cell font = field_value(&w->face, FACET_FONT);
         if (is_type(&font, TYPE_OBJECT)) ts.fg = rgb_to_256(font_color(&font));
-        ts.bg = cell_at(std::clamp(x, 0, std::max(screen.width - 1, 0)), std::clamp(y, 0, std::max(screen.height - 1, 0))).bg;
+        // The title sits on the frame: it keeps the background drawn there.
+        if (x >= 0 && y >= 0 && x < screen.width && y < screen.height) ts.bg = cell_at(x, y).bg;
         text_layout(text_of_string(&text), x + 1, y, clip_box(x, y, w), ts);
     }
 }
