@@ -336,8 +336,16 @@ Cell* image_decode(const Cell* value) {
 
 // --- make and to -------------------------------------------------------------
 
+namespace {
+FaceImage face_image = nullptr;
+}
+
+void set_face_image(FaceImage hook) { face_image = hook; }
+
 Cell* image_to(Cell* proto, Cell* spec, int32_t type) {
     if (is_type(spec, TYPE_IMAGE)) return image_copy(spec, stack::push_slot(), CopyArgs{});
+    Cell face_picture;
+    if (is_type(spec, TYPE_OBJECT) && face_image && face_image(spec, &face_picture)) return stack::push(&face_picture);
     fire_with_datatype(Err::script_bad_to_arg, *spec);
 }
 

@@ -55,6 +55,12 @@ Cell* image_extract_data(const Cell* image, ImageChannels mode, Cell* out);
 // value. The image's owner hears of the change.
 void image_set_data(const Cell* image, const Cell* value, ImageChannels mode);
 
+// `to image!` of an object: the GUI layer registers what it answers for its
+// faces (the backend's picture of the face, which may be none) and false for
+// any other object, which then cannot become an image.
+using FaceImage = bool (*)(const Cell* object, Cell* out);
+void set_face_image(FaceImage hook);
+
 // The bytes of the image in a file format, in where (pushed when null);
 // access bad-media for an image of size 0x0 or when the encoder fails.
 Cell* image_encode(const Cell* image, Cell* where, platform::ImageFormat format);

@@ -29,6 +29,16 @@ Cell* field_named(const Cell* object, const char* name) {
     return i < 0 ? nullptr : context_value_slot_checked(ctx, uint32_t(i));
 }
 
+bool is_face(const Cell* value) {
+    if (!is_type(value, TYPE_OBJECT)) return false;
+    const Cell* proto = context_global_value_cell(gui_symbol("face!"));
+    if (proto && is_type(proto, TYPE_OBJECT) && object_class_id(proto) == object_class_id(value)) return true;
+    for (const char* name : {"type", "offset", "size", "parent", "pane", "state", "para", "font", "actors"}) {
+        if (!field_named(value, name)) return false;
+    }
+    return true;
+}
+
 bool word_is(const Cell* word, uint32_t symbol) {
     return any_word_type(type_of(word)) && symbol_resolve(word->data2) == symbol_resolve(symbol);
 }

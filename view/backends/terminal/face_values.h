@@ -33,8 +33,10 @@ enum Facet : uint32_t {
     FACET_EXTRA,
     FACET_DRAW,
 };
-enum FontField : uint32_t { FONT_NAME, FONT_SIZE, FONT_STYLE, FONT_ANGLE, FONT_COLOR, FONT_ANTI_ALIAS, FONT_SHADOW, FONT_STATE };
-enum ParaField : uint32_t { PARA_ORIGIN, PARA_PADDING, PARA_SCROLL, PARA_ALIGN, PARA_V_ALIGN, PARA_WRAP };
+enum FontField : uint32_t {
+    FONT_NAME, FONT_SIZE, FONT_STYLE, FONT_ANGLE, FONT_COLOR, FONT_ANTI_ALIAS, FONT_SHADOW, FONT_STATE, FONT_PARENT
+};
+enum ParaField : uint32_t { PARA_ORIGIN, PARA_PADDING, PARA_SCROLL, PARA_ALIGN, PARA_V_ALIGN, PARA_WRAP, PARA_PARENT };
 
 // The value at a field position of an object!, or nullptr when the value
 // is no object or has fewer fields.
@@ -49,6 +51,10 @@ bool word_is(const Cell* word, uint32_t symbol);
 // Symbols the backend compares words with (names are string literals),
 // interned on first use.
 uint32_t gui_symbol(const char* name);
+
+// A face as face? tells one: an object of face!'s class, or one with every
+// field a face is read through.
+bool is_face(const Cell* value);
 
 // system/view/<name>, or nullptr while there is no such field.
 Cell* view_field(const char* name);

@@ -247,7 +247,17 @@ Cell* r_on_change_facet(Cell* args) {
 
 Cell* r_update_text(Cell* args) { return answer_none(args); }
 
-Cell* r_update_font(Cell* args) { return answer_none(args); }
+// A terminal has no fonts: a change that would make a font anew (its name,
+// size, style, angle or anti-aliasing) only lets the handle a font held go;
+// colour and shadow are read where text is drawn.
+Cell* r_update_font(Cell* args) {
+    const int32_t field = is_type(&args[1], TYPE_INTEGER) ? cell_int(&args[1]) : -1;
+    if ((field >= int32_t(FONT_NAME) && field <= int32_t(FONT_ANGLE)) || field == int32_t(FONT_ANTI_ALIAS)) {
+        free_font(args);
+        make_font();
+    }
+    return answer_none(args);
+}
 
 Cell* r_update_para(Cell* args) {
     update_para(args);
@@ -340,7 +350,12 @@ Cell* r_exit_event_loop(Cell* args) {
     return answer_none(args);
 }
 
-Cell* r_request_font(Cell* args) { return answer_none(args); }
+// There is no font to choose in a terminal: the font given stays as it is
+// and the member answers nothing.
+Cell* r_request_font(Cell* args) {
+    make_unset(args);
+    return args;
+}
 
 Cell* request(Cell* args, const char* helper) {
     const Cell fn = tui_helper(helper);
@@ -389,6 +404,14 @@ Cell* r_set_face_ui(Cell* args) {
     return answer_none(args);
 }
 
+// `to image!` of a face: this backend draws in character cells and makes no
+// picture of one; other objects are none of its business.
+bool face_to_image(const Cell* object, Cell* out) {
+    if (!is_face(object)) return false;
+    make_none(out);
+    return true;
+}
+
 } // namespace
 
 const RoutineEntry TUI_ROUTINES[] = {
@@ -435,6 +458,7 @@ void backend_init() {
     }
     install_screen_client();
     set_wait_passes(wait_passes);
+    set_face_image(face_to_image);
 }
 
 } // namespace kem::gui

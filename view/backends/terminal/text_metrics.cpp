@@ -162,7 +162,7 @@ int32_t font_handle(const Cell* font) {
     return is_type(&state, TYPE_HANDLE) ? handle_value(&state) : 0;
 }
 
-void free_font(Cell* font) {
+void free_font(const Cell* font) {
     if (Cell* state = field_at(font, FONT_STATE)) make_none(state);
 }
 

@@ -31,7 +31,7 @@ void update_para(const Cell* face);
 // back and dropped.
 int32_t make_font();
 int32_t font_handle(const Cell* font);
-void free_font(Cell* font);
+void free_font(const Cell* font);
 // The colour of a font's `color` tuple, 0 when it has none.
 uint32_t font_color(const Cell* font);
 

@@ -6,6 +6,8 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/platform/imaging/bitmap.h"
 #include "view/backends/terminal/colors.h"
@@ -377,12 +379,36 @@ void image_to_cells(GuiWidget* w, const Cell* image) {
     }
 }
 
+namespace {
+
+// Takes the face out of the `parent` block of its font or para (by identity,
+// from the block's head, where the links start); true when none is left.
+bool unlink_face(const Cell* owner, uint32_t parent_field, const Cell& face) {
+    Cell* parent = field_at(owner, parent_field);
+    if (!parent || !is_type(parent, TYPE_BLOCK)) return false;
+    const uint32_t n = block_full_length(parent);
+    for (uint32_t i = 0; i < n; i++) {
+        const Cell* c = block_rs_abs_at(parent, i);
+        if (is_type(c, TYPE_OBJECT) && object_context(c) == object_context(&face)) {
+            series_delete_units(parent, i, 1);
+            break;
+        }
+    }
+    return block_full_length(parent) == 0;
+}
+
+} // namespace
+
 void free_widget(const Cell* face_in) {
     const Cell face = *face_in;
     RootedCell keep(&face);
     GuiWidget* w = face_widget(&face);
     if (!w) return;
     timer_remove(w);
+    const Cell font = field_value(&face, FACET_FONT);
+    if (is_type(&font, TYPE_OBJECT) && unlink_face(&font, FONT_PARENT, face)) free_font(&font);
+    const Cell para = field_value(&face, FACET_PARA);
+    if (is_type(&para, TYPE_OBJECT)) unlink_face(&para, PARA_PARENT, face);
     const Cell pane = field_value(&face, FACET_PANE);
     RootedCell keep_pane(&pane);
     if (is_type(&pane, TYPE_BLOCK)) {
