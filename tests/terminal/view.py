@@ -122,7 +122,8 @@ print ["no-wait" mold r n length? system/view/screens/1/pane]
 
 
 LOG = """
-log: func [x] [write/append %log.txt rejoin [form reduce x newline]]
+log-file: clean-path %log.txt
+log: func [x] [write/append log-file rejoin [form reduce x newline]]
 """
 
 
@@ -241,6 +242,26 @@ view [
         pane.type("Enter")
         pane.wait_text("step 3")
         wait_log(pane, ["true", "true"])
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
+def test_ctrl_c_ends_a_wait():
+    """Ctrl-C during a wait that shows a window ends the wait at once and
+    closes the GUI; the script goes on with the terminal as it was."""
+    code = LOG + """
+view/no-wait [text "waiting"]
+wait 30
+log "after"
+wait 0.1
+log "slept"
+"""
+    pane = editor.Pane(code, width=60, height=16)
+    try:
+        pane.wait_text("waiting")
+        pane.type("C-c")
+        wait_log(pane, ["after", "slept"])
         pane.check_restored()
     finally:
         pane.close()

@@ -99,7 +99,6 @@ void console_begin() {
     }
     if (console.active && !screen.full_screen && !screen.picture_kept) ask_cursor_position();
     if (!console.active) forget_picture();
-    screen.picture_kept = false;
 }
 
 void console_end() {

@@ -246,10 +246,33 @@ void drain_input() {
     decoder.clear();
 }
 
+// A picture left in place is drawn over only when the cursor is still just
+// below it: whatever wrote to the terminal meanwhile (a line editor's prompt)
+// moved it. The answer is awaited before anything is drawn; keys typed
+// meanwhile stay queued.
+void confirm_kept_picture() {
+    ask_cursor_position();
+    const int64_t deadline = now_ms() + DRAIN_MS;
+    int row = 0, column = 0;
+    bool answered = false;
+    for (;;) {
+        read_console(true);
+        answered = decoder.take_cursor_report(&row, &column);
+        const int64_t left = deadline - now_ms();
+        if (answered || left <= 0) break;
+        wait_input(int(left));
+    }
+    if (answered) cursor_report(row, column);
+    if (answered && console.origin_row == screen.kept_row) console.origin_row -= screen.height;
+    else forget_picture();
+}
+
 // The GUI's modes, taken by the first loop or wait that finds them free.
 void session_begin() {
     in_session = true;
     console_begin();
+    if (console.active && screen.picture_kept) confirm_kept_picture();
+    screen.picture_kept = false;
     if (console.active) enter_full_screen();
     mouse_apply();
     screen.needs_redraw = true;

@@ -197,7 +197,8 @@ void leave_inline_area(bool keep) {
     if (!screen.picture_kept) return;
     screen.lines_written = screen.height;
     // A picture on the last rows scrolled up with the line end.
-    if (console.origin_row + screen.height >= console.height) console.origin_row--;
+    if (console.origin_row + screen.height >= console.height) console.origin_row = console.height - 1 - screen.height;
+    screen.kept_row = console.origin_row + screen.height;
 }
 
 void forget_picture() {

@@ -26,6 +26,7 @@ struct ScreenState {
     // cursor lines_written rows below its top; the next loop draws there
     // again unless console output came in between.
     bool picture_kept = false;
+    int kept_row = 0;            // the cursor's row below a kept picture
     int color_mode = 4;          // ColorMode: what images are drawn with
     std::string out;             // one frame's bytes
 };
