@@ -267,5 +267,32 @@ log "slept"
         pane.close()
 
 
+def test_request_file_and_dir_by_keys():
+    """The requesters are windows of the GUI: Down and Enter in the folder
+    list enter a sub-folder, Right goes to the files, Enter takes a name,
+    and the action button gives the file; the folder requester the same
+    way gives the folder."""
+    code = LOG + """
+make-dir/deep %pick/sub/
+write %pick/a.txt "" write %pick/sub/c.txt ""
+change-dir %pick/
+log ["file" mold find request-file %pick/]
+log ["dir" mold find request-dir %pick/]
+"""
+    pane = editor.Pane(code, width=80, height=36)
+    try:
+        pane.wait_text(" Open ")
+        pane.type("Down", "Enter", "Right", "Enter")
+        pane.wait_text("Selected:  c.txt")
+        pane.type("Tab", "Tab", "Enter")
+        wait_log(pane, ["file %pick/sub/c.txt"])
+        pane.wait_text(" OK ")
+        pane.type("Down", "Enter", "Tab", "Tab", "Enter")
+        wait_log(pane, ["file %pick/sub/c.txt", "dir %pick/sub/"])
+        pane.check_restored()
+    finally:
+        pane.close()
+
+
 if __name__ == "__main__":
     sys.exit(editor.run_tests([t for n, t in list(globals().items()) if n.startswith("test_")], sys.argv))
