@@ -19,7 +19,7 @@ namespace kem::gui {
 namespace {
 
 constexpr int FRAME_MS = 33;
-
+// How long the terminal's answer to a position query is awaited.
 constexpr int DRAIN_MS = 250;
 
 int32_t nesting = 0;
