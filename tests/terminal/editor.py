@@ -85,8 +85,8 @@ class Pane:
         x, y = self.tmux("display", "-p", "#{cursor_x} #{cursor_y}").split()
         return int(x), int(y)
 
-    def wait(self, condition, what):
-        deadline = time.time() + TIMEOUT
+    def wait(self, condition, what, timeout=TIMEOUT):
+        deadline = time.time() + timeout
         while time.time() < deadline:
             if condition():
                 return
@@ -98,8 +98,8 @@ class Pane:
         rows = [i for i, line in enumerate(self.screen()) if line.startswith(prompt)]
         return rows[-1]
 
-    def wait_text(self, text):
-        self.wait(lambda: any(text in line for line in self.screen()), repr(text))
+    def wait_text(self, text, timeout=TIMEOUT):
+        self.wait(lambda: any(text in line for line in self.screen()), repr(text), timeout)
 
     def wait_cursor(self, at):
         self.wait(lambda: self.cursor() == at, f"cursor at {at}, not {self.cursor()}")

@@ -287,13 +287,16 @@ log ["file" mold find request-file %pick/]
 log ["dir" mold find request-dir %pick/]
 """
     pane = editor.Pane(code, width=80, height=36)
+    # The requesters are large layouts: a build that collects often takes
+    # its time making them.
+    slow = 4 * editor.TIMEOUT
     try:
-        pane.wait_text(" Open ")
+        pane.wait_text(" Open ", slow)
         pane.type("Down", "Enter", "Right", "Enter")
         pane.wait_text("Selected:  c.txt")
         pane.type("Tab", "Tab", "Enter")
         wait_log(pane, ["file %pick/sub/c.txt"])
-        pane.wait_text(" OK ")
+        pane.wait_text(" OK ", slow)
         pane.type("Down", "Enter", "Tab", "Tab", "Enter")
         wait_log(pane, ["file %pick/sub/c.txt", "dir %pick/sub/"])
         pane.check_restored()
