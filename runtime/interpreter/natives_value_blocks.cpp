@@ -317,7 +317,8 @@ void native_bind(const int32_t* refinements) {
             // Parens and paths too: binding the copy must leave the original alone.
             *target = *block_clone(target, true, true);
         }
-        context_bind_block(target, ctx, false);
+        // Only an object's context binds `self` to the object itself.
+        context_bind_block(target, ctx, ct == TYPE_OBJECT);
     } else if (word_kind(t) && t != TYPE_REFINEMENT) {
         context_bind_word(ctx, target);
     } else {
