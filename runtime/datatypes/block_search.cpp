@@ -40,7 +40,7 @@ Match search(const Cell* series, Cell* value, const SearchOptions& s) {
 
     int64_t step = 1;
     if (s.skip) {
-        if (!is_type(s.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *s.skip);
+        if (!is_type(s.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_skip, *s.skip);
         step = cell_int(s.skip);
         if (step < 1) fire(Err::script_out_of_range, *s.skip);
     }
@@ -52,7 +52,7 @@ Match search(const Cell* series, Cell* value, const SearchOptions& s) {
         } else if (any_series_type(type_of(s.part)) && series_node(s.part) == series_node(series)) {
             limit = series_position(s.part);
         } else {
-            fire(Err::script_invalid_refine_arg, word_refinement_part, *s.part);
+            fire(Err::script_invalid_refine_arg, word_part, *s.part);
         }
         limit = std::min(limit, total - 1);
     }

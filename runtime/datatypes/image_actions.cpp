@@ -256,14 +256,14 @@ Cell* image_copy(Cell* value, Cell* result, const CopyArgs& refs) {
         return empty_image(result);
     }
     if (is_type(part, TYPE_IMAGE)) {
-        if (series_node(part) != series_node(&image)) fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
+        if (series_node(part) != series_node(&image)) fire(Err::script_invalid_refine_arg, word_part, *part);
         const int64_t other = std::min<int64_t>(series_index(part), count);
         const int64_t lo = std::min(head, other), hi = std::max(head, other);
         const int64_t x1 = lo % w, y1 = lo / w, x2 = hi % w, y2 = hi / w;
         return copy_rect(&image, x1, y1, x2 - x1, y2 - y1, result);
     }
     if (is_type(part, TYPE_INTEGER)) fire(Err::internal_not_done);
-    fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
+    fire(Err::script_invalid_refine_arg, word_part, *part);
 }
 
 Cell* image_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {

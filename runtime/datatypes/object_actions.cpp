@@ -295,7 +295,7 @@ int32_t object_compare(Cell* value1, Cell* value2, CompareOp op) {
 // --- copy, put, select, modify -------------------------------------------------------------
 
 Cell* object_copy(Cell* value, Cell* result, const CopyArgs& refs) {
-    if (refs.part) fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
+    if (refs.part) fire(Err::script_invalid_refine_arg, word_part, *refs.part);
     const Cell obj = *value;
     return object_clone(&obj, result, refs.deep, refs.types, true);
 }

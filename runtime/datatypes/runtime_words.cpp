@@ -46,9 +46,9 @@ void init_refinement_words() {
     rt_refinements.part = refinement_load("part");
     rt_refinements.skip = refinement_load("skip");
     rt_refinements.with = refinement_load("with");
-    // The refinements that errors about /part and /skip arguments name.
-    word_refinement_part = rt_refinements.part;
-    word_refinement_skip = rt_refinements.skip;
+    // Errors about /part and /skip arguments of the series actions name the word.
+    word_part = word_load("part");
+    word_skip = word_load("skip");
 }
 
 void init_runtime_issue() { rt_issue_ooo = word_load("ooo", TYPE_ISSUE); }

@@ -24,8 +24,8 @@
 
 namespace kem {
 
-Cell word_refinement_part = {TYPE_NONE, 0, 0, 0};
-Cell word_refinement_skip = {TYPE_NONE, 0, 0, 0};
+Cell word_part = {TYPE_NONE, 0, 0, 0};
+Cell word_skip = {TYPE_NONE, 0, 0, 0};
 
 // Reached only for buffers an object owns: the ownership table names the owner.
 bool series_notify_owner_slow(const Cell* series, ChangeWord word, const Cell* value, int32_t index, int32_t part) {
@@ -79,7 +79,7 @@ int64_t series_part_count(const Cell* s, const Cell* part) {
     if (is_type(part, TYPE_INTEGER)) return cell_int(part);
     if (any_series_type(type_of(part)) && series_node(part) == series_node(s))
         return int64_t(series_position(part)) - series_position(s);
-    fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
+    fire(Err::script_invalid_refine_arg, word_part, *part);
 }
 
 void series_element_at(const Cell* series, uint32_t offset, Cell* out) {
@@ -282,11 +282,11 @@ Cell* series_reverse(Cell* series, const ReverseArgs& refs) {
     int64_t range = end - pos;
     int64_t size = 1;
     if (refs.skip) {
-        if (!is_type(refs.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
+        if (!is_type(refs.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_skip, *refs.skip);
         size = cell_int(refs.skip);
         if (size == range) return series;
         if (size < 1) fire(Err::script_out_of_range, *refs.skip);
-        if (range < size || range % size != 0) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
+        if (range < size || range % size != 0) fire(Err::script_invalid_refine_arg, word_skip, *refs.skip);
     }
     bool told = series_notify_owner(series, ChangeWord::reverse, nullptr, int32_t(pos), int32_t(range));
     // The handler may have shortened the series: only whole records still in it turn.
@@ -406,7 +406,7 @@ Cell* series_move(Cell* origin, Cell* target, const MoveArgs& refs) {
     if (opos >= total) return target;
     int64_t count = 1;
     if (refs.part) {
-        if (!is_type(refs.part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
+        if (!is_type(refs.part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_part, *refs.part);
         count = cell_int(refs.part);
         if (count < 1) return target;
     }
@@ -527,7 +527,7 @@ Cell* series_take(Cell* series, const TakeArgs& refs) {
             int64_t d = int64_t(series_position(refs.part)) - pos;
             count = d < 0 ? 0 : (refs.last ? n - d : d);
         } else {
-            fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
+            fire(Err::script_invalid_refine_arg, word_part, *refs.part);
         }
     }
     // A count of 0 (or a position equal to the series') takes nothing; a

@@ -45,14 +45,14 @@ int32_t series_move_position(bool at);
 
 // The count a /part argument gives for series s: an integer! as is, a position
 // in the same buffer (same type) as the distance from s's position; anything
-// else raises script invalid-refine-arg naming /part.
+// else raises script invalid-refine-arg naming part.
 int64_t series_part_count(const Cell* s, const Cell* part);
 
-// Refinement words that errors about refinement arguments name. The runtime
-// word table stores the /part and /skip refinements here once symbols exist;
-// they are none! before that.
-extern Cell word_refinement_part;
-extern Cell word_refinement_skip;
+// The words `part` and `skip` that errors about those refinements' arguments
+// name. The runtime word table stores them once symbols exist; they are none!
+// before that.
+extern Cell word_part;
+extern Cell word_skip;
 
 // The unit at `offset` from the head as a value, written into out: the cell of
 // a block kind, an integer! byte of a binary!, a char! of a string kind.

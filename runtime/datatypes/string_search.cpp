@@ -285,7 +285,7 @@ Hit search(const Cell* series, Cell* value, const Search& s, int64_t* step_out) 
     if (s.any || s.with) fire(Err::internal_not_done);
     int64_t step = 1;
     if (s.skip) {
-        if (!is_type(s.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *s.skip);
+        if (!is_type(s.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_skip, *s.skip);
         step = cell_int(s.skip);
         if (step < 1) fire(Err::script_out_of_range, *s.skip);
     }
@@ -295,7 +295,7 @@ Hit search(const Cell* series, Cell* value, const Search& s, int64_t* step_out) 
         if (is_type(s.part, TYPE_INTEGER)) count = cell_int(s.part);
         else if (type_of(s.part) == st && series_node(s.part) == series_node(series))
             count = int64_t(series_position(s.part)) - pos;
-        else fire(Err::script_invalid_refine_arg, word_refinement_part, *s.part);
+        else fire(Err::script_invalid_refine_arg, word_part, *s.part);
         if (count < 1) return none;
     }
     if (s.reverse && s.match) return none;

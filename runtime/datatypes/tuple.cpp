@@ -286,7 +286,7 @@ Cell* tuple_reverse(Cell* series, const ReverseArgs& refs) {
     uint8_t* b = tuple_bytes(series);
     int32_t count = int32_t(tuple_length(series));
     if (refs.part) {
-        if (!is_type(refs.part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_part, *refs.part);
+        if (!is_type(refs.part, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_part, *refs.part);
         if (cell_int(refs.part) < 0) fire(Err::script_out_of_range, *refs.part);
         count = std::min(count, cell_int(refs.part));
     }
@@ -294,11 +294,11 @@ Cell* tuple_reverse(Cell* series, const ReverseArgs& refs) {
         std::reverse(b, b + count);
         return series;
     }
-    if (!is_type(refs.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
+    if (!is_type(refs.skip, TYPE_INTEGER)) fire(Err::script_invalid_refine_arg, word_skip, *refs.skip);
     int32_t k = cell_int(refs.skip);
     if (k < 1) fire(Err::script_out_of_range, *refs.skip);
     if (k == count) return series;
-    if (count < k || count % k != 0) fire(Err::script_invalid_refine_arg, word_refinement_skip, *refs.skip);
+    if (count < k || count % k != 0) fire(Err::script_invalid_refine_arg, word_skip, *refs.skip);
     // Records of k bytes in reverse order, each record kept as it is.
     uint8_t copy[TUPLE_MAX_LENGTH];
     std::memcpy(copy, b, size_t(count));

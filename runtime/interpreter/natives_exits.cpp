@@ -57,10 +57,7 @@ template <bool Upper>
 void native_change_case(const int32_t* refs) {
     Cell* value = stack::arguments;
     const Cell* limit = present(refs[0]) ? stack::arguments + refs[0] : nullptr;
-    // The error for an unusable limit names the refinement as a word.
-    Cell part_word = rt_refinements.part;
-    set_type(&part_word, TYPE_WORD);
-    string_change_case(value, limit, Upper, part_word);
+    string_change_case(value, limit, Upper, word_part);
     stack::keep_result();
 }
 

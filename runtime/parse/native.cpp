@@ -4,6 +4,7 @@
 #include "runtime/core/cell.h"
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/parse/parse.h"
@@ -29,7 +30,7 @@ int64_t parse_limit(const Cell* input, const Cell* part) {
     }
     default:
         if (type_of(part) != type_of(input) || series_node(part) != series_node(input))
-            fire(Err::script_invalid_refine_arg, word_refinement_part, *part);
+            fire(Err::script_invalid_refine_arg, rt_refinements.part, *part);
         end = series_position(part);
     }
     return std::max(end, at);

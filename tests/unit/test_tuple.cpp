@@ -290,8 +290,8 @@ TEST_F(TupleTest, PathWriteTellsTheOwningObject) {
 }
 
 TEST_F(TupleTest, ReverseWithPartAndSkip) {
-    word_refinement_part = word_load("part", TYPE_REFINEMENT);
-    word_refinement_skip = word_load("skip", TYPE_REFINEMENT);
+    word_part = word_load("part");
+    word_skip = word_load("skip");
     auto reverse = [](Cell t, std::optional<Cell> part, std::optional<Cell> skip) {
         Cell p = part ? *part : NONE, s = skip ? *skip : NONE;
         return *action_entry_as<ACT_REVERSE>(TYPE_TUPLE)(
@@ -318,8 +318,8 @@ TEST_F(TupleTest, ReverseWithPartAndSkip) {
         {"float skip", TU({1, 2, 3}), {}, F(1.0), {}, Err::script_invalid_refine_arg},
     };
     for (const auto& c : cases) expect(c.what, [&] { return reverse(c.tuple, c.part, c.skip); }, c.want, c.error);
-    word_refinement_part = NONE;
-    word_refinement_skip = NONE;
+    word_part = NONE;
+    word_skip = NONE;
 }
 
 TEST_F(TupleTest, RandomStaysWithinEachByte) {
