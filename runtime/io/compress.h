@@ -31,7 +31,7 @@ constexpr uint64_t COMPRESS_MAX_OUTPUT = 0x7FFFFFFF;
 // Compressors: one final block with the fixed Huffman codes, matches found
 // greedily through a four-way hash table. zlib adds the header 78 01 and the
 // Adler-32 of the input; gzip a 10-byte header and the CRC-32 and length of
-// the input.
+// the input, and copies input that starts as a gzip member (1F 8B 08) as it is.
 CompressStatus compress_deflate(uint8_t* out, int32_t* size, const uint8_t* in, size_t length);
 CompressStatus compress_zlib(uint8_t* out, int32_t* size, const uint8_t* in, size_t length);
 CompressStatus compress_gzip(uint8_t* out, int32_t* size, const uint8_t* in, size_t length);

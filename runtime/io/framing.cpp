@@ -59,8 +59,18 @@ CompressStatus compress_zlib(uint8_t* out, int32_t* size, const uint8_t* in, siz
 }
 
 CompressStatus compress_gzip(uint8_t* out, int32_t* size, const uint8_t* in, size_t length) {
-    // Input that is itself gzip data is wrapped like any other: passing it
-    // through would make decompress give back something else than was given.
+    // Input that is a gzip member already is given back as it is.
+    if (length > 2 && in[0] == 0x1F && in[1] == 0x8B && in[2] == 0x08) {
+        if (length > COMPRESS_MAX_OUTPUT) {
+            *size = int32_t(COMPRESS_MAX_OUTPUT);
+            return CompressStatus::too_large;
+        }
+        const size_t capacity = out ? size_t(std::max(*size, 0)) : 0;
+        *size = int32_t(length);
+        if (capacity < length) return CompressStatus::too_small;
+        std::copy(in, in + length, out);
+        return CompressStatus::done;
+    }
     if (!out || *size < int32_t(GZIP_FRAMING)) {
         *size = int32_t(std::min<uint64_t>(length + GZIP_FRAMING, COMPRESS_MAX_OUTPUT));
         return CompressStatus::bad_framing;

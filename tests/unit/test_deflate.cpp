@@ -138,13 +138,27 @@ TEST(Deflate, CompressorOutputIsExact) {
     }
 }
 
-TEST(Deflate, GzipWrapsInputThatIsGzipAlready) {
-    // Passed through unchanged, such input would decompress to something else.
-    Result once = run(compress_gzip, bytes_of(TEXT));
-    Result twice = run(compress_gzip, once.out);
-    ASSERT_EQ(twice.status, CompressStatus::done);
-    EXPECT_NE(twice.out, once.out);
-    EXPECT_EQ(run(compress_gunzip, twice.out).out, once.out);
+TEST(Deflate, GzipCopiesInputThatStartsAsAGzipMember) {
+    const Bytes once = run(compress_gzip, bytes_of(TEXT)).out;
+    const Bytes magic = {0x1F, 0x8B, 0x08};
+    for (const Bytes& in : {once, magic}) {
+        Result again = run(compress_gzip, in);
+        ASSERT_EQ(again.status, CompressStatus::done);
+        EXPECT_EQ(again.out, in);
+        // Too little room: nothing written, the input's length asked for.
+        Bytes small(in.size() - 1, 0xAA);
+        int32_t size = int32_t(small.size());
+        EXPECT_EQ(compress_gzip(small.data(), &size, in.data(), in.size()), CompressStatus::too_small);
+        EXPECT_EQ(size, int32_t(in.size()));
+        EXPECT_EQ(small, Bytes(in.size() - 1, 0xAA));
+    }
+    // Only the whole three-byte signature counts: anything shorter or else is packed.
+    for (const Bytes& in : {Bytes{0x1F, 0x8B}, Bytes{0x1F, 0x8B, 0x09, 0}, Bytes{0x1F, 0x8C, 0x08, 0}}) {
+        Result r = run(compress_gzip, in);
+        ASSERT_EQ(r.status, CompressStatus::done);
+        EXPECT_GE(r.out.size(), in.size() + 18);
+        EXPECT_EQ(run(compress_gunzip, r.out).out, in);
+    }
 }
 
 // --- the buffer contract ----------------------------------------------------------------------
