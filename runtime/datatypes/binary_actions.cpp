@@ -194,7 +194,8 @@ Cell* binary_change(Cell* series, Cell* value_arg, int32_t part, bool only, int3
     }
     SeriesBuffer* b = size > removed ? binary_reserve(node, size - removed) : node_buffer(node);
     uint8_t* at = b->head_ptr() + pos;
-    std::memmove(at + size, at + removed, total - pos - removed);
+    // The bytes after the change move only when the lengths differ.
+    if (size != removed) std::memmove(at + size, at + removed, total - pos - removed);
     fill_repeated(at, bytes, size);
     b->tail = b->head + uint32_t(uint64_t(total) - removed + size);
     if (told) series_notify_owner(series, ChangeWord::changed, &value, int32_t(pos), int32_t(size));

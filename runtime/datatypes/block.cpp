@@ -57,8 +57,9 @@ SeriesBuffer* reserve_cells(NodeId node, uint64_t more, bool doubled) {
 
 } // namespace
 
-std::vector<Cell> block_cells_copy(const Cell* blk) {
+std::vector<Cell> block_cells_copy(const Cell* blk, int64_t limit) {
     int32_t n = std::max(block_rs_length(blk), 0);
+    if (limit >= 0 && limit < n) n = int32_t(limit);
     if (n == 0) return {};
     const Cell* from = block_rs_abs_at(blk, uint32_t(std::max(series_position(blk), 0)));
     return std::vector<Cell>(from, from + n);

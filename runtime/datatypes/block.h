@@ -32,9 +32,10 @@ inline Cell* block_rs_abs_at(const Cell* blk, uint32_t index) { return series_bu
 // Tail = head + index cells.
 void block_set_tail_at(const Cell* blk, uint32_t index);
 
-// The cells from the position to the tail, copied out of the buffer, so that
-// writing to any buffer (the block's own included) cannot disturb them.
-std::vector<Cell> block_cells_copy(const Cell* blk);
+// The cells from the position to the tail (at most limit of them when it is not
+// negative), copied out of the buffer, so that writing to any buffer (the
+// block's own included) cannot disturb them.
+std::vector<Cell> block_cells_copy(const Cell* blk, int64_t limit = -1);
 
 // --- appending and inserting ---------------------------------------------------
 

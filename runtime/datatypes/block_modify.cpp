@@ -26,9 +26,11 @@ constexpr int64_t MAX_CELLS = 0x7FFFFF00 / 16;
 // kind without /only, else the value itself, which needs no allocation.
 class SourceCells {
 public:
-    SourceCells(const Cell* value, bool only) : one_(*value) {
+    // At most `limit` cells are copied (negative: all), so adding a part of a
+    // long block costs the part only.
+    SourceCells(const Cell* value, bool only, int64_t limit = -1) : one_(*value) {
         if (!only && any_block_type(type_of(value))) {
-            many_ = block_cells_copy(value);
+            many_ = block_cells_copy(value, limit);
             data_ = many_.data();
             size_ = many_.size();
         }
@@ -86,9 +88,8 @@ Cell* block_append(Cell* series, Cell* value_arg, int32_t part, bool only, int32
     Cell v = *value_arg;
     RootedCell keep_value(&v);
     const Cell* value = &v;
-    SourceCells cells(value, only);
+    SourceCells cells(value, only, part);
     if (cells.empty() || part == 0 || dup < 1) return series;
-    if (part > 0 && size_t(part) < cells.size()) cells.resize(size_t(part));
     // The owner's handler may clear the value's block: the copied cells alone keep what they name.
     RootedCells keep_cells(cells.data(), uint32_t(cells.size()));
 
@@ -147,9 +148,12 @@ Cell* block_change(Cell* series, Cell* value_arg, int32_t part, bool only, int32
         written = checked_total(int64_t(cells.size()), dup, length);
         removed = std::min<int64_t>(part >= 0 ? part : written, length - pos);
     }
-    SeriesBuffer* b = reserve(node, std::max<int64_t>(written - removed, 0), false);
+    // Growing doubles the room, so changes that grow a block one after another
+    // copy it only now and then; the cells after the change move only when
+    // the lengths differ.
+    SeriesBuffer* b = reserve(node, std::max<int64_t>(written - removed, 0), true);
     Cell* at = b->cell_head() + pos;
-    std::memmove(at + written, at + removed, size_t(length - pos - removed) * 16);
+    if (written != removed) std::memmove(at + written, at + removed, size_t(length - pos - removed) * 16);
     write_repeated(at, cells, written);
     b->tail = b->head + uint32_t((length - removed + written) * 16);
     hash_cells_replaced(series, uint32_t(pos), uint32_t(removed), uint32_t(written));

@@ -2,9 +2,10 @@
 // string side of the set operations and the case change of uppercase and
 // lowercase.
 //
-// New text is always written at the tail first and then rotated into place,
-// so forming a value never has to know where it will end up, and a failure
-// while forming can be undone by moving the tail back.
+// Appended and inserted text is written at the tail first and then rotated
+// into place, so forming a value never has to know where it will end up, and
+// a failure while forming can be undone by moving the tail back. change forms
+// its text apart and writes it over the old in place.
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -114,6 +115,32 @@ void rotate_into_place(const Cell* s, uint32_t from, uint32_t n) {
     string_swap_blocks(base, uint32_t(added - base), added, n * unit);
 }
 
+// Writes the n code points of `text` (a string at its head) over `removed`
+// ones at `from` in s. The text after them moves only when the lengths differ
+// and the buffer grows only by what the string grows; a wider text widens s
+// first, which alone costs its whole length.
+void put_in_place(const Cell* s, uint32_t from, uint32_t removed, const Cell* text, uint32_t n) {
+    const NodeId node = series_node(s);
+    const uint32_t text_width = text_unit(series_buffer(text));
+    SeriesBuffer* b = node_buffer(node);
+    if (text_unit(b) < text_width) b = widen_string_buffer(b, text_width);
+    const uint32_t unit = text_unit(b);
+    const uint32_t total = b->used() / unit;
+    const uint64_t length = uint64_t(total) - removed + n;
+    if (length * unit > MAX_BYTES) fire(Err::internal_no_memory);
+    const uint64_t need = b->head + length * unit;
+    if (need > b->size) b = expand_series(b, int64_t(std::min(std::max(need, uint64_t(b->size) * 2), MAX_BYTES)));
+    uint8_t* at = b->head_ptr() + size_t(from) * unit;
+    if (n != removed) std::memmove(at + size_t(n) * unit, at + size_t(removed) * unit, size_t(total - from - removed) * unit);
+    const uint8_t* p = series_buffer(text)->head_ptr();
+    if (text_width == unit) {
+        std::memcpy(at, p, size_t(n) * unit);
+    } else {
+        for (uint32_t i = 0; i < n; i++) write_unit(at + size_t(i) * unit, unit, read_unit(p + size_t(i) * text_width, text_width));
+    }
+    b->tail = b->head + uint32_t(length * unit);
+}
+
 } // namespace
 
 // --- append, insert, change ----------------------------------------------------------
@@ -144,11 +171,21 @@ Cell* string_change(Cell* series, Cell* value_arg, int32_t part, bool only, int3
     if (dup < 1) return series;
     if (pos == total) return string_append(series, &value, -1, only, dup, false);
     bool told = series_notify_owner(series, ChangeWord::change, &value, int32_t(pos), part);
-    uint32_t added = add_at_tail(series, &value, -1, only, dup);
+    if (told) {
+        // The owner's handler may have changed the string's length.
+        total = string_full_length(series);
+        pos = std::min(pos, total);
+        set_series_position(series, pos);
+    }
+    // The new text is formed apart: written at the tail, it would need room
+    // there even when the length does not change.
+    Cell* saved_top = stack::top;
+    Cell* text = string_make_at(stack::push_slot(), 16);
+    uint32_t added = add_at_tail(text, &value, -1, only, dup);
     uint32_t room = total - pos;
     uint32_t removed = part >= 0 ? std::min<uint32_t>(uint32_t(part), room) : std::min(added, room);
-    rotate_into_place(series, pos, added);
-    string_remove_units(series, pos + added, removed);
+    put_in_place(series, pos, removed, text, added);
+    stack::top = saved_top;
     if (told) series_notify_owner(series, ChangeWord::changed, &value, int32_t(pos), int32_t(added));
     set_series_position(series, pos + added);
     return series;
@@ -305,7 +342,7 @@ Cell* string_do_set_op(bool case_, Cell* skip, int32_t op) {
     int32_t size = 1;
     if (skip) {
         size = is_type(skip, TYPE_INTEGER) ? cell_int(skip) : 0;
-        if (size < 1) fire(Err::script_invalid_refine_arg, word_refinement_skip, *skip);
+        if (size < 1) fire(Err::script_invalid_refine_arg, word_skip, *skip);
     }
     Cell set1 = stack::arguments[0];
     Cell set2 = op == 8 ? set1 : stack::arguments[1];
