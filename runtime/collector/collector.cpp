@@ -293,17 +293,19 @@ void collect() {
     uint64_t freed = 0;
     uint64_t live = series_frames_compact(queue_node, &freed);
     big_frames_sweep(queue_node);
-    heap_series_sweep(queue_node);
+    live += heap_series_sweep(queue_node);
     free_queued_nodes();
     node_frames_after_collection();
 #ifdef KEM_GC_STRESS
     series_frames_relocate_all();
 #endif
     for (BigFrame* f = memory.big_frames; f; f = f->next) live += f->buffer()->size + SERIES_OVERHEAD;
+    uint64_t nodes = 0;
+    for (NodeFrame* f = memory.first_node_frame; f; f = f->next) nodes += f->used;
     stats.freed_bytes = freed;
     stats.live_bytes = live;
-    memory.allocated = 0;
-    memory.budget = live > 0x800000 ? live : 0x800000;
+    // What survived, of every kind that counts toward the budget.
+    set_budget_after_collection(live + nodes * NODE_BYTES + memory.external);
 
     stats.cycles++;
     collector_switch.count++;

@@ -11,8 +11,9 @@
 // their mark rows.
 //
 // Nodes never move (values name them by id), so nothing but the node slots is
-// rewritten when buffers move. Allocation never collects: it asks for a
-// collection, and the next safe point of the evaluator (or `recycle`) runs it.
+// rewritten when buffers move. Allocation never collects: it counts what it
+// takes (memory.h) and asks for a collection once the budget is spent, and the
+// next safe point of the evaluator (or `recycle`) runs it.
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"

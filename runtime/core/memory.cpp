@@ -21,10 +21,6 @@ void memory_poison(const void* p, size_t n) { __asan_poison_memory_region(p, n);
 void memory_unpoison(const void* p, size_t n) { __asan_unpoison_memory_region(p, n); }
 #endif
 
-void request_collection_if_due() {
-    if (memory.allocated >= memory.budget) request_collection();
-}
-
 namespace {
 
 // Heap series (they never move): the collector frees those no value reaches.
@@ -195,6 +191,7 @@ NodeId alloc_node() {
     f->free_head = static_cast<NodeId>(node_slots[n] >> 1);
     node_slots[n] = 0;
     f->used++;
+    note_allocation(NODE_BYTES);
     return n;
 }
 
@@ -257,9 +254,8 @@ SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset)
     uint32_t bytes = checked_bytes(count, unit);
     uint64_t need = uint64_t(bytes) + SERIES_OVERHEAD;
     SeriesBuffer* b;
-    memory.allocated += need;
+    note_allocation(need);
     if (need >= memory.big_threshold) {
-        request_collection_if_due();
         b = big_frame_alloc(bytes);
         init_buffer(b, bytes, unit, offset, SERIES_BIG);
         return b;
@@ -273,7 +269,6 @@ SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset)
                 break;
             }
         if (!f) {
-            request_collection_if_due();
             f = series_frame_for(need);
         } else if (uint64_t(f->end - f->free) < SERIES_FRAME_MIN_FREE) {
             // Do not settle in a nearly full frame.
@@ -328,6 +323,7 @@ NodeId alloc_bytes_filled(uint32_t n, uint8_t byte) {
 
 NodeId alloc_heap_series(uint64_t count, uint32_t unit, int64_t offset) {
     uint32_t bytes = checked_bytes(count, unit);
+    note_allocation(uint64_t(bytes) + SERIES_OVERHEAD);
     void* p = std::aligned_alloc(16, round16(uint64_t(bytes) + SERIES_OVERHEAD));
     if (!p) report_runtime_error(94, __builtin_return_address(0));
     auto* b = static_cast<SeriesBuffer*>(p);
@@ -426,19 +422,22 @@ void big_frames_sweep(void (*free_node)(NodeId)) {
     }
 }
 
-void heap_series_sweep(void (*free_node)(NodeId)) {
+uint64_t heap_series_sweep(void (*free_node)(NodeId)) {
     auto& list = heap_series();
     size_t kept = 0;
+    uint64_t live = 0;
     for (SeriesBuffer* b : list) {
         if ((b->flags & SERIES_MARK) && b->node) {
             b->flags &= ~SERIES_MARK;
             list[kept++] = b;
+            live += b->size + SERIES_OVERHEAD;
             continue;
         }
         if (b->node && free_node) free_node(b->node);
         std::free(b);
     }
     list.resize(kept);
+    return live;
 }
 
 namespace {

@@ -100,8 +100,9 @@ struct MemoryState {
     uint32_t big_threshold = 0x200000;   // also the largest series frame size
     BigFrame* big_frames = nullptr;
     BigFrame* last_big_frame = nullptr;
-    uint64_t allocated = 0;            // series bytes allocated since the last collection
+    uint64_t allocated = 0;            // bytes allocated since the last collection, of every kind
     uint64_t budget = 0x800000;        // allocation that makes a collection due
+    uint64_t external = 0;             // bytes values hold outside the frames (pixels and the like)
 };
 extern MemoryState memory;
 
@@ -117,10 +118,37 @@ extern CollectorSwitch collector_switch;
 inline void request_collection() {
     if (collector_switch.active) collector_switch.requested = true;
 }
-// Asked where a new frame is needed: a collection is requested once the bytes
-// allocated since the last one reach the budget (at least as much as was live
-// after it), so a large live set is not marked again for every new frame.
-void request_collection_if_due();
+
+// Every allocation that only a collection gives back counts here: series
+// buffers (frames, big frames, the process heap), nodes, memory that values
+// name outside the frames (image pixels through the handle table), and C++
+// side tables that live until the next collection. Once the bytes allocated
+// since the last collection reach the budget a collection is requested, so
+// when one runs depends on how much was allocated, never on where free room
+// happens to be. Code above the core that keeps such tables calls
+// note_allocation with their size when it grows them (and drops or rewrites
+// them from a collector layer root, see collector.h).
+inline void note_allocation(uint64_t bytes) {
+    memory.allocated += bytes;
+    if (memory.allocated >= memory.budget) [[unlikely]] request_collection();
+}
+// Memory a value holds outside the frames: counted as allocation when taken,
+// and as live until its release callback gives it back.
+inline void note_external_alloc(uint64_t bytes) {
+    memory.external += bytes;
+    note_allocation(bytes);
+}
+inline void note_external_free(uint64_t bytes) { memory.external -= bytes < memory.external ? bytes : memory.external; }
+// The budget after a collection: as much again as what survived, and never
+// less than a floor, so a large live heap is not marked over and over for
+// little garbage while a small one is still collected often.
+constexpr uint64_t BUDGET_FLOOR = 0x800000;
+inline void set_budget_after_collection(uint64_t live) {
+    memory.allocated = 0;
+    memory.budget = live > BUDGET_FLOOR ? live : BUDGET_FLOOR;
+}
+// What a node costs: its slot.
+constexpr uint32_t NODE_BYTES = sizeof(uintptr_t);
 
 // Node slots: a used node holds its buffer's address (8-aligned, 0 until set);
 // a free node holds (next free id << 1) | 1, the tag telling them apart.
@@ -170,8 +198,9 @@ void big_frames_sweep(void (*free_node)(NodeId));
 // frame and updates each frame's stability history.
 void node_frames_after_collection();
 // After marking: heap series that are not marked are freed and their nodes
-// handed to `free_node`; the marks of the others are cleared.
-void heap_series_sweep(void (*free_node)(NodeId));
+// handed to `free_node`; the marks of the others are cleared. Returns the
+// bytes of those kept.
+uint64_t heap_series_sweep(void (*free_node)(NodeId));
 // After marking: compacts the series frames in address order. Unmarked
 // buffers are dead (their nodes go to `free_node`); runs of marked buffers lose
 // their marks and move down, into the previous frame's room when it has at

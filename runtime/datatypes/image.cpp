@@ -37,7 +37,11 @@ struct ImageRecord {
 
 uint32_t handle_type_number = 0;
 
-void release_bitmap(uintptr_t value) { delete reinterpret_cast<Bitmap*>(value); }
+void release_bitmap(uintptr_t value) {
+    auto* bitmap = reinterpret_cast<Bitmap*>(value);
+    note_external_free(bitmap->count() * sizeof(uint32_t));
+    delete bitmap;
+}
 
 // The handle type is registered with the first pixels (the handle table may
 // be made after the datatypes); a table made anew since gets it again.
@@ -131,8 +135,7 @@ Cell* image_make_at(Cell* c, Bitmap&& bitmap) {
     if (bitmap.count()) {
         // Pixels live outside the series frames: they count toward the next
         // collection all the same, so dead pictures do not pile up.
-        memory.allocated += bitmap.count() * sizeof(uint32_t);
-        request_collection_if_due();
+        note_external_alloc(bitmap.count() * sizeof(uint32_t));
         auto owned = std::make_unique<Bitmap>(std::move(bitmap));
         handle = handle_alloc(reinterpret_cast<uintptr_t>(owned.get()), image_handle_type());
         owned.release();

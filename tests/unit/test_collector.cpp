@@ -149,11 +149,12 @@ TEST_F(Collector, EnabledCollectorRunsAtTheNextSafePointOnceRequested) {
     const uint32_t cycles = collector::stats.cycles;
     Cell kept = make_text(10, 'q');
     RootedCell root(&kept);
-    // Past the allocation budget and past the free room the frames have: a
-    // collection is asked for when a new frame is needed, and how much room
-    // is left depends on what start-up allocated.
-    for (int i = 0; i < 32000 && !collector_switch.requested; i++) make_text(2000, 'x');
+    // A collection is asked for once the allocation budget is spent.
+    const uint64_t budget = memory.budget;
+    uint64_t made = 0;
+    for (int i = 0; i < 32000 && !collector_switch.requested; i++, made += 2000) make_text(2000, 'x');
     EXPECT_TRUE(collector_switch.requested);
+    EXPECT_LE(made, budget);
     collector::safe_point();
     EXPECT_FALSE(collector_switch.requested);
     EXPECT_GT(collector::stats.cycles, cycles);

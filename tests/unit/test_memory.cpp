@@ -273,20 +273,56 @@ TEST_F(Memory, OversizedRequestsRaiseNoMemory) {
 
 // --- Big frames and series frames -------------------------------------------------
 
-TEST_F(Memory, NewFramesAskForACollectionOnlyOnceTheBudgetIsSpent) {
-    collector_switch.active = true;
-    memory.budget = 3 * MB;
-    alloc_series(0x1FFFE0, 1, 0);              // a first frame, 2 MB allocated
-    EXPECT_FALSE(collector_switch.requested);
-    alloc_series(0x300000, 1, 0);              // a big frame, past the budget
-    EXPECT_TRUE(collector_switch.requested);
+// Whatever is allocated counts, and the collection is asked for once the
+// budget is spent, also while the frames still have room: where the room
+// happens to be does not decide when a collection runs.
+TEST_F(Memory, EveryKindOfAllocationCountsTowardTheBudget) {
+    struct {
+        const char* kind;
+        void (*allocate)();
+        uint32_t bytes;  // what one allocation counts, its node included
+    } cases[] = {
+        {"small buffers in a frame with room", [] { alloc_series(1000, 1, 0); }, 1008 + SERIES_OVERHEAD + NODE_BYTES},
+        {"nodes", [] { alloc_node(); }, NODE_BYTES},
+        {"heap series", [] { alloc_heap_series(100, 16, 0); }, 1600 + SERIES_OVERHEAD + NODE_BYTES},
+        {"memory outside the frames", [] { note_external_alloc(5000); }, 5000},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        memory_free_all();
+        collector_switch = CollectorSwitch{};
+        collector_switch.active = true;
+        alloc_series(16, 1, 0);  // the first frame, 1 MB
+        memory.allocated = 0;
+        memory.budget = 256 * 1024;
+        collector_switch.requested = false;
+        const uint64_t rounds = memory.budget / c.bytes;
+        for (uint64_t i = 1; i < rounds; i++) c.allocate();
+        EXPECT_FALSE(collector_switch.requested);
+        EXPECT_EQ(memory.allocated, (rounds - 1) * c.bytes);
+        c.allocate();
+        c.allocate();
+        EXPECT_TRUE(collector_switch.requested);
+        EXPECT_EQ(series_frames().size(), 1u) << "no new frame was needed";
+    }
+    note_external_free(memory.external);
+}
+
+TEST_F(Memory, TheBudgetGrowsWithWhatSurvived) {
+    set_budget_after_collection(MB);
+    EXPECT_EQ(memory.budget, BUDGET_FLOOR) << "a small heap still collects after the floor";
+    EXPECT_EQ(memory.allocated, 0u);
+    set_budget_after_collection(100 * MB);
+    EXPECT_EQ(memory.budget, 100 * MB) << "a large one after as much again as survived";
 }
 
 TEST_F(Memory, RequestsReachingTwoMegabytesGetBigFrames) {
     // need = bytes + 24: 0x1FFFE0 bytes need 0x1FFFF8, just below 2 MB;
     // 0x1FFFE1 bytes round to 0x1FFFF0 and need 0x200008.
+    // The budget is 0: every allocation asks for a collection when the
+    // collector is enabled.
     struct { uint64_t bytes; bool active; bool big; bool requested; } cases[] = {
-        {0x1FFFE0, true, false, true},    // no frame yet: a new frame is made, collection asked
+        {0x1FFFE0, true, false, true},
         {0x1FFFE1, false, true, false},
         {0x1FFFE1, true, true, true},
         {0x300000, true, true, true},
@@ -373,19 +409,15 @@ TEST_F(Memory, FullCurrentFrameLooksBackButNotIntoANearlyFullFrame) {
     for (auto& c : cases) {
         memory_free_all();
         collector_switch = CollectorSwitch{};
-        memory.budget = 0;
-        collector_switch.active = true;
         SCOPED_TRACE(c.left_in_first);
         alloc_series(0, 1, 0);
         SeriesFrame* a = memory.current_series_frame;
         fill_current_frame(c.left_in_first);
-        // A request the first frame cannot take: nothing has room, so a collection
-        // is asked for and a second frame made.
+        // A request the first frame cannot take: nothing has room, so a
+        // second frame is made.
         alloc_series(c.opener, 1, 0);
         SeriesFrame* b = memory.current_series_frame;
         EXPECT_NE(a, b);
-        EXPECT_TRUE(collector_switch.requested);
-        collector_switch.requested = false;
         fill_current_frame(1008);
         uint64_t a_room = frame_room(a);
 
@@ -403,7 +435,6 @@ TEST_F(Memory, FullCurrentFrameLooksBackButNotIntoANearlyFullFrame) {
             EXPECT_EQ(frame_room(a), a_room);
             EXPECT_EQ(series_frames().size(), 3u);
         }
-        EXPECT_FALSE(collector_switch.requested) << "a frame with room was found";
     }
 }
 
