@@ -1,4 +1,5 @@
 #include "environment/boot.h"
+#include <new>
 #include "console/terminal.h"
 #include "environment/codecs.h"
 #include "environment/startup.h"
@@ -18,6 +19,7 @@
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/platform/exit.h"
+#include "runtime/platform/vm.h"
 #include "runtime/services/output.h"
 #include "view/backends/terminal/platform_routines.h"
 #include "view/gui_routines.h"
@@ -78,8 +80,8 @@ void boot_library(bool late, const Cell& internals) {
     }
 }
 
-void boot_all() {
-    if (library_ready) return;
+namespace {
+void boot_steps() {
     init_runtime();
     boot_typesets();
     boot_routines();
@@ -101,6 +103,24 @@ void boot_all() {
     terminal::init();
     startup_word_mode = false;
     library_ready = true;
+}
+} // namespace
+
+void boot_all() {
+    if (library_ready) return;
+    // Without memory enough to start there is nothing to report an error
+    // with: the fatal report ends the process, never an exception that
+    // nothing catches.
+    try {
+        boot_steps();
+    } catch (const KemError& e) {
+        if (e.id != Err::internal_no_memory) throw;
+        report_runtime_error(94, nullptr);
+    } catch (const PlatformFault&) {
+        report_runtime_error(94, nullptr);
+    } catch (const std::bad_alloc&) {
+        report_runtime_error(94, nullptr);
+    }
 }
 
 void run_console() {

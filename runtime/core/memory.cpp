@@ -83,8 +83,19 @@ bool memory_ready() { return node_slots != nullptr; }
 void memory_init() {
     if (node_slots) return;
     memory = MemoryState{};
-    node_slots = static_cast<uintptr_t*>(
-        platform::virtual_reserve(size_t(MAX_NODE_FRAMES) * slot_range_bytes()));
+    // The range of node slots is address space only, but a process limited
+    // to a few gigabytes may not have room for the largest: a smaller range
+    // holds fewer nodes. Without room even for the smallest nothing can run.
+    for (uint32_t frames = MAX_NODE_FRAMES; frames >= MIN_NODE_FRAMES; frames /= 2) {
+        try {
+            node_slots = static_cast<uintptr_t*>(platform::virtual_reserve(size_t(frames) * slot_range_bytes()));
+        } catch (const PlatformFault&) {
+            continue;
+        }
+        memory.node_frame_limit = frames;
+        break;
+    }
+    if (!node_slots) report_runtime_error(94, __builtin_return_address(0));
     node_frame_count = 0;
     free_frame_index_count = 0;
 }
@@ -128,7 +139,7 @@ NodeFrame* node_frame_make(uint32_t n) {
     if (free_frame_index_count > 0) {
         index = free_frame_indexes[--free_frame_index_count];
     } else {
-        if (node_frame_count == MAX_NODE_FRAMES) fire(Err::internal_no_memory);
+        if (node_frame_count == memory.node_frame_limit) fire(Err::internal_no_memory);
         index = node_frame_count++;
     }
     uintptr_t* range = node_slots + size_t(index) * NODE_FRAME_STRIDE;

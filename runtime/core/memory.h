@@ -52,6 +52,8 @@ constexpr uint32_t SERIES_OVERHEAD = sizeof(SeriesBuffer);
 constexpr uint32_t NODES_PER_FRAME = 10000;
 constexpr uint32_t NODE_FRAME_STRIDE = 10240;   // node ids per frame range, whole pages of slots
 constexpr uint32_t MAX_NODE_FRAMES = 32768;
+// The fewest node frames start-up settles for when address space is short.
+constexpr uint32_t MIN_NODE_FRAMES = 16;
 
 struct NodeFrame {
     NodeFrame* next;
@@ -103,6 +105,7 @@ struct MemoryState {
     uint64_t allocated = 0;            // bytes allocated since the last collection, of every kind
     uint64_t budget = 0x800000;        // allocation that makes a collection due
     uint64_t external = 0;             // bytes values hold outside the frames (pixels and the like)
+    uint32_t node_frame_limit = 0;     // node frames the reserved range of node slots holds
 };
 extern MemoryState memory;
 

@@ -401,6 +401,8 @@ uint32_t load_boot(const uint8_t* data, size_t size) {
     try {
         run(p, root, false, first_new);
     } catch (const KemError& e) {
+        // Running out of memory is no fault of the data: start-up reports it.
+        if (e.id == Err::internal_no_memory) throw;
         std::string args[3];
         for (int i = 0; i < e.argc; i++) args[i] = arg_text(e.args[i]);
         boot_failure(std::string("*** ") + error_category_info(error_category(e.id)).type_text + ": " +
