@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <cstdint>
 #include <string>
-#include "environment/boot.h"
-#include "runtime/collector/collector.h"
 #include "runtime/core/roots.h"
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
@@ -20,6 +18,7 @@
 #include "runtime/lexer/lexer.h"
 #include "runtime/parse/engine.h"
 #include "runtime/parse/parse.h"
+#include "tests/fuzz/fuzz_start.h"
 
 using namespace kem;
 
@@ -117,12 +116,7 @@ void run(const std::string& source) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        boot_all();
-        collector::set_active(true);
-        return true;
-    }();
-    (void)ready;
+    fuzz_start_input();
     if (size > 4096) return 0;
     Choices in{data, data + size};
     const uint32_t family = in.next(3);
