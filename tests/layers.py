@@ -2,7 +2,7 @@
 """Fails when a source file includes a header from a layer above its own.
 
 The layers, lowest first; a file may include headers of its own layer and of
-the layers listed before it. The README's layout section explains each one.
+the layers listed before it. docs/architecture.md explains each one.
 """
 import re
 import sys
