@@ -80,6 +80,9 @@ inline bool mark_buffer(NodeId n) {
     if (!b) return false;
     if (b->flags & SERIES_MARK) return false;
     b->flags |= SERIES_MARK;
+    // Side buffers never outlive a collection: nothing marks them, so they
+    // are freed, and what they cached is derived again on the next use.
+    b->side = 0;
     return true;
 }
 
@@ -309,6 +312,7 @@ void collect() {
 
     stats.cycles++;
     collector_switch.count++;
+    advance_cache_epoch();
     collector_switch.running = false;
 }
 

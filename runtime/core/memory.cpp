@@ -14,6 +14,7 @@ namespace kem {
 
 MemoryState memory;
 CollectorSwitch collector_switch;
+uint32_t cache_epoch = 1;
 uintptr_t* node_slots = nullptr;
 
 #ifdef KEM_ASAN
@@ -45,7 +46,7 @@ size_t slot_range_bytes() { return size_t(NODE_FRAME_STRIDE) * sizeof(uintptr_t)
 void init_buffer(SeriesBuffer* b, uint32_t bytes, uint32_t unit, int64_t offset, uint32_t extra_flags) {
     b->size = bytes;
     b->node = 0;
-    b->reserved = 0;
+    b->side = 0;
     b->flags = (unit & SERIES_UNIT_MASK) | SERIES_IN_USE | SERIES_NEW | extra_flags;
     uint32_t head = 0;
     if (offset < 0) {
@@ -351,6 +352,7 @@ void set_series_flags(NodeId node, uint32_t bits) { node_buffer(node)->flags |= 
 SeriesBuffer* expand_series_buffer(SeriesBuffer* b, int64_t new_size) {
     if (new_size == 0) new_size = int64_t(b->size) * 2;
     if (new_size <= 0) fire(Err::internal_no_memory);
+    series_changed(b);
     uint32_t unit = b->unit() ? b->unit() : 1;
     SeriesBuffer* nb = alloc_series_buffer(uint64_t(new_size) / unit, unit, 0);
     NodeId node = b->node;

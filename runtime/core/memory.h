@@ -33,7 +33,7 @@ struct SeriesBuffer {
     uint32_t size;    // data capacity in bytes, a multiple of 16
     uint32_t head;
     uint32_t tail;
-    uint32_t reserved;
+    NodeId side;      // a side buffer derived from the contents (0: none), see series_changed
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
     uint8_t* head_ptr() { return data() + head; }
@@ -45,6 +45,28 @@ struct SeriesBuffer {
     uint32_t used() const { return tail - head; }  // in bytes
 };
 static_assert(sizeof(SeriesBuffer) == 24);
+// Raised whenever a raw pointer or node id that a cache keeps may have gone
+// stale: at every collection (buffers move, nodes are freed and side buffers
+// dropped), whenever a series with a side buffer changes, and whenever a
+// context's values grow. A cache filled under one value is trusted only
+// while it lasts.
+extern uint32_t cache_epoch;
+inline void advance_cache_epoch() {
+    if (++cache_epoch == 0) cache_epoch = 1;  // 0 stays the mark of an empty cache
+}
+
+// A side buffer holds what was derived from a series' contents (the decoded
+// form of a block of code). It is an ordinary buffer of bytes, counted like
+// any other; the collector drops every side buffer at each collection, and
+// any change to the series drops its own: code that changes a series' units
+// in place, or moves its buffer, calls this first.
+inline void series_changed(SeriesBuffer* b) {
+    if (b->side) [[unlikely]] {
+        b->side = 0;
+        advance_cache_epoch();
+    }
+}
+
 // A buffer in a series frame takes its header plus its data: the next header
 // follows size + SERIES_OVERHEAD bytes after this one.
 constexpr uint32_t SERIES_OVERHEAD = sizeof(SeriesBuffer);

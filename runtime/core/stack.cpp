@@ -27,6 +27,7 @@ void overflow() {
 
 namespace {
 
+const Cell unset_cell = {TYPE_UNSET, 0, 0, 0};
 NodeId data_node = 0;
 NodeId call_node = 0;
 
@@ -201,14 +202,19 @@ void unwind_return(bool is_return, bool start_here, const Cell* word) {
         if (word) push_native_frame(word);
         fire(Err::throw__return);
     }
+    if (is_return) return_to(target, saved_args);
+    else return_to(target, &unset_cell);
+    last_throw_code = is_return ? THROW_CODE_RETURN : THROW_CODE_EXIT;
+}
+
+void return_to(CallFrame* target, const Cell* value) {
+    const Cell v = *value;
     for (CallFrame* p = frames_top - 1; p > target; p--) restore_function_context(p);
     Cell* base = own_base(target);
     frames_top = target + 1;
     arguments = base;
     top = base;
-    if (is_return) *base = *saved_args;
-    else make_unset(base);
-    last_throw_code = is_return ? THROW_CODE_RETURN : THROW_CODE_EXIT;
+    *base = v;
 }
 
 void throw_value(uint32_t code) {

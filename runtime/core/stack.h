@@ -215,6 +215,10 @@ void break_loop(bool with_value, bool is_continue);
 // start_here: the evaluator runs return and exit without a frame of their own;
 // it passes the word they were called by, which then names the error.
 void unwind_return(bool is_return, bool start_here, const Cell* word = nullptr);
+// The stacks of a return or exit landing on target, the innermost return
+// target: the frames above it pop (their function contexts put back) and
+// its result cell gets value. No code is left pending.
+void return_to(CallFrame* target, const Cell* value);
 void throw_value(uint32_t code);
 
 } // namespace stack

@@ -42,7 +42,12 @@ int32_t add_symbol(NodeId ctx, uint32_t symbol) {
     hash_symbol_find(context_table(ctx), symbol, false, ctx, &position);
     if (shared >= 0) context_word_cell(ctx, uint32_t(position))->data3 = uint32_t(shared);
     if (!context_values_on_stack(ctx)) {
-        if (NodeId values = context_cell(ctx)->data2) alloc_tail(node_buffer(values));
+        if (NodeId values = context_cell(ctx)->data2) {
+            SeriesBuffer* before = node_buffer(values);
+            alloc_tail(before);
+            // Slots cached from values that moved are stale.
+            if (node_buffer(values) != before) advance_cache_epoch();
+        }
     }
     return position;
 }
@@ -282,6 +287,7 @@ void bind_cells(Cell* block, NodeId ctx, bool self, BindCache& cache) {
     if (cycle_find(node)) return;
     cycle_push(node);
     SeriesBuffer* b = node_buffer(node);
+    series_changed(b);
     Cell* const head = b->cell_head();
     const uint32_t total = b->used() / uint32_t(sizeof(Cell));
     for (uint32_t i = uint32_t(std::max(series_position(block), 0)); i < total; i++) {

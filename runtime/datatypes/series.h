@@ -77,7 +77,10 @@ enum class ChangeWord : uint8_t {
 bool series_notify_owner_slow(const Cell* series, ChangeWord word, const Cell* value, int32_t index, int32_t part);
 inline bool series_notify_owner(const Cell* series, ChangeWord word, const Cell* value = nullptr, int32_t index = -1,
                                 int32_t part = -1) {
-    if (!(series_buffer(series)->flags & SERIES_OWNED)) [[likely]]
+    SeriesBuffer* b = series_buffer(series);
+    // Every change passes here: what was derived from the contents goes.
+    series_changed(b);
+    if (!(b->flags & SERIES_OWNED)) [[likely]]
         return false;
     return series_notify_owner_slow(series, word, value, index, part);
 }

@@ -1,6 +1,8 @@
 // The native table: the C++ body of each of the 107 natives, by index.
 #pragma once
 #include <cstdint>
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/interpreter/native_specs.h"
 
@@ -29,6 +31,21 @@ void register_exits_natives();
 void register_system_natives();
 void register_try_natives();
 void register_sets_natives();
+
+// if, unless and either, their arguments on the current frame: the block
+// the native runs, or nullptr with the result (none) set. if and unless take
+// an unset condition as true; either refuses it (no-return).
+[[gnu::always_inline]] inline const Cell* conditional_branch(uint32_t number) {
+    Cell* args = stack::arguments;
+    if (number == NAT_EITHER) {
+        if (type_of(args) == TYPE_UNSET) [[unlikely]]
+            logic_result_true_q();
+        return args + (is_truthy(args) ? 1 : 2);
+    }
+    if (is_truthy(args) != (number == NAT_UNLESS)) return args + 1;
+    *args = none_value;
+    return nullptr;
+}
 
 // The last-line-feed flag print and prin keep (1 after print, 0 after prin).
 namespace natives {

@@ -35,27 +35,16 @@ inline void run_block_arg(int at) {
 
 // --- if unless either ----------------------------------------------------------------
 
-void native_if(const int32_t*) {
-    // An unset condition counts as true here.
-    if (logic_result_false_q()) {
-        stack::set_last(&none_value);
-        return;
+void run_conditional(uint32_t number) {
+    if (const Cell* branch = conditional_branch(number)) {
+        const Cell body = *branch;
+        interp::eval_block(&body, true);
     }
-    run_block_arg(1);
 }
 
-void native_unless(const int32_t*) {
-    if (!logic_result_false_q()) {
-        stack::set_last(&none_value);
-        return;
-    }
-    run_block_arg(1);
-}
-
-void native_either(const int32_t*) {
-    // Here an unset condition is an error (no-return).
-    run_block_arg(logic_result_true_q() ? 1 : 2);
-}
+void native_if(const int32_t*) { run_conditional(NAT_IF); }
+void native_unless(const int32_t*) { run_conditional(NAT_UNLESS); }
+void native_either(const int32_t*) { run_conditional(NAT_EITHER); }
 
 // --- any all ---------------------------------------------------------------------------
 

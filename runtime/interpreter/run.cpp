@@ -1,0 +1,1020 @@
+// The run loop: blocks, expressions, calls and operators over decoded sites.
+//
+// What an unfinished expression waits for is a record on the loop's own stack
+// (a call gathering its arguments, an operator's right operand, the value of
+// a set-word ...); a block being walked (a paren, a function's body, the
+// block of if, either or unless) is a record too, which says what its value
+// is for. The record on top says what the value just computed is for.
+// Natives run as C++ calls; everything else stays in the loop, so a Kem call
+// costs a record or two, not a chain of C++ frames.
+#include "runtime/interpreter/run.h"
+#include "runtime/collector/collector.h"
+#include "runtime/core/errors.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/runtime_words.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/interpreter/calls.h"
+#include "runtime/interpreter/decode.h"
+#include "runtime/interpreter/dispatch.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/paths.h"
+#include "runtime/interpreter/trace.h"
+#include "runtime/interpreter/walk.h"
+
+#ifdef KEM_ASAN
+#include <cstdio>
+#include <cstdlib>
+#endif
+
+namespace kem::interp {
+
+namespace {
+
+enum ContKind : uint8_t {
+    K_LEAVE,     // the bottom of one run of the loop
+    K_WALK,      // a block being walked: `end` says what its value is for
+    K_ARGS,      // a call gathering its arguments
+    K_OPERATOR,  // an operator's right operand, in the operator's frame
+    K_SET_WORD,  // a set-word's value, in the set-word's frame
+    K_SET_PATH,  // a set-path's value, in the set-path frame
+    K_RETURN,    // return's value
+};
+
+enum WalkEnd : uint8_t {
+    END_LEAVE,   // run_block's walk: back to its C++ caller
+    END_SINGLE,  // run_expression's one expression: back to its C++ caller
+    END_PAREN,   // a paren: the expression it is in goes on
+    END_BRANCH,  // the block of if, either or unless: the native's call ends
+    END_BODY,    // a function's body: the call ends
+};
+
+struct Cont {
+    uint8_t kind;
+    uint8_t end;            // K_WALK
+    uint8_t no_infix;       // of the expression that goes on after this record's part
+    uint8_t track;          // K_WALK: notes the position
+    uint8_t restore;        // K_WALK of a body: turns position tracking back on at the end
+    uint32_t resume;        // K_WALK: where the expression it is part of goes on
+    uint32_t tail;          // K_WALK
+    uint32_t epoch;         // K_WALK: of cells and sites; K_ARGS: of rec; K_SET_WORD: when read
+    uint32_t arg;           // K_ARGS: the argument being gathered; K_SET_WORD: its position
+    NodeId caller_ctx;      // K_WALK of a body: the function walked before it
+    Cont* outer;            // K_WALK: the walk it is nested in
+    const Cell* cells;      // K_WALK
+    Site* sites;            // K_WALK
+    Cell* base;             // K_WALK: where each expression's value goes
+    CallRecord* rec;        // K_ARGS
+    Cell* slot;             // K_ARGS, K_WALK of a branch or body: the callable's cell
+    Cell* caller_base;      // K_WALK of a body: the arguments of the function walked before it
+    Cont* caller_target;    // K_WALK of a body: the return target walked before it
+    CallFrame* frame;       // K_WALK of a body
+    Cell a;                 // K_WALK: the block; K_ARGS: the call's name; K_OPERATOR: the
+                            // operator; K_SET_PATH: the path; K_RETURN: its word
+    Cell b;                 // K_WALK: the position to put back; K_OPERATOR: its name
+};
+
+// Deeper nesting than this ends as the data stack's or the call stack's
+// limit would, with the stack-overflow error.
+constexpr uint32_t CONT_CAPACITY = 65536;
+Cont conts[CONT_CAPACITY];
+Cont* conts_top = conts;
+
+inline Cont* push_cont(uint8_t kind) {
+    Cont* c = conts_top;
+    if (c == conts + CONT_CAPACITY) [[unlikely]] stack::overflow();
+    conts_top = c + 1;
+    c->kind = kind;
+    return c;
+}
+
+void mark_conts() {
+    for (const Cont* c = conts; c < conts_top; c++) {
+        switch (c->kind) {
+        case K_WALK:
+            if (c->end != END_SINGLE) collector::mark_value(&c->b);
+            collector::mark_value(&c->a);
+            break;
+        case K_OPERATOR: collector::mark_value(&c->b); [[fallthrough]];
+        case K_ARGS:
+        case K_SET_PATH:
+        case K_RETURN: collector::mark_value(&c->a); break;
+        default: break;
+        }
+    }
+}
+
+inline NodeId walk_node(const Cont* w) { return w->a.data2; }
+inline Cell block_value(const Cont* w) { return Cell{w->a.header & HEADER_TYPE_MASK, 0, w->a.data2, 0}; }
+inline Code* code_of(const Cont* w) { return reinterpret_cast<Code*>(w->sites) - 1; }
+
+// Finds the walk's cells and sites again (they move with their buffers, and
+// the sites go when the block changes); a block that shrank ends the walk
+// sooner.
+[[gnu::noinline]] void reload(Cont* w) {
+    Code* code = block_code(walk_node(w));
+    if (code->length < w->tail) w->tail = code->length;
+    w->cells = node_buffer(walk_node(w))->cell_head();
+    w->sites = code->sites();
+    w->epoch = cache_epoch;
+}
+
+// A walk of a block from its position, its value going to the top of the
+// stack (unset when it has no expression). The block and the position to put
+// back are held in the record, which the collector marks, so that code which
+// drops the block from where it was cannot free it while it runs. code: the
+// block's decoded code when the caller has it.
+[[gnu::always_inline]] inline Cont* open_walk(const Cell& block, uint8_t end, Cont* outer, Code* code) {
+    Cell* base = stack::push_slot();
+    stack::top = base;
+    Cont* w = push_cont(K_WALK);
+    w->a = block;
+    w->b = position;
+    const NodeId node = block.data2;
+    SeriesBuffer* b = node_buffer(node);
+    const uint32_t length = b->used() / uint32_t(sizeof(Cell));
+    if (!code || code->length != length) code = block_code(node);
+    w->end = end;
+    w->tail = length;
+    w->track = !(b->flags & SERIES_SYSTEM_CODE);
+    w->outer = outer;
+    w->base = base;
+    w->cells = node_buffer(node)->cell_head();
+    w->sites = code->sites();
+    w->epoch = cache_epoch;
+    return w;
+}
+
+#ifdef KEM_ASAN
+// Checking builds prove that every change to a block of code is noticed: the
+// cell a site was decoded from is still there, and the walk stays within the
+// block. Only the new-line marker may change unnoticed.
+void verify_site(const Cell* cells, const Site* sites, const Cont* w, uint32_t pos) {
+    const Cell& now = cells[pos];
+    const Cell& then = sites[pos].decoded;
+    const bool same = ((now.header ^ then.header) & ~HEADER_NEW_LINE) == 0 && now.data1 == then.data1 &&
+                      now.data2 == then.data2 && now.data3 == then.data3;
+    if (same && pos < node_buffer(walk_node(w))->used() / sizeof(Cell)) return;
+    std::fprintf(stderr, "run loop: cell %u of block node %u changed without notice\n", pos, walk_node(w));
+    std::abort();
+}
+#else
+inline void verify_site(const Cell*, const Site*, const Cont*, uint32_t) {}
+#endif
+
+constexpr uint64_t type_bit(uint8_t t) { return uint64_t(1) << t; }
+// What a word's value may not be for the word to give it as it stands.
+constexpr uint64_t ACTIVE_VALUES = type_bit(TYPE_UNSET) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+                                   type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+inline bool plain_value(uint8_t t) { return t >= 64 || !((ACTIVE_VALUES >> t) & 1); }
+
+// The direct path of the common operators: an operator over the add,
+// subtract, multiply, divide or remainder action with integers and floats,
+// over and~, or~ or xor~ with integers, or over a comparison native with two
+// integers, when the result needs nothing more (no overflow into a float, no
+// zero divisor, no tolerance of float comparison). Computes into *left and
+// returns true; false when the operator's action must run.
+[[gnu::always_inline]] inline bool number_infix(const Cell* op, Cell* left, const Cell* right) {
+    const uint8_t lt = type_of(left);
+    const uint8_t rt = type_of(right);
+    const uint8_t wrapped = op_wrapped_type(op);
+    const uint32_t n = native_number(op);
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        const int32_t a = cell_int(left), b = cell_int(right);
+        if (wrapped == TYPE_ACTION) {
+            int32_t r;
+            switch (n) {
+            case ACT_ADD:
+                if (__builtin_add_overflow(a, b, &r)) return false;
+                break;
+            case ACT_SUBTRACT:
+                if (__builtin_sub_overflow(a, b, &r)) return false;
+                break;
+            case ACT_MULTIPLY:
+                if (__builtin_mul_overflow(a, b, &r)) return false;
+                break;
+            case ACT_DIVIDE:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                if (a % b != 0) {
+                    make_float(left, double(a) / double(b));
+                    return true;
+                }
+                r = a / b;
+                break;
+            case ACT_REMAINDER:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                r = a % b;
+                break;
+            case ACT_AND_T: r = a & b; break;
+            case ACT_OR_T: r = a | b; break;
+            case ACT_XOR_T: r = a ^ b; break;
+            default: return false;
+            }
+            make_integer(left, r);
+            return true;
+        }
+        if (wrapped != TYPE_NATIVE) return false;
+        bool outcome;
+        switch (n) {
+        case NAT_EQUAL_Q:
+        case NAT_STRICT_EQUAL_Q: outcome = a == b; break;
+        case NAT_NOT_EQUAL_Q: outcome = a != b; break;
+        case NAT_LESSER_Q: outcome = a < b; break;
+        case NAT_GREATER_Q: outcome = a > b; break;
+        case NAT_LESSER_OR_EQUAL_Q: outcome = a <= b; break;
+        case NAT_GREATER_OR_EQUAL_Q: outcome = a >= b; break;
+        default: return false;
+        }
+        make_logic(left, outcome);
+        return true;
+    }
+    // Float arithmetic is plain IEEE; float comparisons have their own
+    // tolerance and keep the full call.
+    if ((lt != TYPE_INTEGER && lt != TYPE_FLOAT) || (rt != TYPE_INTEGER && rt != TYPE_FLOAT)) return false;
+    if (wrapped != TYPE_ACTION) return false;
+    const double x = lt == TYPE_FLOAT ? cell_float(left) : double(cell_int(left));
+    const double y = rt == TYPE_FLOAT ? cell_float(right) : double(cell_int(right));
+    double r;
+    switch (n) {
+    case ACT_ADD: r = x + y; break;
+    case ACT_SUBTRACT: r = x - y; break;
+    case ACT_MULTIPLY: r = x * y; break;
+    default: return false;
+    }
+    make_float(left, r);
+    return true;
+}
+
+// Whether an operator may take the direct path with this left operand: its
+// right operand is then evaluated before the call is set up. The left
+// operand must be one the operator accepts, so no type error is raised
+// later than the full call would raise it.
+inline bool direct_operator(const Cell* op, const Cell* left) {
+    const uint8_t lt = type_of(left);
+    if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
+    const uint32_t n = native_number(op);
+    switch (op_wrapped_type(op)) {
+    case TYPE_ACTION:
+        switch (n) {
+        case ACT_ADD:
+        case ACT_SUBTRACT:
+        case ACT_MULTIPLY:
+        case ACT_DIVIDE:
+        case ACT_REMAINDER: return true;
+        case ACT_AND_T:
+        case ACT_OR_T:
+        case ACT_XOR_T: return lt == TYPE_INTEGER;
+        default: return false;
+        }
+    case TYPE_NATIVE:
+        static_assert(NAT_NOT_EQUAL_Q == NAT_EQUAL_Q + 1 && NAT_STRICT_EQUAL_Q == NAT_EQUAL_Q + 2 &&
+                      NAT_LESSER_Q == NAT_EQUAL_Q + 3 && NAT_GREATER_Q == NAT_EQUAL_Q + 4 &&
+                      NAT_LESSER_OR_EQUAL_Q == NAT_EQUAL_Q + 5 && NAT_GREATER_OR_EQUAL_Q == NAT_EQUAL_Q + 6);
+        return n >= NAT_EQUAL_Q && n <= NAT_GREATER_OR_EQUAL_Q;
+    default: return false;
+    }
+}
+
+// The slot a set-word at `at` stores into directly (context_store_slot),
+// kept in its site for the global context. fresh: nothing changed the
+// cache_epoch since the set-word was read, so the site is still its own.
+Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
+    if (fresh && sites[at].epoch == cache_epoch && sites[at].slot) [[likely]]
+        return sites[at].slot;
+    Cell* slot = context_store_slot(&word);
+    if (slot && fresh && word.data1 == global_context) {
+        sites[at].claim();
+        sites[at].slot = slot;
+    }
+    return slot;
+}
+
+// A native or action through its record, its arguments pushed on its frame.
+// False when an exit is pending.
+[[gnu::noinline]] bool call_native(const CallRecord* rec) {
+    try {
+        if (rec->kind == TYPE_NATIVE) native_table[rec->number](no_refinements);
+        else action_dispatcher_table[rec->number](no_refinements);
+    } catch (const PendingExit&) {
+        return false;  // the stacks are already set for the exit's catcher
+    }
+    return !pending();
+}
+
+// An operator's action or native with both operands in its frame, when the
+// direct path could not compute it. False when an exit is pending.
+[[gnu::noinline]] bool call_operator(const Cell& op, const Cell& name, uint32_t pos, const Cont* w) {
+    const Cell fn = op_callable(&op);
+    const Cell block = block_value(w);
+    try {
+        fetch_arguments(&fn, pos, w->tail, &block, nullptr, 0, 2, &name);
+        if (pending()) return false;
+        stack::pop_frame_keep_result();
+        // Tracing may have been switched on by the right operand's code.
+        if (tracing) [[unlikely]]
+            fire_trace_event(EV_RETURN, &block, int32_t(pos), stack::top - 1, &name);
+    } catch (const PendingExit&) {
+        return false;
+    }
+    return true;
+}
+
+// A set-word's value is in its frame: stores it. False when an exit is pending.
+[[gnu::noinline]] bool set_word(Site* sites, const Cont* c) {
+    const Cell* value = stack::arguments + 1;
+    const Cell word = stack::arguments[0];
+    Cell* slot = type_of(value) != TYPE_UNSET ? store_slot(sites, c->arg, word, c->epoch == cache_epoch) : nullptr;
+    if (slot) {
+        *slot = *value;
+        *stack::arguments = *value;
+    } else {
+        try {
+            word_set_from_arg();
+        } catch (const PendingExit&) {
+            return false;  // a change handler left with an exit
+        }
+    }
+    stack::pop_frame_keep_result();
+    return true;
+}
+
+// The result sits just above the callable's cell: moves it down over it.
+inline void take_result(Cell* callable_slot) {
+    *callable_slot = *(stack::top - 1);
+    stack::top = callable_slot + 1;
+}
+
+
+// The value slot of the bound word w, whose site is s, when it is no local
+// of the function being walked and the site has no slot: through its
+// context, kept in the site for a context with a values series. Unresolved
+// words raise what word_value_cell raises.
+[[gnu::noinline]] Cell* context_slot(Site& s, const Cell* w) {
+    const NodeId ctx = w->data1;
+    const int32_t index = int32_t(w->data3);
+    if (index >= 0) [[likely]] {
+        const Cell* c = context_cell(ctx);
+        if (c->data2) [[likely]] {
+            if (c->header & CONTEXT_VALUES_ON_STACK) return stack::bottom + (c->data2 - 1) + index;
+            SeriesBuffer* values = node_buffer(c->data2);
+            if (uint32_t(index) < values->used() / sizeof(Cell)) {
+                Cell* slot = values->cell_head() + index;
+                s.claim();
+                s.slot = slot;
+                return slot;
+            }
+        }
+    }
+    return word_value_cell_in(w, ctx);
+}
+
+// A word's value slot: a local of the function whose body is being walked
+// (fctx) at its arguments (fbase), else the site's cache, else its context.
+[[gnu::always_inline]] inline Cell* word_slot(Site& s, const Cell* w, NodeId fctx, Cell* fbase) {
+    if (w->data1 == fctx && int32_t(w->data3) >= 0) return fbase + w->data3;
+    if (s.epoch == cache_epoch && s.slot) [[likely]]
+        return s.slot;
+    return context_slot(s, w);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void word_error(const Cell& word, uint8_t t) {
+    if (t == TYPE_UNSET) fire(Err::script_no_value, word);
+    fire(Err::script_no_op_arg, word);
+}
+
+// What the general walk does for the run loop: an expression of a kind no
+// site takes, or a traced one; a call no record takes; a path no cache
+// takes; a literal argument; an operator's full call.
+[[gnu::noinline]] uint32_t general_expression(const Cont* w, uint32_t pos, bool ni) {
+    const Cell b = block_value(w);
+    return walk_expression(pos, w->tail, &b, ni ? EvalFlags::no_infix | EvalFlags::push : EvalFlags::push);
+}
+[[gnu::noinline]] uint32_t general_call(const Cell& fn, const Cell& name, uint32_t pos, const Cont* w, EvalFlags flags) {
+    const Cell b = block_value(w);
+    return eval_call(&fn, pos, w->tail, &b, flags, &name, nullptr, 0);
+}
+[[gnu::noinline]] uint32_t general_path(const Cell& path, uint32_t pos, const Cont* w) {
+    const Cell b = block_value(w);
+    return eval_path(&path, pos, w->tail, &b, EvalFlags::push);
+}
+[[gnu::noinline]] uint32_t literal_argument(const Cell* cells, uint32_t pos, const Cont* w) {
+    const Cell b = block_value(w);
+    return push_literal_argument(cells[pos], pos + 1, w->tail, &b);
+}
+[[gnu::noinline]] bool set_path(const Cell& path, uint32_t pos, const Cont* w) {
+    if (store_field(path)) return true;
+    const Cell b = block_value(w);
+    eval_path(&path, pos, w->tail, &b, EvalFlags::set);
+    return !pending();
+}
+// A function called in a trace run, which follows its trace attributes.
+[[gnu::noinline]] bool traced_function(Cell* callable) {
+    try {
+        call_function(callable);
+    } catch (const PendingExit&) {
+        return false;
+    }
+    return !pending();
+}
+
+// Walks until the record `leave` is reached again. single: one expression
+// of the block at pos (else the whole block from its position).
+uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_in, bool single, bool no_infix) {
+    Cont* w;
+    const Cell* cells;
+    Site* sites;
+    uint32_t tail;
+    bool ni = no_infix;
+    NodeId fctx = 0;  // the function whose body is walked, and its arguments
+    Cell* fbase = nullptr;
+    Cont* ftarget = nullptr;  // the innermost body walked here that return and exit land on
+    Cont* landing;
+    Cell fn, name;
+    CallRecord* rec;
+    const Cell* slot;
+    Cell* cslot;  // the call gathering its arguments: its callable's cell,
+    uint32_t carg;  // the argument it gathers,
+    uint8_t cni;    // and the no_infix of the expression it is part of
+
+#define KEM_LOAD() (cells = w->cells, sites = w->sites, tail = w->tail)
+#define KEM_REFRESH()                  \
+    do {                               \
+        if (w->epoch != cache_epoch) { \
+            reload(w);                 \
+            KEM_LOAD();                \
+        }                              \
+    } while (0)
+#define KEM_SLOT(at) word_slot(sites[at], cells + (at), fctx, fbase)
+    const auto suspend_call = [&] {
+        Cont* c = push_cont(K_ARGS);
+        c->no_infix = cni;
+        c->slot = cslot;
+        c->rec = rec;
+        c->epoch = cache_epoch;
+        c->arg = carg;
+        c->a = name;
+    };
+
+    {
+        if (single) {
+            w = push_cont(K_WALK);
+            w->end = END_SINGLE;
+            w->a = block;
+            w->tail = tail_in;
+            w->outer = nullptr;
+            w->base = stack::top;
+            reload(w);
+            KEM_LOAD();
+            goto expression;
+        }
+        w = open_walk(block, END_LEAVE, nullptr, nullptr);
+        KEM_LOAD();
+        pos = block.data1;
+
+    next_expression:
+        // pos: the walk's next expression.
+        if (pos >= tail) goto walk_end;
+        // The value before is dropped: it must not outlive its expression.
+        stack::top = w->base;
+        collector::safe_point();
+        KEM_REFRESH();
+        ni = false;
+        if (w->track) position = Cell{w->a.header & HEADER_TYPE_MASK, pos, walk_node(w), 0};
+
+    expression:
+        if (tracing) [[unlikely]] {
+            pos = general_expression(w, pos, ni);
+            if (pending()) goto exit_pending;
+            goto value_done;
+        }
+        verify_site(cells, sites, w, pos);
+        switch (sites[pos].kind) {
+        case SITE_LITERAL:
+            stack::push(cells + pos);
+            pos++;
+            goto operand_done;
+        case SITE_WORD:
+            slot = KEM_SLOT(pos);
+            if (plain_value(type_of(slot))) [[likely]] {
+                stack::push(slot);
+                pos++;
+                goto operand_done;
+            }
+            goto word_call;
+        case SITE_SET_WORD: {
+            const Cell word = cells[pos];
+            Cont* c = push_cont(K_SET_WORD);
+            c->arg = pos;
+            c->epoch = cache_epoch;
+            if (++pos >= tail) fire(Err::script_need_value, word);
+            stack::push_frame(&word, FRAME_TOP_NATIVE);
+            stack::push(&word);
+            ni = false;
+            goto expression;
+        }
+        case SITE_GET_WORD:
+            stack::push(KEM_SLOT(pos));
+            pos++;
+            goto operand_done;
+        case SITE_LIT_WORD:
+        case SITE_LIT_PATH: {
+            Cell value = cells[pos];
+            set_type(&value, sites[pos].kind == SITE_LIT_WORD ? TYPE_WORD : TYPE_PATH);
+            stack::push(&value);
+            pos++;
+            goto operand_done;
+        }
+        case SITE_PAREN: {
+            Site& s = sites[pos];
+            Code* code = s.epoch == cache_epoch ? s.code : nullptr;
+            Cont* paren = open_walk(cells[pos], END_PAREN, w, code);
+            if (!code) {
+                s.claim();
+                s.code = code_of(paren);
+            }
+            paren->resume = pos + 1;
+            paren->no_infix = ni;
+            w = paren;
+            KEM_LOAD();
+            pos = paren->a.data1;
+            goto next_expression;
+        }
+        case SITE_PATH: {
+            const Cell path = cells[pos];
+            Field f;
+            if (object_field(path, &f)) {
+                const uint8_t t = type_of(f.slot);
+                if (callable_type(t)) {
+                    fn = *f.slot;
+                    rec = cached_record(*f.code, &fn);
+                    name = f.word;
+                    pos++;
+                    goto call;
+                }
+                if (t != TYPE_UNSET) {
+                    stack::push(f.slot);
+                    pos++;
+                    goto operand_done;
+                }
+            }
+            pos = general_path(path, pos + 1, w);
+            if (pending()) goto exit_pending;
+            KEM_REFRESH();
+            goto operand_done;
+        }
+        case SITE_SET_PATH: {
+            Cont* c = push_cont(K_SET_PATH);
+            c->a = cells[pos];
+            if (++pos >= tail) fire(Err::script_need_value, c->a);
+            stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
+            ni = false;
+            goto expression;
+        }
+        default:
+            pos = general_expression(w, pos, ni);
+            if (pending()) goto exit_pending;
+            goto value_done;
+        }
+
+    word_call: {
+        // A word whose value is no plain value: a call, return or exit, or an error.
+        const uint8_t t = type_of(slot);
+        name = cells[pos];
+        if (t == TYPE_UNSET || t == TYPE_OP) [[unlikely]]
+            word_error(name, t);
+        if (t == TYPE_NATIVE) {
+            // return and exit leave as cheaply as a call returns: their value
+            // goes straight into the current result cell and the stacks unwind
+            // from here.
+            const uint32_t n = native_number(slot);
+            if (n == NAT_RETURN && pos + 1 < tail) {
+                const uint32_t at = pos + 1;
+                const uint8_t kind = sites[at].kind;
+                if (ftarget && (kind == SITE_LITERAL || kind == SITE_WORD)) {
+                    // return with a value at hand lands at once.
+                    const Cell* value = kind == SITE_LITERAL ? cells + at : KEM_SLOT(at);
+                    if (plain_value(type_of(value)) &&
+                        !(at + 1 < tail && sites[at + 1].kind == SITE_WORD &&
+                          type_of(KEM_SLOT(at + 1)) == TYPE_OP)) {
+                        verify_site(cells, sites, w, at);
+                        pos = at + 1;
+                        landing = ftarget;
+                        stack::return_to(landing->frame, value);
+                        goto leave_walks;
+                    }
+                }
+                Cont* c = push_cont(K_RETURN);
+                c->a = name;
+                pos++;
+                ni = false;
+                goto expression;
+            }
+            if (n == NAT_EXIT) {
+                pos++;
+                if (ftarget) {
+                    landing = ftarget;
+                    stack::return_to(landing->frame, &unset_value);
+                    goto leave_walks;
+                }
+                stack::unwind_return(false, true, &name);
+                goto exit_pending;
+            }
+        }
+        fn = *slot;
+        rec = cached_record(sites[pos], &fn);
+        pos++;
+    }
+
+    call: {
+        // fn, named by name, with its arguments from pos on. The call's state
+        // stays in locals while its arguments need no expression step of
+        // their own; one that does puts it in a K_ARGS record meanwhile.
+        if (!rec->usable) [[unlikely]] {
+            pos = general_call(fn, name, pos, w, EvalFlags::push);
+            if (pending()) goto exit_pending;
+            KEM_REFRESH();
+            goto operand_done;
+        }
+        cslot = stack::push(&fn);
+        if (rec->kind != TYPE_FUNCTION) stack::push_interp_native_frame(&name);
+        else if (rec->system) stack::push_function_frame(&name, function_context(&fn));
+        else stack::push_interp_function_frame(&name, function_context(&fn));
+        cni = ni;
+        carg = 0;
+    }
+
+    next_argument:
+        // The call in cslot, rec and name gathers its argument carg, at pos.
+        for (; carg < rec->required; carg++) {
+            if (pos >= tail) [[unlikely]] {
+                missing_argument(name, *cslot, rec, carg);
+            } else if (rec->arg_kind[carg] == ARG_NORMAL) {
+                // A literal, or a word's plain value, needs no expression step,
+                // and neither does a number operator with such a right operand.
+                const uint8_t kind = sites[pos].kind;
+                const Cell* value;
+                if (kind == SITE_LITERAL) {
+                    value = cells + pos;
+                } else if (kind == SITE_WORD) {
+                    value = KEM_SLOT(pos);
+                    if (!plain_value(type_of(value))) goto argument_expression;
+                } else {
+                    goto argument_expression;
+                }
+                verify_site(cells, sites, w, pos);
+                stack::push(value);
+                pos++;
+                while (pos < tail && sites[pos].kind == SITE_WORD) {
+                    slot = KEM_SLOT(pos);
+                    if (type_of(slot) != TYPE_OP) break;
+                    const uint32_t at = pos + 1;
+                    if (at >= tail) goto argument_operator;
+                    const uint8_t rk = sites[at].kind;
+                    const Cell* right;
+                    if (rk == SITE_LITERAL) right = cells + at;
+                    else if (rk == SITE_WORD) right = KEM_SLOT(at);
+                    else goto argument_operator;
+                    const uint8_t rt = type_of(right);
+                    if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !direct_operator(slot, stack::top - 1) ||
+                        !number_infix(slot, stack::top - 1, right))
+                        goto argument_operator;
+                    verify_site(cells, sites, w, pos);
+                    verify_site(cells, sites, w, at);
+                    pos = at + 1;
+                }
+            } else if (rec->arg_kind[carg] == ARG_GET) {
+                stack::push(cells + pos);
+                pos++;
+            } else {
+                const uint32_t epoch = cache_epoch;
+                pos = literal_argument(cells, pos, w);
+                if (pending()) goto exit_pending;
+                KEM_REFRESH();
+                if (epoch != cache_epoch) rec = call_record(cslot);
+            }
+            const Cell* got = stack::top - 1;
+            if (!record_accepts(rec, carg, type_of(got))) [[unlikely]]
+                fire_expect(&name, got, cslot, int(carg));
+        }
+        goto call_ready;
+
+    argument_operator:
+        // The argument's operator needs more than numbers at hand: the call
+        // waits in a record while the operator runs (slot holds it, at pos).
+        suspend_call();
+        ni = false;
+        goto apply_operator;
+
+    argument_expression:
+        // The argument needs an expression step: the call waits in a record.
+        suspend_call();
+        ni = false;
+        goto expression;
+
+    call_ready: {
+        // Every argument is in place.
+        Cell* const callable = cslot;
+        const uint8_t resume_ni = cni;
+        CallRecord* const r = rec;
+        if (r->kind != TYPE_FUNCTION) {
+            if (r->kind == TYPE_NATIVE &&
+                (r->number == NAT_IF || r->number == NAT_UNLESS || r->number == NAT_EITHER)) {
+                if (const Cell* branch = conditional_branch(r->number)) {
+                    w = open_walk(*branch, END_BRANCH, w, nullptr);
+                    w->slot = callable;
+                    w->resume = pos;
+                    w->no_infix = resume_ni;
+                    KEM_LOAD();
+                    pos = w->a.data1;
+                    goto next_expression;
+                }
+            } else {
+                if (!call_native(r)) goto exit_pending;
+            }
+            stack::pop_frame_keep_result();
+            take_result(callable);
+            ni = resume_ni;
+            KEM_REFRESH();
+            goto operand_done;
+        }
+        if (r->rest_slots || r->locals) push_function_slots(r);
+        if (trace_on) [[unlikely]] {
+            if (!traced_function(callable)) goto exit_pending;
+            stack::pop_function_frame_keep_result();
+            take_result(callable);
+            ni = resume_ni;
+            KEM_REFRESH();
+            goto operand_done;
+        }
+        // The function's context points at its arguments and locals; its
+        // frame is where return and exit land, unless it is part of the
+        // system (then they leave the caller's function).
+        const NodeId ctx = function_context(callable);
+        set_context_values_node(ctx, stack::cell_index(stack::arguments));
+        CallFrame* const frame = stack::frames_top - 1;
+        bool restore = false;
+        if (!r->system) {
+            frame->header |= FRAME_RETURN_TARGET;
+        } else if (track_position) {
+            // A function of the system stands for compiled code.
+            track_position = false;
+            restore = true;
+        }
+        if (!r->body) [[unlikely]] {
+            make_unset(stack::arguments);
+            stack::top = stack::arguments + 1;
+            if (restore) track_position = true;
+            stack::pop_function_frame_keep_result();
+            take_result(callable);
+            ni = resume_ni;
+            goto operand_done;
+        }
+        Code* code = r->body_epoch == cache_epoch ? r->body_code : nullptr;
+        const Cell body{TYPE_BLOCK, r->body_index, r->body, 0};
+        w = open_walk(body, END_BODY, w, code);
+        if (!code) {
+            r->body_code = code_of(w);
+            r->body_epoch = cache_epoch;
+        }
+        w->slot = callable;
+        w->resume = pos;
+        w->no_infix = resume_ni;
+        w->frame = frame;
+        w->restore = restore;
+        w->caller_ctx = fctx;
+        w->caller_base = fbase;
+        w->caller_target = ftarget;
+        if (!r->system) ftarget = w;
+        fctx = ctx;
+        fbase = stack::arguments;
+        KEM_LOAD();
+        pos = body.data1;
+        goto next_expression;
+    }
+
+    operand_done:
+        // A value is on top and pos is after it: the operators after it apply.
+        if (ni) goto value_done;
+    operand_next:
+        if (pos >= tail || sites[pos].kind != SITE_WORD) goto value_done;
+        verify_site(cells, sites, w, pos);
+        slot = KEM_SLOT(pos);
+        if (type_of(slot) != TYPE_OP) goto value_done;
+    apply_operator: {
+        // slot holds the operator at pos.
+        const Cell op = *slot;
+        const uint32_t at = pos + 1;
+        Cell* left = stack::top - 1;
+        if (at < tail && direct_operator(&op, left)) {
+            const uint8_t kind = sites[at].kind;
+            if (kind == SITE_LITERAL || kind == SITE_WORD) {
+                verify_site(cells, sites, w, at);
+                const Cell* right = kind == SITE_LITERAL ? cells + at : KEM_SLOT(at);
+                const uint8_t rt = type_of(right);
+                if (rt == TYPE_INTEGER || rt == TYPE_FLOAT) {
+                    if (number_infix(&op, left, right)) {
+                        pos += 2;
+                        goto operand_next;
+                    }
+                    goto full_operator;  // an overflow or a zero divisor
+                }
+            }
+            // The right operand needs evaluating, in the operator's frame.
+            Cont* c = push_cont(K_OPERATOR);
+            c->a = op;
+            c->b = cells[pos];
+            c->no_infix = 0;
+            stack::top = left;
+            stack::push_interp_native_frame(&c->b);
+            stack::top = left + 1;
+            pos = at;
+            ni = true;
+            goto expression;
+        }
+    full_operator:
+        name = cells[pos];
+        fn = op_callable(&op);
+        pos = general_call(fn, name, at, w, EvalFlags::push | EvalFlags::infix);
+        if (pending()) goto exit_pending;
+        KEM_REFRESH();
+        goto operand_next;
+    }
+
+    value_done: {
+        // An expression's value is on top, pos after it: the record on top
+        // says what it is for.
+        KEM_REFRESH();
+        Cont* c = conts_top - 1;
+        switch (c->kind) {
+        case K_WALK:
+            if (c->end == END_SINGLE) {
+                conts_top = leave;
+                return pos;
+            }
+            // The value is in place, at the walk's base.
+            goto next_expression;
+        case K_ARGS: {
+            // The call goes on in locals.
+            cslot = c->slot;
+            rec = c->epoch == cache_epoch ? c->rec : call_record(cslot);
+            carg = c->arg;
+            cni = c->no_infix;
+            name = c->a;
+            conts_top = c;
+            const Cell* got = stack::top - 1;
+            if (!record_accepts(rec, carg, type_of(got))) [[unlikely]]
+                fire_expect(&name, got, cslot, int(carg));
+            carg++;
+            goto next_argument;
+        }
+        case K_OPERATOR:
+            ni = c->no_infix;
+            conts_top = c;
+            if (number_infix(&c->a, stack::arguments, stack::arguments + 1)) {
+                stack::pop_frame_keep_result();
+                goto operand_done;
+            }
+            if (!call_operator(c->a, c->b, pos, w)) goto exit_pending;
+            KEM_REFRESH();
+            goto operand_done;
+        case K_SET_WORD:
+            // The value took the operators after it.
+            if (!set_word(sites, c)) goto exit_pending;
+            conts_top = c;
+            goto value_done;
+        case K_SET_PATH:
+            if (!set_path(c->a, pos, w)) goto exit_pending;
+            stack::pop_frame_keep_result();
+            conts_top = c;
+            goto value_done;
+        case K_RETURN:
+            conts_top = c;
+            if (ftarget) {
+                // The return lands on a function this run walks: no frame
+                // between has to be searched.
+                landing = ftarget;
+                stack::return_to(landing->frame, stack::top - 1);
+                goto leave_walks;
+            }
+            settle(false);
+            stack::unwind_return(true, true, &c->a);
+            goto exit_pending;
+        default: break;
+        }
+        std::abort();  // a block's walk is always above the other records
+    }
+
+    walk_end: {
+        // The walk on top is done, its value at its base.
+        Cont* const done = w;
+        position = done->b;
+        stack::top = done->base + 1;
+        conts_top = done;
+        if (done->end == END_LEAVE) {
+            conts_top = leave;
+            return pos;
+        }
+        w = done->outer;
+        KEM_LOAD();
+        KEM_REFRESH();
+        pos = done->resume;
+        ni = done->no_infix;
+        if (done->end == END_PAREN) goto operand_done;
+        *stack::arguments = *(stack::top - 1);
+        if (done->end == END_BRANCH) {
+            stack::pop_frame_keep_result();
+            take_result(done->slot);
+            goto operand_done;
+        }
+        if (done->restore) track_position = true;
+        fctx = done->caller_ctx;
+        fbase = done->caller_base;
+        ftarget = done->caller_target;
+        stack::pop_function_frame_keep_result();
+        take_result(done->slot);
+        goto operand_done;
+    }
+
+    exit_pending:
+        // A non-local exit: the stacks are set for its catcher. A return or
+        // exit whose function's body this run walks goes on after that call;
+        // any other exit leaves this run.
+        landing = nullptr;
+        if (last_throw_code == THROW_CODE_RETURN || last_throw_code == THROW_CODE_EXIT) {
+            const CallFrame* target = stack::frames_top - 1;
+            for (Cont* c = conts_top - 1; c > leave; c--) {
+                if (c->kind == K_WALK && c->end == END_BODY && c->frame == target) {
+                    landing = c;
+                    break;
+                }
+            }
+            if (landing) last_throw_code = 0;
+        }
+
+    leave_walks: {
+        // The walks left behind put the position back as the outermost of
+        // them found it, and the calls left behind their position tracking.
+        // landing: the body a return or exit lands on, with the stacks set.
+        Cont* const from = landing ? landing : leave + 1;
+        bool walk_seen = false;
+        for (Cont* c = from; c < conts_top; c++) {
+            if (c->kind != K_WALK || c->end == END_SINGLE) continue;
+            if (!walk_seen) {
+                position = c->b;
+                walk_seen = true;
+            }
+            if (c->restore && c->end == END_BODY) track_position = true;
+        }
+        if (!landing) {
+            conts_top = leave;
+            return pos;
+        }
+        conts_top = landing;
+        w = landing->outer;
+        KEM_LOAD();
+        KEM_REFRESH();
+        pos = landing->resume;
+        ni = landing->no_infix;
+        fctx = landing->caller_ctx;
+        fbase = landing->caller_base;
+        ftarget = landing->caller_target;
+        stack::top = stack::arguments + 1;
+        stack::pop_function_frame_keep_result();
+        take_result(landing->slot);
+        goto operand_done;
+    }
+    }
+#undef KEM_LOAD
+#undef KEM_REFRESH
+#undef KEM_SLOT
+}
+
+// Runs the loop from a record of its own; an error leaving it takes the
+// loop's records and the position tracking back to where they were.
+uint32_t run(const Cell& block, uint32_t pos, uint32_t tail, bool single, bool no_infix) {
+    Cont* const leave = push_cont(K_LEAVE);
+    const bool tracked = track_position;
+    try {
+        return loop(leave, block, pos, tail, single, no_infix);
+    } catch (...) {
+        conts_top = leave;
+        track_position = tracked;
+        throw;
+    }
+}
+
+} // namespace
+
+void run_block(const Cell* block) { run(*block, 0, 0, false, false); }
+
+uint32_t run_expression(const Cell& block, uint32_t pos, uint32_t tail, bool no_infix) {
+    return run(block, pos, tail, true, no_infix);
+}
+
+void run_init() { collector::add_layer_root("run loop", mark_conts); }
+
+} // namespace kem::interp
