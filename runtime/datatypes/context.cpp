@@ -39,7 +39,10 @@ int32_t add_symbol(NodeId ctx, uint32_t symbol) {
         if (p >= 0) shared = slot_at(ctx, p);
     }
     int32_t position = -1;
+    SeriesBuffer* const words_before = node_buffer(context_symbols(ctx));
     hash_symbol_find(context_table(ctx), symbol, false, ctx, &position);
+    // Word cells cached from a word list that moved are stale.
+    if (node_buffer(context_symbols(ctx)) != words_before) advance_cache_epoch();
     if (shared >= 0) context_word_cell(ctx, uint32_t(position))->data3 = uint32_t(shared);
     if (!context_values_on_stack(ctx)) {
         if (NodeId values = context_cell(ctx)->data2) {

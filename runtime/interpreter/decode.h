@@ -42,12 +42,16 @@ struct Site {
     uint16_t field;       // a path's field index in `object`
     uint32_t epoch;       // the cache_epoch the cache below was filled under; 0: empty
     NodeId callee;        // the cached callee's extras node
-    NodeId object;        // a path: the context the field was found in
+    NodeId object;        // a path p/x: the context of the object p held
     union {
-        Cell* slot;       // the value slot a word found (not of values on the stack)
+        Cell* slot;       // the value slot a word found (not of values on the stack); p/x: x's
         Code* code;       // a paren's decoded code
     };
-    CallRecord* call;
+    union {
+        CallRecord* call;  // the cached callee's record
+        Cell* word_cell;   // p/x:, the word of x in the object's word list
+    };
+    Cell* holder;         // p/x: the value slot of p
 #ifdef KEM_ASAN
     Cell decoded;  // the cell as decoded: checking builds verify that no change went unnoticed
 #endif

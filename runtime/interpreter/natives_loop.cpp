@@ -1,15 +1,12 @@
-// Natives: while until loop repeat forever foreach forall remove-each.
+// Natives: while until loop repeat forever foreach forall remove-each, as
+// steps (loops.h) that their native bodies drive with eval_block and that
+// the run loop walks itself.
 //
-// Every loop runs its passes inside one loop frame (named <body>) whose
-// argument base is the loop's result cell: break and continue unwind to that
-// frame and leave their value (or unset) there, so after each pass the cell
-// holds what the loop answers if it ends now. Codes that are not the loop's
-// (return, exit, throw) are left pending and the native returns at once,
-// without touching the stacks the unwinder already set.
-//
-// Loop state that must survive a pass lives in data-stack cells below the
-// loop frame (they never move and the body cannot reach them); plain counts
-// live in C++ locals.
+// Codes that are not the loop's (return, exit, throw) are left pending and
+// the loop stops at once, without touching the stacks the unwinder already
+// set.
+#include "runtime/interpreter/loops.h"
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include "runtime/core/errors.h"
@@ -28,15 +25,16 @@ namespace kem {
 
 namespace {
 
-// --- the shared skeleton --------------------------------------------------------
-
-// How a pass ended.
-enum class Pass : uint8_t {
-    normal,     // the body ran to its end
-    continued,  // continue: the result cell is unset
-    broke,      // break: the result cell holds unset or break/return's value
-    left,       // an exit that belongs to someone else is in flight
+// What loop_step does next.
+enum LoopNext : uint8_t {
+    NEXT_PASS,  // advance, then hand out the body (or end)
+    NEXT_COND,  // while: hand out the condition
+    NEXT_BODY,  // while: hand out the body, the condition held
+    NEXT_END,   // end the loop with the result cell as it is
 };
+
+// The block handed out last.
+enum LoopHanded : uint8_t { HANDED_COND, HANDED_BODY };
 
 // Pushes the loop frame on the current top; its argument base, the next cell,
 // is the loop's result cell and starts unset.
@@ -48,45 +46,9 @@ void open_loop() {
 // Pops the loop frame, its result cell becoming the native's result.
 inline void close_loop() { stack::pop_frame_return_result(); }
 
-// Takes the loop's own codes; anything else stays pending.
-Pass settle_pass() {
-    switch (last_throw_code) {
-    case 0: return Pass::normal;
-    case THROW_CODE_CONTINUE: last_throw_code = 0; return Pass::continued;
-    case THROW_CODE_BREAK: last_throw_code = 0; return Pass::broke;
-    default: return Pass::left;
-    }
-}
-
-// One evaluation of a block in the loop frame, its value into the result cell.
-Pass run_pass(const Cell* body) {
-    stack::top = stack::arguments;
-    interp::eval_block(body, true);
-    return settle_pass();
-}
-
 // The result cell stays pushed while the loop steps: code run by a step (a
 // change handler behind a word assignment) must not overwrite it.
 inline void guard_result() { stack::top = stack::arguments + 1; }
-
-inline bool never_done(Pass) { return false; }
-
-// The passes of a loop: body runs while more() holds, and done(pass), asked
-// after each pass that was not broken, may end the loop. Answers how the last
-// pass ended: left when an exit that is not the loop's is in flight (the
-// native then returns at once, leaving the loop frame to the unwinder),
-// broke after a break, normal otherwise.
-template <class More, class Done = bool (*)(Pass)>
-Pass run_passes(const Cell* body, More more, Done done = never_done) {
-    while (more()) {
-        const Pass p = run_pass(body);
-        if (p == Pass::left || p == Pass::broke) return p;
-        if (done(p)) break;
-    }
-    return Pass::normal;
-}
-
-inline bool always() { return true; }
 
 // A loop count: a float is truncated toward zero. Counts beyond the integer
 // range saturate rather than wrap, and NaN counts as no passes.
@@ -184,133 +146,6 @@ inline bool step(Cell* words, Cell* series, uint32_t n) {
     return is_type(words, TYPE_BLOCK) ? step_many(words, series, n) : step_one(words, series);
 }
 
-// --- the natives ------------------------------------------------------------------------
-
-// cond body: the result is always unset.
-void native_while(const int32_t*) {
-    Cell* args = stack::arguments;
-    stack::top = args + 2;
-    open_loop();
-    bool cond_left = false;  // an exit out of the condition is in flight
-    const auto cond = [&] {
-        stack::top = stack::arguments;
-        interp::eval_block(args, true);
-        if (last_throw_code == THROW_CODE_BREAK || last_throw_code == THROW_CODE_CONTINUE) {
-            last_throw_code = 0;
-            fire(Err::throw__while_cond);
-        }
-        cond_left = interp::pending();
-        return !cond_left && logic_result_true_q();
-    };
-    if (run_passes(args + 1, cond) == Pass::left || cond_left) return;
-    make_unset(stack::arguments);
-    close_loop();
-}
-
-// body: until its value is truthy; continue skips the test.
-void native_until(const int32_t*) {
-    Cell* args = stack::arguments;
-    stack::top = args + 1;
-    open_loop();
-    const auto truthy = [](Pass p) { return p == Pass::normal && is_truthy(stack::arguments); };
-    if (run_passes(args, always, truthy) == Pass::left) return;
-    close_loop();
-}
-
-// count body
-void native_loop(const int32_t*) {
-    Cell* args = stack::arguments;
-    const int64_t count = to_count(args);
-    if (count < 1) {
-        stack::set_last_keep(&none_value);
-        return;
-    }
-    stack::top = args + 2;
-    open_loop();
-    int64_t i = 0;
-    if (run_passes(args + 1, [&] { return i++ < count; }) == Pass::left) return;
-    close_loop();
-}
-
-// 'word value body: the word is set from a counter the body cannot reach, so
-// whatever the body stores in the word, the count goes on undisturbed.
-void native_repeat(const int32_t*) {
-    Cell* args = stack::arguments;
-    const int64_t count = to_count(args + 1);
-    if (count < 1) {
-        stack::set_last_keep(&none_value);
-        return;
-    }
-    Cell* word = args;
-    Cell* counter = args + 1;
-    stack::top = args + 3;
-    open_loop();
-    int64_t i = 0;
-    const auto next = [&] {
-        if (++i > count) return false;
-        make_integer(counter, int32_t(i));
-        guard_result();
-        word_set(word, counter);
-        return true;
-    };
-    if (run_passes(args + 2, next) == Pass::left) return;
-    close_loop();
-}
-
-// body: only break (or an exit passing through) ends it.
-void native_forever(const int32_t*) {
-    Cell* args = stack::arguments;
-    stack::top = args + 1;
-    open_loop();
-    if (run_passes(args, always) == Pass::left) return;
-    close_loop();
-}
-
-// 'word series body: steps a private copy of the series.
-void native_foreach(const int32_t*) {
-    Cell* args = stack::arguments;
-    const uint32_t n = word_count(args);
-    if (!is_type(args, TYPE_BLOCK) && is_type(args + 1, TYPE_MAP)) fire(Err::script_invalid_arg, *args);
-    stack::top = args + 3;
-    Cell* series = stack::push(args + 1);
-    Cell* words = stack::push(args);
-    open_loop();
-    if (run_passes(args + 2, [&] { return step(words, series, n); }) == Pass::left) return;
-    close_loop();
-}
-
-// The series the forall word refers to now: it must still be the loop's
-// buffer, since the loop moves its position in place.
-Cell* forall_series(const Cell* word, const Cell* start) {
-    Cell* value = word_value_cell(word);
-    if (!any_series_type(type_of(value)) || series_node(value) != series_node(start))
-        fire(Err::script_bad_loop_series, *value);
-    return value;
-}
-
-// 'word body: moves the word's own series through its positions.
-void native_forall(const int32_t*) {
-    Cell* args = stack::arguments;
-    const Cell value = *word_value_cell(args);
-    if (!any_series_type(type_of(&value))) fire_expect_arg(&value, 0);
-    stack::top = args + 2;
-    Cell* start = stack::push(&value);
-    Cell* word = stack::push(args);
-    open_loop();
-    const auto advance = [&](Pass) {
-        Cell* at = forall_series(word, start);
-        set_series_position(at, int64_t(series_position(at)) + 1);
-        return false;
-    };
-    const Pass end = run_passes(args + 1, [&] { return before_tail(forall_series(word, start)); }, advance);
-    if (end == Pass::left) return;
-    if (end != Pass::broke) {  // after a break the word stays where the break found it
-        guard_result();
-        word_set(word, start);
-    }
-    close_loop();
-}
-
 // Removes the n values the pass just visited: they end just before the
 // stepping position. A body that shrank the series cannot make the removal
 // reach outside it.
@@ -329,40 +164,237 @@ void remove_visited(Cell* series, uint32_t n) {
     set_series_position(series, pos);
 }
 
-// 'word data body: the result is the data at its starting position.
-void native_remove_each(const int32_t*) {
-    Cell* args = stack::arguments;
-    const uint32_t n = is_type(args, TYPE_BLOCK) ? uint32_t(std::max(block_rs_length(args), 0)) : 1;
-    stack::top = args + 3;
-    make_integer(stack::push_slot(), int32_t(n));
-    Cell* series = stack::push(args + 1);
-    Cell* words = stack::push(args);
-    open_loop();
-    // An empty words block takes nothing: there is nothing to step through.
-    const auto more = [&] { return n > 0 && step(words, series, n); };
-    const auto remove_if_truthy = [&](Pass p) {
-        if (p == Pass::normal && is_truthy(stack::arguments)) {
+// The series the forall word refers to now: it must still be the loop's
+// buffer, since the loop moves its position in place.
+Cell* forall_series(const Cell* word, const Cell* start) {
+    Cell* value = word_value_cell(word);
+    if (!any_series_type(type_of(value)) || series_node(value) != series_node(start))
+        fire(Err::script_bad_loop_series, *value);
+    return value;
+}
+
+inline void set_next(LoopState& s, LoopNext n) { s.next = n; }
+
+// The body block of the loop.
+const Cell* body_of(const LoopState& s) {
+    switch (s.number) {
+    case NAT_UNTIL:
+    case NAT_FOREVER: return s.args;
+    case NAT_WHILE:
+    case NAT_LOOP:
+    case NAT_FORALL: return s.args + 1;
+    default: return s.args + 2;  // repeat, foreach, remove-each
+    }
+}
+
+// Before a pass: whether there is one, setting the loop's words for it.
+bool advance(LoopState& s) {
+    switch (s.number) {
+    case NAT_LOOP: return s.done++ < s.count;
+    case NAT_REPEAT:
+        // The word is set from a counter the body cannot reach, so whatever
+        // the body stores in the word, the count goes on undisturbed.
+        if (++s.done > s.count) return false;
+        make_integer(s.series, int32_t(s.done));
+        guard_result();
+        word_set(s.word, s.series);
+        return true;
+    case NAT_FOREACH: return step(s.word, s.series, s.words);
+    case NAT_FORALL: return before_tail(forall_series(s.word, s.series));
+    case NAT_REMOVE_EACH:
+        // An empty words block takes nothing: there is nothing to step through.
+        return s.words > 0 && step(s.word, s.series, s.words);
+    default: return true;  // until, forever
+    }
+}
+
+// The loop is over: its result, and the loop frame goes.
+void finish(LoopState& s) {
+    switch (s.number) {
+    case NAT_WHILE: make_unset(stack::arguments); break;
+    case NAT_FORALL:
+        // After a break the word stays where the break found it.
+        if (!s.broke) {
             guard_result();
-            remove_visited(series, n);
+            word_set(s.word, s.series);
         }
-        return false;
-    };
-    if (run_passes(args + 2, more, remove_if_truthy) == Pass::left) return;
-    *stack::arguments = args[1];
+        break;
+    case NAT_REMOVE_EACH: *stack::arguments = s.args[1]; break;
+    default: break;
+    }
     close_loop();
+}
+
+// After a pass that was not broken (normal, or continued).
+void after_pass(LoopState& s, bool continued) {
+    switch (s.number) {
+    case NAT_WHILE: set_next(s, NEXT_COND); return;
+    case NAT_UNTIL:
+        // continue skips the test.
+        set_next(s, !continued && is_truthy(stack::arguments) ? NEXT_END : NEXT_PASS);
+        return;
+    case NAT_FORALL: {
+        Cell* at = forall_series(s.word, s.series);
+        set_series_position(at, int64_t(series_position(at)) + 1);
+        break;
+    }
+    case NAT_REMOVE_EACH:
+        if (!continued && is_truthy(stack::arguments)) {
+            guard_result();
+            remove_visited(s.series, s.words);
+        }
+        break;
+    default: break;
+    }
+    set_next(s, NEXT_PASS);
+}
+
+} // namespace
+
+bool loop_native(uint32_t number) {
+    switch (number) {
+    case NAT_WHILE:
+    case NAT_UNTIL:
+    case NAT_LOOP:
+    case NAT_REPEAT:
+    case NAT_FOREVER:
+    case NAT_FOREACH:
+    case NAT_FORALL:
+    case NAT_REMOVE_EACH: return true;
+    default: return false;
+    }
+}
+
+bool loop_open(uint32_t number, LoopState& s) {
+    Cell* args = stack::arguments;
+    s = LoopState{.number = number, .next = NEXT_PASS, .handed = HANDED_BODY, .broke = 0, .words = 0, .count = 0,
+                  .done = 0, .args = args, .series = nullptr, .word = nullptr};
+    switch (number) {
+    case NAT_WHILE:
+        stack::top = args + 2;
+        s.next = NEXT_COND;
+        break;
+    case NAT_UNTIL:
+    case NAT_FOREVER: stack::top = args + 1; break;
+    case NAT_LOOP:
+        s.count = to_count(args);
+        if (s.count < 1) {
+            stack::set_last_keep(&none_value);
+            return false;
+        }
+        stack::top = args + 2;
+        break;
+    case NAT_REPEAT:
+        s.count = to_count(args + 1);
+        if (s.count < 1) {
+            stack::set_last_keep(&none_value);
+            return false;
+        }
+        s.word = args;
+        s.series = args + 1;
+        stack::top = args + 3;
+        break;
+    case NAT_FOREACH: {
+        const uint32_t n = word_count(args);
+        if (!is_type(args, TYPE_BLOCK) && is_type(args + 1, TYPE_MAP)) fire(Err::script_invalid_arg, *args);
+        s.words = n;
+        stack::top = args + 3;
+        s.series = stack::push(args + 1);
+        s.word = stack::push(args);
+        break;
+    }
+    case NAT_FORALL: {
+        const Cell value = *word_value_cell(args);
+        if (!any_series_type(type_of(&value))) fire_expect_arg(&value, 0);
+        stack::top = args + 2;
+        s.series = stack::push(&value);
+        s.word = stack::push(args);
+        break;
+    }
+    default: {  // remove-each
+        const uint32_t n = is_type(args, TYPE_BLOCK) ? uint32_t(std::max(block_rs_length(args), 0)) : 1;
+        s.words = n;
+        stack::top = args + 3;
+        make_integer(stack::push_slot(), int32_t(n));
+        s.series = stack::push(args + 1);
+        s.word = stack::push(args);
+        break;
+    }
+    }
+    open_loop();
+    return true;
+}
+
+const Cell* loop_step(LoopState& s) {
+    switch (s.next) {
+    case NEXT_COND:
+        stack::top = stack::arguments;
+        s.handed = HANDED_COND;
+        return s.args;
+    case NEXT_BODY: break;
+    case NEXT_PASS:
+        if (advance(s)) break;
+        [[fallthrough]];
+    default:
+        finish(s);
+        return nullptr;
+    }
+    stack::top = stack::arguments;
+    s.handed = HANDED_BODY;
+    s.next = NEXT_PASS;
+    return body_of(s);
+}
+
+bool loop_settle(LoopState& s) {
+    const uint32_t code = last_throw_code;
+    if (s.handed == HANDED_COND) {
+        if (code == THROW_CODE_BREAK || code == THROW_CODE_CONTINUE) {
+            last_throw_code = 0;
+            fire(Err::throw__while_cond);
+        }
+        if (code) return false;
+        set_next(s, logic_result_true_q() ? NEXT_BODY : NEXT_END);
+        return true;
+    }
+    switch (code) {
+    case 0: after_pass(s, false); return true;
+    case THROW_CODE_CONTINUE:
+        last_throw_code = 0;
+        after_pass(s, true);
+        return true;
+    case THROW_CODE_BREAK:
+        last_throw_code = 0;
+        s.broke = 1;
+        set_next(s, NEXT_END);
+        return true;
+    default: return false;
+    }
+}
+
+namespace {
+
+// A loop native's body: the steps, each block evaluated here.
+template <uint32_t Number>
+void run_loop_native(const int32_t*) {
+    LoopState s;
+    if (!loop_open(Number, s)) return;
+    while (const Cell* block = loop_step(s)) {
+        interp::eval_block(block, true);
+        if (!loop_settle(s)) return;
+    }
 }
 
 } // namespace
 
 void register_loop_natives() {
-    native_register(NAT_WHILE, native_while);
-    native_register(NAT_UNTIL, native_until);
-    native_register(NAT_LOOP, native_loop);
-    native_register(NAT_REPEAT, native_repeat);
-    native_register(NAT_FOREVER, native_forever);
-    native_register(NAT_FOREACH, native_foreach);
-    native_register(NAT_FORALL, native_forall);
-    native_register(NAT_REMOVE_EACH, native_remove_each);
+    native_register(NAT_WHILE, run_loop_native<NAT_WHILE>);
+    native_register(NAT_UNTIL, run_loop_native<NAT_UNTIL>);
+    native_register(NAT_LOOP, run_loop_native<NAT_LOOP>);
+    native_register(NAT_REPEAT, run_loop_native<NAT_REPEAT>);
+    native_register(NAT_FOREVER, run_loop_native<NAT_FOREVER>);
+    native_register(NAT_FOREACH, run_loop_native<NAT_FOREACH>);
+    native_register(NAT_FORALL, run_loop_native<NAT_FORALL>);
+    native_register(NAT_REMOVE_EACH, run_loop_native<NAT_REMOVE_EACH>);
 }
 
 } // namespace kem

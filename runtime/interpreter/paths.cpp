@@ -191,6 +191,23 @@ bool object_field(const Cell& path, Field* f) {
     return true;
 }
 
+bool path_site(Site& s, const Cell& path, bool set) {
+    Field f;
+    if (!object_field(path, &f) || f.word.data3 > 0xFFFF) return false;
+    if (set && (object_on_set(&f.object) || context_kind(f.word.data1) != CONTEXT_OBJECT)) return false;
+    const Cell* first = node_buffer(path.data2)->cell_head() + path.data1;
+    // Values on the stack change with each call: such a word is not kept.
+    if (context_values_on_stack(first->data1)) return false;
+    Cell* holder = word_value_cell(first);
+    s.claim();
+    s.holder = holder;
+    s.object = f.word.data1;
+    s.field = uint16_t(f.word.data3);
+    s.slot = f.slot;
+    if (set) s.word_cell = context_word_cell(f.word.data1, f.word.data3);
+    return true;
+}
+
 bool store_field(const Cell& path) {
     Field f;
     if (!object_field(path, &f) || object_on_set(&f.object) || context_kind(f.word.data1) != CONTEXT_OBJECT)

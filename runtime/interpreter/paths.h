@@ -43,6 +43,19 @@ struct Field {
 // run (a longer path, another value, no such field).
 bool object_field(const Cell& path, Field* f);
 
+// Keeps in a site what p/x (set: p/x:) found, for the run loop to use while
+// the site's epoch lasts and p holds the same object: the slot of p, the
+// object's context, x's index and slot (and for a set-path x's word in the
+// word list). The path's own series keeps a side buffer meanwhile, so that
+// changing it advances the epoch. False when the site cannot keep it: p is a
+// local of a function, the object has change handlers ...
+bool path_site(Site& s, const Cell& path, bool set);
+
+// Whether the site still holds p/x: p holds the object it was found in.
+inline bool path_site_holds(const Site& s) {
+    return s.epoch == cache_epoch && s.object && type_of(s.holder) == TYPE_OBJECT && s.holder->data1 == s.object;
+}
+
 // p/x: value, the value on top of the stack and the set-path's frame on top:
 // stores it directly into a field of an object without change handlers (the
 // value becomes the frame's result) and returns true; false when eval_path

@@ -16,11 +16,13 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/calls.h"
 #include "runtime/interpreter/decode.h"
 #include "runtime/interpreter/dispatch.h"
+#include "runtime/interpreter/loops.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/paths.h"
 #include "runtime/interpreter/trace.h"
@@ -43,6 +45,7 @@ enum ContKind : uint8_t {
     K_SET_WORD,  // a set-word's value, in the set-word's frame
     K_SET_PATH,  // a set-path's value, in the set-path frame
     K_RETURN,    // return's value
+    K_LOOP,      // a loop native stepping through its passes
 };
 
 enum WalkEnd : uint8_t {
@@ -51,6 +54,7 @@ enum WalkEnd : uint8_t {
     END_PAREN,   // a paren: the expression it is in goes on
     END_BRANCH,  // the block of if, either or unless: the native's call ends
     END_BODY,    // a function's body: the call ends
+    END_LOOP,    // a pass of a loop native: the loop takes the next step
 };
 
 struct Cont {
@@ -63,16 +67,19 @@ struct Cont {
     uint32_t tail;          // K_WALK
     uint32_t epoch;         // K_WALK: of cells and sites; K_ARGS: of rec; K_SET_WORD: when read
     uint32_t arg;           // K_ARGS: the argument being gathered; K_SET_WORD: its position
-    NodeId caller_ctx;      // K_WALK of a body: the function walked before it
-    Cont* outer;            // K_WALK: the walk it is nested in
+    NodeId caller_ctx;      // K_WALK of a body, K_LOOP: the function walked before it
+    Cont* outer;            // K_WALK: the walk it is nested in; K_LOOP: the walk the loop is called in
     const Cell* cells;      // K_WALK
     Site* sites;            // K_WALK
     Cell* base;             // K_WALK: where each expression's value goes
     CallRecord* rec;        // K_ARGS
-    Cell* slot;             // K_ARGS, K_WALK of a branch or body: the callable's cell
+    Cell* slot;             // K_WALK of a branch or body, K_LOOP: the callable's cell
     Cell* caller_base;      // K_WALK of a body: the arguments of the function walked before it
     Cont* caller_target;    // K_WALK of a body: the return target walked before it
-    CallFrame* frame;       // K_WALK of a body
+    CallFrame* frame;       // K_WALK of a body: its frame; K_LOOP: the loop frame
+    LoopState loop;         // K_LOOP
+    Code* pass_code[2];     // K_LOOP: the decoded code of its first block and of its other
+    uint32_t pass_epoch;    // K_LOOP: the cache_epoch pass_code was found under
     Cell a;                 // K_WALK: the block; K_ARGS: the call's name; K_OPERATOR: the
                             // operator; K_SET_PATH: the path; K_RETURN: its word
     Cell b;                 // K_WALK: the position to put back; K_OPERATOR: its name
@@ -280,15 +287,23 @@ inline bool direct_operator(const Cell* op, const Cell* left) {
 }
 
 // The slot a set-word at `at` stores into directly (context_store_slot),
-// kept in its site for the global context. fresh: nothing changed the
-// cache_epoch since the set-word was read, so the site is still its own.
+// kept in its site for the global context and for an object without change
+// handlers (with the object's self cell and the field's word, which is
+// marked as assigned at each store). fresh: nothing changed the cache_epoch
+// since the set-word was read, so the site is still its own.
 Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
-    if (fresh && sites[at].epoch == cache_epoch && sites[at].slot) [[likely]]
-        return sites[at].slot;
     Cell* slot = context_store_slot(&word);
-    if (slot && fresh && word.data1 == global_context) {
+    if (!slot || !fresh) return slot;
+    const NodeId ctx = word.data1;
+    if (ctx == global_context) {
         sites[at].claim();
         sites[at].slot = slot;
+        sites[at].holder = nullptr;
+    } else if (!context_values_on_stack(ctx) && context_kind(ctx) == CONTEXT_OBJECT) {
+        sites[at].claim();
+        sites[at].slot = slot;
+        sites[at].holder = context_self_cell(ctx);
+        sites[at].word_cell = context_word_cell(ctx, word.data3);
     }
     return slot;
 }
@@ -323,8 +338,9 @@ Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
     return true;
 }
 
-// A set-word's value is in its frame: stores it. False when an exit is pending.
-[[gnu::noinline]] bool set_word(Site* sites, const Cont* c) {
+// The full store of a set-word the site keeps no slot for: an object's
+// change handlers run, unset is refused. False when an exit is pending.
+[[gnu::noinline]] bool set_word_slow(Site* sites, const Cont* c) {
     const Cell* value = stack::arguments + 1;
     const Cell word = stack::arguments[0];
     Cell* slot = type_of(value) != TYPE_UNSET ? store_slot(sites, c->arg, word, c->epoch == cache_epoch) : nullptr;
@@ -340,6 +356,33 @@ Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
     }
     stack::pop_frame_keep_result();
     return true;
+}
+
+// A set-word's value is in its frame: stores it. False when an exit is
+// pending. A local of the function walked (fctx, fbase) and a slot the site
+// keeps take it directly.
+[[gnu::always_inline]] inline bool set_word(Site* sites, const Cont* c, NodeId fctx, Cell* fbase) {
+    const Cell* value = stack::arguments + 1;
+    const Cell* word = stack::arguments;
+    if (type_of(value) != TYPE_UNSET) [[likely]] {
+        Cell* slot = nullptr;
+        if (word->data1 == fctx && int32_t(word->data3) >= 0) {
+            slot = fbase + word->data3;
+        } else if (c->epoch == cache_epoch) {
+            Site& s = sites[c->arg];
+            if (s.epoch == cache_epoch && s.slot && (!s.holder || !s.holder->data3)) {
+                slot = s.slot;
+                if (s.holder) s.word_cell->header |= WORD_CHANGED;
+            }
+        }
+        if (slot) {
+            *slot = *value;
+            *stack::arguments = *value;
+            stack::pop_frame_keep_result();
+            return true;
+        }
+    }
+    return set_word_slow(sites, c);
 }
 
 // The result sits just above the callable's cell: moves it down over it.
@@ -411,6 +454,24 @@ inline void take_result(Cell* callable_slot) {
     eval_path(&path, pos, w->tail, &b, EvalFlags::set);
     return !pending();
 }
+// A loop's next step and the settling of a pass, which may run change
+// handlers. False when an exit is pending.
+[[gnu::noinline]] bool step_loop(LoopState& s, const Cell** block) {
+    try {
+        *block = loop_step(s);
+    } catch (const PendingExit&) {
+        return false;
+    }
+    return !pending();
+}
+[[gnu::noinline]] bool settle_loop(LoopState& s) {
+    try {
+        return loop_settle(s);
+    } catch (const PendingExit&) {
+        return false;
+    }
+}
+
 // A function called in a trace run, which follows its trace attributes.
 [[gnu::noinline]] bool traced_function(Cell* callable) {
     try {
@@ -544,24 +605,26 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             goto next_expression;
         }
         case SITE_PATH: {
-            const Cell path = cells[pos];
-            Field f;
-            if (object_field(path, &f)) {
-                const uint8_t t = type_of(f.slot);
+            // p/x on an object, through the site.
+            Site& s = sites[pos];
+            if (path_site_holds(s) || path_site(s, cells[pos], false)) {
+                const uint8_t t = type_of(s.slot);
                 if (callable_type(t)) {
-                    fn = *f.slot;
-                    rec = cached_record(*f.code, &fn);
-                    name = f.word;
+                    fn = *s.slot;
+                    rec = cached_record(s, &fn);
+                    const Cell* path = cells + pos;
+                    const Cell* field = node_buffer(path->data2)->cell_head() + path->data1 + 1;
+                    name = Cell{TYPE_WORD, s.object, field->data2, s.field};
                     pos++;
                     goto call;
                 }
                 if (t != TYPE_UNSET) {
-                    stack::push(f.slot);
+                    stack::push(s.slot);
                     pos++;
                     goto operand_done;
                 }
             }
-            pos = general_path(path, pos + 1, w);
+            pos = general_path(cells[pos], pos + 1, w);
             if (pending()) goto exit_pending;
             KEM_REFRESH();
             goto operand_done;
@@ -569,6 +632,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         case SITE_SET_PATH: {
             Cont* c = push_cont(K_SET_PATH);
             c->a = cells[pos];
+            c->arg = pos;
+            c->epoch = cache_epoch;
             if (++pos >= tail) fire(Err::script_need_value, c->a);
             stack::push_frame(&rt_words.set_path, FRAME_TOP_NATIVE);
             ni = false;
@@ -732,8 +797,24 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                     pos = w->a.data1;
                     goto next_expression;
                 }
-            } else {
-                if (!call_native(r)) goto exit_pending;
+            } else if (r->kind == TYPE_NATIVE && loop_native(r->number)) {
+                // The loop's passes are walked here, one step at a time.
+                Cont* c = push_cont(K_LOOP);
+                c->slot = callable;
+                c->resume = pos;
+                c->no_infix = resume_ni;
+                c->outer = w;
+                c->caller_ctx = fctx;
+                c->caller_base = fbase;
+                c->caller_target = ftarget;
+                c->pass_epoch = 0;
+                if (loop_open(r->number, c->loop)) {
+                    c->frame = stack::frames_top - 1;
+                    goto loop_next;
+                }
+                conts_top = c;
+            } else if (!call_native(r)) {
+                goto exit_pending;
             }
             stack::pop_frame_keep_result();
             take_result(callable);
@@ -793,6 +874,36 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         fbase = stack::arguments;
         KEM_LOAD();
         pos = body.data1;
+        goto next_expression;
+    }
+
+    loop_next: {
+        // The K_LOOP record on top takes its next step.
+        Cont* c = conts_top - 1;
+        const Cell* block;
+        if (!step_loop(c->loop, &block)) goto exit_pending;
+        if (!block) {
+            // The loop is over: the native's frame is on top with its result.
+            stack::pop_frame_keep_result();
+            take_result(c->slot);
+            pos = c->resume;
+            ni = c->no_infix;
+            conts_top = c;
+            KEM_REFRESH();
+            goto operand_done;
+        }
+        // The blocks of a loop's passes are the same each time: their codes
+        // are kept in its record.
+        const int which = block == c->loop.args ? 0 : 1;
+        if (c->pass_epoch != cache_epoch) {
+            c->pass_code[0] = c->pass_code[1] = nullptr;
+            c->pass_epoch = cache_epoch;
+        }
+        Code* const code = c->pass_code[which];
+        w = open_walk(*block, END_LOOP, w, code);
+        if (!code) c->pass_code[which] = code_of(w);
+        KEM_LOAD();
+        pos = block->data1;
         goto next_expression;
     }
 
@@ -883,14 +994,24 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             goto operand_done;
         case K_SET_WORD:
             // The value took the operators after it.
-            if (!set_word(sites, c)) goto exit_pending;
+            if (!set_word(sites, c, fctx, fbase)) goto exit_pending;
             conts_top = c;
             goto value_done;
-        case K_SET_PATH:
-            if (!set_path(c->a, pos, w)) goto exit_pending;
+        case K_SET_PATH: {
+            // p/x: on an object without change handlers stores through the site.
+            Site* s = c->epoch == cache_epoch ? sites + c->arg : nullptr;
+            if (s && (path_site_holds(*s) || path_site(*s, c->a, true)) && !object_on_set(s->holder)) {
+                *s->slot = *(stack::top - 1);
+                s->word_cell->header |= WORD_CHANGED;
+                *stack::arguments = *s->slot;
+                stack::top = stack::arguments + 1;
+            } else if (!set_path(c->a, pos, w)) {
+                goto exit_pending;
+            }
             stack::pop_frame_keep_result();
             conts_top = c;
             goto value_done;
+        }
         case K_RETURN:
             conts_top = c;
             if (ftarget) {
@@ -925,6 +1046,11 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         ni = done->no_infix;
         if (done->end == END_PAREN) goto operand_done;
         *stack::arguments = *(stack::top - 1);
+        if (done->end == END_LOOP) {
+            // The pass's value is in the loop's result cell.
+            if (!settle_loop((conts_top - 1)->loop)) goto exit_pending;
+            goto loop_next;
+        }
         if (done->end == END_BRANCH) {
             stack::pop_frame_keep_result();
             take_result(done->slot);
@@ -953,6 +1079,16 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                 }
             }
             if (landing) last_throw_code = 0;
+        } else if (last_throw_code == THROW_CODE_BREAK || last_throw_code == THROW_CODE_CONTINUE) {
+            // break and continue land on a loop this run steps: the loop
+            // takes them as its pass's end.
+            const CallFrame* target = stack::frames_top - 1;
+            for (Cont* c = conts_top - 1; c > leave; c--) {
+                if (c->kind == K_LOOP && c->frame == target) {
+                    landing = c;
+                    break;
+                }
+            }
         }
 
     leave_walks: {
@@ -972,6 +1108,17 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         if (!landing) {
             conts_top = leave;
             return pos;
+        }
+        if (landing->kind == K_LOOP) {
+            conts_top = landing + 1;
+            w = landing->outer;
+            KEM_LOAD();
+            KEM_REFRESH();
+            fctx = landing->caller_ctx;
+            fbase = landing->caller_base;
+            ftarget = landing->caller_target;
+            if (!settle_loop(landing->loop)) goto exit_pending;
+            goto loop_next;
         }
         conts_top = landing;
         w = landing->outer;
