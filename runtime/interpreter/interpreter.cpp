@@ -33,12 +33,13 @@ const Cell* traced_call_path = nullptr;
 [[gnu::cold, gnu::noinline]] void trace_push(const Cell* block, uint32_t pos, const Cell* value) {
     if (!trace_value_reported()) fire_trace_event(EV_PUSH, block, int32_t(pos), value, nullptr);
 }
+
+namespace {
+
 [[gnu::cold, gnu::noinline]] void trace_fetch(const Cell* block, uint32_t pos) {
     const Cell fetched = cell_at(block, pos);
     fire_trace_event(EV_FETCH, block, int32_t(pos), &fetched, nullptr);
 }
-
-namespace {
 
 // After an expression, applies the operators that follow it, left to right.
 uint32_t infix_steps(uint32_t pos, uint32_t tail, const Cell* block) {
