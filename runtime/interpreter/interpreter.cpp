@@ -34,6 +34,22 @@ const Cell* traced_call_path = nullptr;
     if (!trace_value_reported()) fire_trace_event(EV_PUSH, block, int32_t(pos), value, nullptr);
 }
 
+bool assign_from_frame(Cell* slot) {
+    const Cell* value = stack::arguments + 1;
+    if (slot) {
+        *slot = *value;
+        *stack::arguments = *value;
+    } else {
+        try {
+            word_set_from_arg();
+        } catch (const PendingExit&) {
+            return false;
+        }
+    }
+    stack::pop_frame_keep_result();
+    return true;
+}
+
 namespace {
 
 [[gnu::cold, gnu::noinline]] void trace_fetch(const Cell* block, uint32_t pos) {
@@ -213,19 +229,8 @@ uint32_t walk_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFla
         pos = eval_expression(pos, tail, &blk, EvalFlags::push);
         if (pending()) return pos;
         if (tracing) [[unlikely]] fire_trace_event(EV_SET, &blk, int32_t(pos), stack::top - 1, &v);
-        Cell* value = stack::arguments + 1;
-        Cell* slot = type_of(value) != TYPE_UNSET ? context_store_slot(&v) : nullptr;
-        if (slot) {
-            *slot = *value;
-            *stack::arguments = *value;
-        } else {
-            try {
-                word_set_from_arg();
-            } catch (const PendingExit&) {
-                return pos;  // a change handler left with an exit
-            }
-        }
-        stack::pop_frame_keep_result();
+        const Cell* value = stack::arguments + 1;
+        if (!assign_from_frame(type_of(value) != TYPE_UNSET ? context_store_slot(&v) : nullptr)) return pos;
         if (tracing) [[unlikely]] trace_push(&blk, pos, stack::top - 1);
         settle(push);
         return pos;  // the value assigned already took the operators after it

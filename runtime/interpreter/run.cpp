@@ -58,6 +58,15 @@ enum WalkEnd : uint8_t {
     END_LOOP,    // a pass of a loop native: the loop takes the next step
 };
 
+// The function whose body a walk is in: its context, its arguments and the
+// record return and exit land on (none when the body is no function's, or
+// when the walk is not this run's).
+struct Walked {
+    NodeId ctx;
+    Cell* base;
+    struct Cont* target;
+};
+
 struct Cont {
     uint8_t kind;
     uint8_t end;            // K_WALK
@@ -68,15 +77,13 @@ struct Cont {
     uint32_t tail;          // K_WALK
     uint32_t epoch;         // K_WALK: of cells and sites; K_ARGS: of rec; K_SET_WORD: when read
     uint32_t arg;           // K_ARGS: the argument being gathered; K_SET_WORD: its position
-    NodeId caller_ctx;      // K_WALK of a body, K_LOOP: the function walked before it
     Cont* outer;            // K_WALK: the walk it is nested in; K_LOOP: the walk the loop is called in
     const Cell* cells;      // K_WALK
     Site* sites;            // K_WALK
     Cell* base;             // K_WALK: where each expression's value goes
     CallRecord* rec;        // K_ARGS
     Cell* slot;             // K_WALK of a branch or body, K_LOOP: the callable's cell
-    Cell* caller_base;      // K_WALK of a body: the arguments of the function walked before it
-    Cont* caller_target;    // K_WALK of a body: the return target walked before it
+    Walked caller;          // K_WALK of a body, K_LOOP: the function walked before it
     CallFrame* frame;       // K_WALK of a body: its frame; K_LOOP: the loop frame
     LoopState loop;         // K_LOOP
     Code* pass_code[2];     // K_LOOP: the decoded code of its first block and of its other
@@ -237,19 +244,8 @@ Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
 [[gnu::noinline]] bool set_word_slow(Site* sites, const Cont* c) {
     const Cell* value = stack::arguments + 1;
     const Cell word = stack::arguments[0];
-    Cell* slot = type_of(value) != TYPE_UNSET ? store_slot(sites, c->arg, word, c->epoch == cache_epoch) : nullptr;
-    if (slot) {
-        *slot = *value;
-        *stack::arguments = *value;
-    } else {
-        try {
-            word_set_from_arg();
-        } catch (const PendingExit&) {
-            return false;  // a change handler left with an exit
-        }
-    }
-    stack::pop_frame_keep_result();
-    return true;
+    return assign_from_frame(type_of(value) != TYPE_UNSET ? store_slot(sites, c->arg, word, c->epoch == cache_epoch)
+                                                          : nullptr);
 }
 
 // A set-word's value is in its frame: stores it. False when an exit is
@@ -283,6 +279,18 @@ Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
 inline void take_result(Cell* callable_slot) {
     *callable_slot = *(stack::top - 1);
     stack::top = callable_slot + 1;
+}
+// A function's call is over: its frame goes, its result over its callable.
+inline void end_function(Cell* callable_slot) {
+    stack::pop_function_frame_keep_result();
+    take_result(callable_slot);
+}
+// What a record that ends a call resumes with: the callable's cell, the
+// position after the call and the no_infix of the expression it is in.
+inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
+    c->slot = callable;
+    c->resume = pos;
+    c->no_infix = ni;
 }
 
 
@@ -384,9 +392,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
     Site* sites;
     uint32_t tail;
     bool ni = no_infix;
-    NodeId fctx = 0;  // the function whose body is walked, and its arguments
-    Cell* fbase = nullptr;
-    Cont* ftarget = nullptr;  // the innermost body walked here that return and exit land on
+    Walked f{0, nullptr, nullptr};  // the innermost function whose body is walked here
     Cont* landing;
     Cell fn, name;
     CallRecord* rec;
@@ -403,7 +409,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             KEM_LOAD();                \
         }                              \
     } while (0)
-#define KEM_SLOT(at) word_slot(sites[at], cells + (at), fctx, fbase)
+#define KEM_SLOT(at) word_slot(sites[at], cells + (at), f.ctx, f.base)
     const auto suspend_call = [&] {
         Cont* c = push_cont(K_ARGS);
         c->no_infix = cni;
@@ -553,7 +559,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (n == NAT_RETURN && pos + 1 < tail) {
                 const uint32_t at = pos + 1;
                 const uint8_t kind = sites[at].kind;
-                if (ftarget && (kind == SITE_LITERAL || kind == SITE_WORD)) {
+                if (f.target && (kind == SITE_LITERAL || kind == SITE_WORD)) {
                     // return with a value at hand lands at once.
                     const Cell* value = kind == SITE_LITERAL ? cells + at : KEM_SLOT(at);
                     if (plain_value(type_of(value)) &&
@@ -561,7 +567,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                           type_of(KEM_SLOT(at + 1)) == TYPE_OP)) {
                         verify_site(cells, sites, w, at);
                         pos = at + 1;
-                        landing = ftarget;
+                        landing = f.target;
                         stack::return_to(landing->frame, value);
                         goto leave_walks;
                     }
@@ -574,8 +580,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             }
             if (n == NAT_EXIT) {
                 pos++;
-                if (ftarget) {
-                    landing = ftarget;
+                if (f.target) {
+                    landing = f.target;
                     stack::return_to(landing->frame, &unset_value);
                     goto leave_walks;
                 }
@@ -684,9 +690,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                 (r->number == NAT_IF || r->number == NAT_UNLESS || r->number == NAT_EITHER)) {
                 if (const Cell* branch = conditional_branch(r->number)) {
                     w = open_walk(*branch, END_BRANCH, w, nullptr);
-                    w->slot = callable;
-                    w->resume = pos;
-                    w->no_infix = resume_ni;
+                    resume_after(w, callable, pos, resume_ni);
                     KEM_LOAD();
                     pos = w->a.data1;
                     goto next_expression;
@@ -694,13 +698,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             } else if (r->kind == TYPE_NATIVE && loop_native(r->number)) {
                 // The loop's passes are walked here, one step at a time.
                 Cont* c = push_cont(K_LOOP);
-                c->slot = callable;
-                c->resume = pos;
-                c->no_infix = resume_ni;
+                resume_after(c, callable, pos, resume_ni);
                 c->outer = w;
-                c->caller_ctx = fctx;
-                c->caller_base = fbase;
-                c->caller_target = ftarget;
+                c->caller = f;
                 c->pass_epoch = 0;
                 if (loop_open(r->number, c->loop)) {
                     c->frame = stack::frames_top - 1;
@@ -719,8 +719,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         if (r->rest_slots || r->locals) push_function_slots(r);
         if (trace_on) [[unlikely]] {
             if (!traced_function(callable)) goto exit_pending;
-            stack::pop_function_frame_keep_result();
-            take_result(callable);
+            end_function(callable);
             ni = resume_ni;
             KEM_REFRESH();
             goto operand_done;
@@ -743,8 +742,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             make_unset(stack::arguments);
             stack::top = stack::arguments + 1;
             if (restore) track_position = true;
-            stack::pop_function_frame_keep_result();
-            take_result(callable);
+            end_function(callable);
             ni = resume_ni;
             goto operand_done;
         }
@@ -755,17 +753,11 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             r->body_code = code_of(w);
             r->body_epoch = cache_epoch;
         }
-        w->slot = callable;
-        w->resume = pos;
-        w->no_infix = resume_ni;
+        resume_after(w, callable, pos, resume_ni);
         w->frame = frame;
         w->restore = restore;
-        w->caller_ctx = fctx;
-        w->caller_base = fbase;
-        w->caller_target = ftarget;
-        if (!r->system) ftarget = w;
-        fctx = ctx;
-        fbase = stack::arguments;
+        w->caller = f;
+        f = Walked{ctx, stack::arguments, r->system ? f.target : w};
         KEM_LOAD();
         pos = body.data1;
         goto next_expression;
@@ -888,7 +880,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             goto operand_done;
         case K_SET_WORD:
             // The value took the operators after it.
-            if (!set_word(sites, c, fctx, fbase)) goto exit_pending;
+            if (!set_word(sites, c, f.ctx, f.base)) goto exit_pending;
             conts_top = c;
             goto value_done;
         case K_SET_PATH: {
@@ -908,10 +900,10 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         }
         case K_RETURN:
             conts_top = c;
-            if (ftarget) {
+            if (f.target) {
                 // The return lands on a function this run walks: no frame
                 // between has to be searched.
-                landing = ftarget;
+                landing = f.target;
                 stack::return_to(landing->frame, stack::top - 1);
                 goto leave_walks;
             }
@@ -951,11 +943,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             goto operand_done;
         }
         if (done->restore) track_position = true;
-        fctx = done->caller_ctx;
-        fbase = done->caller_base;
-        ftarget = done->caller_target;
-        stack::pop_function_frame_keep_result();
-        take_result(done->slot);
+        f = done->caller;
+        end_function(done->slot);
         goto operand_done;
     }
 
@@ -1008,9 +997,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             w = landing->outer;
             KEM_LOAD();
             KEM_REFRESH();
-            fctx = landing->caller_ctx;
-            fbase = landing->caller_base;
-            ftarget = landing->caller_target;
+            f = landing->caller;
             if (!settle_loop(landing->loop)) goto exit_pending;
             goto loop_next;
         }
@@ -1020,12 +1007,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         KEM_REFRESH();
         pos = landing->resume;
         ni = landing->no_infix;
-        fctx = landing->caller_ctx;
-        fbase = landing->caller_base;
-        ftarget = landing->caller_target;
+        f = landing->caller;
         stack::top = stack::arguments + 1;
-        stack::pop_function_frame_keep_result();
-        take_result(landing->slot);
+        end_function(landing->slot);
         goto operand_done;
     }
     }

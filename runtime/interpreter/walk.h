@@ -43,6 +43,12 @@ inline bool tracks_position(NodeId block) { return !(node_buffer(block)->flags &
 // events when tracing.
 uint32_t walk_expression(uint32_t pos, uint32_t tail, const Cell* block, EvalFlags flags);
 
+// A set-word's frame holds its word, then its value: stores the value into
+// slot, or with no slot (nullptr) by the full assignment, which runs an
+// object's change handlers and refuses unset; then pops the frame, keeping
+// the value. False when a change handler left with an exit.
+bool assign_from_frame(Cell* slot);
+
 // The evaluator's push event, out of the way of the untraced path.
 [[gnu::cold, gnu::noinline]] void trace_push(const Cell* block, uint32_t pos, const Cell* value);
 
