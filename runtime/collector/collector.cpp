@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+#include "runtime/core/cycle.h"
 #include "runtime/core/handles.h"
 #include "runtime/core/slots.h"
 #include "runtime/core/stack.h"
+#include "runtime/platform/thread.h"
 #include "runtime/services/hashtable.h"
 
 namespace kem {
@@ -49,6 +51,11 @@ bool started = false;
 
 constexpr uint32_t EVENT_HOLDS_CELLS = 0x1000;
 
+// A node frame with fewer used nodes than this may be emptied; the
+// relocation table starts with room for a few frames' worth of moves.
+constexpr uint32_t EVACUATE_BELOW = 5000;
+constexpr uint32_t RELOCATION_ROOM = 20000;
+
 // Where marking is, for the report of a value that names a dead node.
 const char* marking_root = "";
 NodeId scanning = 0;
@@ -62,8 +69,21 @@ bool stack_scan = false;
 }
 #endif
 
-// Marks a node's buffer; true when it was not marked before.
-inline bool mark_buffer(NodeId n) {
+// Node relocation: while a collection that evacuated node frames runs, the
+// old id of every moved node maps to its new one. The old slots still name
+// their buffers until the frames are released, so an old id read during the
+// collection stays sound; every reference marking reaches is rewritten.
+IntTable* relocation = nullptr;
+
+inline NodeId relocated(NodeId n) {
+    const uint32_t* to = int_table_get(relocation, n);
+    return to ? *to : n;
+}
+
+// Marks a node's buffer, first rewriting the slot when the node moved; true
+// when the buffer was not marked before.
+inline bool mark_buffer(uint32_t* slot) {
+    NodeId n = *slot;
     if (n == 0) return false;
     const NodeFrame* f = node_frame_of(n);
     if (!f || !f->owns(n) || node_is_free(n)) [[unlikely]] {
@@ -76,6 +96,10 @@ inline bool mark_buffer(NodeId n) {
         return false;
 #endif
     }
+    if (f->condemned) [[unlikely]] {
+        n = relocated(n);
+        *slot = n;
+    }
     SeriesBuffer* b = node_buffer(n);
     if (!b) return false;
     if (b->flags & SERIES_MARK) return false;
@@ -86,65 +110,91 @@ inline bool mark_buffer(NodeId n) {
     return true;
 }
 
-inline void mark_cells_of(NodeId n) {
-    if (mark_buffer(n)) gray().push_back(n);
+inline void mark_cells_of(uint32_t* slot) {
+    if (mark_buffer(slot)) gray().push_back(*slot);
 }
+
+const HashMarker table_marker{
+    [](uint32_t* s) { return mark_buffer(s); },
+    [](NodeId n) { gray().push_back(n); },
+};
 
 void mark_table_slot(uint32_t* slot) {
-    static const HashMarker marker{
-        [](uint32_t* s) { return mark_buffer(*s); },
-        [](NodeId n) { gray().push_back(n); },
-    };
-    if (*slot) hash_mark(slot, marker);
+    if (*slot) hash_mark(slot, table_marker);
 }
 
-void mark_cell(const Cell* c) {
+// What a payload word names.
+enum class Ref : uint8_t { bytes, cells, table, image };
+
+// Calls visit(slot, kind) for each payload word of the cell that names a
+// node, by the mark row of its type; handle entries go to handle(index).
+template <typename Visit, typename Handle>
+[[gnu::always_inline]] inline void each_reference(Cell* c, Visit&& visit, Handle&& handle) {
     switch (mark_rows[type_of(c)]) {
     case MK_NONE: break;
-    case MK_CELLS2: mark_cells_of(c->data2); break;
-    case MK_BYTES2: mark_buffer(c->data2); break;
-    case MK_IMAGE:
-        if (mark_buffer(c->data2) && image_mark_hook) image_mark_hook(c->data2);
-        break;
+    case MK_CELLS2: visit(&c->data2, Ref::cells); break;
+    case MK_BYTES2: visit(&c->data2, Ref::bytes); break;
+    case MK_IMAGE: visit(&c->data2, Ref::image); break;
     case MK_SYMBOL:
-        mark_buffer(c->data3);
-        mark_buffer(c->data2);
+        visit(&c->data3, Ref::bytes);
+        visit(&c->data2, Ref::bytes);
         break;
-    case MK_CONTEXT: {
-        uint32_t table = c->data1;
-        mark_table_slot(&table);
-        if (!(c->header & CONTEXT_VALUES_ON_STACK)) mark_cells_of(c->data2);
+    case MK_CONTEXT:
+        visit(&c->data1, Ref::table);
+        if (!(c->header & CONTEXT_VALUES_ON_STACK)) visit(&c->data2, Ref::cells);
         break;
-    }
-    case MK_WORD: mark_cells_of(c->data1); break;
+    case MK_WORD: visit(&c->data1, Ref::cells); break;
     case MK_OP:
         if (((c->header >> 16) & 0xFF) == TYPE_FUNCTION || ((c->header >> 16) & 0xFF) == TYPE_ROUTINE)
-            mark_cells_of(c->data1);
-        mark_cells_of(c->data2);
-        mark_cells_of(c->data3);
+            visit(&c->data1, Ref::cells);
+        visit(&c->data2, Ref::cells);
+        visit(&c->data3, Ref::cells);
         break;
-    case MK_FUNCTION: mark_cells_of(c->data1); [[fallthrough]];
+    case MK_FUNCTION: visit(&c->data1, Ref::cells); [[fallthrough]];
     case MK_NATIVE:
-        mark_cells_of(c->data2);
-        mark_cells_of(c->data3);
+        visit(&c->data2, Ref::cells);
+        visit(&c->data3, Ref::cells);
         break;
     case MK_OBJECT:
-        mark_cells_of(c->data1);
-        mark_cells_of(c->data3);
+        visit(&c->data1, Ref::cells);
+        visit(&c->data3, Ref::cells);
         break;
-    case MK_MAP: {
-        mark_cells_of(c->data2);
-        uint32_t table = c->data3;
-        mark_table_slot(&table);
+    case MK_MAP:
+        visit(&c->data2, Ref::cells);
+        visit(&c->data3, Ref::table);
         break;
-    }
     case MK_HANDLE:
-        if (int32_t(c->data3) >= 0) handle_mark(int32_t(c->data3), 0);
+        if (int32_t(c->data3) >= 0) handle(int32_t(c->data3));
         break;
     case MK_EVENT:
-        if (c->header & EVENT_HOLDS_CELLS) mark_cells_of(c->data2);
+        if (c->header & EVENT_HOLDS_CELLS) visit(&c->data2, Ref::cells);
         break;
     }
+}
+
+// Cells are marked in place: a reference to a moved node is rewritten there.
+// Cells handed in as const (the roots of other layers) live in writable
+// memory all the same; only such a reference is ever written.
+void mark_cell(const Cell* cell) {
+    each_reference(
+        const_cast<Cell*>(cell),
+        [](uint32_t* slot, Ref kind) {
+            switch (kind) {
+            case Ref::bytes: mark_buffer(slot); break;
+            case Ref::cells: mark_cells_of(slot); break;
+            case Ref::table: mark_table_slot(slot); break;
+            case Ref::image:
+                if (mark_buffer(slot) && image_mark_hook) image_mark_hook(*slot);
+                break;
+            }
+        },
+        [](int32_t index) { handle_mark(index, 0); });
+}
+
+inline void forward_slot(uint32_t* slot) {
+    if (!relocation || *slot == 0) return;
+    const NodeFrame* f = node_frame_of(*slot);
+    if (f && f->condemned) *slot = relocated(*slot);
 }
 
 void drain() {
@@ -162,12 +212,12 @@ void drain() {
 }
 
 void mark_frames() {
-    for (const CallFrame* f = stack::frames_bottom; f < stack::frames_top; f++) {
-        mark_cells_of(f->context);
+    for (CallFrame* f = stack::frames_bottom; f < stack::frames_top; f++) {
+        mark_cells_of(&f->context);
         if (!f->function_ctx) continue;
-        mark_cells_of(f->function_ctx);
+        mark_cells_of(&f->function_ctx);
         if (frame_kind(f) == FRAME_FUNCTION && f->saved_values && !context_values_on_stack(f->function_ctx))
-            mark_cells_of(f->saved_values);
+            mark_cells_of(&f->saved_values);
     }
 }
 
@@ -177,8 +227,8 @@ void mark_roots() {
     drain();
     marking_root = "stacks";
     if (stack::ready()) {
-        mark_buffer(stack::data_buffer_node());
-        mark_buffer(stack::call_buffer_node());
+        mark_buffer(stack::data_buffer_slot());
+        mark_buffer(stack::call_buffer_slot());
         stack_scan = true;
         mark_values(stack::bottom, stack::top);
         stack_scan = false;
@@ -187,11 +237,7 @@ void mark_roots() {
     drain();
     marking_root = "slots";
     mark_value(slots_table());
-    static const HashMarker globals_marker{
-        [](uint32_t* s) { return mark_buffer(*s); },
-        [](NodeId n) { gray().push_back(n); },
-    };
-    hash_mark_globals(globals_marker);
+    hash_mark_globals(table_marker);
     drain();
     for (uint32_t i = 0; i < layer_root_count; i++) {
         marking_root = layer_roots[i].name;
@@ -206,7 +252,7 @@ void mark_roots() {
     marking_root = "C++ roots";
     for (uint32_t i = 0; i < root_entry_top; i++) {
         const RootEntry& e = root_entries[i];
-        if (e.count == ROOT_NODE) mark_cells_of(*static_cast<NodeId*>(e.address));
+        if (e.count == ROOT_NODE) mark_cells_of(static_cast<NodeId*>(e.address));
         else mark_values(static_cast<Cell*>(e.address), static_cast<Cell*>(e.address) + e.count);
     }
     drain();
@@ -221,13 +267,92 @@ void free_queued_nodes() {
         NodeFrame* f = node_frame_of(n);
         if (!f || node_is_free(n)) continue;
 #ifdef KEM_GC_STRESS
-        // Never reused here: a stale node id then names an unusable address.
+        // Never reused here: a stale node id then names an unusable address
+        // (the tag reads as a free node). The frame counts it gone, so frames
+        // still empty out and grow sparse enough to be evacuated.
         node_slots[n] = 0xDEAD0001;
+        f->used--;
 #else
         node_free(f, n);
 #endif
     }
     queue.clear();
+}
+
+// --- node-frame evacuation ----------------------------------------------------
+
+void note_move(NodeId from, NodeId to) { int_table_put(relocation, from, to); }
+
+// Whether a frame is worth emptying: few of its nodes used, and (outside
+// the stress build, which moves nodes whenever it can so that every test
+// meets relocation) settled over the last collections, so a burst of short
+// lives does not make nodes move back and forth.
+bool evacuation_candidate(const NodeFrame* f) {
+    if (f == memory.current_node_frame || f->condemned || f->used >= EVACUATE_BELOW) return false;
+#ifdef KEM_GC_STRESS
+    return true;
+#else
+    const uint32_t settled = (stats.stability + 1 >= 32) ? 0xFFFFFFFFu : (1u << (stats.stability + 1)) - 1;
+    return (f->stability & settled) == settled;
+#endif
+}
+
+// C++ code may keep node ids, and cells naming nodes, in its locals across a
+// safe point, as long as the values live elsewhere too: such a local is no
+// root and marking cannot rewrite it. So a frame is not emptied while the
+// machine stack names one of its used nodes: the stack is read word by word
+// (the registers spilled onto it first). A word that only looks like such an
+// id keeps a frame in place for one more collection; this decides only what
+// stays where it is, never what lives.
+[[gnu::noinline, gnu::no_sanitize_address]] void spare_frames_named_from(uintptr_t top) {
+    volatile uint32_t here = 0;
+    const auto* p = reinterpret_cast<const uint32_t*>(reinterpret_cast<uintptr_t>(&here) & ~uintptr_t(3));
+    const auto* end = reinterpret_cast<const uint32_t*>(top);
+    for (; p < end; p++) {
+        const NodeId n = *p;
+        NodeFrame* f = node_frame_of(n);
+        if (f && f->condemned && f->owns(n) && !node_is_free(n)) f->condemned = 0;
+    }
+}
+
+[[gnu::noinline]] void spare_frames_the_stack_names() {
+    __builtin_unwind_init();
+    spare_frames_named_from(platform::machine_stack_top());
+}
+
+// Empties sparse, settled node frames into the others; the frames are
+// released once the collection is over. Frames are chosen first, so no node
+// moves into a frame that is itself being emptied.
+bool evacuate_node_frames() {
+    if (!platform::machine_stack_top()) return false;
+    NodeFrame* current = nullptr;
+    for (NodeFrame* f = memory.first_node_frame; f; f = f->next)
+        if (f->free_head != 0 && !f->condemned) {
+            current = f;
+            break;
+        }
+    if (!current) return false;
+    memory.current_node_frame = current;
+    int64_t free_nodes = 0;
+    for (NodeFrame* f = memory.first_node_frame; f; f = f->next)
+        if (f->free_head != 0 && !f->condemned) free_nodes += f->capacity - f->used;
+    std::vector<NodeFrame*> chosen;
+    for (NodeFrame* f = memory.last_node_frame; f; f = f->prev) {
+#ifndef KEM_GC_STRESS
+        if (free_nodes <= int64_t(NODES_PER_FRAME)) break;
+#endif
+        if (!evacuation_candidate(f)) continue;
+        f->condemned = 1;
+        chosen.push_back(f);
+        free_nodes -= NODES_PER_FRAME;
+    }
+    if (chosen.empty()) return false;
+    spare_frames_the_stack_names();
+    std::erase_if(chosen, [](const NodeFrame* f) { return !f->condemned; });
+    if (chosen.empty()) return false;
+    relocation = int_table_make(RELOCATION_ROOM);
+    for (NodeFrame* f : chosen) node_frame_evacuate(f, note_move);
+    return true;
 }
 
 } // namespace
@@ -256,17 +381,32 @@ void add_layer_root(const char* name, void (*mark)(), void (*sweep)()) {
 
 void start() { started = true; }
 
-bool mark_node(uint32_t* slot) { return mark_buffer(*slot); }
+bool mark_node(uint32_t* slot) { return mark_buffer(slot); }
 
-void mark_block_node(uint32_t* slot) { mark_cells_of(*slot); }
+void mark_block_node(uint32_t* slot) { mark_cells_of(slot); }
 
-void mark_context(uint32_t* slot) { mark_cells_of(*slot); }
+void mark_context(uint32_t* slot) { mark_cells_of(slot); }
 
 void mark_values(const Cell* first, const Cell* end) {
     for (const Cell* c = first; c < end; c++) mark_cell(c);
 }
 
-void mark_table(NodeId table) { mark_table_slot(&table); }
+void mark_table(NodeId* table) { mark_table_slot(table); }
+
+bool nodes_moved() { return relocation != nullptr; }
+
+void forward_node(NodeId* slot) { forward_slot(slot); }
+
+NodeId forwarded(NodeId node) {
+    forward_slot(&node);
+    return node;
+}
+
+void forward_values(Cell* first, Cell* end) {
+    if (!relocation) return;
+    for (Cell* c = first; c < end; c++)
+        each_reference(c, [](uint32_t* slot, Ref) { forward_slot(slot); }, [](int32_t) {});
+}
 
 bool add_root(void (*callback)()) {
     for (uint32_t i = 0; i < callback_count; i++)
@@ -289,9 +429,11 @@ void collect() {
     collector_switch.requested = false;
     collector_switch.running = true;
 
+    const bool moved = node_evacuation.enabled && evacuate_node_frames();
     mark_roots();
     for (uint32_t i = 0; i < layer_root_count; i++)
         if (layer_roots[i].sweep) layer_roots[i].sweep();
+    if (moved) cycle_relocate(forwarded);
     handle_sweep();
     uint64_t freed = 0;
     uint64_t live = series_frames_compact(queue_node, &freed);
@@ -299,6 +441,12 @@ void collect() {
     live += heap_series_sweep(queue_node);
     free_queued_nodes();
     node_frames_after_collection();
+    if (moved) {
+        int_table_free(relocation);
+        relocation = nullptr;
+        stats.nodes_cycles++;
+        node_evacuation.count++;
+    }
 #ifdef KEM_GC_STRESS
     series_frames_relocate_all();
 #endif
@@ -313,6 +461,7 @@ void collect() {
     stats.cycles++;
     collector_switch.count++;
     advance_cache_epoch();
+    collector_switch.requested = false;
     collector_switch.running = false;
 }
 

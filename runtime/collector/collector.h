@@ -10,10 +10,18 @@
 // free lists. The collector includes no datatype: it knows them only by
 // their mark rows.
 //
-// Nodes never move (values name them by id), so nothing but the node slots is
-// rewritten when buffers move. Allocation never collects: it counts what it
-// takes (memory.h) and asks for a collection once the budget is spent, and the
-// next safe point of the evaluator (or `recycle`) runs it.
+// Buffers move without their node ids changing: only the node slots are
+// rewritten. Nodes move too, seldom: a node frame that has stayed sparse over
+// several collections is emptied at the start of one (its nodes get new ids in
+// other frames) and released after it; marking rewrites every reference it
+// reaches to a moved node, so everything that keeps node ids across a safe
+// point must be reached by marking: cells (on the stacks, in buffers, in C++
+// roots), call frames, RootedNode slots, the node ids of the layer roots, hash
+// tables. Tables keyed by node id re-index at their next use; side tables of
+// the layers above drop or forward their ids from their layer root.
+// Allocation never collects: it counts what it takes (memory.h) and asks for a
+// collection once the budget is spent, and the next safe point of the
+// evaluator (or `recycle`) runs it.
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
@@ -24,10 +32,13 @@ namespace kem::collector {
 
 struct Stats {
     uint32_t cycles = 0;         // collections so far
-    uint32_t nodes_cycles = 0;   // collections that moved nodes (never: nodes stay put)
+    uint32_t nodes_cycles = 0;   // collections that evacuated node frames
     uint64_t freed_bytes = 0;    // series bytes reclaimed by the last collection
     uint32_t freed_nodes = 0;    // nodes freed by the last collection
     uint64_t live_bytes = 0;     // series bytes in use after the last collection
+    // Collections over which a node frame's used count must have stayed the
+    // same, plus one, before it is emptied.
+    uint32_t stability = 5;
 };
 extern Stats stats;
 
@@ -63,6 +74,14 @@ void set_image_mark_hook(void (*hook)(NodeId record));
 // table whose entries die with what they name. `name` tells a dead node's
 // report where marking was. Registering the same mark function again does
 // nothing.
+//
+// This is also where a side table of a layer (caches keyed by node id, call
+// shapes, decoded code) learns of a collection: its `mark` either drops the
+// table, or keeps it and passes each node id it holds through forward_node
+// (or its cells through forward_values) so that ids of moved nodes are
+// rewritten; nodes_moved() tells whether any moved. What the table takes
+// from the heap until then counts toward the budget through note_allocation
+// (memory.h).
 void add_layer_root(const char* name, void (*mark)(), void (*sweep)() = nullptr);
 
 // Collections run once start-up has every layer's roots registered.
@@ -76,15 +95,25 @@ inline bool running() { return collector_switch.running; }
 inline bool active() { return collector_switch.active; }
 void set_active(bool on);
 
-// Marking, for the marking callbacks of other modules. mark_node tells whether
+// Marking, for the marking callbacks of other modules. Each rewrites the
+// slot (or the cells) it is given when the node named there moved, so it must
+// be given the place that keeps the id, never a copy. mark_node tells whether
 // the node's buffer was newly marked; the others mark through to the cells.
 bool mark_node(uint32_t* slot);
 void mark_block_node(uint32_t* slot);
 void mark_context(uint32_t* slot);
 void mark_values(const Cell* first, const Cell* end);
 // A hash table made by hash_make: its buffers and the cells of its key block.
-void mark_table(NodeId table);
+void mark_table(NodeId* table);
 inline void mark_value(const Cell* c) { mark_values(c, c + 1); }
+
+// During a collection (in layer roots' mark and sweep): whether it moved
+// nodes; an id's new value (the id itself when its node did not move); the
+// same rewriting done in place, without marking anything.
+bool nodes_moved();
+NodeId forwarded(NodeId node);
+void forward_node(NodeId* slot);
+void forward_values(Cell* first, Cell* end);
 
 // Callbacks called during marking, after the built-in roots (at most 100).
 bool add_root(void (*callback)());

@@ -34,6 +34,16 @@ NodeFrame node_frame_table[MAX_NODE_FRAMES];
 uint32_t node_frame_count = 0;          // frame indexes ever used
 uint32_t free_frame_indexes[MAX_NODE_FRAMES];
 uint32_t free_frame_index_count = 0;
+// GC-stress builds: released ranges of node ids wait here before they are
+// used again, so a node id kept across a collection that moved its node
+// names slots that fault when read.
+uint32_t retired_frame_indexes[MAX_NODE_FRAMES];
+uint32_t retired_frame_index_count = 0;
+#ifdef KEM_GC_STRESS
+constexpr uint32_t RETIRED_FRAME_INDEXES_KEPT = 64;
+#else
+constexpr uint32_t RETIRED_FRAME_INDEXES_KEPT = 0;
+#endif
 
 constexpr size_t OS_FRAME_PREFIX = 16;  // the frame's rounded size, keeping the rest 16-aligned
 constexpr uint32_t SERIES_FRAME_MIN_FREE = 0xCCCC;
@@ -99,6 +109,7 @@ void memory_init() {
     if (!node_slots) report_runtime_error(94, __builtin_return_address(0));
     node_frame_count = 0;
     free_frame_index_count = 0;
+    retired_frame_index_count = 0;
 }
 
 void* os_frame_alloc(size_t size, bool executable) {
@@ -178,8 +189,18 @@ void node_frame_release(NodeFrame* f) {
     if (memory.current_node_frame == f) memory.current_node_frame = memory.last_node_frame;
     uintptr_t* range = node_slots + size_t(f->index) * NODE_FRAME_STRIDE;
     memory.total -= slot_range_bytes();
-    free_frame_indexes[free_frame_index_count++] = f->index;
+    if (RETIRED_FRAME_INDEXES_KEPT) {
+        retired_frame_indexes[retired_frame_index_count++] = f->index;
+        if (retired_frame_index_count > RETIRED_FRAME_INDEXES_KEPT) {
+            free_frame_indexes[free_frame_index_count++] = retired_frame_indexes[0];
+            retired_frame_index_count--;
+            std::memmove(retired_frame_indexes, retired_frame_indexes + 1, retired_frame_index_count * sizeof(uint32_t));
+        }
+    } else {
+        free_frame_indexes[free_frame_index_count++] = f->index;
+    }
     f->capacity = 0;
+    f->condemned = 0;
     try {
         platform::virtual_decommit(range, slot_range_bytes());
     } catch (const PlatformFault&) {
@@ -205,6 +226,21 @@ NodeId alloc_node() {
     f->used++;
     note_allocation(NODE_BYTES);
     return n;
+}
+
+void node_frame_evacuate(NodeFrame* f, void (*moved)(NodeId from, NodeId to)) {
+    f->condemned = 1;
+    if (memory.current_node_frame == f) memory.current_node_frame = nullptr;
+    const NodeId first = f->first_id();
+    for (NodeId n = first; n < first + f->capacity && f->used > 0; n++) {
+        if (node_is_free(n)) continue;
+        const uintptr_t buffer = node_slots[n];
+        const NodeId to = alloc_node();
+        node_slots[to] = buffer;
+        if (buffer) reinterpret_cast<SeriesBuffer*>(buffer)->node = to;
+        f->used--;
+        moved(n, to);
+    }
 }
 
 void node_free(NodeFrame* f, NodeId n) {

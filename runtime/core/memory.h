@@ -192,6 +192,11 @@ NodeFrame* node_frame_make(uint32_t n);
 NodeId alloc_node();
 void node_free(NodeFrame* frame, NodeId node);
 void node_frame_release(NodeFrame* frame);
+// Condemns the frame and moves each of its used nodes into a free node of a
+// frame that is not condemned; `moved` hears each pair of ids. The old slot
+// still names the buffer until the frame is released after the collection,
+// but the buffer's node word names the new node.
+void node_frame_evacuate(NodeFrame* frame, void (*moved)(NodeId from, NodeId to));
 
 SeriesFrame* series_frame_make();
 void series_frame_release(SeriesFrame* frame);

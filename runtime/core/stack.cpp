@@ -56,8 +56,8 @@ void init(uint32_t data_cells, uint32_t frames) {
 }
 
 bool ready() { return bottom != nullptr; }
-NodeId data_buffer_node() { return data_node; }
-NodeId call_buffer_node() { return call_node; }
+NodeId* data_buffer_slot() { return &data_node; }
+NodeId* call_buffer_slot() { return &call_node; }
 
 void pop_frame() {
     CallFrame* f = --frames_top;

@@ -99,9 +99,10 @@ extern uint32_t body_symbol;
 // Makes the two stack buffers (on the process heap: they never move).
 void init(uint32_t data_cells = DATA_CELLS, uint32_t frames = CALL_FRAMES);
 bool ready();
-// The nodes of the two stack buffers (the collector keeps them).
-NodeId data_buffer_node();
-NodeId call_buffer_node();
+// Where the nodes of the two stack buffers are kept (the collector marks
+// them there, and rewrites them if they move).
+NodeId* data_buffer_slot();
+NodeId* call_buffer_slot();
 
 inline uint32_t cell_index(const Cell* c) { return static_cast<uint32_t>(c - bottom); }
 inline bool empty_frames() { return frames_top == frames_bottom; }

@@ -32,13 +32,16 @@ struct HandlerRecord {
 
 inline Cell* on_set_cell(NodeId on_set, HandlerSlot slot) { return node_buffer(on_set)->cell_head() + slot; }
 
+// A record is a block cell naming the spec, with the index and count packed
+// into its position word: the collector then keeps the spec's id current when
+// it moves nodes, so the comparison with the handler's spec stays sound.
 HandlerRecord read_record(NodeId on_set, HandlerSlot slot) {
     const Cell* c = on_set_cell(on_set, slot);
-    return {int32_t(int16_t(c->data2 >> 16)), int32_t(c->data2 & 0xFFFF), c->data3};
+    return {int32_t(int16_t(c->data1 >> 16)), int32_t(c->data1 & 0xFFFF), c->data2};
 }
 
 Cell record_cell(int32_t index, int32_t count, NodeId spec) {
-    return Cell{TYPE_PAIR, 0, (uint32_t(index) << 16) | (uint32_t(count) & 0xFFFF), spec};
+    return Cell{TYPE_BLOCK, (uint32_t(index) << 16) | (uint32_t(count) & 0xFFFF), spec, 0};
 }
 
 inline bool handler_type(uint8_t t) { return t == TYPE_FUNCTION || t == TYPE_ROUTINE; }

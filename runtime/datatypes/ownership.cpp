@@ -128,7 +128,8 @@ void ownership_init() {
     ownership_table = hash_make(TABLE_SIZE, nullptr, HASH_OWNERSHIP, 3);
     // Entries whose series or owner died go once marking is done.
     collector::add_layer_root(
-        "ownership table", [] { collector::mark_table(ownership_table); }, [] { hash_sweep(ownership_table); });
+        "ownership table", [] { collector::mark_table(&ownership_table); },
+        [] { hash_sweep(ownership_table, collector::forward_values); });
 }
 
 void ownership_bind(const Cell* value, const Cell* owner_in, const Cell* word_in) {

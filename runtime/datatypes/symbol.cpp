@@ -42,7 +42,7 @@ void symbol_table_init(uint32_t n) {
     make_series(&block, TYPE_BLOCK, symbol_block);
     symbol_table = hash_make(n, &block, HASH_SYMBOLS, 0);
     collector::add_layer_root("symbol table", [] {
-        collector::mark_table(symbol_table);
+        collector::mark_table(&symbol_table);
         collector::mark_block_node(&symbol_block);
     });
     // Context word tables hash and match words by canonical id from now on.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <vector>
+#include "runtime/collector/collector.h"
 #include "runtime/core/cell.h"
 #include "runtime/core/cycle.h"
 #include "runtime/core/errors.h"
@@ -265,6 +266,7 @@ struct ScratchCut {
 // with a line end when line_feed is set. The result is unset.
 void form_reduced(bool line_feed) {
     Cell scratch{TYPE_BLOCK, 0, scratch_node, 0};
+    RootedCell keep(&scratch);
     const uint32_t saved = block_full_length(&scratch);
     ScratchCut cut{saved};
     if (type_of(stack::arguments) == TYPE_BLOCK) {
@@ -364,6 +366,8 @@ void register_block_natives() {
         block_make_at(&scratch, 32);
         block_append_cell(root_block(), &scratch);
         scratch_node = series_node(&scratch);
+        // The root block keeps it; its id is kept here too.
+        collector::add_layer_root("print scratch", [] { collector::mark_block_node(&scratch_node); });
     }
     native_register(NAT_PRINT, native_print);
     native_register(NAT_PRIN, native_prin);

@@ -69,6 +69,21 @@ void* thread_main(void* p) {
 
 } // namespace
 
+uintptr_t machine_stack_top() {
+    thread_local uintptr_t top = [] {
+        uintptr_t end = 0;
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void* addr;
+            size_t size;
+            if (pthread_attr_getstack(&attr, &addr, &size) == 0) end = reinterpret_cast<uintptr_t>(addr) + size;
+            pthread_attr_destroy(&attr);
+        }
+        return end;
+    }();
+    return top;
+}
+
 int fault_number(int sig, int code, bool stack_overflow) {
     switch (sig) {
     case SIGSEGV: return stack_overflow ? 19 : 1;

@@ -331,7 +331,7 @@ void hash_mark(uint32_t* table_slot, const HashMarker& marker) {
     if (marker.mark_node(&r->block) && r->kind != HASH_OWNERSHIP) marker.mark_cells(r->block);
 }
 
-void hash_sweep(NodeId table) {
+void hash_sweep(NodeId table, void (*forward)(Cell* first, Cell* end)) {
     HashRecord* r = hash_record(table);
     if (r->kind < HASH_POINTERS) return;
     // The buckets are walked directly: keys re-pointed by this collection no
@@ -341,6 +341,8 @@ void hash_sweep(NodeId table) {
     for (uint32_t i = 0; i < uint32_t(r->n_buckets); i++) {
         if (bucket_state(flags, i) != BUCKET_LIVE) continue;
         Cell* entry = entry_at(r, keys[i]);
+        // Marking rewrote the key; the value cells were not marked.
+        if (forward) forward(entry + 1, entry + entry_bytes(r) / 16);
         bool dead = !is_marked(entry->data1) || (r->kind == HASH_OWNERSHIP && !is_marked(entry[2].data1));
         if (!dead) continue;
         set_bucket_state(flags, i, BUCKET_DELETED);

@@ -146,8 +146,9 @@ void hash_mark(uint32_t* table_slot, const HashMarker& marker);
 // The tables' own process-wide series (the visited-chain set).
 void hash_mark_globals(const HashMarker& marker);
 // After marking: removes the entries whose key, or (kind 4) whose owner's
-// context, is not marked.
-void hash_sweep(NodeId table);
+// context, is not marked. The value cells of each entry kept pass through
+// `forward` first, when given: it rewrites the ids of nodes the collection moved.
+void hash_sweep(NodeId table, void (*forward)(Cell* first, Cell* end) = nullptr);
 
 // Integer tables: a 32-bit key to 32-bit value map on the process heap, for
 // the collector's node relocation while series memory is being rearranged.
