@@ -1,4 +1,5 @@
 #include "runtime/collector/collector.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -51,10 +52,10 @@ bool started = false;
 
 constexpr uint32_t EVENT_HOLDS_CELLS = 0x1000;
 
-// A node frame with fewer used nodes than this may be emptied; the
-// relocation table starts with room for a few frames' worth of moves.
+// A node frame with fewer used nodes than this may be emptied; one
+// collection moves at most so many nodes.
 constexpr uint32_t EVACUATE_BELOW = 5000;
-constexpr uint32_t RELOCATION_ROOM = 20000;
+constexpr uint32_t MOVES_PER_COLLECTION = 20000;
 
 // Where marking is, for the report of a value that names a dead node.
 const char* marking_root = "";
@@ -272,6 +273,7 @@ void free_queued_nodes() {
         // still empty out and grow sparse enough to be evacuated.
         node_slots[n] = 0xDEAD0001;
         f->used--;
+        f->spent++;
 #else
         node_free(f, n);
 #endif
@@ -283,18 +285,17 @@ void free_queued_nodes() {
 
 void note_move(NodeId from, NodeId to) { int_table_put(relocation, from, to); }
 
-// Whether a frame is worth emptying: few of its nodes used, and (outside
-// the stress build, which moves nodes whenever it can so that every test
-// meets relocation) settled over the last collections, so a burst of short
-// lives does not make nodes move back and forth.
+// Whether a frame is worth emptying: few of its nodes used, settled over the
+// last collections (so a burst of short lives does not make nodes move back
+// and forth, and nodes just moved in stay a while), not held back after the
+// machine stack named it, and not the frame being filled. A frame left empty
+// goes back after the collection anyway.
 bool evacuation_candidate(const NodeFrame* f) {
-    if (f == memory.current_node_frame || f->condemned || f->used >= EVACUATE_BELOW) return false;
-#ifdef KEM_GC_STRESS
-    return true;
-#else
+    if (f == memory.current_node_frame || f->condemned || f->fixed || f->hold || f->used == 0 ||
+        f->used >= EVACUATE_BELOW)
+        return false;
     const uint32_t settled = (stats.stability + 1 >= 32) ? 0xFFFFFFFFu : (1u << (stats.stability + 1)) - 1;
     return (f->stability & settled) == settled;
-#endif
 }
 
 // C++ code may keep node ids, and cells naming nodes, in its locals across a
@@ -302,8 +303,8 @@ bool evacuation_candidate(const NodeFrame* f) {
 // root and marking cannot rewrite it. So a frame is not emptied while the
 // machine stack names one of its used nodes: the stack is read word by word
 // (the registers spilled onto it first). A word that only looks like such an
-// id keeps a frame in place for one more collection; this decides only what
-// stays where it is, never what lives.
+// id keeps a frame in place; this decides only what stays where it is, never
+// what lives.
 [[gnu::noinline, gnu::no_sanitize_address]] void spare_frames_named_from(uintptr_t top) {
     volatile uint32_t here = 0;
     const auto* p = reinterpret_cast<const uint32_t*>(reinterpret_cast<uintptr_t>(&here) & ~uintptr_t(3));
@@ -320,37 +321,69 @@ bool evacuation_candidate(const NodeFrame* f) {
     spare_frames_named_from(platform::machine_stack_top());
 }
 
+// A frame the stack kept in place waits before it is tried again, twice as
+// long each time, so that a long-lived local does not cost a reading of the
+// stack at every collection.
+void hold_back(NodeFrame* f) {
+    f->hold = (stats.stability + 1) << (f->pins < 8 ? f->pins : 8);
+    f->pins++;
+}
+
+// The sparsest candidates worth emptying: their live nodes must fit in the
+// free nodes of the frames that stay (the denser candidates among them) and
+// in fewer new frames than are emptied, so every evacuation returns frames,
+// and at most MOVES_PER_COLLECTION nodes move at once.
+uint32_t choose_frames(std::vector<NodeFrame*>& sparse) {
+    int64_t room = 0;
+    for (NodeFrame* f = memory.first_node_frame; f; f = f->next) {
+        if (f->condemned) continue;
+        room += f->free_count();
+        if (evacuation_candidate(f)) sparse.push_back(f);
+    }
+    std::sort(sparse.begin(), sparse.end(), [](const NodeFrame* a, const NodeFrame* b) { return a->used < b->used; });
+    int64_t moves = 0, best_gain = 0;
+    uint32_t best = 0;
+    for (uint32_t k = 0; k < sparse.size(); k++) {
+        moves += sparse[k]->used;
+        room -= sparse[k]->free_count();
+        if (moves > int64_t(MOVES_PER_COLLECTION)) break;
+        const int64_t made = moves > room ? (moves - room + NODES_PER_FRAME - 1) / NODES_PER_FRAME : 0;
+        if (int64_t(k + 1) - made > best_gain) {
+            best_gain = int64_t(k + 1) - made;
+            best = k + 1;
+        }
+    }
+    sparse.resize(best);
+    return best;
+}
+
 // Empties sparse, settled node frames into the others; the frames are
 // released once the collection is over. Frames are chosen first, so no node
 // moves into a frame that is itself being emptied.
 bool evacuate_node_frames() {
     if (!platform::machine_stack_top()) return false;
-    NodeFrame* current = nullptr;
-    for (NodeFrame* f = memory.first_node_frame; f; f = f->next)
-        if (f->free_head != 0 && !f->condemned) {
-            current = f;
-            break;
-        }
-    if (!current) return false;
-    memory.current_node_frame = current;
-    int64_t free_nodes = 0;
-    for (NodeFrame* f = memory.first_node_frame; f; f = f->next)
-        if (f->free_head != 0 && !f->condemned) free_nodes += f->capacity - f->used;
+    // The frame being filled stays: moved nodes go there first.
+    if (!memory.current_node_frame || memory.current_node_frame->free_head == 0)
+        for (NodeFrame* f = memory.first_node_frame; f; f = f->next)
+            if (f->free_head != 0 && !f->condemned) {
+                memory.current_node_frame = f;
+                break;
+            }
     std::vector<NodeFrame*> chosen;
-    for (NodeFrame* f = memory.last_node_frame; f; f = f->prev) {
-#ifndef KEM_GC_STRESS
-        if (free_nodes <= int64_t(NODES_PER_FRAME)) break;
-#endif
-        if (!evacuation_candidate(f)) continue;
-        f->condemned = 1;
-        chosen.push_back(f);
-        free_nodes -= NODES_PER_FRAME;
-    }
-    if (chosen.empty()) return false;
+    if (!choose_frames(chosen)) return false;
+    for (NodeFrame* f : chosen) f->condemned = 1;
     spare_frames_the_stack_names();
-    std::erase_if(chosen, [](const NodeFrame* f) { return !f->condemned; });
+    uint32_t moves = 0;
+    std::erase_if(chosen, [&moves](NodeFrame* f) {
+        if (f->condemned) {
+            moves += f->used;
+            return false;
+        }
+        hold_back(f);
+        return true;
+    });
     if (chosen.empty()) return false;
-    relocation = int_table_make(RELOCATION_ROOM);
+    relocation = int_table_make(moves);
     for (NodeFrame* f : chosen) node_frame_evacuate(f, note_move);
     return true;
 }

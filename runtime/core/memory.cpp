@@ -228,6 +228,10 @@ NodeId alloc_node() {
     return n;
 }
 
+void node_keep_in_place(NodeId n) {
+    if (NodeFrame* f = node_frame_of(n)) f->fixed = 1;
+}
+
 void node_frame_evacuate(NodeFrame* f, void (*moved)(NodeId from, NodeId to)) {
     f->condemned = 1;
     if (memory.current_node_frame == f) memory.current_node_frame = nullptr;
@@ -264,6 +268,7 @@ void node_frames_after_collection() {
     for (f = memory.first_node_frame; f; f = f->next) {
         f->stability = (f->stability << 1) | (f->used == f->used_at_last ? 1u : 0u);
         f->used_at_last = f->used;
+        if (f->hold) f->hold--;
     }
 }
 

@@ -87,9 +87,15 @@ struct NodeFrame {
     uint32_t used_at_last;     // used count at the end of the previous collection
     uint32_t stability;        // history: bit 0 set when the used count did not change
     uint32_t condemned;
+    uint32_t spent;            // GC-stress builds: dead nodes never taken again
+    uint32_t hold;             // collections left before it may be emptied again
+    uint32_t pins;             // times the machine stack kept it from being emptied
+    uint32_t fixed;            // holds a node that must never move
     uint32_t index;            // position of its range of node ids
     NodeId first_id() const { return index * NODE_FRAME_STRIDE + 1; }
     bool owns(NodeId n) const { return n >= first_id() && n < first_id() + capacity; }
+    // Nodes on its free list.
+    uint32_t free_count() const { return capacity - used - spent; }
 };
 
 struct SeriesFrame {
@@ -192,6 +198,10 @@ NodeFrame* node_frame_make(uint32_t n);
 NodeId alloc_node();
 void node_free(NodeFrame* frame, NodeId node);
 void node_frame_release(NodeFrame* frame);
+// The node's frame is never emptied: for a node whose id C++ code copies
+// into places marking does not reach (the global context, which every word
+// bound to it names).
+void node_keep_in_place(NodeId node);
 // Condemns the frame and moves each of its used nodes into a free node of a
 // frame that is not condemned; `moved` hears each pair of ids. The old slot
 // still names the buffer until the frame is released after the collection,
@@ -225,7 +235,7 @@ void big_frame_free(SeriesBuffer* b);
 // others and hands their nodes to `free_node` (the collector's queue).
 void big_frames_sweep(void (*free_node)(NodeId));
 // After a collection: releases empty and condemned node frames, picks the current
-// frame and updates each frame's stability history.
+// frame and updates each frame's stability history and hold.
 void node_frames_after_collection();
 // After marking: heap series that are not marked are freed and their nodes
 // handed to `free_node`; the marks of the others are cleared. Returns the

@@ -75,6 +75,8 @@ inline bool nested_kind(uint8_t t) {
 void context_global_init(uint32_t n) {
     if (global_context) return;
     global_context = context_make(n, false, false, 0, CONTEXT_GLOBAL);
+    // Words bound to it are copied into C++ tables and statics all over.
+    node_keep_in_place(global_context);
     collector::add_layer_root("global context", [] { collector::mark_context(&global_context); });
     self_symbol = symbol_make("self");
 }

@@ -108,12 +108,15 @@ inline Cont* push_cont(uint8_t kind) {
 }
 
 void mark_conts() {
-    for (const Cont* c = conts; c < conts_top; c++) {
+    for (Cont* c = conts; c < conts_top; c++) {
         switch (c->kind) {
         case K_WALK:
             if (c->end != END_SINGLE) collector::mark_value(&c->b);
             collector::mark_value(&c->a);
+            // The caller's context lives in its call frame; only its id is kept here.
+            if (c->end == END_BODY) collector::forward_node(&c->caller.ctx);
             break;
+        case K_LOOP: collector::forward_node(&c->caller.ctx); break;
         case K_OPERATOR: collector::mark_value(&c->b); [[fallthrough]];
         case K_ARGS:
         case K_SET_PATH:
