@@ -179,7 +179,7 @@ template <typename Visit, typename Handle>
 void mark_cell(const Cell* cell) {
     each_reference(
         const_cast<Cell*>(cell),
-        [](uint32_t* slot, Ref kind) {
+        [](uint32_t* slot, Ref kind) __attribute__((always_inline)) {
             switch (kind) {
             case Ref::bytes: mark_buffer(slot); break;
             case Ref::cells: mark_cells_of(slot); break;
