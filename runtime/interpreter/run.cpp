@@ -329,6 +329,46 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     return context_slot(s, w);
 }
 
+// The value at `at` when it needs no step and can raise nothing: a literal,
+// or a word with a plain value that is a local of the function walked (fctx,
+// fbase) or whose site holds its slot; else nullptr.
+[[gnu::always_inline]] inline const Cell* value_at_hand(const Cell* cells, Site* sites, uint32_t at, NodeId fctx,
+                                                        Cell* fbase) {
+    const uint8_t kind = sites[at].kind;
+    if (kind == SITE_LITERAL) return cells + at;
+    if (kind != SITE_WORD) return nullptr;
+    const Cell* w = cells + at;
+    const Cell* v;
+    if (w->data1 == fctx && int32_t(w->data3) >= 0) v = fbase + w->data3;
+    else if (sites[at].epoch == cache_epoch && sites[at].slot) v = sites[at].slot;
+    else return nullptr;
+    return plain_value(type_of(v)) ? v : nullptr;
+}
+
+// A branch of if, either or unless that is one value at hand, or `return`
+// of one in a function this run walks, needs no walk of its own. Returns
+// the branch's value (*returns: it is the function's result), or nullptr
+// when the branch is walked.
+[[gnu::always_inline]] inline const Cell* short_branch(const Cell& branch, Code* code, const Walked& f,
+                                                       bool* returns) {
+    const uint32_t at = branch.data1;
+    const uint32_t n = code->length;
+    if (tracing || at >= n || n - at > 2) return nullptr;
+    const Cell* cells = node_buffer(branch.data2)->cell_head();
+    Site* sites = code->sites();
+    if (n - at == 1) {
+        *returns = false;
+        return value_at_hand(cells, sites, at, f.ctx, f.base);
+    }
+    if (!f.target || sites[at].kind != SITE_WORD || cells[at].data1 == f.ctx || sites[at].epoch != cache_epoch ||
+        !sites[at].slot)
+        return nullptr;
+    const Cell* word = sites[at].slot;
+    if (type_of(word) != TYPE_NATIVE || native_number(word) != NAT_RETURN) return nullptr;
+    *returns = true;
+    return value_at_hand(cells, sites, at + 1, f.ctx, f.base);
+}
+
 [[noreturn, gnu::cold, gnu::noinline]] void word_error(const Cell& word, uint8_t t) {
     if (t == TYPE_UNSET) fire(Err::script_no_value, word);
     fire(Err::script_no_op_arg, word);
@@ -692,7 +732,21 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (r->kind == TYPE_NATIVE &&
                 (r->number == NAT_IF || r->number == NAT_UNLESS || r->number == NAT_EITHER)) {
                 if (const Cell* branch = conditional_branch(r->number)) {
-                    w = open_walk(*branch, END_BRANCH, w, nullptr);
+                    Code* const code = block_code(branch->data2);
+                    bool returns;
+                    if (const Cell* value = short_branch(*branch, code, f, &returns)) {
+                        if (returns) {
+                            landing = f.target;
+                            stack::return_to(landing->frame, value);
+                            goto leave_walks;
+                        }
+                        *stack::arguments = *value;
+                        stack::pop_frame_keep_result();
+                        take_result(callable);
+                        ni = resume_ni;
+                        goto operand_done;
+                    }
+                    w = open_walk(*branch, END_BRANCH, w, code);
                     resume_after(w, callable, pos, resume_ni);
                     KEM_LOAD();
                     pos = w->a.data1;
