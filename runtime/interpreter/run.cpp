@@ -601,13 +601,11 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             const uint32_t n = native_number(slot);
             if (n == NAT_RETURN && pos + 1 < tail) {
                 const uint32_t at = pos + 1;
-                const uint8_t kind = sites[at].kind;
-                if (f.target && (kind == SITE_LITERAL || kind == SITE_WORD)) {
+                if (f.target) {
                     // return with a value at hand lands at once.
-                    const Cell* value = kind == SITE_LITERAL ? cells + at : KEM_SLOT(at);
-                    if (plain_value(type_of(value)) &&
-                        !(at + 1 < tail && sites[at + 1].kind == SITE_WORD &&
-                          type_of(KEM_SLOT(at + 1)) == TYPE_OP)) {
+                    const Cell* value = value_at_hand(cells, sites, at, f.ctx, f.base);
+                    if (value && !(at + 1 < tail && sites[at + 1].kind == SITE_WORD &&
+                                   type_of(KEM_SLOT(at + 1)) == TYPE_OP)) {
                         verify_site(cells, sites, w, at);
                         pos = at + 1;
                         landing = f.target;
