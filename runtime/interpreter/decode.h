@@ -84,7 +84,10 @@ uint8_t* new_side(NodeId series, uint32_t bytes, SideTag tag);
 struct Code {
     uint32_t tag;
     uint32_t length;  // the block's length when decoded
-    uint32_t spare[2];
+    // The block from its head is one value, or value operator value, as
+    // far as its sites tell: the run loop may compute it without a walk.
+    uint32_t simple;
+    uint32_t spare;
     Site* sites() { return reinterpret_cast<Site*>(this + 1); }
 };
 

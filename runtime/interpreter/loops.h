@@ -15,6 +15,17 @@
 
 namespace kem {
 
+// What loop_step does next.
+enum LoopNext : uint8_t {
+    NEXT_PASS,  // advance, then hand out the body (or end)
+    NEXT_COND,  // while: hand out the condition
+    NEXT_BODY,  // while: hand out the body, the condition held
+    NEXT_END,   // end the loop with the result cell as it is
+};
+
+// The block handed out last.
+enum LoopHanded : uint8_t { HANDED_COND, HANDED_BODY };
+
 struct LoopState {
     uint32_t number;  // the native
     uint8_t next;     // what the next step does

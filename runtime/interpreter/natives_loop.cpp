@@ -25,17 +25,6 @@ namespace kem {
 
 namespace {
 
-// What loop_step does next.
-enum LoopNext : uint8_t {
-    NEXT_PASS,  // advance, then hand out the body (or end)
-    NEXT_COND,  // while: hand out the condition
-    NEXT_BODY,  // while: hand out the body, the condition held
-    NEXT_END,   // end the loop with the result cell as it is
-};
-
-// The block handed out last.
-enum LoopHanded : uint8_t { HANDED_COND, HANDED_BODY };
-
 // Pushes the loop frame on the current top; its argument base, the next cell,
 // is the loop's result cell and starts unset.
 void open_loop() {

@@ -369,6 +369,40 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     return value_at_hand(cells, sites, at + 1, f.ctx, f.base);
 }
 
+// The value of a block (from its position, `code` its decoded code) that
+// is one expression needing no step and able to raise nothing: a value at
+// hand, or two numbers at hand joined by an operator the direct path
+// computes. Its value goes to *out; false when the block is walked.
+[[gnu::always_inline]] inline bool short_expression(const Cell& block, Code* code, const Walked& f, Cell* out) {
+    if (block.data1 != 0 || !code->simple) return false;
+    const Cell* cells = node_buffer(block.data2)->cell_head();
+    Site* const sites = code->sites();
+    const Cell* left = value_at_hand(cells, sites, 0, f.ctx, f.base);
+    if (!left) return false;
+    if (code->length == 1) {
+        *out = *left;
+        return true;
+    }
+    // The operator's word must name it without a lookup that could raise.
+    const Cell* w = cells + 1;
+    const Cell* op;
+    if (w->data1 == f.ctx && int32_t(w->data3) >= 0) op = f.base + w->data3;
+    else if (sites[1].epoch == cache_epoch && sites[1].slot) op = sites[1].slot;
+    else return false;
+    if (type_of(op) != TYPE_OP || !direct_operator(op, left)) return false;
+    const Cell* right = value_at_hand(cells, sites, 2, f.ctx, f.base);
+    if (!right || (type_of(right) != TYPE_INTEGER && type_of(right) != TYPE_FLOAT)) return false;
+    *out = *left;
+    return number_infix(op, out, right);
+}
+
+// The decoded code of a block a site or record keeps (kept: nullptr when
+// not this epoch's), checked against the block's length as open_walk does.
+inline Code* kept_code(NodeId node, Code* kept) {
+    if (kept && kept->length == node_buffer(node)->used() / uint32_t(sizeof(Cell))) return kept;
+    return block_code(node);
+}
+
 [[noreturn, gnu::cold, gnu::noinline]] void word_error(const Cell& word, uint8_t t) {
     if (t == TYPE_UNSET) fire(Err::script_no_value, word);
     fire(Err::script_no_op_arg, word);
@@ -535,6 +569,17 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         case SITE_PAREN: {
             Site& s = sites[pos];
             Code* code = s.epoch == cache_epoch ? s.code : nullptr;
+            if (code && code->simple) {
+                // A paren of one expression that can raise nothing is
+                // computed here, without a walk of its own.
+                const Cell& paren = cells[pos];
+                Cell value;
+                if (code->length == length_of(&paren) && short_expression(paren, code, f, &value)) {
+                    stack::push(&value);
+                    pos++;
+                    goto operand_done;
+                }
+            }
             Cont* paren = open_walk(cells[pos], END_PAREN, w, code);
             if (!code) {
                 s.claim();
@@ -822,7 +867,39 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         // The K_LOOP record on top takes its next step.
         Cont* c = conts_top - 1;
         const Cell* block;
-        if (!step_loop(c->loop, &block)) goto exit_pending;
+        LoopState& ls = c->loop;
+        if (ls.number == NAT_WHILE && !tracing) {
+            // A condition of one expression that can raise nothing is tested
+            // here; the pass still reaches a safe point, as its walk would.
+            if (ls.next == NEXT_COND) {
+                collector::safe_point();
+                if (c->pass_epoch != cache_epoch) {
+                    c->pass_code[0] = c->pass_code[1] = nullptr;
+                    c->pass_epoch = cache_epoch;
+                }
+                const Cell* cond = ls.args;
+                Code* const code = kept_code(cond->data2, c->pass_code[0]);
+                c->pass_code[0] = code;
+                Cell value;
+                if (short_expression(*cond, code, f, &value))
+                    ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
+            }
+            if (ls.next == NEXT_BODY) {
+                stack::top = stack::arguments;
+                ls.handed = HANDED_BODY;
+                ls.next = NEXT_PASS;
+                block = ls.args + 1;
+                goto open_pass;
+            }
+        } else if (ls.number == NAT_LOOP && ls.next == NEXT_PASS && ls.done < ls.count) {
+            // A counted pass of loop.
+            ls.done++;
+            stack::top = stack::arguments;
+            ls.handed = HANDED_BODY;
+            block = ls.args + 1;
+            goto open_pass;
+        }
+        if (!step_loop(ls, &block)) goto exit_pending;
         if (!block) {
             // The loop is over: the native's frame is on top with its result.
             stack::pop_frame_keep_result();
@@ -833,6 +910,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             KEM_REFRESH();
             goto operand_done;
         }
+    open_pass:
         // The blocks of a loop's passes are the same each time: their codes
         // are kept in its record.
         const int which = block == c->loop.args ? 0 : 1;
@@ -988,8 +1066,25 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         if (done->end == END_PAREN) goto operand_done;
         *stack::arguments = *(stack::top - 1);
         if (done->end == END_LOOP) {
-            // The pass's value is in the loop's result cell.
-            if (!settle_loop((conts_top - 1)->loop)) goto exit_pending;
+            // The pass's value is in the loop's result cell. A pass of while
+            // or loop that ends normally goes straight to the next.
+            LoopState& ls = (conts_top - 1)->loop;
+            if (!last_throw_code) [[likely]] {
+                if (ls.number == NAT_WHILE) {
+                    if (ls.handed == HANDED_BODY) {
+                        ls.next = NEXT_COND;
+                        goto loop_next;
+                    }
+                    if (type_of(stack::arguments) != TYPE_UNSET) {
+                        ls.next = is_truthy(stack::arguments) ? NEXT_BODY : NEXT_END;
+                        goto loop_next;
+                    }
+                } else if (ls.number == NAT_LOOP) {
+                    ls.next = NEXT_PASS;
+                    goto loop_next;
+                }
+            }
+            if (!settle_loop(ls)) goto exit_pending;
             goto loop_next;
         }
         if (done->end == END_BRANCH) {
