@@ -251,6 +251,15 @@ Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
                                                           : nullptr);
 }
 
+// The slot a set-word's site keeps, when a store through it needs nothing
+// more: none, or an object without change handlers (its field's word is
+// then marked as assigned).
+[[gnu::always_inline]] inline Cell* site_store(Site& s) {
+    if (s.epoch != cache_epoch || !s.slot || (s.holder && s.holder->data3)) return nullptr;
+    if (s.holder) s.word_cell->header |= WORD_CHANGED;
+    return s.slot;
+}
+
 // A set-word's value is in its frame: stores it. False when an exit is
 // pending. A local of the function walked (fctx, fbase) and a slot the site
 // keeps take it directly.
@@ -259,15 +268,8 @@ Cell* store_slot(Site* sites, uint32_t at, const Cell& word, bool fresh) {
     const Cell* word = stack::arguments;
     if (type_of(value) != TYPE_UNSET) [[likely]] {
         Cell* slot = nullptr;
-        if (word->data1 == fctx && int32_t(word->data3) >= 0) {
-            slot = fbase + word->data3;
-        } else if (c->epoch == cache_epoch) {
-            Site& s = sites[c->arg];
-            if (s.epoch == cache_epoch && s.slot && (!s.holder || !s.holder->data3)) {
-                slot = s.slot;
-                if (s.holder) s.word_cell->header |= WORD_CHANGED;
-            }
-        }
+        if (word->data1 == fctx && int32_t(word->data3) >= 0) slot = fbase + word->data3;
+        else if (c->epoch == cache_epoch) slot = site_store(sites[c->arg]);
         if (slot) {
             *slot = *value;
             *stack::arguments = *value;
@@ -369,6 +371,15 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     return value_at_hand(cells, sites, at + 1, f.ctx, f.base);
 }
 
+// The value a bound word at `at` names when that takes no lookup that could
+// raise: a local of the function walked, or the slot its site keeps.
+[[gnu::always_inline]] inline const Cell* word_at_hand(const Cell* cells, Site* sites, uint32_t at, const Walked& f) {
+    const Cell* w = cells + at;
+    if (w->data1 == f.ctx && int32_t(w->data3) >= 0) return f.base + w->data3;
+    if (sites[at].epoch == cache_epoch && sites[at].slot) return sites[at].slot;
+    return nullptr;
+}
+
 // The value of a block (from its position, `code` its decoded code) that
 // is one expression needing no step and able to raise nothing: a value at
 // hand, or two numbers at hand joined by an operator the direct path
@@ -383,17 +394,29 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
         *out = *left;
         return true;
     }
-    // The operator's word must name it without a lookup that could raise.
-    const Cell* w = cells + 1;
-    const Cell* op;
-    if (w->data1 == f.ctx && int32_t(w->data3) >= 0) op = f.base + w->data3;
-    else if (sites[1].epoch == cache_epoch && sites[1].slot) op = sites[1].slot;
-    else return false;
-    if (type_of(op) != TYPE_OP || !direct_operator(op, left)) return false;
+    const Cell* op = word_at_hand(cells, sites, 1, f);
+    if (!op || type_of(op) != TYPE_OP || !direct_operator(op, left)) return false;
     const Cell* right = value_at_hand(cells, sites, 2, f.ctx, f.base);
     if (!right || (type_of(right) != TYPE_INTEGER && type_of(right) != TYPE_FLOAT)) return false;
     *out = *left;
     return number_infix(op, out, right);
+}
+
+// A paren whose site keeps its code, when short_expression computes it.
+[[gnu::always_inline]] inline bool short_paren(const Cell& paren, const Site& s, const Walked& f, Cell* out) {
+    if (s.epoch != cache_epoch || !s.code->simple || s.code->length != length_of(&paren)) return false;
+    return short_expression(paren, s.code, f, out);
+}
+
+// An operand that needs no step and can raise nothing: a value at hand, or
+// a paren short_paren computes.
+[[gnu::always_inline]] inline bool short_operand(const Cell* cells, Site* sites, uint32_t at, const Walked& f,
+                                                 Cell* out) {
+    if (sites[at].kind == SITE_PAREN) return short_paren(cells[at], sites[at], f, out);
+    const Cell* v = value_at_hand(cells, sites, at, f.ctx, f.base);
+    if (!v) return false;
+    *out = *v;
+    return true;
 }
 
 // The decoded code of a block a site or record keeps (kept: nullptr when
@@ -401,6 +424,35 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 inline Code* kept_code(NodeId node, Code* kept) {
     if (kept && kept->length == node_buffer(node)->used() / uint32_t(sizeof(Cell))) return kept;
     return block_code(node);
+}
+
+// A set-word at pos whose value needs no step and can raise nothing (an
+// operand short_operand takes, with the operators the direct path computes
+// after it), stored into a slot that takes it at once: no frame, no record.
+// Returns the position after the expression, its value pushed; 0 when the
+// set-word is walked.
+[[gnu::noinline]] uint32_t short_set_word(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
+                                          const Walked& f) {
+    uint32_t at = pos + 1;
+    Cell value;
+    if (at >= tail || !short_operand(cells, sites, at, f, &value)) return 0;
+    for (at++; at < tail && sites[at].kind == SITE_WORD; at += 2) {
+        const Cell* op = word_at_hand(cells, sites, at, f);
+        if (!op) return 0;
+        if (type_of(op) != TYPE_OP) break;
+        Cell right;
+        if (at + 1 >= tail || !direct_operator(op, &value) || !short_operand(cells, sites, at + 1, f, &right))
+            return 0;
+        const uint8_t rt = type_of(&right);
+        if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !number_infix(op, &value, &right)) return 0;
+    }
+    const Cell* word = cells + pos;
+    Cell* target =
+        word->data1 == f.ctx && int32_t(word->data3) >= 0 ? f.base + word->data3 : site_store(sites[pos]);
+    if (!target) return 0;
+    *target = value;
+    stack::push(&value);
+    return at;
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void word_error(const Cell& word, uint8_t t) {
@@ -449,6 +501,38 @@ inline Code* kept_code(NodeId node, Code* kept) {
     } catch (const PendingExit&) {
         return false;
     }
+}
+
+// The next pass of while or loop taken here, without the loop's steps: the
+// body block, on the loop frame with the data top at its result cell; or
+// nullptr when the loop takes its step. A while condition of one expression
+// that can raise nothing is tested here, after a safe point as its walk
+// would pass.
+[[gnu::noinline]] const Cell* direct_pass(Cont* c, const Walked& f) {
+    LoopState& ls = c->loop;
+    if (ls.number == NAT_WHILE && !tracing) {
+        if (ls.next == NEXT_COND) {
+            collector::safe_point();
+            if (c->pass_epoch != cache_epoch) {
+                c->pass_code[0] = c->pass_code[1] = nullptr;
+                c->pass_epoch = cache_epoch;
+            }
+            const Cell* cond = ls.args;
+            Code* const code = kept_code(cond->data2, c->pass_code[0]);
+            c->pass_code[0] = code;
+            Cell value;
+            if (short_expression(*cond, code, f, &value)) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
+        }
+        if (ls.next != NEXT_BODY) return nullptr;
+        ls.next = NEXT_PASS;
+    } else if (ls.number == NAT_LOOP && ls.next == NEXT_PASS && ls.done < ls.count) {
+        ls.done++;
+    } else {
+        return nullptr;
+    }
+    stack::top = stack::arguments;
+    ls.handed = HANDED_BODY;
+    return ls.args + 1;
 }
 
 // A function called in a trace run, which follows its trace attributes.
@@ -544,6 +628,11 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             }
             goto word_call;
         case SITE_SET_WORD: {
+            if (const uint32_t after = short_set_word(cells, sites, pos, tail, f)) {
+                for (uint32_t i = pos; i < after; i++) verify_site(cells, sites, w, i);
+                pos = after;
+                goto value_done;
+            }
             const Cell word = cells[pos];
             Cont* c = push_cont(K_SET_WORD);
             c->arg = pos;
@@ -569,16 +658,13 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         case SITE_PAREN: {
             Site& s = sites[pos];
             Code* code = s.epoch == cache_epoch ? s.code : nullptr;
-            if (code && code->simple) {
-                // A paren of one expression that can raise nothing is
-                // computed here, without a walk of its own.
-                const Cell& paren = cells[pos];
-                Cell value;
-                if (code->length == length_of(&paren) && short_expression(paren, code, f, &value)) {
-                    stack::push(&value);
-                    pos++;
-                    goto operand_done;
-                }
+            // A paren of one expression that can raise nothing is computed
+            // here, without a walk of its own.
+            Cell value;
+            if (code && short_paren(cells[pos], s, f, &value)) {
+                stack::push(&value);
+                pos++;
+                goto operand_done;
             }
             Cont* paren = open_walk(cells[pos], END_PAREN, w, code);
             if (!code) {
@@ -867,39 +953,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         // The K_LOOP record on top takes its next step.
         Cont* c = conts_top - 1;
         const Cell* block;
-        LoopState& ls = c->loop;
-        if (ls.number == NAT_WHILE && !tracing) {
-            // A condition of one expression that can raise nothing is tested
-            // here; the pass still reaches a safe point, as its walk would.
-            if (ls.next == NEXT_COND) {
-                collector::safe_point();
-                if (c->pass_epoch != cache_epoch) {
-                    c->pass_code[0] = c->pass_code[1] = nullptr;
-                    c->pass_epoch = cache_epoch;
-                }
-                const Cell* cond = ls.args;
-                Code* const code = kept_code(cond->data2, c->pass_code[0]);
-                c->pass_code[0] = code;
-                Cell value;
-                if (short_expression(*cond, code, f, &value))
-                    ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
-            }
-            if (ls.next == NEXT_BODY) {
-                stack::top = stack::arguments;
-                ls.handed = HANDED_BODY;
-                ls.next = NEXT_PASS;
-                block = ls.args + 1;
-                goto open_pass;
-            }
-        } else if (ls.number == NAT_LOOP && ls.next == NEXT_PASS && ls.done < ls.count) {
-            // A counted pass of loop.
-            ls.done++;
-            stack::top = stack::arguments;
-            ls.handed = HANDED_BODY;
-            block = ls.args + 1;
-            goto open_pass;
-        }
-        if (!step_loop(ls, &block)) goto exit_pending;
+        const uint32_t number = c->loop.number;
+        if ((number == NAT_WHILE || number == NAT_LOOP) && (block = direct_pass(c, f))) goto open_pass;
+        if (!step_loop(c->loop, &block)) goto exit_pending;
         if (!block) {
             // The loop is over: the native's frame is on top with its result.
             stack::pop_frame_keep_result();
