@@ -503,7 +503,7 @@ inline Code* kept_code(NodeId node, Code* kept) {
     }
 }
 
-// The next pass of while or loop taken here, without the loop's steps: the
+// The next pass of while, loop or repeat taken here, without the loop's steps: the
 // body block, on the loop frame with the data top at its result cell; or
 // nullptr when the loop takes its step. A while condition of one expression
 // that can raise nothing is tested here, after a safe point as its walk
@@ -525,14 +525,23 @@ inline Code* kept_code(NodeId node, Code* kept) {
         }
         if (ls.next != NEXT_BODY) return nullptr;
         ls.next = NEXT_PASS;
-    } else if (ls.number == NAT_LOOP && ls.next == NEXT_PASS && ls.done < ls.count) {
+    } else if (ls.next == NEXT_PASS && ls.done < ls.count) {
+        if (ls.number == NAT_REPEAT) {
+            // The word takes the count from a cell the body cannot reach; a
+            // store that needs more (an object's change handler) is left to
+            // the loop's step.
+            Cell* slot = context_store_slot(ls.word);
+            if (!slot) return nullptr;
+            make_integer(ls.series, int32_t(ls.done + 1));
+            *slot = *ls.series;
+        }
         ls.done++;
     } else {
         return nullptr;
     }
     stack::top = stack::arguments;
     ls.handed = HANDED_BODY;
-    return ls.args + 1;
+    return ls.number == NAT_REPEAT ? ls.args + 2 : ls.args + 1;
 }
 
 // A function called in a trace run, which follows its trace attributes.
@@ -954,7 +963,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         Cont* c = conts_top - 1;
         const Cell* block;
         const uint32_t number = c->loop.number;
-        if ((number == NAT_WHILE || number == NAT_LOOP) && (block = direct_pass(c, f))) goto open_pass;
+        if ((number == NAT_WHILE || number == NAT_LOOP || number == NAT_REPEAT) && (block = direct_pass(c, f)))
+            goto open_pass;
         if (!step_loop(c->loop, &block)) goto exit_pending;
         if (!block) {
             // The loop is over: the native's frame is on top with its result.
@@ -1135,7 +1145,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                         ls.next = is_truthy(stack::arguments) ? NEXT_BODY : NEXT_END;
                         goto loop_next;
                     }
-                } else if (ls.number == NAT_LOOP) {
+                } else if (ls.number == NAT_LOOP || ls.number == NAT_REPEAT) {
                     ls.next = NEXT_PASS;
                     goto loop_next;
                 }
