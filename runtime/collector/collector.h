@@ -21,7 +21,7 @@
 // the layers above drop or forward their ids from their layer root.
 // Allocation never collects: it counts what it takes (memory.h) and asks for a
 // collection once the budget is spent, and the next safe point of the
-// evaluator (or `recycle`) runs it.
+// evaluator or of the parse engine's steps (or `recycle`) runs it.
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
@@ -126,16 +126,28 @@ void remove_root(void (*callback)());
 extern uint32_t stress_period;
 extern uint32_t stress_tick;
 
+// A collection when one has been requested; answers whether one ran, after
+// which buffers may have moved.
+inline bool collect_if_due() {
+    if (collector_switch.requested) [[unlikely]] {
+        const uint32_t before = collector_switch.count;
+        collect_if_enabled();
+        return collector_switch.count != before;
+    }
+    return false;
+}
+
 // The evaluator calls this between expressions: every live value is then on
-// the data stack, in a frame, in a context or in a root.
-inline void safe_point() {
+// the data stack, in a frame, in a context or in a root. Answers as
+// collect_if_due.
+inline bool safe_point() {
 #ifdef KEM_GC_STRESS
     if (stress_period && ++stress_tick >= stress_period && collector_switch.active) {
         stress_tick = 0;
         collector_switch.requested = true;
     }
 #endif
-    if (collector_switch.requested) [[unlikely]] collect_if_enabled();
+    return collect_if_due();
 }
 
 } // namespace kem::collector

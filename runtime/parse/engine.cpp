@@ -20,6 +20,18 @@ inline Cell triple(int32_t a, int32_t b, int32_t c) {
 
 inline int32_t field(const Cell& c, int n) { return int32_t(n == 1 ? c.data1 : n == 2 ? c.data2 : c.data3); }
 
+// A collection at a step when one is due. A run takes many more steps than
+// code takes expressions: the stress build counts one step in 16 as a safe
+// point of its period, so that its tests' runs of thousands of steps stay
+// within time.
+inline bool safe_point() {
+#ifdef KEM_GC_STRESS
+    static uint32_t steps = 0;
+    if (++steps % 16 == 0) return collector::safe_point();
+#endif
+    return collector::collect_if_due();
+}
+
 } // namespace
 
 Cell Engine::run() {
@@ -97,8 +109,13 @@ State Engine::find_alternative() {
 }
 
 State Engine::next_action() {
-    // Every loop of the rules comes back here: the fuzzer's budget counts these,
-    // and ends rules that keep doubling the input before they exhaust memory.
+    // Every loop of the rules comes back here, so it is the run's safe point:
+    // one call may make much garbage without running any Kem code. The
+    // engine's values are all rooted here (its registers, the parse stacks,
+    // collect blocks on the data stack); its views are made again after.
+    if (safe_point()) [[unlikely]] after_kem();
+    // The fuzzer's budget counts these too, and ends rules that keep doubling
+    // the input before they exhaust memory.
     if (parse_step_budget) [[unlikely]] {
         if (--parse_step_budget == 0 || in_.tail > (1u << 20)) throw ParseStepsSpent{};
     }
