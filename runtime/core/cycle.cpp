@@ -60,6 +60,10 @@ bool cycle_find(NodeId node) {
 
 uint32_t cycle_depth() { return top; }
 
+void cycle_cut(uint32_t depth) {
+    if (depth < top) top = depth;
+}
+
 void cycle_relocate(NodeId (*map)(NodeId)) {
     for (uint32_t i = 0; i < top; i++)
         if (bottom[i]) bottom[i] = map(bottom[i]);

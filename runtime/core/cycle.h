@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/core/cell.h"
+#include "runtime/core/errors.h"
 #include "runtime/core/memory.h"
 
 namespace kem {
@@ -33,6 +34,34 @@ void cycle_drop(uint32_t n);      // never below the bottom
 void cycle_reset();
 bool cycle_find(NodeId node);
 uint32_t cycle_depth();
+// Back to `depth` entries; never adds any.
+void cycle_cut(uint32_t depth);
+
+// Nodes a walk opens on the cycle stack, taken off again on every way out of
+// it. An error caught further up must leave no entry behind: a later walk
+// would take the value for one it is inside ("[...]", or no-cycle).
+class CycleScope {
+public:
+    CycleScope() : mark_(cycle_depth()) {}
+    explicit CycleScope(NodeId node) : CycleScope() { push(node); }
+    ~CycleScope() { cycle_cut(mark_); }
+    CycleScope(const CycleScope&) = delete;
+    CycleScope& operator=(const CycleScope&) = delete;
+    void push(NodeId node) { cycle_push(node); }
+
+private:
+    uint32_t mark_;
+};
+
+// A container whose values are gathered into something flat: one met again
+// inside itself raises internal no-cycle.
+class CycleOpen : public CycleScope {
+public:
+    explicit CycleOpen(NodeId node) {
+        if (cycle_find(node)) fire(Err::internal_no_cycle);
+        push(node);
+    }
+};
 
 // After the collector moved nodes: every entry goes through `map`, which gives a
 // node's new id (its argument when the node did not move).

@@ -30,18 +30,6 @@ constexpr uint64_t MAX_BYTES = 0x7FFFFF00;
 
 bool block_kind(uint8_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH; }
 
-// Keeps a block open on the cycle stack while its values are gathered, so a
-// block that contains itself raises an error instead of recursing forever.
-struct OpenBlock {
-    explicit OpenBlock(NodeId node) {
-        if (cycle_find(node)) fire(Err::internal_no_cycle);
-        cycle_push(node);
-    }
-    ~OpenBlock() { cycle_pop(); }
-    OpenBlock(const OpenBlock&) = delete;
-    OpenBlock& operator=(const OpenBlock&) = delete;
-};
-
 void add_binary(const Cell* bin, int64_t limit, std::vector<uint8_t>& out) {
     uint32_t n = uint32_t(binary_rs_length(bin));
     if (limit >= 0) n = uint32_t(std::min<int64_t>(n, limit));
@@ -52,7 +40,8 @@ void add_binary(const Cell* bin, int64_t limit, std::vector<uint8_t>& out) {
 void gather(const Cell* value, bool change, std::vector<uint8_t>& out);
 
 void gather_block(const Cell* blk, int64_t count, int64_t budget, bool change, std::vector<uint8_t>& out) {
-    OpenBlock open(series_node(blk));
+    // A block that contains itself raises an error instead of recursing forever.
+    CycleOpen open(series_node(blk));
     int64_t start = std::max(series_position(blk), 0);
     int64_t end = series_buffer(blk)->used() / 16;
     if (count >= 0) end = std::min(end, start + count);

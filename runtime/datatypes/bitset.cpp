@@ -63,17 +63,6 @@ bool range_members(const Cell* bs, int64_t a, int64_t b) {
     return true;
 }
 
-// Keeps a block open on the cycle stack while its values are applied.
-struct OpenBlock {
-    explicit OpenBlock(NodeId node) {
-        if (cycle_find(node)) fire(Err::internal_no_cycle);
-        cycle_push(node);
-    }
-    ~OpenBlock() { cycle_pop(); }
-    OpenBlock(const OpenBlock&) = delete;
-    OpenBlock& operator=(const OpenBlock&) = delete;
-};
-
 // One pass of a spec over a bitset. Each value is applied on its own, so a
 // complemented set and a plain one follow the same membership rules.
 class Pass {
@@ -150,7 +139,7 @@ private:
     }
 
     void block(const Cell* blk) {
-        OpenBlock open(series_node(blk));
+        CycleOpen open(series_node(blk));
         int64_t n = series_buffer(blk)->used() / 16;
         for (int64_t i = std::max(series_position(blk), 0); i < n && all_members;) {
             Cell v = series_buffer(blk)->cell_head()[i];

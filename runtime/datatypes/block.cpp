@@ -162,7 +162,7 @@ Cell* block_clone_at(Cell* out, const Cell* blk, bool deep, bool any_block) {
             cycle_reset();
             fire(Err::internal_no_cycle);
         }
-        cycle_push(series_node(&source));
+        CycleScope open(series_node(&source));
         for (uint32_t i = 0; i < cells.size(); i++) {
             uint8_t t = type_of(&cells[i]);
             bool nested = t == TYPE_BLOCK || (any_block && (t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH)));
@@ -172,7 +172,6 @@ Cell* block_clone_at(Cell* out, const Cell* blk, bool deep, bool any_block) {
             copy.header = cells[i].header;
             *block_rs_abs_at(&made, i) = copy;
         }
-        cycle_pop();
     }
     *out = made;
     return out;
@@ -271,7 +270,7 @@ bool ends_with_break(const Cell* buffer) {
 int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     if (mold_cycle(value, series_node(buffer), part, false)) return part;
     Cell blk = *value;
-    cycle_push(series_node(&blk));
+    CycleScope open(series_node(&blk));
     for (int32_t i = std::max(series_position(&blk), 0); i < int32_t(block_full_length(&blk)); i++) {
         if (arg && part < 1) break;
         part = form_direct(block_rs_abs_at(&blk, uint32_t(i)), buffer, arg, part);
@@ -280,7 +279,6 @@ int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
             part--;
         }
     }
-    cycle_pop();
     return part;
 }
 
@@ -301,8 +299,8 @@ int32_t block_mold(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part
 int32_t block_mold_each(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t part, int32_t indent) {
     Cell blk = *value;
     NodeId out = series_node(buffer);
-    cycle_push(series_node(&blk));
     bool opened_with_break = false;
+    CycleScope open(series_node(&blk));
     int32_t start = std::max(series_position(&blk), 0);
     for (int32_t i = start; i < int32_t(block_full_length(&blk)); i++) {
         if (refs.limit && part < 1) break;
@@ -323,7 +321,6 @@ int32_t block_mold_each(Cell* value, Cell* buffer, const MoldArgs& refs, int32_t
         }
         part = mold_direct(block_rs_abs_at(&blk, uint32_t(i)), buffer, mold_nested(refs), part, indent);
     }
-    cycle_pop();
     if (opened_with_break) {
         indent--;
         string_append_ascii(buffer, "\n");
@@ -361,8 +358,8 @@ int32_t block_compare_each(Cell* value1, Cell* value2, CompareOp op) {
     if (l1 != l2 && (op <= CompareOp::strict_equal || op >= CompareOp::spelling)) return 1;
     // The shorter block is the lesser, an empty one included.
     if (l1 == 0) return l2 == 0 ? 0 : -1;
-    cycle_push(na);
-    cycle_push(nb);
+    CycleScope open(na);
+    open.push(nb);
     uint32_t p1 = uint32_t(std::max(series_position(&a), 0));
     uint32_t p2 = uint32_t(std::max(series_position(&b), 0));
     int32_t r = 0;
@@ -370,13 +367,10 @@ int32_t block_compare_each(Cell* value1, Cell* value2, CompareOp op) {
         Cell* c1 = block_rs_abs_at(&a, p1 + uint32_t(i));
         Cell* c2 = block_rs_abs_at(&b, p2 + uint32_t(i));
         uint8_t t1 = type_of(c1), t2 = type_of(c2);
-        if (t1 != t2 && !(word_kind(t1) && word_kind(t2)) && !(number_kind(t1) && number_kind(t2))) {
-            cycle_drop(2);
+        if (t1 != t2 && !(word_kind(t1) && word_kind(t2)) && !(number_kind(t1) && number_kind(t2)))
             return t1 < t2 ? -1 : 1;
-        }
         r = compare_values(c1, c2, op);
     }
-    cycle_drop(2);
     if (r != 0) return r;
     return l1 < l2 ? -1 : (l1 > l2 ? 1 : 0);
 }

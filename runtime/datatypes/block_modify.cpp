@@ -225,12 +225,13 @@ Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs) {
     // The hash! row turns a deep copy back into a hash! with its own index.
     if (is_type(result, TYPE_HASH)) set_type(result, TYPE_BLOCK);
     NodeId source_node = series_node(&source);
+    CycleScope open;
     if (refs.deep) {
         if (cycle_find(source_node)) {
             cycle_reset();
             fire(Err::internal_no_cycle);
         }
-        cycle_push(source_node);
+        open.push(source_node);
     }
     NodeId node = series_node(result);
     uint32_t length = block_full_length(result);
@@ -242,7 +243,6 @@ Cell* block_copy(Cell* series, Cell* result, const CopyArgs& refs) {
                 deep_copy_in_place(node, i, true, nullptr);
         }
     }
-    if (refs.deep) cycle_pop();
     return result;
 }
 

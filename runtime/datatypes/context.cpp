@@ -290,7 +290,7 @@ int32_t cached_slot(NodeId ctx, uint32_t symbol, BindCache& cache) {
 void bind_cells(Cell* block, NodeId ctx, bool self, BindCache& cache) {
     const NodeId node = series_node(block);
     if (cycle_find(node)) return;
-    cycle_push(node);
+    CycleScope open(node);
     SeriesBuffer* b = node_buffer(node);
     series_changed(b);
     Cell* const head = b->cell_head();
@@ -310,7 +310,6 @@ void bind_cells(Cell* block, NodeId ctx, bool self, BindCache& cache) {
             }
         }
     }
-    cycle_pop();
 }
 
 } // namespace

@@ -68,7 +68,7 @@ struct Collector {
         const Cell blk = *block;
         // A body that contains itself is walked once.
         if (cycle_find(series_node(&blk))) return;
-        cycle_push(series_node(&blk));
+        CycleScope open(series_node(&blk));
         for (int32_t i = start_of(&blk); i < int32_t(block_full_length(&blk)); i++) {
             const Cell item = *block_rs_abs_at(&blk, uint32_t(i));
             const uint8_t t = type_of(&item);
@@ -90,7 +90,6 @@ struct Collector {
                 }
             }
         }
-        cycle_pop();
     }
 };
 

@@ -350,13 +350,13 @@ Cell* map_reflect(Cell* value, int32_t field_symbol) {
 Cell* map_copy(Cell* value, Cell* result, const CopyArgs& refs) {
     Cell map = *value;
     const NodeId source = map_storage(&map);
-    const bool guard = refs.deep && refs.types;
-    if (guard) {
+    CycleScope open;
+    if (refs.deep && refs.types) {
         if (cycle_find(source)) {
             cycle_reset();
             fire(Err::internal_no_cycle);
         }
-        cycle_push(source);
+        open.push(source);
     }
     Cell copy = duplicate(&map);
     const NodeId node = map_storage(&copy);
@@ -366,7 +366,6 @@ Cell* map_copy(Cell* value, Cell* result, const CopyArgs& refs) {
         for (uint32_t i = 0; i < cell_count(node); i++)
             if (any_series_type(type_of(cells_of(node) + i))) deep_copy_cell(node, i);
     }
-    if (guard) cycle_pop();
     *result = copy;
     return result;
 }
@@ -421,16 +420,6 @@ Cell* map_select(Cell* series, Cell* value, const SelectArgs& refs) {
 // --- mold, form and compare ---------------------------------------------------------------
 
 namespace {
-
-// Nodes opened on the cycle stack for the length of a walk, closed on any exit.
-struct CycleScope {
-    uint32_t pushed = 0;
-    void push(NodeId node) {
-        cycle_push(node);
-        pushed++;
-    }
-    ~CycleScope() { cycle_drop(pushed); }
-};
 
 // Framed (mold without /only): "#[", the pairs, "]"; on separate lines,
 // indented one level deeper than the map itself, unless flat. Unframed (form

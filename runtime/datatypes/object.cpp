@@ -175,15 +175,15 @@ Cell* object_clone(const Cell* source_in, Cell* dst, bool deep, Cell* types, boo
         for (uint32_t i = 0; i < n; i++)
             if (is_type(value_at(ctx, i), TYPE_FUNCTION)) object_rebind_functions(ctx, i, ctx);
         if (types) {
+            CycleScope open;
             if (deep) {
                 if (cycle_find(from)) {
                     cycle_reset();
                     fire(Err::internal_no_cycle);
                 }
-                cycle_push(from);
+                open.push(from);
             }
             block_copy_types(context_cell(ctx)->data2, 0, n, 1, deep, types);
-            if (deep) cycle_pop();
         }
     }
     if (fresh_handlers) object_init_events(dst);

@@ -50,16 +50,6 @@ Cell datatype_of(const Cell* v) {
     return dt;
 }
 
-// Nodes opened on the cycle stack for a walk, closed on any exit.
-struct CycleScope {
-    uint32_t pushed = 0;
-    void push(NodeId node) {
-        cycle_push(node);
-        pushed++;
-    }
-    ~CycleScope() { cycle_drop(pushed); }
-};
-
 // Assigns a field as set does: through the change handler when there is one.
 void assign_field(const Cell& obj, uint32_t i, const Cell& value) {
     const NodeId ctx = object_context(&obj);

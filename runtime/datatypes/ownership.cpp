@@ -40,14 +40,13 @@ void bind_value(const Cell* value_in, const Cell& owner, const Cell& word);
 void bind_cells(const Cell& series, const Cell& owner, const Cell& word) {
     const NodeId node = series_node(&series);
     if (cycle_find(node)) return;
-    cycle_push(node);
+    CycleScope open(node);
     for (uint32_t i = uint32_t(std::max(series_position(&series), 0));; i++) {
         SeriesBuffer* b = node_buffer(node);
         if (i >= b->used() / sizeof(Cell)) break;
         const Cell item = b->cell_head()[i];
         bind_value(&item, owner, word);
     }
-    cycle_pop();
 }
 
 void bind_value(const Cell* value_in, const Cell& owner, const Cell& word) {
@@ -68,7 +67,7 @@ void bind_value(const Cell* value_in, const Cell& owner, const Cell& word) {
     if (!any_object_type(t)) return;
     const NodeId ctx = object_context(&value);
     if ((context_cell(ctx)->header & CONTEXT_OWNER_FLAG) || cycle_find(ctx)) return;
-    cycle_push(ctx);
+    CycleScope open(ctx);
     for (uint32_t i = 0; i < context_word_count(ctx); i++) {
         const Cell item = *context_value_slot(ctx, i);
         // The owner met again inside itself is not its own series.
@@ -77,7 +76,6 @@ void bind_value(const Cell* value_in, const Cell& owner, const Cell& word) {
         field.header &= ~WORD_CHANGED;
         bind_value(&item, owner, field);
     }
-    cycle_pop();
 }
 
 void unbind_value(const Cell* value_in) {
@@ -105,12 +103,11 @@ void unbind_value(const Cell* value_in) {
     const NodeId ctx = object_context(&value);
     // An object that owns series of its own keeps them.
     if ((context_cell(ctx)->header & CONTEXT_OWNER_FLAG) || cycle_find(ctx)) return;
-    cycle_push(ctx);
+    CycleScope open(ctx);
     for (uint32_t i = 0; i < context_word_count(ctx); i++) {
         const Cell item = *context_value_slot(ctx, i);
         unbind_value(&item);
     }
-    cycle_pop();
 }
 
 // The node a value is keyed under.

@@ -23,7 +23,7 @@ namespace {
 int32_t write_elements(Cell* value, Cell* buffer, bool mold, const MoldArgs& refs, int32_t part, int32_t indent) {
     if (mold_cycle(value, series_node(buffer), part, mold)) return part;
     const Cell path = *value;
-    cycle_push(series_node(&path));
+    CycleScope open(series_node(&path));
     for (int32_t i = std::max(series_position(&path), 0); i < int32_t(block_full_length(&path)); i++) {
         if (refs.limit && part < 1) break;
         Cell* element = block_rs_abs_at(&path, uint32_t(i));
@@ -36,7 +36,6 @@ int32_t write_elements(Cell* value, Cell* buffer, bool mold, const MoldArgs& ref
             part--;
         }
     }
-    cycle_pop();
     return part;
 }
 

@@ -135,15 +135,6 @@ void Writer::key(const Cell* k) {
     out += indented_ ? ": " : ":";
 }
 
-// Keeps a container on the cycle stack while its members are written.
-struct Open {
-    explicit Open(NodeId node) {
-        if (cycle_find(node)) fire(Err::internal_no_cycle);
-        cycle_push(node);
-    }
-    ~Open() { cycle_pop(); }
-};
-
 void Writer::array(const Cell* v) {
     const Cell blk = *v;
     const int32_t n = block_rs_length(&blk);
@@ -151,7 +142,7 @@ void Writer::array(const Cell* v) {
         out += "[]";
         return;
     }
-    Open open(series_node(&blk));
+    CycleOpen open(series_node(&blk));
     out.push_back('[');
     level_++;
     const uint32_t from = uint32_t(series_position(&blk));
@@ -170,7 +161,7 @@ void Writer::array(const Cell* v) {
 // by side), or an object's words and a block of their values. A value with an
 // all-zero header is a removed map entry and is skipped.
 void Writer::members(const Cell* keys, const Cell* values, uint32_t count, NodeId node) {
-    Open open(node);
+    CycleOpen open(node);
     bool first = true;
     out.push_back('{');
     level_++;

@@ -4,12 +4,13 @@
 // too), as text, block or binary, with and without /case, /part and /trace.
 // Whatever the rules, a run must end within its step budget, raise only
 // script errors of the catalog (or the budget's stop), and leave the parse
-// stacks and the data stack as they were.
+// stacks, the cycle stack and the data stack as they were.
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
 #include <string>
+#include "runtime/core/cycle.h"
 #include "runtime/core/roots.h"
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
@@ -109,8 +110,9 @@ void run(const std::string& source) {
     }
     parse_step_budget = 0;
     last_throw_code = 0;
-    // Every way out of a run leaves its stacks as they were.
-    if (!parse::rule_stack.empty() || !parse::input_stack.empty()) __builtin_trap();
+    // Every way out of a run leaves its stacks as they were, the cycle stack
+    // of the walks over values included.
+    if (!parse::rule_stack.empty() || !parse::input_stack.empty() || cycle_depth() != 0) __builtin_trap();
 }
 
 } // namespace
