@@ -171,18 +171,21 @@ inline Code* code_of(const Cont* w) { return reinterpret_cast<Code*>(w->sites) -
 // Checking builds prove that every change to a block of code is noticed: the
 // cell a site was decoded from is still there, and the walk stays within the
 // block. Only the new-line marker may change unnoticed.
-void verify_site(const Cell* cells, const Site* sites, const Cont* w, uint32_t pos) {
+void verify_site(const Cell* cells, const Site* sites, NodeId block, uint32_t pos) {
     const Cell& now = cells[pos];
     const Cell& then = sites[pos].decoded;
     const bool same = ((now.header ^ then.header) & ~HEADER_NEW_LINE) == 0 && now.data1 == then.data1 &&
                       now.data2 == then.data2 && now.data3 == then.data3;
-    if (same && pos < node_buffer(walk_node(w))->used() / sizeof(Cell)) return;
-    std::fprintf(stderr, "run loop: cell %u of block node %u changed without notice\n", pos, walk_node(w));
+    if (same && pos < node_buffer(block)->used() / sizeof(Cell)) return;
+    std::fprintf(stderr, "run loop: cell %u of block node %u changed without notice\n", pos, block);
     std::abort();
 }
 #else
-inline void verify_site(const Cell*, const Site*, const Cont*, uint32_t) {}
+inline void verify_site(const Cell*, const Site*, NodeId, uint32_t) {}
 #endif
+inline void verify_site(const Cell* cells, const Site* sites, const Cont* w, uint32_t pos) {
+    verify_site(cells, sites, walk_node(w), pos);
+}
 
 constexpr uint64_t type_bit(uint8_t t) { return uint64_t(1) << t; }
 // What a word's value may not be for the word to give it as it stands.
@@ -431,8 +434,8 @@ inline Code* kept_code(NodeId node, Code* kept) {
 // after it), stored into a slot that takes it at once: no frame, no record.
 // Returns the position after the expression, its value pushed; 0 when the
 // set-word is walked.
-[[gnu::noinline]] uint32_t short_set_word(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
-                                          const Walked& f) {
+[[gnu::always_inline]] inline uint32_t set_word_at_hand(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
+                                                        const Walked& f) {
     uint32_t at = pos + 1;
     Cell value;
     if (at >= tail || !short_operand(cells, sites, at, f, &value)) return 0;
@@ -453,6 +456,11 @@ inline Code* kept_code(NodeId node, Code* kept) {
     *target = value;
     stack::push(&value);
     return at;
+}
+
+[[gnu::noinline]] uint32_t short_set_word(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
+                                          const Walked& f) {
+    return set_word_at_hand(cells, sites, pos, tail, f);
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void word_error(const Cell& word, uint8_t t) {
@@ -503,45 +511,87 @@ inline Code* kept_code(NodeId node, Code* kept) {
     }
 }
 
-// The next pass of while, loop or repeat taken here, without the loop's steps: the
-// body block, on the loop frame with the data top at its result cell; or
-// nullptr when the loop takes its step. A while condition of one expression
-// that can raise nothing is tested here, after a safe point as its walk
-// would pass.
-[[gnu::noinline]] const Cell* direct_pass(Cont* c, const Walked& f) {
-    LoopState& ls = c->loop;
-    if (ls.number == NAT_WHILE && !tracing) {
-        if (ls.next == NEXT_COND) {
-            collector::safe_point();
-            if (c->pass_epoch != cache_epoch) {
-                c->pass_code[0] = c->pass_code[1] = nullptr;
-                c->pass_epoch = cache_epoch;
-            }
-            const Cell* cond = ls.args;
-            Code* const code = kept_code(cond->data2, c->pass_code[0]);
-            c->pass_code[0] = code;
-            Cell value;
-            if (short_expression(*cond, code, f, &value)) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
-        }
-        if (ls.next != NEXT_BODY) return nullptr;
-        ls.next = NEXT_PASS;
-    } else if (ls.next == NEXT_PASS && ls.done < ls.count) {
-        if (ls.number == NAT_REPEAT) {
-            // The word takes the count from a cell the body cannot reach; a
-            // store that needs more (an object's change handler) is left to
-            // the loop's step.
-            Cell* slot = context_store_slot(ls.word);
-            if (!slot) return nullptr;
-            make_integer(ls.series, int32_t(ls.done + 1));
-            *slot = *ls.series;
-        }
-        ls.done++;
-    } else {
-        return nullptr;
+// Runs a loop's body here, without a walk, while each of its expressions
+// is a set-word short_set_word takes: true when all of them were, the last
+// one's value in the loop's result cell. Otherwise *at is the expression the
+// body is walked from, with nothing after it done and the data top at the
+// result cell.
+bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
+    const Cell* cells = node_buffer(body.data2)->cell_head();
+    Site* const sites = code->sites();
+    const uint32_t tail = code->length;
+    uint32_t pos = body.data1;
+    bool ran = false;
+    while (pos < tail && sites[pos].kind == SITE_SET_WORD) {
+        stack::top = stack::arguments;
+        const uint32_t after = set_word_at_hand(cells, sites, pos, tail, f);
+        if (!after) break;
+        for (uint32_t i = pos; i < after; i++) verify_site(cells, sites, body.data2, i);
+        pos = after;
+        ran = true;
     }
+    if (ran && pos >= tail) return true;
     stack::top = stack::arguments;
-    ls.handed = HANDED_BODY;
-    return ls.number == NAT_REPEAT ? ls.args + 2 : ls.args + 1;
+    *at = pos;
+    return false;
+}
+
+// The next pass of while, loop or repeat taken here, without the loop's
+// steps: the body block, on the loop frame with the data top at its result
+// cell, and *start the position its walk begins at; or nullptr when the loop
+// takes its step. A while condition of one expression that can raise
+// nothing is tested here, after a safe point as its walk would pass; a body
+// short_body runs goes on to the next pass at once, each pass passing one
+// safe point.
+[[gnu::noinline]] const Cell* direct_pass(Cont* c, const Walked& f, uint32_t* start) {
+    LoopState& ls = c->loop;
+    for (;;) {
+        bool safe = false;
+        if (ls.number == NAT_WHILE && !tracing) {
+            if (ls.next == NEXT_COND) {
+                collector::safe_point();
+                safe = true;
+                if (c->pass_epoch != cache_epoch) {
+                    c->pass_code[0] = c->pass_code[1] = nullptr;
+                    c->pass_epoch = cache_epoch;
+                }
+                const Cell* cond = ls.args;
+                Code* const code = kept_code(cond->data2, c->pass_code[0]);
+                c->pass_code[0] = code;
+                Cell value;
+                if (short_expression(*cond, code, f, &value)) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
+            }
+            if (ls.next != NEXT_BODY) return nullptr;
+            ls.next = NEXT_PASS;
+        } else if (ls.next == NEXT_PASS && ls.done < ls.count) {
+            if (ls.number == NAT_REPEAT) {
+                // The word takes the count from a cell the body cannot reach; a
+                // store that needs more (an object's change handler) is left to
+                // the loop's step.
+                Cell* slot = context_store_slot(ls.word);
+                if (!slot) return nullptr;
+                make_integer(ls.series, int32_t(ls.done + 1));
+                *slot = *ls.series;
+            }
+            ls.done++;
+        } else {
+            return nullptr;
+        }
+        stack::top = stack::arguments;
+        ls.handed = HANDED_BODY;
+        const Cell* body = ls.number == NAT_REPEAT ? ls.args + 2 : ls.args + 1;
+        *start = body->data1;
+        if (tracing) return body;
+        if (!safe) collector::safe_point();
+        if (c->pass_epoch != cache_epoch) {
+            c->pass_code[0] = c->pass_code[1] = nullptr;
+            c->pass_epoch = cache_epoch;
+        }
+        Code* const code = kept_code(body->data2, c->pass_code[1]);
+        c->pass_code[1] = code;
+        if (!short_body(*body, code, f, start)) return body;
+        ls.next = ls.number == NAT_WHILE ? NEXT_COND : NEXT_PASS;
+    }
 }
 
 // A function called in a trace run, which follows its trace attributes.
@@ -962,8 +1012,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         // The K_LOOP record on top takes its next step.
         Cont* c = conts_top - 1;
         const Cell* block;
+        uint32_t start;
         const uint32_t number = c->loop.number;
-        if ((number == NAT_WHILE || number == NAT_LOOP || number == NAT_REPEAT) && (block = direct_pass(c, f)))
+        if ((number == NAT_WHILE || number == NAT_LOOP || number == NAT_REPEAT) && (block = direct_pass(c, f, &start)))
             goto open_pass;
         if (!step_loop(c->loop, &block)) goto exit_pending;
         if (!block) {
@@ -976,6 +1027,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             KEM_REFRESH();
             goto operand_done;
         }
+        start = block->data1;
     open_pass:
         // The blocks of a loop's passes are the same each time: their codes
         // are kept in its record.
@@ -988,7 +1040,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         w = open_walk(*block, END_LOOP, w, code);
         if (!code) c->pass_code[which] = code_of(w);
         KEM_LOAD();
-        pos = block->data1;
+        pos = start;
         goto next_expression;
     }
 
