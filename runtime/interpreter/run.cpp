@@ -511,6 +511,18 @@ inline Code* kept_code(NodeId node, Code* kept) {
     }
 }
 
+// The codes a loop's record keeps for its condition and body blocks, dropped
+// once the cache_epoch they were found under has passed.
+inline void forget_stale_pass_codes(Cont* c) {
+    if (c->pass_epoch == cache_epoch) return;
+    c->pass_code[0] = c->pass_code[1] = nullptr;
+    c->pass_epoch = cache_epoch;
+}
+inline Code* kept_pass_code(Cont* c, int which, NodeId block) {
+    forget_stale_pass_codes(c);
+    return c->pass_code[which] = kept_code(block, c->pass_code[which]);
+}
+
 // Runs a loop's body here, without a walk, while each of its expressions
 // is a set-word short_set_word takes: true when all of them were, the last
 // one's value in the loop's result cell. Otherwise *at is the expression the
@@ -551,13 +563,8 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
             if (ls.next == NEXT_COND) {
                 collector::safe_point();
                 safe = true;
-                if (c->pass_epoch != cache_epoch) {
-                    c->pass_code[0] = c->pass_code[1] = nullptr;
-                    c->pass_epoch = cache_epoch;
-                }
                 const Cell* cond = ls.args;
-                Code* const code = kept_code(cond->data2, c->pass_code[0]);
-                c->pass_code[0] = code;
+                Code* const code = kept_pass_code(c, 0, cond->data2);
                 Cell value;
                 if (short_expression(*cond, code, f, &value)) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
             }
@@ -583,12 +590,7 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
         *start = body->data1;
         if (tracing) return body;
         if (!safe) collector::safe_point();
-        if (c->pass_epoch != cache_epoch) {
-            c->pass_code[0] = c->pass_code[1] = nullptr;
-            c->pass_epoch = cache_epoch;
-        }
-        Code* const code = kept_code(body->data2, c->pass_code[1]);
-        c->pass_code[1] = code;
+        Code* const code = kept_pass_code(c, 1, body->data2);
         if (!short_body(*body, code, f, start)) return body;
         ls.next = ls.number == NAT_WHILE ? NEXT_COND : NEXT_PASS;
     }
@@ -1032,10 +1034,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         // The blocks of a loop's passes are the same each time: their codes
         // are kept in its record.
         const int which = block == c->loop.args ? 0 : 1;
-        if (c->pass_epoch != cache_epoch) {
-            c->pass_code[0] = c->pass_code[1] = nullptr;
-            c->pass_epoch = cache_epoch;
-        }
+        forget_stale_pass_codes(c);
         Code* const code = c->pass_code[which];
         w = open_walk(*block, END_LOOP, w, code);
         if (!code) c->pass_code[which] = code_of(w);
