@@ -91,7 +91,7 @@ namespace kem::interp {
 // right operand is then evaluated before the call is set up. The left
 // operand must be one the operator accepts, so no type error is raised
 // later than the full call would raise it.
-inline bool direct_operator(const Cell* op, const Cell* left) {
+[[gnu::always_inline]] inline bool direct_operator(const Cell* op, const Cell* left) {
     const uint8_t lt = type_of(left);
     if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
     const uint32_t n = native_number(op);

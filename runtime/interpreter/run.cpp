@@ -589,7 +589,14 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
         const Cell* body = ls.number == NAT_REPEAT ? ls.args + 2 : ls.args + 1;
         *start = body->data1;
         if (tracing) return body;
-        if (!safe) collector::safe_point();
+        if (!safe) {
+            // A body short_body cannot start on (as its kept code tells) is
+            // walked, which passes its own safe point.
+            forget_stale_pass_codes(c);
+            Code* const kept = c->pass_code[1];
+            if (kept && (*start >= kept->length || kept->sites()[*start].kind != SITE_SET_WORD)) return body;
+            collector::safe_point();
+        }
         Code* const code = kept_pass_code(c, 1, body->data2);
         if (!short_body(*body, code, f, start)) return body;
         ls.next = ls.number == NAT_WHILE ? NEXT_COND : NEXT_PASS;
