@@ -590,11 +590,13 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
         *start = body->data1;
         if (tracing) return body;
         if (!safe) {
-            // A body short_body cannot start on (as its kept code tells) is
-            // walked, which passes its own safe point.
+            // A body whose kept code is gone, or which short_body cannot
+            // start on, is walked: the walk passes its own safe point (the
+            // collector is then not reached from here, where the machine
+            // stack may name nodes and keep their frames in place).
             forget_stale_pass_codes(c);
             Code* const kept = c->pass_code[1];
-            if (kept && (*start >= kept->length || kept->sites()[*start].kind != SITE_SET_WORD)) return body;
+            if (!kept || *start >= kept->length || kept->sites()[*start].kind != SITE_SET_WORD) return body;
             collector::safe_point();
         }
         Code* const code = kept_pass_code(c, 1, body->data2);
