@@ -334,20 +334,22 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     return context_slot(s, w);
 }
 
+// The value a bound word at `at` names when that takes no lookup that could
+// raise: a local of the function walked, or the slot its site keeps.
+[[gnu::always_inline]] inline const Cell* word_at_hand(const Cell* cells, Site* sites, uint32_t at, const Walked& f) {
+    const Cell* w = cells + at;
+    if (w->data1 == f.ctx && int32_t(w->data3) >= 0) return f.base + w->data3;
+    if (sites[at].epoch == cache_epoch && sites[at].slot) return sites[at].slot;
+    return nullptr;
+}
 // The value at `at` when it needs no step and can raise nothing: a literal,
-// or a word with a plain value that is a local of the function walked (fctx,
-// fbase) or whose site holds its slot; else nullptr.
-[[gnu::always_inline]] inline const Cell* value_at_hand(const Cell* cells, Site* sites, uint32_t at, NodeId fctx,
-                                                        Cell* fbase) {
+// or a word at hand with a plain value; else nullptr.
+[[gnu::always_inline]] inline const Cell* value_at_hand(const Cell* cells, Site* sites, uint32_t at, const Walked& f) {
     const uint8_t kind = sites[at].kind;
     if (kind == SITE_LITERAL) return cells + at;
     if (kind != SITE_WORD) return nullptr;
-    const Cell* w = cells + at;
-    const Cell* v;
-    if (w->data1 == fctx && int32_t(w->data3) >= 0) v = fbase + w->data3;
-    else if (sites[at].epoch == cache_epoch && sites[at].slot) v = sites[at].slot;
-    else return nullptr;
-    return plain_value(type_of(v)) ? v : nullptr;
+    const Cell* v = word_at_hand(cells, sites, at, f);
+    return v && plain_value(type_of(v)) ? v : nullptr;
 }
 
 // A branch of if, either or unless that is one value at hand, or `return`
@@ -363,7 +365,7 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     Site* sites = code->sites();
     if (n - at == 1) {
         *returns = false;
-        return value_at_hand(cells, sites, at, f.ctx, f.base);
+        return value_at_hand(cells, sites, at, f);
     }
     if (!f.target || sites[at].kind != SITE_WORD || cells[at].data1 == f.ctx || sites[at].epoch != cache_epoch ||
         !sites[at].slot)
@@ -371,17 +373,9 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     const Cell* word = sites[at].slot;
     if (type_of(word) != TYPE_NATIVE || native_number(word) != NAT_RETURN) return nullptr;
     *returns = true;
-    return value_at_hand(cells, sites, at + 1, f.ctx, f.base);
+    return value_at_hand(cells, sites, at + 1, f);
 }
 
-// The value a bound word at `at` names when that takes no lookup that could
-// raise: a local of the function walked, or the slot its site keeps.
-[[gnu::always_inline]] inline const Cell* word_at_hand(const Cell* cells, Site* sites, uint32_t at, const Walked& f) {
-    const Cell* w = cells + at;
-    if (w->data1 == f.ctx && int32_t(w->data3) >= 0) return f.base + w->data3;
-    if (sites[at].epoch == cache_epoch && sites[at].slot) return sites[at].slot;
-    return nullptr;
-}
 
 // The value of a block (from its position, `code` its decoded code) that
 // is one expression needing no step and able to raise nothing: a value at
@@ -391,7 +385,7 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     if (block.data1 != 0 || !code->simple) return false;
     const Cell* cells = node_buffer(block.data2)->cell_head();
     Site* const sites = code->sites();
-    const Cell* left = value_at_hand(cells, sites, 0, f.ctx, f.base);
+    const Cell* left = value_at_hand(cells, sites, 0, f);
     if (!left) return false;
     if (code->length == 1) {
         *out = *left;
@@ -399,7 +393,7 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     }
     const Cell* op = word_at_hand(cells, sites, 1, f);
     if (!op || type_of(op) != TYPE_OP || !direct_operator(op, left)) return false;
-    const Cell* right = value_at_hand(cells, sites, 2, f.ctx, f.base);
+    const Cell* right = value_at_hand(cells, sites, 2, f);
     if (!right || (type_of(right) != TYPE_INTEGER && type_of(right) != TYPE_FLOAT)) return false;
     *out = *left;
     return number_infix(op, out, right);
@@ -416,7 +410,7 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 [[gnu::always_inline]] inline bool short_operand(const Cell* cells, Site* sites, uint32_t at, const Walked& f,
                                                  Cell* out) {
     if (sites[at].kind == SITE_PAREN) return short_paren(cells[at], sites[at], f, out);
-    const Cell* v = value_at_hand(cells, sites, at, f.ctx, f.base);
+    const Cell* v = value_at_hand(cells, sites, at, f);
     if (!v) return false;
     *out = *v;
     return true;
@@ -804,7 +798,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                 const uint32_t at = pos + 1;
                 if (f.target) {
                     // return with a value at hand lands at once.
-                    const Cell* value = value_at_hand(cells, sites, at, f.ctx, f.base);
+                    const Cell* value = value_at_hand(cells, sites, at, f);
                     if (value && !(at + 1 < tail && sites[at + 1].kind == SITE_WORD &&
                                    type_of(KEM_SLOT(at + 1)) == TYPE_OP)) {
                         verify_site(cells, sites, w, at);
