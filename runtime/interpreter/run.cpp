@@ -599,6 +599,17 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
     }
 }
 
+// A call to a function the run loop walks is the whole of the paren walked
+// at w (the paren's one expression, or its last, with no record of its own
+// waiting: pos is the paren's tail and the callable sits at its base), so the
+// paren's walk can end before the body starts. Not when the body keeps no
+// positions: an error in it reports the one its caller noted.
+[[gnu::always_inline]] inline bool paren_ends_with_call(const Cont* w, const Cell* callable, uint32_t pos,
+                                                        const CallRecord* r) {
+    return w->end == END_PAREN && pos >= w->tail && conts_top - 1 == w && callable == w->base && !r->system &&
+           tracks_position(r->body);
+}
+
 // A function called in a trace run, which follows its trace attributes.
 [[gnu::noinline]] bool traced_function(Cell* callable) {
     try {
@@ -998,12 +1009,23 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         }
         Code* code = r->body_epoch == cache_epoch ? r->body_code : nullptr;
         const Cell body{TYPE_BLOCK, r->body_index, r->body, 0};
+        uint32_t resume = pos;
+        uint8_t after_ni = resume_ni;
+        if (paren_ends_with_call(w, callable, pos, r)) {
+            // The paren's value is the call's: the body goes back where the
+            // paren would, with the position the paren found.
+            position = w->b;
+            resume = w->resume;
+            after_ni = w->no_infix;
+            conts_top = w;
+            w = w->outer;
+        }
         w = open_walk(body, END_BODY, w, code);
         if (!code) {
             r->body_code = code_of(w);
             r->body_epoch = cache_epoch;
         }
-        resume_after(w, callable, pos, resume_ni);
+        resume_after(w, callable, resume, after_ni);
         w->frame = frame;
         w->restore = restore;
         w->caller = f;
