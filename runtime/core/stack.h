@@ -122,15 +122,26 @@ inline void push_frame_named(uint32_t symbol, NodeId context, uint8_t top_byte) 
     arguments = top;
 }
 inline void push_frame(const Cell* word, uint8_t top_byte) { push_frame_named(word->data2, word->data1, top_byte); }
+// A function frame keeps its context's values word as it found it (the
+// context cell's payload word 2, either kind), to put it back at the pop.
 inline void push_function_frame(const Cell* word, NodeId function_ctx) {
     push_frame(word, FRAME_TOP_FUNCTION);
     CallFrame* f = frames_top - 1;
     f->function_ctx = function_ctx;
-    f->saved_values = function_ctx ? context_values_node(function_ctx) : 0;
+    f->saved_values = function_ctx ? node_buffer(function_ctx)->cell_head()->data2 : 0;
 }
 inline void push_interp_function_frame(const Cell* word, NodeId function_ctx) {
     push_function_frame(word, function_ctx);
     (frames_top - 1)->header |= FRAME_EVAL_BIT;
+}
+// The run loop's function frame takes its context only once every argument
+// is in place (an argument's own calls of the function put theirs back),
+// pointing the context at the arguments from then on.
+inline void enter_function_context(CallFrame* f, NodeId ctx) {
+    Cell* c = node_buffer(ctx)->cell_head();
+    f->function_ctx = ctx;
+    f->saved_values = c->data2;
+    c->data2 = cell_index(arguments) + ((c->header & CONTEXT_VALUES_ON_STACK) ? 1 : 0);
 }
 inline void push_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_NATIVE); }
 inline void push_interp_native_frame(const Cell* w) { push_frame(w, FRAME_TOP_INTERP_NATIVE); }
@@ -146,8 +157,11 @@ inline void pop_frame_keep_result() {
     arguments = bottom + f->saved_args;
 }
 // A function frame puts back the values its function's context had.
+inline void leave_function_context(const CallFrame* f) {
+    node_buffer(f->function_ctx)->cell_head()->data2 = f->saved_values;
+}
 inline void restore_function_context(const CallFrame* f) {
-    if (frame_kind(f) == FRAME_FUNCTION && f->function_ctx) set_context_values_node(f->function_ctx, f->saved_values);
+    if (frame_kind(f) == FRAME_FUNCTION && f->function_ctx) leave_function_context(f);
 }
 inline void pop_function_frame_keep_result() {
     restore_function_context(frames_top - 1);

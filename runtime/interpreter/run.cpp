@@ -293,6 +293,12 @@ inline void end_function(Cell* callable_slot) {
     stack::pop_function_frame_keep_result();
     take_result(callable_slot);
 }
+// The same for a call whose frame took its context at call_ready.
+inline void end_entered_function(Cell* callable_slot) {
+    stack::leave_function_context(stack::frames_top - 1);
+    stack::pop_frame_keep_result();
+    take_result(callable_slot);
+}
 // What a record that ends a call resumes with: the callable's cell, the
 // position after the call and the no_infix of the expression it is in.
 inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
@@ -852,9 +858,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             goto operand_done;
         }
         cslot = stack::push(&fn);
+        // A function's frame takes its context at call_ready.
         if (rec->kind != TYPE_FUNCTION) stack::push_interp_native_frame(&name);
-        else if (rec->system) stack::push_function_frame(&name, function_context(&fn));
-        else stack::push_interp_function_frame(&name, function_context(&fn));
+        else stack::push_frame(&name, rec->system ? FRAME_TOP_FUNCTION : FRAME_TOP_INTERP_FUNCTION);
         cni = ni;
         carg = 0;
     }
@@ -989,8 +995,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         // frame is where return and exit land, unless it is part of the
         // system (then they leave the caller's function).
         const NodeId ctx = function_context(callable);
-        set_context_values_node(ctx, stack::cell_index(stack::arguments));
         CallFrame* const frame = stack::frames_top - 1;
+        stack::enter_function_context(frame, ctx);
         bool restore = false;
         if (!r->system) {
             frame->header |= FRAME_RETURN_TARGET;
@@ -1003,7 +1009,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             make_unset(stack::arguments);
             stack::top = stack::arguments + 1;
             if (restore) track_position = true;
-            end_function(callable);
+            end_entered_function(callable);
             ni = resume_ni;
             goto operand_done;
         }
@@ -1236,7 +1242,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         }
         if (done->restore) track_position = true;
         f = done->caller;
-        end_function(done->slot);
+        end_entered_function(done->slot);
         goto operand_done;
     }
 
@@ -1301,7 +1307,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         ni = landing->no_infix;
         f = landing->caller;
         stack::top = stack::arguments + 1;
-        end_function(landing->slot);
+        end_entered_function(landing->slot);
         goto operand_done;
     }
     }
