@@ -608,12 +608,9 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
 // A call to a function the run loop walks is the whole of the paren walked
 // at w (the paren's one expression, or its last, with no record of its own
 // waiting: pos is the paren's tail and the callable sits at its base), so the
-// paren's walk can end before the body starts. Not when the body keeps no
-// positions: an error in it reports the one its caller noted.
-[[gnu::always_inline]] inline bool paren_ends_with_call(const Cont* w, const Cell* callable, uint32_t pos,
-                                                        const CallRecord* r) {
-    return w->end == END_PAREN && pos >= w->tail && conts_top - 1 == w && callable == w->base && !r->system &&
-           tracks_position(r->body);
+// paren's walk can end before the body starts.
+[[gnu::always_inline]] inline bool paren_ends_with_call(const Cont* w, const Cell* callable, uint32_t pos) {
+    return w->end == END_PAREN && pos >= w->tail && conts_top - 1 == w && callable == w->base;
 }
 
 // A function called in a trace run, which follows its trace attributes.
@@ -1015,23 +1012,24 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         }
         Code* code = r->body_epoch == cache_epoch ? r->body_code : nullptr;
         const Cell body{TYPE_BLOCK, r->body_index, r->body, 0};
-        uint32_t resume = pos;
-        uint8_t after_ni = resume_ni;
-        if (paren_ends_with_call(w, callable, pos, r)) {
+        if (paren_ends_with_call(w, callable, pos)) {
             // The paren's value is the call's: the body goes back where the
-            // paren would, with the position the paren found.
-            position = w->b;
-            resume = w->resume;
-            after_ni = w->no_infix;
+            // paren would, putting back the position the paren found.
+            const Cell before = w->b;
+            const uint32_t resume = w->resume;
+            const uint8_t after_ni = w->no_infix;
             conts_top = w;
-            w = w->outer;
+            w = open_walk(body, END_BODY, w->outer, code);
+            w->b = before;
+            resume_after(w, callable, resume, after_ni);
+        } else {
+            w = open_walk(body, END_BODY, w, code);
+            resume_after(w, callable, pos, resume_ni);
         }
-        w = open_walk(body, END_BODY, w, code);
         if (!code) {
             r->body_code = code_of(w);
             r->body_epoch = cache_epoch;
         }
-        resume_after(w, callable, resume, after_ni);
         w->frame = frame;
         w->restore = restore;
         w->caller = f;
