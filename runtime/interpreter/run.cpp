@@ -299,6 +299,14 @@ inline void end_entered_function(Cell* callable_slot) {
     stack::pop_frame_keep_result();
     take_result(callable_slot);
 }
+// A walked function's body is done, its value at *value: the value goes
+// over the callable, the frame goes.
+inline void finish_function(Cell* callable_slot, const Cell* value) {
+    *callable_slot = *value;
+    stack::leave_function_context(stack::frames_top - 1);
+    stack::pop_frame_keep_result();
+    stack::top = callable_slot + 1;
+}
 // What a record that ends a call resumes with: the callable's cell, the
 // position after the call and the no_infix of the expression it is in.
 inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
@@ -682,6 +690,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         stack::top = w->base;
         collector::safe_point();
         KEM_REFRESH();
+    first_expression:
         ni = false;
         if (w->track) position = Cell{w->a.header & HEADER_TYPE_MASK, pos, walk_node(w), 0};
 
@@ -754,7 +763,10 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             w = paren;
             KEM_LOAD();
             pos = paren->a.data1;
-            goto next_expression;
+            // Its first expression follows a safe point of the expression the
+            // paren is in, under the same cache_epoch.
+            if (pos >= tail) goto walk_end;
+            goto first_expression;
         }
         case SITE_PATH: {
             // p/x on an object, through the site.
@@ -1210,6 +1222,12 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         pos = done->resume;
         ni = done->no_infix;
         if (done->end == END_PAREN) goto operand_done;
+        if (done->end == END_BODY) {
+            if (done->restore) track_position = true;
+            f = done->caller;
+            finish_function(done->slot, done->base);
+            goto operand_done;
+        }
         *stack::arguments = *(stack::top - 1);
         if (done->end == END_LOOP) {
             // The pass's value is in the loop's result cell. A pass of while
@@ -1238,10 +1256,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             take_result(done->slot);
             goto operand_done;
         }
-        if (done->restore) track_position = true;
-        f = done->caller;
-        end_entered_function(done->slot);
-        goto operand_done;
+        std::abort();  // no other walk ends here
     }
 
     exit_pending:
