@@ -151,7 +151,7 @@ inline void push_catch_frame(const Cell* w) { push_frame(w, FRAME_TOP_CATCH); }
 inline void push_loop_frame(const Cell* w) { push_frame(w, FRAME_TOP_LOOP); }
 
 void pop_frame();
-inline void pop_frame_keep_result() {
+[[gnu::always_inline]] inline void pop_frame_keep_result() {
     CallFrame* f = --frames_top;
     top = arguments + 1;
     arguments = bottom + f->saved_args;
@@ -179,7 +179,7 @@ void mark_eval();
 bool eval_q(CallFrame* from, bool only_next);
 
 // --- cells
-inline Cell* push_slot() {
+[[gnu::always_inline]] inline Cell* push_slot() {
     Cell* c = top;
     if (c + 1 >= limit) [[unlikely]] overflow();
     top = c + 1;

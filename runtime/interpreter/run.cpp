@@ -99,7 +99,7 @@ constexpr uint32_t CONT_CAPACITY = 65536;
 Cont conts[CONT_CAPACITY];
 Cont* conts_top = conts;
 
-inline Cont* push_cont(uint8_t kind) {
+[[gnu::always_inline]] inline Cont* push_cont(uint8_t kind) {
     Cont* c = conts_top;
     if (c == conts + CONT_CAPACITY) [[unlikely]] stack::overflow();
     conts_top = c + 1;
