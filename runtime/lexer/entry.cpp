@@ -233,11 +233,14 @@ bool call_callback(LexerState& s, uint32_t event, int32_t type, const Cell* valu
 
 // --- running ------------------------------------------------------------------------------
 
-int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_value, bool not_prescan,
-                   bool not_scan, bool always_block, uint32_t* consumed, LexerCallback* callback,
-                   const Cell* source, Cell* into) {
+namespace {
+
+int32_t run_lexer(Cell* dst, const uint8_t* text, uint32_t length, bool one_value, bool not_prescan, bool not_scan,
+                  bool always_block, uint32_t* consumed, LexerCallback* callback, const Cell* source, Cell* into,
+                  bool probe) {
     lexer_init();
     LexerState s;
+    s.probe = probe;
     ChainLink link(s);
     s.head = s.tail = s.pos = s.parent ? s.parent->pos : 0;
     s.input = text;
@@ -300,6 +303,19 @@ int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_val
     }
     if (consumed) *consumed = consumed_of(s);
     return s.type;
+}
+
+} // namespace
+
+int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_value, bool not_prescan,
+                   bool not_scan, bool always_block, uint32_t* consumed, LexerCallback* callback,
+                   const Cell* source, Cell* into) {
+    return run_lexer(dst, text, length, one_value, not_prescan, not_scan, always_block, consumed, callback, source,
+                     into, false);
+}
+
+int32_t lexer_probe(Cell* dst, const uint8_t* text, uint32_t length, uint32_t* consumed) {
+    return run_lexer(dst, text, length, true, true, true, false, consumed, nullptr, nullptr, nullptr, true);
 }
 
 int32_t lexer_load_string(Cell* dst, const Cell* source, int32_t length, bool one_value, bool not_prescan,

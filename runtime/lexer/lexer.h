@@ -82,6 +82,12 @@ int32_t lexer_scan(Cell* dst, const uint8_t* text, uint32_t length, bool one_val
                    bool not_scan, bool always_block, uint32_t* consumed, LexerCallback* callback,
                    const Cell* source, Cell* into);
 
+// The first value of the text, loaded only to learn its datatype and length
+// (as lexer_scan loading one value): its words and issues name no symbol and
+// are bound to nothing, so probing text never interns a name. dst is good
+// only for type_of.
+int32_t lexer_probe(Cell* dst, const uint8_t* text, uint32_t length, uint32_t* consumed);
+
 // What the transcode native asks for.
 struct TranscodeRequest {
     bool next = false;                // answer [value rest]

@@ -40,6 +40,10 @@ struct LexerState {
     Cell source{TYPE_NONE, 0, 0, 0};   // string! or binary! the text came from
     uint32_t source_base = 0;          // the source's index at the text start
     bool load = false;                 // values are built
+    // Values are built only to be looked at and dropped: a word or issue
+    // names no symbol and is bound to nothing, so no name is interned and the
+    // global context gains no word.
+    bool probe = false;
     bool prescan = false;
     bool one_value = false;
     const uint8_t* last_counted = nullptr;   // memo of the byte-to-character count

@@ -102,7 +102,9 @@ void load_word_kind(LexerState& s, const uint8_t* start, const uint8_t* end, uin
     if (!load) return;
     uint32_t index = alloc_cell(s);
     Cell word;
-    if (kind == TYPE_ISSUE) {
+    if (s.probe) {
+        word = Cell{uint32_t(kind), 0, 0, 0};
+    } else if (kind == TYPE_ISSUE) {
         issue_set_in(&word, std::string(name, name_end).c_str());
     } else {
         word_make_at(symbol_make_from_utf8(name, uint32_t(name_end - name)), &word);

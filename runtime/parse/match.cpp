@@ -230,13 +230,13 @@ int32_t match_type(const Cell* rule, const Cell* input, uint32_t pos) {
     InputView in = view_of(input);
     if (in.family == Family::cells) return block_types_match(rule, type_of(in.cell(pos))) ? 1 : -1;
     // Bytes: one value as the lexer reads it; bytes that read as nothing
-    // valid simply do not match.
+    // valid simply do not match. The value is only looked at, so the words
+    // of random data do not pile up in the symbol table.
     Cell value{TYPE_NONE, 0, 0, 0};
     uint32_t consumed = 0;
     int32_t type = 0;
     try {
-        type = lexer_scan(&value, in.head + pos, in.tail - pos, true, true, true, false, &consumed, nullptr, nullptr,
-                          nullptr);
+        type = lexer_probe(&value, in.head + pos, in.tail - pos, &consumed);
     } catch (const KemError&) {
         return -1;
     }

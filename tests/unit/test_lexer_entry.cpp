@@ -341,3 +341,47 @@ TEST_F(LexerTest, ServicesForOtherModules) {
     EXPECT_EQ(mold_text(*block_rs_abs_at(&states, 27)), "point2D!");
     EXPECT_EQ(mold_text(*block_rs_abs_at(&states, 33)), "hex");
 }
+
+// Probing reads a value as loading does, for its datatype and length only:
+// the names in it are never interned, so random text matched by datatype
+// cannot grow the symbol table.
+TEST_F(LexerTest, ProbingInternsNoName) {
+    const char* const texts[] = {
+        "probe-name-one rest", "[probe-name-two probe-name-three/x] 1", "'probe-name-four", "probe-name-five:",
+        ":probe-name-six", "/probe-name-seven", "probe-name-eight/probe-name-nine", "#(probe-name-ten: 1)",
+        "(probe-name-eleven)", "12 probe-name-twelve", "#probe-name-issue", "probe%", "[unclosed",
+    };
+    struct Read {
+        int32_t type;
+        uint32_t consumed;
+        int32_t value_type;
+    };
+    std::vector<Read> probed;
+    const uint32_t before = symbol_count();
+    for (const char* t : texts) {
+        Cell value{TYPE_NONE, 0, 0, 0};
+        uint32_t consumed = 0;
+        int32_t type = -99;
+        try {
+            type = lexer_probe(&value, reinterpret_cast<const uint8_t*>(t), uint32_t(std::strlen(t)), &consumed);
+        } catch (const KemError&) {
+        }
+        probed.push_back({type, consumed, type_of(&value)});
+    }
+    EXPECT_EQ(symbol_count(), before);
+    // The same as loading the first value.
+    for (size_t i = 0; i < std::size(texts); i++) {
+        Cell value{TYPE_NONE, 0, 0, 0};
+        uint32_t consumed = 0;
+        int32_t type = -99;
+        try {
+            type = lexer_scan(&value, reinterpret_cast<const uint8_t*>(texts[i]), uint32_t(std::strlen(texts[i])),
+                              true, true, true, false, &consumed, nullptr, nullptr, nullptr);
+        } catch (const KemError&) {
+        }
+        EXPECT_EQ(probed[i].type, type) << texts[i];
+        EXPECT_EQ(probed[i].consumed, consumed) << texts[i];
+        EXPECT_EQ(probed[i].value_type, type_of(&value)) << texts[i];
+    }
+    EXPECT_GT(symbol_count(), before);
+}
