@@ -3,7 +3,7 @@
 // every 512 inputs so long runs stay within the memory limit.
 //
 // What does outlast the inputs is reported at exit: interned names are never
-// removed, so random input that is lexed (a datatype matched in text, say)
+// removed, so random input that becomes words (the keys of JSON objects, say)
 // grows the symbol table by each new word, bounded by the distinct words seen.
 #pragma once
 #include <cstdint>
