@@ -437,6 +437,68 @@ inline Code* kept_code(NodeId node, Code* kept) {
     return block_code(node);
 }
 
+// An expression at `at` that needs no step and can raise nothing: an
+// operand short_operand takes, with the operators the direct path computes
+// after it. Its value goes to *out; returns the position after it, 0 when
+// it is walked.
+[[gnu::always_inline]] inline uint32_t expression_at_hand(const Cell* cells, Site* sites, uint32_t at, uint32_t tail,
+                                                          const Walked& f, Cell* out) {
+    if (at >= tail || !short_operand(cells, sites, at, f, out)) return 0;
+    for (at++; at < tail && sites[at].kind == SITE_WORD; at += 2) {
+        const Cell* op = word_at_hand(cells, sites, at, f);
+        if (!op) return 0;
+        if (type_of(op) != TYPE_OP) break;
+        Cell right;
+        if (at + 1 >= tail || !direct_operator(op, out) || !short_operand(cells, sites, at + 1, f, &right)) return 0;
+        const uint8_t rt = type_of(&right);
+        if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !number_infix(op, out, &right)) return 0;
+    }
+    return at;
+}
+
+// The decoded code of a block written in place at a literal site, kept in
+// the site (a branch of if, either or unless).
+inline Code* literal_block_code(Site& s, const Cell& block) {
+    Code* const kept = s.epoch == cache_epoch ? s.code : nullptr;
+    Code* const code = kept_code(block.data2, kept);
+    if (code != kept) {
+        s.claim();
+        s.code = code;
+    }
+    return code;
+}
+
+// if, unless or either (number n) at pos, whose condition is an expression
+// at hand and whose branches are blocks written in place: the condition's
+// value goes to *cond, the branch taken to *taken (nullptr: none is) with
+// its code to *code; returns the position after the call, 0 when the call
+// takes the general steps.
+[[gnu::always_inline]] inline uint32_t conditional_at_hand(const Cell* cells, Site* sites, uint32_t pos,
+                                                           uint32_t tail, const Walked& f, uint32_t n, Cell* cond,
+                                                           const Cell** taken, Code** code) {
+    const uint32_t at = expression_at_hand(cells, sites, pos + 1, tail, f, cond);
+    if (!at) return 0;
+    const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
+    if (after > tail) return 0;
+    for (uint32_t i = at; i < after; i++)
+        if (sites[i].kind != SITE_LITERAL || type_of(cells + i) != TYPE_BLOCK) return 0;
+    // An operator after the last block takes it as its left operand.
+    if (after < tail && sites[after].kind == SITE_WORD) {
+        const Cell* next = word_at_hand(cells, sites, after, f);
+        if (!next || type_of(next) == TYPE_OP) return 0;
+    }
+    uint32_t branch = at;
+    if (n == NAT_EITHER) {
+        if (!is_truthy(cond)) branch++;
+    } else if (is_truthy(cond) == (n == NAT_UNLESS)) {
+        *taken = nullptr;
+        return after;
+    }
+    *taken = cells + branch;
+    *code = literal_block_code(sites[branch], cells[branch]);
+    return after;
+}
+
 // A set-word at pos whose value needs no step and can raise nothing (an
 // operand short_operand takes, with the operators the direct path computes
 // after it), stored into a slot that takes it at once: no frame, no record.
@@ -444,19 +506,9 @@ inline Code* kept_code(NodeId node, Code* kept) {
 // set-word is walked.
 [[gnu::always_inline]] inline uint32_t set_word_at_hand(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
                                                         const Walked& f) {
-    uint32_t at = pos + 1;
     Cell value;
-    if (at >= tail || !short_operand(cells, sites, at, f, &value)) return 0;
-    for (at++; at < tail && sites[at].kind == SITE_WORD; at += 2) {
-        const Cell* op = word_at_hand(cells, sites, at, f);
-        if (!op) return 0;
-        if (type_of(op) != TYPE_OP) break;
-        Cell right;
-        if (at + 1 >= tail || !direct_operator(op, &value) || !short_operand(cells, sites, at + 1, f, &right))
-            return 0;
-        const uint8_t rt = type_of(&right);
-        if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !number_infix(op, &value, &right)) return 0;
-    }
+    const uint32_t at = expression_at_hand(cells, sites, pos + 1, tail, f, &value);
+    if (!at) return 0;
     const Cell* word = cells + pos;
     Cell* target =
         word->data1 == f.ctx && int32_t(word->data3) >= 0 ? f.base + word->data3 : site_store(sites[pos]);
@@ -839,6 +891,38 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                 pos++;
                 ni = false;
                 goto expression;
+            }
+            if (n == NAT_IF || n == NAT_UNLESS || n == NAT_EITHER) {
+                // A condition at hand and a branch that is one value at hand
+                // (or none taken) need no frame: nothing here can raise or see it.
+                Cell cond;
+                const Cell* branch;
+                Code* code;
+                if (const uint32_t after = conditional_at_hand(cells, sites, pos, tail, f, n, &cond, &branch, &code)) {
+                    for (uint32_t i = pos; i < after; i++) verify_site(cells, sites, w, i);
+                    const Cell* value = &none_value;
+                    bool returns = false;
+                    if (branch && !(value = short_branch(*branch, code, f, &returns))) {
+                        // The branch is walked in the native's frame, as its call has it.
+                        Cell* const callable = stack::push(slot);
+                        stack::push_interp_native_frame(&name);
+                        stack::push(&cond);
+                        for (uint32_t i = after - (n == NAT_EITHER ? 2 : 1); i < after; i++) stack::push(cells + i);
+                        w = open_walk(*branch, END_BRANCH, w, code);
+                        resume_after(w, callable, after, ni);
+                        KEM_LOAD();
+                        pos = w->a.data1;
+                        goto next_expression;
+                    }
+                    pos = after;
+                    if (returns) {
+                        landing = f.target;
+                        stack::return_to(landing->frame, value);
+                        goto leave_walks;
+                    }
+                    stack::push(value);
+                    goto operand_done;
+                }
             }
             if (n == NAT_EXIT) {
                 pos++;
