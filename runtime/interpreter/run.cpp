@@ -499,6 +499,29 @@ inline Code* literal_block_code(Site& s, const Cell& block) {
     return after;
 }
 
+// What short_conditional found: the condition's value, the branch taken
+// (nullptr: none is) and its code, and the call's value when the branch
+// needs no walk (nullptr: it is walked; returns: it is return of the value).
+struct ShortConditional {
+    Cell cond;
+    const Cell* branch;
+    Code* code;
+    const Cell* value;
+    bool returns;
+};
+
+// if, unless or either (number n) at pos as conditional_at_hand takes it,
+// its branch given by short_branch where it can be; returns the position
+// after the call, 0 when the call takes the general steps.
+[[gnu::noinline]] uint32_t short_conditional(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
+                                             const Walked& f, uint32_t n, ShortConditional* sc) {
+    const uint32_t after = conditional_at_hand(cells, sites, pos, tail, f, n, &sc->cond, &sc->branch, &sc->code);
+    if (!after) return 0;
+    sc->returns = false;
+    sc->value = sc->branch ? short_branch(*sc->branch, sc->code, f, &sc->returns) : &none_value;
+    return after;
+}
+
 // A set-word at pos whose value needs no step and can raise nothing (an
 // operand short_operand takes, with the operators the direct path computes
 // after it), stored into a slot that takes it at once: no frame, no record.
@@ -694,6 +717,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
     Walked f{0, nullptr, nullptr};  // the innermost function whose body is walked here
     Cont* landing;
     Cell fn, name;
+    ShortConditional sc;  // if, unless or either taken without its call
     CallRecord* rec;
     const Cell* slot;
     Cell* cslot;  // the call gathering its arguments: its callable's cell,
@@ -895,32 +919,17 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (n == NAT_IF || n == NAT_UNLESS || n == NAT_EITHER) {
                 // A condition at hand and a branch that is one value at hand
                 // (or none taken) need no frame: nothing here can raise or see it.
-                Cell cond;
-                const Cell* branch;
-                Code* code;
-                if (const uint32_t after = conditional_at_hand(cells, sites, pos, tail, f, n, &cond, &branch, &code)) {
+
+                if (const uint32_t after = short_conditional(cells, sites, pos, tail, f, n, &sc)) {
                     for (uint32_t i = pos; i < after; i++) verify_site(cells, sites, w, i);
-                    const Cell* value = &none_value;
-                    bool returns = false;
-                    if (branch && !(value = short_branch(*branch, code, f, &returns))) {
-                        // The branch is walked in the native's frame, as its call has it.
-                        Cell* const callable = stack::push(slot);
-                        stack::push_interp_native_frame(&name);
-                        stack::push(&cond);
-                        for (uint32_t i = after - (n == NAT_EITHER ? 2 : 1); i < after; i++) stack::push(cells + i);
-                        w = open_walk(*branch, END_BRANCH, w, code);
-                        resume_after(w, callable, after, ni);
-                        KEM_LOAD();
-                        pos = w->a.data1;
-                        goto next_expression;
-                    }
                     pos = after;
-                    if (returns) {
+                    if (!sc.value) goto walk_branch;
+                    if (sc.returns) {
                         landing = f.target;
-                        stack::return_to(landing->frame, value);
+                        stack::return_to(landing->frame, sc.value);
                         goto leave_walks;
                     }
-                    stack::push(value);
+                    stack::push(sc.value);
                     goto operand_done;
                 }
             }
@@ -1341,6 +1350,22 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             goto operand_done;
         }
         std::abort();  // no other walk ends here
+    }
+
+    walk_branch: {
+        // The branch short_conditional found (slot holds the conditional
+        // named name, pos is after its call) is walked in the native's frame,
+        // as its call has it.
+        Cell* const callable = stack::push(slot);
+        stack::push_interp_native_frame(&name);
+        stack::push(&sc.cond);
+        const uint32_t branches = native_number(slot) == NAT_EITHER ? 2 : 1;
+        for (uint32_t i = pos - branches; i < pos; i++) stack::push(cells + i);
+        w = open_walk(*sc.branch, END_BRANCH, w, sc.code);
+        resume_after(w, callable, pos, ni);
+        KEM_LOAD();
+        pos = w->a.data1;
+        goto next_expression;
     }
 
     exit_pending:
