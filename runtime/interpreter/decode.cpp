@@ -98,11 +98,8 @@ CallRecord* call_record(const Cell* callable) {
                 break;
             }
             r.arg_kind[r.required] = uint8_t(arg_kind(&e));
-            for (uint32_t t = 0; t < 96; t++) {
-                if (!typeset_has(&e, uint8_t(t))) continue;
-                if (t < 64) r.types[r.required] |= uint64_t(1) << t;
-                else r.high_types[r.required] |= uint32_t(1) << (t - 64);
-            }
+            for (uint32_t t = 0; t < 64; t++)
+                if (typeset_has(&e, uint8_t(t))) r.types[r.required] |= uint64_t(1) << t;
             r.required++;
             break;
         case TYPE_REFINEMENT:

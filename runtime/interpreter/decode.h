@@ -117,16 +117,16 @@ struct CallRecord {
     uint32_t body_epoch;  // the cache_epoch body_code was found under
     Code* body_code;
     uint64_t rest_flags;
-    uint64_t types[8];    // accepted types of each required argument, ids 0..63
-    uint32_t high_types[8];  // ids 64..95
+    uint64_t types[8];    // accepted types of each required argument
 };
 
 // The call record of a native!, action!, function!, routine! or op!, made
 // now when its argument list has none.
 CallRecord* call_record(const Cell* callable);
 
+static_assert(TYPE_COUNT < 64, "a call record keeps an argument's types in 64 bits");
 inline bool record_accepts(const CallRecord* r, uint32_t k, uint8_t type) {
-    return type < 64 ? (r->types[k] >> type) & 1 : (r->high_types[k] >> (type - 64)) & 1;
+    return (r->types[k] >> (type & 63)) & 1;
 }
 
 } // namespace kem::interp
