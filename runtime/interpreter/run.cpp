@@ -150,7 +150,8 @@ inline Code* code_of(const Cont* w) { return reinterpret_cast<Code*>(w->sites) -
     Cell* base = stack::push_slot();
     stack::top = base;
     Cont* w = push_cont(K_WALK);
-    w->a = block;
+    // Kept in the form a position takes, so each expression's is one copy.
+    w->a = Cell{block.header & HEADER_TYPE_MASK, block.data1, block.data2, 0};
     w->b = position;
     const NodeId node = block.data2;
     SeriesBuffer* b = node_buffer(node);
@@ -768,7 +769,10 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         KEM_REFRESH();
     first_expression:
         ni = false;
-        if (w->track) position = Cell{w->a.header & HEADER_TYPE_MASK, pos, walk_node(w), 0};
+        if (w->track) {
+            position = w->a;
+            position.data1 = pos;
+        }
 
     expression:
         if (tracing) [[unlikely]] {
