@@ -1,5 +1,6 @@
 #include "runtime/interpreter/decode.h"
 #include <cstring>
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/runtime_words.h"
@@ -60,6 +61,12 @@ Code* block_code(NodeId block) {
     Site* sites = code->sites();
     for (uint32_t i = 0; i < n; i++) {
         sites[i].kind = site_kind(cells[i]);
+        // Such a word is mostly run in its function's body, where it is
+        // found among the arguments; any other word through its site's slot.
+        const Cell& c = cells[i];
+        sites[i].local = (sites[i].kind == SITE_WORD || sites[i].kind == SITE_SET_WORD ||
+                          sites[i].kind == SITE_GET_WORD) &&
+                         int32_t(c.data3) >= 0 && context_kind(c.data1) == CONTEXT_FUNCTION;
 #ifdef KEM_ASAN
         sites[i].decoded = cells[i];
 #endif

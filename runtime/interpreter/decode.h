@@ -39,7 +39,10 @@ enum SiteKind : uint8_t {
 struct Site {
     uint8_t kind;
     uint8_t callee_type;  // type of the callee cached below, 0 for none
-    uint16_t field;       // a path's field index in `object`
+    union {
+        uint16_t field;   // a path's field index in `object`
+        uint16_t local;   // a word: bound to a function's argument or local
+    };
     uint32_t epoch;       // the cache_epoch the cache below was filled under; 0: empty
     NodeId callee;        // the cached callee's extras node
     NodeId object;        // a path p/x: the context of the object p held

@@ -343,9 +343,12 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 // A word's value slot: a local of the function whose body is being walked
 // (fctx) at its arguments (fbase), else the site's cache, else its context.
 [[gnu::always_inline]] inline Cell* word_slot(Site& s, const Cell* w, NodeId fctx, Cell* fbase) {
-    if (w->data1 == fctx && int32_t(w->data3) >= 0) return fbase + w->data3;
-    if (s.epoch == cache_epoch && s.slot) [[likely]]
+    if (s.local) {
+        if (w->data1 == fctx) [[likely]]
+            return fbase + w->data3;
+    } else if (s.epoch == cache_epoch && s.slot) [[likely]] {
         return s.slot;
+    }
     return context_slot(s, w);
 }
 
@@ -353,9 +356,9 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 // raise: a local of the function walked, or the slot its site keeps.
 [[gnu::always_inline]] inline const Cell* word_at_hand(const Cell* cells, Site* sites, uint32_t at, const Walked& f) {
     const Cell* w = cells + at;
-    if (w->data1 == f.ctx && int32_t(w->data3) >= 0) return f.base + w->data3;
-    if (sites[at].epoch == cache_epoch && sites[at].slot) return sites[at].slot;
-    return nullptr;
+    const Site& s = sites[at];
+    if (s.local) return w->data1 == f.ctx ? f.base + w->data3 : nullptr;
+    return s.epoch == cache_epoch ? s.slot : nullptr;
 }
 // The value at `at` when it needs no step and can raise nothing: a literal,
 // or a word at hand with a plain value; else nullptr.
