@@ -156,13 +156,16 @@ inline Code* code_of(const Cont* w) { return reinterpret_cast<Code*>(w->sites) -
     const NodeId node = block.data2;
     SeriesBuffer* b = node_buffer(node);
     const uint32_t length = b->used() / uint32_t(sizeof(Cell));
-    if (!code || code->length != length) code = block_code(node);
+    if (!code || code->length != length) [[unlikely]] {
+        code = block_code(node);
+        b = node_buffer(node);
+    }
     w->end = end;
     w->tail = length;
     w->track = !(b->flags & SERIES_SYSTEM_CODE);
     w->outer = outer;
     w->base = base;
-    w->cells = node_buffer(node)->cell_head();
+    w->cells = b->cell_head();
     w->sites = code->sites();
     w->epoch = cache_epoch;
     return w;
