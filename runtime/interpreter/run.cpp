@@ -540,8 +540,7 @@ struct ShortConditional {
     const uint32_t at = expression_at_hand(cells, sites, pos + 1, tail, f, &value);
     if (!at) return 0;
     const Cell* word = cells + pos;
-    Cell* target =
-        word->data1 == f.ctx && int32_t(word->data3) >= 0 ? f.base + word->data3 : site_store(sites[pos]);
+    Cell* target = !sites[pos].local ? site_store(sites[pos]) : word->data1 == f.ctx ? f.base + word->data3 : nullptr;
     if (!target) return 0;
     *target = value;
     stack::push(&value);
