@@ -297,12 +297,6 @@ inline void end_function(Cell* callable_slot) {
     stack::pop_function_frame_keep_result();
     take_result(callable_slot);
 }
-// The same for a call whose frame took its context at call_ready.
-inline void end_entered_function(Cell* callable_slot) {
-    stack::leave_function_context(stack::frames_top - 1);
-    stack::pop_frame_keep_result();
-    take_result(callable_slot);
-}
 // A walked function's body is done, its value at *value: the value goes
 // over the callable, the frame goes.
 inline void finish_function(Cell* callable_slot, const Cell* value) {
@@ -1118,9 +1112,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         }
         if (!r->body) [[unlikely]] {
             make_unset(stack::arguments);
-            stack::top = stack::arguments + 1;
             if (restore) track_position = true;
-            end_entered_function(callable);
+            finish_function(callable, stack::arguments);
             ni = resume_ni;
             goto operand_done;
         }
@@ -1437,8 +1430,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         pos = landing->resume;
         ni = landing->no_infix;
         f = landing->caller;
-        stack::top = stack::arguments + 1;
-        end_entered_function(landing->slot);
+        finish_function(landing->slot, stack::arguments);
         goto operand_done;
     }
     }
