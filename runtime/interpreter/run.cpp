@@ -717,6 +717,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
     Walked f{0, nullptr, nullptr};  // the innermost function whose body is walked here
     Cont* landing;
     Cell fn, name;
+    const Cell* ret;  // the value a return or exit gives its function
     ShortConditional sc;  // if, unless or either taken without its call
     CallRecord* rec;
     const Cell* slot;
@@ -908,9 +909,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                                    type_of(KEM_SLOT(at + 1)) == TYPE_OP)) {
                         verify_site(cells, sites, w, at);
                         pos = at + 1;
-                        landing = f.target;
-                        stack::return_to(landing->frame, value);
-                        goto leave_walks;
+                        ret = value;
+                        goto return_value;
                     }
                 }
                 Cont* c = push_cont(K_RETURN);
@@ -928,9 +928,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                     pos = after;
                     if (!sc.value) goto walk_branch;
                     if (sc.returns) {
-                        landing = f.target;
-                        stack::return_to(landing->frame, sc.value);
-                        goto leave_walks;
+                        ret = sc.value;
+                        goto return_value;
                     }
                     stack::push(sc.value);
                     goto operand_done;
@@ -939,9 +938,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (n == NAT_EXIT) {
                 pos++;
                 if (f.target) {
-                    landing = f.target;
-                    stack::return_to(landing->frame, &unset_value);
-                    goto leave_walks;
+                    ret = &unset_value;
+                    goto return_value;
                 }
                 stack::unwind_return(false, true, &name);
                 goto exit_pending;
@@ -1051,9 +1049,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                     bool returns;
                     if (const Cell* value = short_branch(*branch, code, f, &returns)) {
                         if (returns) {
-                            landing = f.target;
-                            stack::return_to(landing->frame, value);
-                            goto leave_walks;
+                            ret = value;
+                            goto return_value;
                         }
                         *stack::arguments = *value;
                         stack::pop_frame_keep_result();
@@ -1289,9 +1286,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (f.target) {
                 // The return lands on a function this run walks: no frame
                 // between has to be searched.
-                landing = f.target;
-                stack::return_to(landing->frame, stack::top - 1);
-                goto leave_walks;
+                ret = stack::top - 1;
+                goto return_value;
             }
             settle(false);
             stack::unwind_return(true, true, &c->a);
@@ -1304,6 +1300,11 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
     walk_end: {
         // The walk on top is done, its value at its base.
         Cont* const done = w;
+        if (done->end == END_BODY) {
+            landing = done;
+            ret = done->base;
+            goto body_end;
+        }
         position = done->b;
         stack::top = done->base + 1;
         conts_top = done;
@@ -1317,12 +1318,6 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         pos = done->resume;
         ni = done->no_infix;
         if (done->end == END_PAREN) goto operand_done;
-        if (done->end == END_BODY) {
-            if (done->restore) track_position = true;
-            f = done->caller;
-            finish_function(done->slot, done->base);
-            goto operand_done;
-        }
         *stack::arguments = *(stack::top - 1);
         if (done->end == END_LOOP) {
             // The pass's value is in the loop's result cell. A pass of while
@@ -1352,6 +1347,33 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             goto operand_done;
         }
         std::abort();  // no other walk ends here
+    }
+
+    return_value:
+        // return or exit with the value at ret, into the function f.target.
+        // When its body's walk is the record on top and its frame the frame
+        // on top, nothing lies between: the call ends as its body's end would.
+        landing = f.target;
+        if (landing == conts_top - 1 && landing->frame == stack::frames_top - 1) [[likely]]
+            goto body_end;
+        stack::return_to(landing->frame, ret);
+        goto leave_walks;
+
+    body_end: {
+        // The body walked in landing, the record on top, is done: the
+        // function's value is at ret, in its frame.
+        Cont* const done = landing;
+        position = done->b;
+        conts_top = done;
+        w = done->outer;
+        KEM_LOAD();
+        KEM_REFRESH();
+        pos = done->resume;
+        ni = done->no_infix;
+        if (done->restore) track_position = true;
+        f = done->caller;
+        finish_function(done->slot, ret);
+        goto operand_done;
     }
 
     walk_branch: {
@@ -1423,15 +1445,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (!settle_loop(landing->loop)) goto exit_pending;
             goto loop_next;
         }
-        conts_top = landing;
-        w = landing->outer;
-        KEM_LOAD();
-        KEM_REFRESH();
-        pos = landing->resume;
-        ni = landing->no_infix;
-        f = landing->caller;
-        finish_function(landing->slot, stack::arguments);
-        goto operand_done;
+        conts_top = landing + 1;
+        ret = stack::arguments;
+        goto body_end;
     }
     }
 #undef KEM_LOAD
