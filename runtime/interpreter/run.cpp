@@ -145,14 +145,15 @@ inline Code* code_of(const Cont* w) { return reinterpret_cast<Code*>(w->sites) -
 // stack (unset when it has no expression). The block and the position to put
 // back are held in the record, which the collector marks, so that code which
 // drops the block from where it was cannot free it while it runs. code: the
-// block's decoded code when the caller has it.
-[[gnu::always_inline]] inline Cont* open_walk(const Cell& block, uint8_t end, Cont* outer, Code* code) {
+// block's decoded code when the caller has it. fill_walk sets the walk's
+// own part of a K_WALK record; its outer walk, the position to put back and
+// where it resumes are the opener's (a body that ends a paren keeps the
+// paren's).
+[[gnu::always_inline]] inline void fill_walk(Cont* w, const Cell& block, uint8_t end, Code* code) {
     Cell* base = stack::push_slot();
     stack::top = base;
-    Cont* w = push_cont(K_WALK);
     // Kept in the form a position takes, so each expression's is one copy.
     w->a = Cell{block.header & HEADER_TYPE_MASK, block.data1, block.data2, 0};
-    w->b = position;
     const NodeId node = block.data2;
     SeriesBuffer* b = node_buffer(node);
     const uint32_t length = b->used() / uint32_t(sizeof(Cell));
@@ -163,11 +164,16 @@ inline Code* code_of(const Cont* w) { return reinterpret_cast<Code*>(w->sites) -
     w->end = end;
     w->tail = length;
     w->track = !(b->flags & SERIES_SYSTEM_CODE);
-    w->outer = outer;
     w->base = base;
     w->cells = b->cell_head();
     w->sites = code->sites();
     w->epoch = cache_epoch;
+}
+[[gnu::always_inline]] inline Cont* open_walk(const Cell& block, uint8_t end, Cont* outer, Code* code) {
+    Cont* w = push_cont(K_WALK);
+    w->b = position;
+    w->outer = outer;
+    fill_walk(w, block, end, code);
     return w;
 }
 
@@ -1117,15 +1123,11 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         Code* code = r->body_epoch == cache_epoch ? r->body_code : nullptr;
         const Cell body{TYPE_BLOCK, r->body_index, r->body, 0};
         if (paren_ends_with_call(w, callable, pos)) {
-            // The paren's value is the call's: the body goes back where the
-            // paren would, putting back the position the paren found.
-            const Cell before = w->b;
-            const uint32_t resume = w->resume;
-            const uint8_t after_ni = w->no_infix;
-            conts_top = w;
-            w = open_walk(body, END_BODY, w->outer, code);
-            w->b = before;
-            resume_after(w, callable, resume, after_ni);
+            // The paren's value is the call's: the body takes the paren's
+            // record, going back where the paren would and putting back the
+            // position the paren found.
+            fill_walk(w, body, END_BODY, code);
+            w->slot = callable;
         } else {
             w = open_walk(body, END_BODY, w, code);
             resume_after(w, callable, pos, resume_ni);
