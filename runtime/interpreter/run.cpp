@@ -487,8 +487,8 @@ inline Code* literal_block_code(Site& s, const Cell& block) {
     if (!at) return 0;
     const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
     if (after > tail) return 0;
-    for (uint32_t i = at; i < after; i++)
-        if (sites[i].kind != SITE_LITERAL || type_of(cells + i) != TYPE_BLOCK) return 0;
+    const auto block_at = [&](uint32_t i) { return sites[i].kind == SITE_LITERAL && type_of(cells + i) == TYPE_BLOCK; };
+    if (!block_at(at) || (n == NAT_EITHER && !block_at(at + 1))) return 0;
     // An operator after the last block takes it as its left operand.
     if (after < tail && sites[after].kind == SITE_WORD) {
         const Cell* next = word_at_hand(cells, sites, after, f);
