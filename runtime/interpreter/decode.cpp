@@ -1,5 +1,6 @@
 #include "runtime/interpreter/decode.h"
 #include <cstring>
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
@@ -134,6 +135,10 @@ CallRecord* call_record(const Cell* callable) {
         }
         r.system = function_is_system(&fn);
     }
+    r.any_slots = r.rest_slots || r.locals;
+    r.frame_top = kind != TYPE_FUNCTION ? FRAME_TOP_INTERP_NATIVE
+                  : r.system             ? FRAME_TOP_FUNCTION
+                                         : FRAME_TOP_INTERP_FUNCTION;
     r.usable = usable;
     auto* out = reinterpret_cast<CallRecord*>(new_side(list.data2, sizeof(CallRecord), SIDE_CALL));
     *out = r;

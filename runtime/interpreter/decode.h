@@ -113,6 +113,8 @@ struct CallRecord {
     uint8_t refinements;
     uint8_t system;       // a function of the system
     uint8_t arg_kind[8];  // ArgKind of each required argument
+    uint8_t frame_top;    // the top byte of the frame the run loop pushes for the call
+    uint8_t any_slots;    // a function with slots after its arguments (rest_slots or locals)
     uint32_t number;      // a native's or action's number
     uint32_t locals;      // a function's local slots (with /local's own)
     NodeId body;          // a function's body block (0: none) and its index

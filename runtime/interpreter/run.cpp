@@ -968,8 +968,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         }
         cslot = stack::push(&fn);
         // A function's frame takes its context at call_ready.
-        if (rec->kind != TYPE_FUNCTION) stack::push_interp_native_frame(&name);
-        else stack::push_frame(&name, rec->system ? FRAME_TOP_FUNCTION : FRAME_TOP_INTERP_FUNCTION);
+        stack::push_frame(&name, rec->frame_top);
         cni = ni;
         carg = 0;
     }
@@ -1091,7 +1090,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             KEM_REFRESH();
             goto operand_done;
         }
-        if (r->rest_slots || r->locals) push_function_slots(r);
+        if (r->any_slots) push_function_slots(r);
         if (trace_on) [[unlikely]] {
             if (!traced_function(callable)) goto exit_pending;
             end_function(callable);
