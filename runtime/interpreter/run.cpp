@@ -407,11 +407,13 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
         return true;
     }
     const Cell* op = word_at_hand(cells, sites, 1, f);
-    if (!op || type_of(op) != TYPE_OP || !direct_operator(op, left)) return false;
+    if (!op || type_of(op) != TYPE_OP) return false;
+    const uint8_t ix = infix_of(op);
+    if (!infix_direct(ix, left)) return false;
     const Cell* right = value_at_hand(cells, sites, 2, f);
     if (!right || (type_of(right) != TYPE_INTEGER && type_of(right) != TYPE_FLOAT)) return false;
     *out = *left;
-    return number_infix(op, out, right);
+    return infix_compute(ix, out, right);
 }
 
 // A paren whose site keeps its code, when short_expression computes it.
@@ -450,9 +452,10 @@ inline Code* kept_code(NodeId node, Code* kept) {
         if (!op) return 0;
         if (type_of(op) != TYPE_OP) break;
         Cell right;
-        if (at + 1 >= tail || !direct_operator(op, out) || !short_operand(cells, sites, at + 1, f, &right)) return 0;
+        const uint8_t ix = infix_of(op);
+        if (at + 1 >= tail || !infix_direct(ix, out) || !short_operand(cells, sites, at + 1, f, &right)) return 0;
         const uint8_t rt = type_of(&right);
-        if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !number_infix(op, out, &right)) return 0;
+        if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !infix_compute(ix, out, &right)) return 0;
     }
     return at;
 }
@@ -1002,8 +1005,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                     else if (rk == SITE_WORD) right = KEM_SLOT(at);
                     else goto argument_operator;
                     const uint8_t rt = type_of(right);
-                    if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !direct_operator(slot, stack::top - 1) ||
-                        !number_infix(slot, stack::top - 1, right))
+                    const uint8_t ix = infix_of(slot);
+                    if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !infix_direct(ix, stack::top - 1) ||
+                        !infix_compute(ix, stack::top - 1, right))
                         goto argument_operator;
                     verify_site(cells, sites, w, pos);
                     verify_site(cells, sites, w, at);
@@ -1192,14 +1196,15 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         const Cell op = *slot;
         const uint32_t at = pos + 1;
         Cell* left = stack::top - 1;
-        if (at < tail && direct_operator(&op, left)) {
+        const uint8_t ix = infix_of(&op);
+        if (at < tail && infix_direct(ix, left)) {
             const uint8_t kind = sites[at].kind;
             if (kind == SITE_LITERAL || kind == SITE_WORD) {
                 verify_site(cells, sites, w, at);
                 const Cell* right = kind == SITE_LITERAL ? cells + at : KEM_SLOT(at);
                 const uint8_t rt = type_of(right);
                 if (rt == TYPE_INTEGER || rt == TYPE_FLOAT) {
-                    if (number_infix(&op, left, right)) {
+                    if (infix_compute(ix, left, right)) {
                         pos += 2;
                         goto operand_next;
                     }
