@@ -127,12 +127,6 @@ inline constexpr ActionInfix action_infix;
     return true;
 }
 
-// The direct path of the operator op with these operands, as infix_compute.
-[[gnu::always_inline]] inline bool number_infix(const Cell* op, Cell* left, const Cell* right) {
-    const uint8_t ix = infix_of(op);
-    return ix != IX_NONE && infix_compute(ix, left, right);
-}
-
 // Whether operation ix may take the direct path with this left operand: its
 // right operand is then evaluated before the call is set up. The left
 // operand must be one the operator accepts, so no type error is raised

@@ -76,7 +76,8 @@ struct Cont {
     uint32_t resume;        // K_WALK: where the expression it is part of goes on
     uint32_t tail;          // K_WALK
     uint32_t epoch;         // K_WALK: of cells and sites; K_ARGS: of rec; K_SET_WORD: when read
-    uint32_t arg;           // K_ARGS: the argument being gathered; K_SET_WORD: its position
+    uint32_t arg;           // K_ARGS: the argument being gathered; K_SET_WORD: its position;
+                            // K_OPERATOR: its Infix
     Cont* outer;            // K_WALK: the walk it is nested in; K_LOOP: the walk the loop is called in
     const Cell* cells;      // K_WALK
     Site* sites;            // K_WALK
@@ -482,10 +483,9 @@ inline Code* literal_block_code(Site& s, const Cell& block) {
                                                            const Cell** taken, Code** code) {
     const uint32_t at = expression_at_hand(cells, sites, pos + 1, tail, f, cond);
     if (!at) return 0;
+    const auto block_at = [&](uint32_t i) { return sites[i].kind == SITE_LITERAL && type_of(cells + i) == TYPE_BLOCK; };
     const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
-    if (after > tail) return 0;
-    for (uint32_t i = at; i < after; i++)
-        if (sites[i].kind != SITE_LITERAL || type_of(cells + i) != TYPE_BLOCK) return 0;
+    if (after > tail || !block_at(at) || (n == NAT_EITHER && !block_at(at + 1))) return 0;
     // An operator after the last block takes it as its left operand.
     if (after < tail && sites[after].kind == SITE_WORD) {
         const Cell* next = word_at_hand(cells, sites, after, f);
@@ -1214,6 +1214,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             // The right operand needs evaluating, in the operator's frame.
             Cont* c = push_cont(K_OPERATOR);
             c->a = op;
+            c->arg = ix;
             c->b = cells[pos];
             c->no_infix = 0;
             stack::top = left;
@@ -1262,7 +1263,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         case K_OPERATOR:
             ni = c->no_infix;
             conts_top = c;
-            if (number_infix(&c->a, stack::arguments, stack::arguments + 1)) {
+            if (infix_compute(uint8_t(c->arg), stack::arguments, stack::arguments + 1)) {
                 stack::pop_frame_keep_result();
                 goto operand_done;
             }
