@@ -407,14 +407,14 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
         *out = *left;
         return true;
     }
+    // Both operands are at hand: infix_compute's own checks of their types
+    // are all the direct path needs.
     const Cell* op = word_at_hand(cells, sites, 1, f);
     if (!op || type_of(op) != TYPE_OP) return false;
-    const uint8_t ix = infix_of(op);
-    if (!infix_direct(ix, left)) return false;
     const Cell* right = value_at_hand(cells, sites, 2, f);
-    if (!right || (type_of(right) != TYPE_INTEGER && type_of(right) != TYPE_FLOAT)) return false;
+    if (!right) return false;
     *out = *left;
-    return infix_compute(ix, out, right);
+    return infix_compute(infix_of(op), out, right);
 }
 
 // A paren whose site keeps its code, when short_expression computes it.
@@ -424,11 +424,16 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 }
 
 // An operand that needs no step and can raise nothing: a value at hand, or
-// a paren short_paren computes.
+// a paren short_paren computes into *scratch. nullptr when it needs more.
+[[gnu::always_inline]] inline const Cell* operand_at_hand(const Cell* cells, Site* sites, uint32_t at, const Walked& f,
+                                                          Cell* scratch) {
+    if (sites[at].kind == SITE_PAREN) return short_paren(cells[at], sites[at], f, scratch) ? scratch : nullptr;
+    return value_at_hand(cells, sites, at, f);
+}
+// The same operand copied to *out: false when it needs more.
 [[gnu::always_inline]] inline bool short_operand(const Cell* cells, Site* sites, uint32_t at, const Walked& f,
                                                  Cell* out) {
-    if (sites[at].kind == SITE_PAREN) return short_paren(cells[at], sites[at], f, out);
-    const Cell* v = value_at_hand(cells, sites, at, f);
+    const Cell* v = operand_at_hand(cells, sites, at, f, out);
     if (!v) return false;
     *out = *v;
     return true;
@@ -452,11 +457,9 @@ inline Code* kept_code(NodeId node, Code* kept) {
         const Cell* op = word_at_hand(cells, sites, at, f);
         if (!op) return 0;
         if (type_of(op) != TYPE_OP) break;
-        Cell right;
-        const uint8_t ix = infix_of(op);
-        if (at + 1 >= tail || !infix_direct(ix, out) || !short_operand(cells, sites, at + 1, f, &right)) return 0;
-        const uint8_t rt = type_of(&right);
-        if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !infix_compute(ix, out, &right)) return 0;
+        Cell scratch;
+        const Cell* right = at + 1 < tail ? operand_at_hand(cells, sites, at + 1, f, &scratch) : nullptr;
+        if (!right || !infix_compute(infix_of(op), out, right)) return 0;
     }
     return at;
 }
