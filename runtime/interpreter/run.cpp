@@ -396,10 +396,12 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 // The value of a block (from its position, `code` its decoded code) that
 // is one expression needing no step and able to raise nothing: a value at
 // hand, or two numbers at hand joined by an operator the direct path
-// computes. Its value goes to *out; false when the block is walked.
-[[gnu::always_inline]] inline bool short_expression(const Cell& block, Code* code, const Walked& f, Cell* out) {
+// computes. Its value goes to *out; false when the block is walked. b: the
+// block's buffer.
+[[gnu::always_inline]] inline bool short_expression(const Cell& block, Code* code, const Walked& f, Cell* out,
+                                                    SeriesBuffer* b) {
     if (block.data1 != 0 || !code->simple) return false;
-    const Cell* cells = node_buffer(block.data2)->cell_head();
+    const Cell* cells = b->cell_head();
     Site* const sites = code->sites();
     const Cell* left = value_at_hand(cells, sites, 0, f);
     if (!left) return false;
@@ -419,8 +421,10 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 
 // A paren whose site keeps its code, when short_expression computes it.
 [[gnu::always_inline]] inline bool short_paren(const Cell& paren, const Site& s, const Walked& f, Cell* out) {
-    if (s.epoch != cache_epoch || !s.code->simple || s.code->length != length_of(&paren)) return false;
-    return short_expression(paren, s.code, f, out);
+    if (s.epoch != cache_epoch || !s.code->simple) return false;
+    SeriesBuffer* b = node_buffer(paren.data2);
+    if (s.code->length != b->used() / uint32_t(sizeof(Cell))) return false;
+    return short_expression(paren, s.code, f, out, b);
 }
 
 // An operand that needs no step and can raise nothing: a value at hand, or
@@ -655,7 +659,7 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
                 const Cell* cond = ls.args;
                 Code* const code = kept_pass_code(c, 0, cond->data2);
                 Cell value;
-                if (short_expression(*cond, code, f, &value)) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
+                if (short_expression(*cond, code, f, &value, node_buffer(cond->data2))) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
             }
             if (ls.next != NEXT_BODY) return nullptr;
             ls.next = NEXT_PASS;
