@@ -76,7 +76,8 @@ struct Cont {
     uint32_t resume;        // K_WALK: where the expression it is part of goes on
     uint32_t tail;          // K_WALK
     uint32_t epoch;         // K_WALK: of cells and sites; K_ARGS: of rec; K_SET_WORD: when read
-    uint32_t arg;           // K_ARGS: the argument being gathered; K_SET_WORD: its position
+    uint32_t arg;           // K_ARGS: the argument being gathered; K_SET_WORD: its position;
+                            // K_OPERATOR: its Infix
     Cont* outer;            // K_WALK: the walk it is nested in; K_LOOP: the walk the loop is called in
     const Cell* cells;      // K_WALK
     Site* sites;            // K_WALK
@@ -401,10 +402,12 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 // The value of a block (from its position, `code` its decoded code) that
 // is one expression needing no step and able to raise nothing: a value at
 // hand, or two numbers at hand joined by an operator the direct path
-// computes. Its value goes to *out; false when the block is walked.
-[[gnu::always_inline]] inline bool short_expression(const Cell& block, Code* code, const Walked& f, Cell* out) {
+// computes. Its value goes to *out; false when the block is walked. b: the
+// block's buffer.
+[[gnu::always_inline]] inline bool short_expression(const Cell& block, Code* code, const Walked& f, Cell* out,
+                                                    SeriesBuffer* b) {
     if (block.data1 != 0 || !code->simple) return false;
-    const Cell* cells = node_buffer(block.data2)->cell_head();
+    const Cell* cells = b->cell_head();
     Site* const sites = code->sites();
     const Cell* left = value_at_hand(cells, sites, 0, f);
     if (!left) return false;
@@ -412,26 +415,35 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
         *out = *left;
         return true;
     }
+    // Both operands are at hand: infix_compute's own checks of their types
+    // are all the direct path needs.
     const Cell* op = word_at_hand(cells, sites, 1, f);
-    if (!op || type_of(op) != TYPE_OP || !direct_operator(op, left)) return false;
+    if (!op || type_of(op) != TYPE_OP) return false;
     const Cell* right = value_at_hand(cells, sites, 2, f);
-    if (!right || (type_of(right) != TYPE_INTEGER && type_of(right) != TYPE_FLOAT)) return false;
+    if (!right) return false;
     *out = *left;
-    return number_infix(op, out, right);
+    return infix_compute(infix_of(op), out, right);
 }
 
 // A paren whose site keeps its code, when short_expression computes it.
 [[gnu::always_inline]] inline bool short_paren(const Cell& paren, const Site& s, const Walked& f, Cell* out) {
-    if (s.epoch != cache_epoch || !s.code->simple || s.code->length != length_of(&paren)) return false;
-    return short_expression(paren, s.code, f, out);
+    if (s.epoch != cache_epoch || !s.code->simple) return false;
+    SeriesBuffer* b = node_buffer(paren.data2);
+    if (s.code->length != b->used() / uint32_t(sizeof(Cell))) return false;
+    return short_expression(paren, s.code, f, out, b);
 }
 
 // An operand that needs no step and can raise nothing: a value at hand, or
-// a paren short_paren computes.
+// a paren short_paren computes into *scratch. nullptr when it needs more.
+[[gnu::always_inline]] inline const Cell* operand_at_hand(const Cell* cells, Site* sites, uint32_t at, const Walked& f,
+                                                          Cell* scratch) {
+    if (sites[at].kind == SITE_PAREN) return short_paren(cells[at], sites[at], f, scratch) ? scratch : nullptr;
+    return value_at_hand(cells, sites, at, f);
+}
+// The same operand copied to *out: false when it needs more.
 [[gnu::always_inline]] inline bool short_operand(const Cell* cells, Site* sites, uint32_t at, const Walked& f,
                                                  Cell* out) {
-    if (sites[at].kind == SITE_PAREN) return short_paren(cells[at], sites[at], f, out);
-    const Cell* v = value_at_hand(cells, sites, at, f);
+    const Cell* v = operand_at_hand(cells, sites, at, f, out);
     if (!v) return false;
     *out = *v;
     return true;
@@ -455,10 +467,9 @@ inline Code* kept_code(NodeId node, Code* kept) {
         const Cell* op = word_at_hand(cells, sites, at, f);
         if (!op) return 0;
         if (type_of(op) != TYPE_OP) break;
-        Cell right;
-        if (at + 1 >= tail || !direct_operator(op, out) || !short_operand(cells, sites, at + 1, f, &right)) return 0;
-        const uint8_t rt = type_of(&right);
-        if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !number_infix(op, out, &right)) return 0;
+        Cell scratch;
+        const Cell* right = at + 1 < tail ? operand_at_hand(cells, sites, at + 1, f, &scratch) : nullptr;
+        if (!right || !infix_compute(infix_of(op), out, right)) return 0;
     }
     return at;
 }
@@ -485,10 +496,9 @@ inline Code* literal_block_code(Site& s, const Cell& block) {
                                                            const Cell** taken, Code** code) {
     const uint32_t at = expression_at_hand(cells, sites, pos + 1, tail, f, cond);
     if (!at) return 0;
-    const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
-    if (after > tail) return 0;
     const auto block_at = [&](uint32_t i) { return sites[i].kind == SITE_LITERAL && type_of(cells + i) == TYPE_BLOCK; };
-    if (!block_at(at) || (n == NAT_EITHER && !block_at(at + 1))) return 0;
+    const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
+    if (after > tail || !block_at(at) || (n == NAT_EITHER && !block_at(at + 1))) return 0;
     // An operator after the last block takes it as its left operand.
     if (after < tail && sites[after].kind == SITE_WORD) {
         const Cell* next = word_at_hand(cells, sites, after, f);
@@ -655,7 +665,7 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
                 const Cell* cond = ls.args;
                 Code* const code = kept_pass_code(c, 0, cond->data2);
                 Cell value;
-                if (short_expression(*cond, code, f, &value)) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
+                if (short_expression(*cond, code, f, &value, node_buffer(cond->data2))) ls.next = is_truthy(&value) ? NEXT_BODY : NEXT_END;
             }
             if (ls.next != NEXT_BODY) return nullptr;
             ls.next = NEXT_PASS;
@@ -1005,8 +1015,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                     else if (rk == SITE_WORD) right = KEM_SLOT(at);
                     else goto argument_operator;
                     const uint8_t rt = type_of(right);
-                    if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !direct_operator(slot, stack::top - 1) ||
-                        !number_infix(slot, stack::top - 1, right))
+                    const uint8_t ix = infix_of(slot);
+                    if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !infix_direct(ix, stack::top - 1) ||
+                        !infix_compute(ix, stack::top - 1, right))
                         goto argument_operator;
                     verify_site(cells, sites, w, pos);
                     verify_site(cells, sites, w, at);
@@ -1190,14 +1201,15 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         const Cell op = *slot;
         const uint32_t at = pos + 1;
         Cell* left = stack::top - 1;
-        if (at < tail && direct_operator(&op, left)) {
+        const uint8_t ix = infix_of(&op);
+        if (at < tail && infix_direct(ix, left)) {
             const uint8_t kind = sites[at].kind;
             if (kind == SITE_LITERAL || kind == SITE_WORD) {
                 verify_site(cells, sites, w, at);
                 const Cell* right = kind == SITE_LITERAL ? cells + at : KEM_SLOT(at);
                 const uint8_t rt = type_of(right);
                 if (rt == TYPE_INTEGER || rt == TYPE_FLOAT) {
-                    if (number_infix(&op, left, right)) {
+                    if (infix_compute(ix, left, right)) {
                         pos += 2;
                         goto operand_next;
                     }
@@ -1207,6 +1219,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             // The right operand needs evaluating, in the operator's frame.
             Cont* c = push_cont(K_OPERATOR);
             c->a = op;
+            c->arg = ix;
             c->b = cells[pos];
             c->no_infix = 0;
             stack::top = left;
@@ -1255,7 +1268,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         case K_OPERATOR:
             ni = c->no_infix;
             conts_top = c;
-            if (number_infix(&c->a, stack::arguments, stack::arguments + 1)) {
+            if (infix_compute(uint8_t(c->arg), stack::arguments, stack::arguments + 1)) {
                 stack::pop_frame_keep_result();
                 goto operand_done;
             }
