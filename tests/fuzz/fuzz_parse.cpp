@@ -15,6 +15,7 @@
 #include "runtime/core/errors.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/parse/engine.h"
@@ -91,7 +92,41 @@ std::string input_text(Choices& in, uint32_t family) {
     return s + "}";
 }
 
+// Every input starts from the words as boot left them. A rule may set any
+// word (`copy insert ...` sets `insert`, `copy copy ...` sets `copy`), and
+// that value would outlive its input: a later `o: copy []` then gave the
+// megabyte binary an earlier input had grown, every later input worked on it,
+// and the run grew step by step with values no single input reproduced.
+// The boot values are kept in a block of the root block; words that inputs
+// add are unset again.
+uint32_t boot_words = 0;
+uint32_t boot_values_slot = 0;
+
+void keep_boot_values() {
+    boot_words = context_word_count(global_context);
+    boot_values_slot = block_full_length(root_block());
+    Cell* saved = block_make_in(root_block(), int32_t(boot_words));
+    for (uint32_t i = 0; i < boot_words; i++) {
+        Cell value = *context_value_slot(global_context, i);
+        saved = block_rs_abs_at(root_block(), boot_values_slot);
+        block_append_cell(saved, &value);
+    }
+}
+
+void restore_boot_values() {
+    const Cell* saved = block_rs_abs_at(root_block(), boot_values_slot);
+    const Cell* values = block_rs_abs_at(saved, 0);
+    const uint32_t words = context_word_count(global_context);
+    for (uint32_t i = 0; i < words; i++) {
+        Cell* slot = context_value_slot(global_context, i);
+        if (i < boot_words) *slot = values[i];
+        else make_unset(slot);
+    }
+    advance_cache_epoch();
+}
+
 void run(const std::string& source) {
+    if (!boot_words) keep_boot_values();
     Cell code;
     lexer_scan(&code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()), false, true, true,
                true, nullptr, nullptr, nullptr, nullptr);
@@ -118,6 +153,7 @@ void run(const std::string& source) {
     // Every way out of a run leaves its stacks as they were, the cycle stack
     // of the walks over values included.
     if (!parse::rule_stack.empty() || !parse::input_stack.empty() || cycle_depth() != 0) __builtin_trap();
+    restore_boot_values();
 }
 
 } // namespace
