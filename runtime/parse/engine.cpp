@@ -2,6 +2,7 @@
 // frames, dispatch by rule value, alternatives, repetition and search.
 #include <algorithm>
 #include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
@@ -115,9 +116,11 @@ State Engine::next_action() {
     // collect blocks on the data stack); its views are made again after.
     if (safe_point()) [[unlikely]] after_kem();
     // The fuzzer's budget counts these too, and ends rules that keep doubling
-    // the input before they exhaust memory.
+    // the input, or keep copies of it (in a collect, say), before they
+    // exhaust memory.
     if (parse_step_budget) [[unlikely]] {
-        if (--parse_step_budget == 0 || in_.tail > (1u << 20)) throw ParseStepsSpent{};
+        if (--parse_step_budget == 0 || in_.tail > (1u << 16) || memory.total > PARSE_FUZZ_FRAMES)
+            throw ParseStepsSpent{};
     }
     int32_t t = rules_tail();
     if (cursor_ < t) cursor_++;

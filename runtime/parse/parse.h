@@ -29,6 +29,9 @@ Cell parse_run(const Cell* input, const Cell* rules, CompareOp mode, int64_t lim
 // and the one that finds it spent raises ParseStepsSpent. Rules such as `while`
 // over a rule that always matches run until stopped, as loops do.
 extern uint64_t parse_step_budget;
+// And while it runs, the frames a run may hold: a rule that has pushed the
+// memory in use past this is stopped as if its steps were spent.
+constexpr uint64_t PARSE_FUZZ_FRAMES = uint64_t(32) << 20;
 struct ParseStepsSpent {};
 
 } // namespace kem
