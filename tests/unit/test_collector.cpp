@@ -352,6 +352,27 @@ TEST_F(Collector, LiveBuffersOfLaterFramesMoveIntoRoomBefore) {
     for (int i = 0; i < 20; i++) EXPECT_TRUE(text_is(kept[i], 1000, char('A' + i)));
 }
 
+// One run's peak does not stay: after 20 MB of short-lived strings with a
+// few kept among them, a collection gives the series frames back down to
+// what the kept ones need, and once those are gone too, all but one empty
+// frame kept for what comes next.
+TEST_F(Collector, FramesOfAPeakGoBackOnceItsValuesAreGone) {
+    const uint64_t start = memory.total;
+    Cell kept;
+    block_make_at(&kept, 1000);
+    RootedCell root(&kept);
+    for (int i = 0; i < 50000; i++) {
+        Cell s = make_text(400, 'p');
+        if (i % 50 == 0) block_append_cell(&kept, &s);
+    }
+    EXPECT_GT(memory.total, start + (uint64_t(15) << 20));
+    collector::collect();
+    EXPECT_LT(memory.total, start + (uint64_t(4) << 20)) << "the series frames of the peak went back";
+    make_none(&kept);
+    for (uint32_t i = 0; i < collector::stats.stability + 2; i++) collector::collect();
+    EXPECT_LT(memory.total, start + memory.big_threshold + (uint64_t(1) << 20)) << "the kept ones' frames went back";
+}
+
 TEST_F(Collector, OwnershipEntriesGoWithTheirOwners) {
     run_kem("gc-owner: make object! [b: [1 2] on-deep-change*: func [o w a v i p] []]");
     const int32_t with_owner = hash_count(ownership_table);
