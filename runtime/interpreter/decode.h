@@ -45,7 +45,10 @@ struct Site {
     };
     uint32_t epoch;       // the cache_epoch the cache below was filled under; 0: empty
     NodeId callee;        // the cached callee's extras node
-    NodeId object;        // a path p/x: the context of the object p held
+    union {
+        NodeId object;    // a path p/x: the context of the object p held
+        uint32_t shape;   // if, unless or either: the conditional's shape (run loop)
+    };
     union {
         Cell* slot;       // the value slot a word found (not of values on the stack); p/x: x's
         Code* code;       // a paren's decoded code

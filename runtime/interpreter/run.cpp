@@ -379,11 +379,10 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
 // the branch's value (*returns: it is the function's result), or nullptr
 // when the branch is walked.
 [[gnu::always_inline]] inline const Cell* short_branch(const Cell& branch, Code* code, const Walked& f,
-                                                       bool* returns) {
+                                                       bool* returns, const Cell* cells) {
     const uint32_t at = branch.data1;
     const uint32_t n = code->length;
     if (tracing || at >= n || n - at > 2) return nullptr;
-    const Cell* cells = node_buffer(branch.data2)->cell_head();
     Site* sites = code->sites();
     if (n - at == 1) {
         *returns = false;
@@ -475,32 +474,106 @@ inline Code* kept_code(NodeId node, Code* kept) {
 }
 
 // The decoded code of a block written in place at a literal site, kept in
-// the site (a branch of if, either or unless).
-inline Code* literal_block_code(Site& s, const Cell& block) {
+// the site (a branch of if, either or unless); b: the block's buffer.
+inline Code* literal_block_code(Site& s, const Cell& block, const SeriesBuffer* b) {
     Code* const kept = s.epoch == cache_epoch ? s.code : nullptr;
-    Code* const code = kept_code(block.data2, kept);
-    if (code != kept) {
-        s.claim();
-        s.code = code;
-    }
+    if (kept && kept->length == b->used() / uint32_t(sizeof(Cell))) [[likely]]
+        return kept;
+    Code* const code = block_code(block.data2);
+    s.claim();
+    s.code = code;
     return code;
+}
+
+// What a conditional's site keeps of its shape once looked at under the
+// site's epoch: the cells it is made of stay as they are while the epoch
+// lasts, so only the values of its words are read again.
+enum : uint32_t {
+    SHAPE_KNOWN = 1,        // looked at: the bits below tell what was found
+    SHAPE_FIXED = 2,        // an operand, or operand op operand, then blocks written in place
+    SHAPE_EITHER = 4,       // looked at as either: two blocks
+    SHAPE_INFIX = 8,        // the condition has an operator
+    SHAPE_LEFT_WORD = 16,   // its first operand is a word (else a literal)
+    SHAPE_RIGHT_WORD = 32,  // its operator's right operand is a word (else a literal)
+    SHAPE_WORD_AFTER = 64,  // a word follows the last block
+};
+
+inline bool block_at(const Cell* cells, const Site* sites, uint32_t i) {
+    return sites[i].kind == SITE_LITERAL && type_of(cells + i) == TYPE_BLOCK;
+}
+
+// The shape of if, unless or either (number n) at pos.
+[[gnu::noinline]] uint32_t conditional_shape(const Cell* cells, const Site* sites, uint32_t pos, uint32_t tail,
+                                             uint32_t n) {
+    const auto operand = [&](uint32_t i) { return sites[i].kind == SITE_LITERAL || sites[i].kind == SITE_WORD; };
+    uint32_t shape = n == NAT_EITHER ? SHAPE_KNOWN | SHAPE_EITHER : uint32_t(SHAPE_KNOWN);
+    uint32_t at = pos + 1;
+    if (at >= tail || !operand(at)) return shape;
+    if (sites[at].kind == SITE_WORD) shape |= SHAPE_LEFT_WORD;
+    at++;
+    if (at + 1 < tail && sites[at].kind == SITE_WORD && operand(at + 1)) {
+        shape |= SHAPE_INFIX;
+        if (sites[at + 1].kind == SITE_WORD) shape |= SHAPE_RIGHT_WORD;
+        at += 2;
+    }
+    const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
+    if (after > tail || !block_at(cells, sites, at) || (n == NAT_EITHER && !block_at(cells, sites, at + 1)))
+        return shape;
+    if (after < tail && sites[after].kind == SITE_WORD) shape |= SHAPE_WORD_AFTER;
+    return shape | SHAPE_FIXED;
+}
+
+// An operand the shape names: a literal, or a word at hand with a plain value.
+[[gnu::always_inline]] inline const Cell* shaped_operand(const Cell* cells, Site* sites, uint32_t at, const Walked& f,
+                                                         bool word) {
+    if (!word) return cells + at;
+    const Cell* v = word_at_hand(cells, sites, at, f);
+    return v && plain_value(type_of(v)) ? v : nullptr;
 }
 
 // if, unless or either (number n) at pos, whose condition is an expression
 // at hand and whose branches are blocks written in place: the condition's
 // value goes to *cond, the branch taken to *taken (nullptr: none is) with
-// its code to *code; returns the position after the call, 0 when the call
-// takes the general steps.
+// its code to *code and its cells to *branch_cells; returns the position after the call, 0 when the call
+// takes the general steps. The shape is looked at once per epoch; while it
+// is fixed, the condition is read as it says.
 [[gnu::always_inline]] inline uint32_t conditional_at_hand(const Cell* cells, Site* sites, uint32_t pos,
                                                            uint32_t tail, const Walked& f, uint32_t n, Cell* cond,
-                                                           const Cell** taken, Code** code) {
-    const uint32_t at = expression_at_hand(cells, sites, pos + 1, tail, f, cond);
-    if (!at) return 0;
-    const auto block_at = [&](uint32_t i) { return sites[i].kind == SITE_LITERAL && type_of(cells + i) == TYPE_BLOCK; };
+                                                           const Cell** taken, Code** code,
+                                                           const Cell** branch_cells) {
+    Site& s = sites[pos];
+    if (s.epoch != cache_epoch || !s.shape) [[unlikely]] {
+        const uint32_t shape = conditional_shape(cells, sites, pos, tail, n);
+        s.claim();
+        s.shape = shape;
+    }
+    const uint32_t shape = s.shape;
+    uint32_t at;
+    if (shape & SHAPE_FIXED) [[likely]] {
+        // A shape looked at for another native (the word was set to it since)
+        // is not this one's.
+        if (((shape & SHAPE_EITHER) != 0) != (n == NAT_EITHER)) return 0;
+        const Cell* left = shaped_operand(cells, sites, pos + 1, f, shape & SHAPE_LEFT_WORD);
+        if (!left) return 0;
+        *cond = *left;
+        at = pos + 2;
+        if (shape & SHAPE_INFIX) {
+            const Cell* op = word_at_hand(cells, sites, at, f);
+            if (!op || type_of(op) != TYPE_OP) return 0;
+            const Cell* right = shaped_operand(cells, sites, at + 1, f, shape & SHAPE_RIGHT_WORD);
+            if (!right || !infix_compute(infix_of(op), cond, right)) return 0;
+            at += 2;
+        }
+    } else {
+        at = expression_at_hand(cells, sites, pos + 1, tail, f, cond);
+        if (!at || at + (n == NAT_EITHER ? 2 : 1) > tail || !block_at(cells, sites, at) ||
+            (n == NAT_EITHER && !block_at(cells, sites, at + 1)))
+            return 0;
+    }
     const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
-    if (after > tail || !block_at(at) || (n == NAT_EITHER && !block_at(at + 1))) return 0;
+    if (after > tail) return 0;
     // An operator after the last block takes it as its left operand.
-    if (after < tail && sites[after].kind == SITE_WORD) {
+    if (after < tail && (shape & SHAPE_FIXED ? (shape & SHAPE_WORD_AFTER) != 0 : sites[after].kind == SITE_WORD)) {
         const Cell* next = word_at_hand(cells, sites, after, f);
         if (!next || type_of(next) == TYPE_OP) return 0;
     }
@@ -512,7 +585,10 @@ inline Code* literal_block_code(Site& s, const Cell& block) {
         return after;
     }
     *taken = cells + branch;
-    *code = literal_block_code(sites[branch], cells[branch]);
+    // Making the code moves no buffer: b stays where it is.
+    SeriesBuffer* b = node_buffer(cells[branch].data2);
+    *code = literal_block_code(sites[branch], cells[branch], b);
+    *branch_cells = b->cell_head();
     return after;
 }
 
@@ -526,16 +602,21 @@ struct ShortConditional {
     const Cell* value;
     bool returns;
 };
+// Read by the run loop as soon as short_conditional returns, before any Kem
+// code can run: one for all runs of the loop, at a fixed place.
+ShortConditional sc;
 
 // if, unless or either (number n) at pos as conditional_at_hand takes it,
 // its branch given by short_branch where it can be; returns the position
 // after the call, 0 when the call takes the general steps.
 [[gnu::noinline]] uint32_t short_conditional(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
-                                             const Walked& f, uint32_t n, ShortConditional* sc) {
-    const uint32_t after = conditional_at_hand(cells, sites, pos, tail, f, n, &sc->cond, &sc->branch, &sc->code);
+                                             const Walked& f, uint32_t n) {
+    const Cell* branch_cells = nullptr;
+    const uint32_t after =
+        conditional_at_hand(cells, sites, pos, tail, f, n, &sc.cond, &sc.branch, &sc.code, &branch_cells);
     if (!after) return 0;
-    sc->returns = false;
-    sc->value = sc->branch ? short_branch(*sc->branch, sc->code, f, &sc->returns) : &none_value;
+    sc.returns = false;
+    sc.value = sc.branch ? short_branch(*sc.branch, sc.code, f, &sc.returns, branch_cells) : &none_value;
     return after;
 }
 
@@ -734,7 +815,6 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
     Cont* landing;
     Cell fn, name;
     const Cell* ret;  // the value a return or exit gives its function
-    ShortConditional sc;  // if, unless or either taken without its call
     CallRecord* rec;
     const Cell* slot;
     Cell* cslot;  // the call gathering its arguments: its callable's cell,
@@ -939,7 +1019,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                 // A condition at hand and a branch that is one value at hand
                 // (or none taken) need no frame: nothing here can raise or see it.
 
-                if (const uint32_t after = short_conditional(cells, sites, pos, tail, f, n, &sc)) {
+                if (const uint32_t after = short_conditional(cells, sites, pos, tail, f, n)) {
                     for (uint32_t i = pos; i < after; i++) verify_site(cells, sites, w, i);
                     pos = after;
                     if (!sc.value) goto walk_branch;
@@ -1063,7 +1143,8 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                 if (const Cell* branch = conditional_branch(r->number)) {
                     Code* const code = block_code(branch->data2);
                     bool returns;
-                    if (const Cell* value = short_branch(*branch, code, f, &returns)) {
+                    const Cell* bcells = node_buffer(branch->data2)->cell_head();
+                    if (const Cell* value = short_branch(*branch, code, f, &returns, bcells)) {
                         if (returns) {
                             ret = value;
                             goto return_value;
