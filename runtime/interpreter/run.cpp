@@ -609,14 +609,62 @@ ShortConditional sc;
 // if, unless or either (number n) at pos as conditional_at_hand takes it,
 // its branch given by short_branch where it can be; returns the position
 // after the call, 0 when the call takes the general steps.
-[[gnu::noinline]] uint32_t short_conditional(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
-                                             const Walked& f, uint32_t n) {
+[[gnu::noinline]] uint32_t conditional_in_full(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
+                                               const Walked& f, uint32_t n) {
     const Cell* branch_cells = nullptr;
     const uint32_t after =
         conditional_at_hand(cells, sites, pos, tail, f, n, &sc.cond, &sc.branch, &sc.code, &branch_cells);
     if (!after) return 0;
     sc.returns = false;
     sc.value = sc.branch ? short_branch(*sc.branch, sc.code, f, &sc.returns, branch_cells) : &none_value;
+    return after;
+}
+
+// The same, first through the shape the site keeps and the code the taken
+// branch's site keeps: that way calls nothing, so it saves no registers.
+// Anything it does not find as it was goes the full way.
+[[gnu::noinline]] uint32_t short_conditional(const Cell* cells, Site* sites, uint32_t pos, uint32_t tail,
+                                             const Walked& f, uint32_t n) {
+    const Site& s = sites[pos];
+    const uint32_t fixed = n == NAT_EITHER ? SHAPE_FIXED | SHAPE_EITHER : uint32_t(SHAPE_FIXED);
+    if (s.epoch != cache_epoch || (s.shape & (SHAPE_FIXED | SHAPE_EITHER)) != fixed) [[unlikely]]
+        return conditional_in_full(cells, sites, pos, tail, f, n);
+    const uint32_t shape = s.shape;
+    const Cell* left = shaped_operand(cells, sites, pos + 1, f, shape & SHAPE_LEFT_WORD);
+    if (!left) [[unlikely]]
+        return conditional_in_full(cells, sites, pos, tail, f, n);
+    sc.cond = *left;
+    uint32_t at = pos + 2;
+    if (shape & SHAPE_INFIX) {
+        const Cell* op = word_at_hand(cells, sites, at, f);
+        if (!op || type_of(op) != TYPE_OP) [[unlikely]]
+            return conditional_in_full(cells, sites, pos, tail, f, n);
+        const Cell* right = shaped_operand(cells, sites, at + 1, f, shape & SHAPE_RIGHT_WORD);
+        if (!right || !infix_compute(infix_of(op), &sc.cond, right)) [[unlikely]]
+            return conditional_in_full(cells, sites, pos, tail, f, n);
+        at += 2;
+    }
+    const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
+    if (after > tail || (after < tail && (shape & SHAPE_WORD_AFTER))) [[unlikely]]
+        return conditional_in_full(cells, sites, pos, tail, f, n);
+    uint32_t branch = at;
+    if (n == NAT_EITHER) {
+        if (!is_truthy(&sc.cond)) branch++;
+    } else if (is_truthy(&sc.cond) == (n == NAT_UNLESS)) {
+        sc.branch = nullptr;
+        sc.value = &none_value;
+        sc.returns = false;
+        return after;
+    }
+    const Site& bs = sites[branch];
+    SeriesBuffer* b = node_buffer(cells[branch].data2);
+    Code* const code = bs.epoch == cache_epoch ? bs.code : nullptr;
+    if (!code || code->length != b->used() / uint32_t(sizeof(Cell))) [[unlikely]]
+        return conditional_in_full(cells, sites, pos, tail, f, n);
+    sc.branch = cells + branch;
+    sc.code = code;
+    sc.returns = false;
+    sc.value = short_branch(cells[branch], code, f, &sc.returns, b->cell_head());
     return after;
 }
 
