@@ -259,25 +259,30 @@ void string_concat_into(Cell* target, const Cell* source, int32_t part, int32_t 
         widen_string_buffer(sb, tunit);
         sunit = tunit;
     }
-    // A source sharing the target's buffer is copied out first: the gap an
-    // insert opens would shift it. Any other source stays put while the
-    // target grows.
-    std::vector<uint8_t> own;
-    if (src.node == tnode) {
-        const uint8_t* p = node_buffer(src.node)->head_ptr() + size_t(src.pos) * sunit;
-        own.assign(p, p + size_t(count) * sunit);
-    }
     uint32_t bytes = count * tunit;
     tb = reserve_bytes(node_buffer(tnode), bytes);
-    const uint8_t* from = own.empty() ? node_buffer(src.node)->head_ptr() + size_t(src.pos) * sunit : own.data();
     uint32_t total = tb->used() / tunit;
     uint32_t pos = std::min<uint32_t>(uint32_t(std::max(series_position(target), 0)), total);
     uint32_t at_index = mode == CONCAT_APPEND ? total : std::min<uint32_t>(pos + uint32_t(std::max(offset, 0)), total);
     uint8_t* at = tb->head_ptr() + size_t(at_index) * tunit;
     if (mode == CONCAT_INSERT) std::memmove(at + bytes, at, size_t(tb->tail_ptr() - at));
-    if (sunit == tunit) {
-        std::memcpy(at, from, bytes);
+    if (src.node == tnode) {
+        // The source is in the target's own buffer (same unit): no copy of it
+        // is taken, since a buffer outside the series frames would escape the
+        // memory count. The part of it an insert's gap shifted is read from
+        // past the gap.
+        uint8_t* s = tb->head_ptr() + size_t(src.pos) * tunit;
+        if (mode == CONCAT_INSERT && s + bytes > at) {
+            size_t before = s < at ? size_t(at - s) : 0;
+            std::memmove(at, s, before);
+            std::memmove(at + before, s + before + bytes, bytes - before);
+        } else {
+            std::memmove(at, s, bytes);
+        }
+    } else if (sunit == tunit) {
+        std::memcpy(at, node_buffer(src.node)->head_ptr() + size_t(src.pos) * sunit, bytes);
     } else {
+        const uint8_t* from = node_buffer(src.node)->head_ptr() + size_t(src.pos) * sunit;
         for (uint32_t i = 0; i < count; i++)
             write_unit(at + size_t(i) * tunit, tunit, read_unit(from + size_t(i) * sunit, sunit));
     }

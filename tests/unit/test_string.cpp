@@ -210,11 +210,26 @@ TEST_F(StringTest, ConcatenationModesAndUnits) {
 }
 
 TEST_F(StringTest, ConcatenatingAStringIntoItself) {
-    // The source's units are taken before the gap opens, so they are not shifted text.
-    Cell h = S("abc", 0);
-    Cell later = at(h, 1);
-    string_concat_into(&h, &later, -1, 0, true, CONCAT_INSERT);
-    EXPECT_EQ(whole(h), "bcabc");
+    // The source reads as it was before the gap opened, wherever it lies
+    // against the gap: after it, across it, before it.
+    struct Case { int32_t target_at, source_at, part; ConcatMode mode; const char* expected; };
+    const Case cases[] = {
+        {0, 1, 2, CONCAT_INSERT, "bcabcdef"},
+        {0, 1, -1, CONCAT_INSERT, "bcdefabcdef"},
+        {3, 1, -1, CONCAT_INSERT, "abcbcdefdef"},
+        {4, 0, 2, CONCAT_INSERT, "abcdabef"},
+        {3, 3, -1, CONCAT_INSERT, "abcdefdef"},
+        {0, 2, -1, CONCAT_APPEND, "abcdefcdef"},
+        {1, 2, -1, CONCAT_OVERWRITE, "acdeff"},
+        {2, 0, -1, CONCAT_OVERWRITE, "ababcdef"},
+    };
+    for (const Case& c : cases) {
+        Cell h = S("abcdef", 0);
+        Cell target = at(h, c.target_at);
+        Cell source = at(h, c.source_at);
+        string_concat_into(&target, &source, c.part, 0, true, c.mode);
+        EXPECT_EQ(whole(h), c.expected) << c.target_at << " " << c.source_at << " " << int(c.mode);
+    }
 
     Cell m = S("abcd", 1);
     Cell other = S("xyz", 0);
