@@ -74,7 +74,8 @@ uint32_t checked_bytes(uint64_t count, uint32_t unit) {
     // A count below 2^31 times a 32-bit unit cannot overflow 64 bits.
     if (count > MAX_BUFFER_BYTES) fire(Err::internal_no_memory);
     uint64_t bytes = round16(count * unit);
-    if (bytes > MAX_BUFFER_BYTES) fire(Err::internal_no_memory);
+    if (bytes > MAX_BUFFER_BYTES || (memory.series_limit && bytes > memory.series_limit))
+        fire(Err::internal_no_memory);
     return static_cast<uint32_t>(bytes);
 }
 

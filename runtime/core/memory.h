@@ -134,6 +134,10 @@ struct MemoryState {
     uint64_t budget = 0x800000;        // allocation that makes a collection due
     uint64_t external = 0;             // bytes values hold outside the frames (pixels and the like)
     uint32_t node_frame_limit = 0;     // node frames the reserved range of node slots holds
+    // The most bytes one series buffer may take (0: no limit). A fuzz target
+    // sets it so one input cannot grow a series past the memory it runs in;
+    // a larger request raises no-memory, as a failed allocation does.
+    uint64_t series_limit = 0;
 };
 extern MemoryState memory;
 

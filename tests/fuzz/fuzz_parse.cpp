@@ -3,7 +3,8 @@
 // alternatives, positions, parens that change the input, and malformed forms
 // too), as text, block or binary, with and without /case, /part and /trace.
 // Whatever the rules, a run must end within its step budget, raise only
-// script errors of the catalog (or the budget's stop), and leave the parse
+// script errors of the catalog (or the budget's stop, or no-memory from the
+// limit on one series' size), and leave the parse
 // stacks, the cycle stack and the data stack as they were.
 #include <cstddef>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "runtime/core/cycle.h"
 #include "runtime/core/roots.h"
 #include "runtime/core/errors.h"
+#include "runtime/core/memory.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -99,6 +101,12 @@ std::string input_text(Choices& in, uint32_t family) {
 // and the run grew step by step with values no single input reproduced.
 // The boot values are kept in a block of the root block; words that inputs
 // add are unset again.
+// Within one step of the budget a rule can still grow a series by doubling
+// (a block that holds the string it is formed into, once per copy of that
+// string): past this size a series raises no-memory, which a run may end
+// with, as it may with the budget's stop.
+constexpr uint64_t SERIES_LIMIT = uint64_t(8) << 20;
+
 uint32_t boot_words = 0;
 uint32_t boot_values_slot = 0;
 
@@ -135,12 +143,14 @@ void run(const std::string& source) {
     stack::init();
     last_throw_code = 0;
     parse_step_budget = 4000;
+    memory.series_limit = SERIES_LIMIT;
     try {
         interp::eval_block(&code, false);
     } catch (const KemError& e) {
         // KEM_FUZZ_SHOW prints each case and its error, to replay a crash.
         if (std::getenv("KEM_FUZZ_SHOW")) std::printf("  -> error %d\n", int(e.id));
-        if (error_category(e.id) != ErrCategory::script && error_category(e.id) != ErrCategory::math) {
+        if (error_category(e.id) != ErrCategory::script && error_category(e.id) != ErrCategory::math &&
+            e.id != Err::internal_no_memory) {
             // Said first: an error that only a long run's state brings about
             // may not come back when its input is replayed alone.
             std::fprintf(stderr, "unexpected error %d\n", int(e.id));
@@ -149,6 +159,7 @@ void run(const std::string& source) {
     } catch (const ParseStepsSpent&) {
     }
     parse_step_budget = 0;
+    memory.series_limit = 0;
     last_throw_code = 0;
     // Every way out of a run leaves its stacks as they were, the cycle stack
     // of the walks over values included.

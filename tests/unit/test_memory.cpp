@@ -23,6 +23,7 @@ protected:
         memory.budget = 0;
     }
     void TearDown() override {
+        memory.series_limit = 0;
         memory_free_all();
         collector_switch = CollectorSwitch{};
     }
@@ -274,6 +275,39 @@ TEST_F(Memory, OversizedRequestsRaiseNoMemory) {
     }
     // The node taken for the failed buffer went back.
     EXPECT_EQ(memory.current_node_frame->used, used);
+}
+
+TEST_F(Memory, ASeriesLimitTurnsLargerRequestsIntoNoMemory) {
+    auto grow = [](NodeId n) { return expand_series(node_buffer(n), int64_t(4 * MB)); };
+    auto no_memory = [](auto&& f) {
+        try {
+            f();
+        } catch (const KemError& e) {
+            return e.id == Err::internal_no_memory;
+        }
+        return false;
+    };
+    NodeId n = alloc_series(16, 1, 0);
+    SeriesBuffer* b = node_buffer(n);
+    std::memcpy(b->head_ptr(), "abcd", 4);
+    b->tail += 4;
+    memory.series_limit = 3 * MB;
+    uint32_t used = memory.current_node_frame->used;
+    EXPECT_TRUE(no_memory([&] { grow(n); }));
+    EXPECT_TRUE(no_memory([&] { alloc_series(4 * MB, 1, 0); }));
+    EXPECT_TRUE(no_memory([&] { alloc_heap_series(4 * MB / 16, 16, 0); }));
+    // Nothing was taken and the series is as it was; requests within the
+    // limit go on being served.
+    EXPECT_EQ(memory.current_node_frame->used, used);
+    EXPECT_EQ(node_buffer(n), b);
+    EXPECT_EQ(std::memcmp(b->head_ptr(), "abcd", 4), 0);
+    EXPECT_EQ(expand_series(b, int64_t(3 * MB))->size, 3 * MB);
+    EXPECT_NE(alloc_series(MB, 1, 0), 0u);
+    // Without a limit the same growth succeeds.
+    memory.series_limit = 0;
+    SeriesBuffer* grown = grow(n);
+    EXPECT_EQ(grown->size, 4 * MB);
+    EXPECT_EQ(std::memcmp(grown->head_ptr(), "abcd", 4), 0);
 }
 
 // --- Big frames and series frames -------------------------------------------------
