@@ -534,9 +534,9 @@ inline bool block_at(const Cell* cells, const Site* sites, uint32_t i) {
 // if, unless or either (number n) at pos, whose condition is an expression
 // at hand and whose branches are blocks written in place: the condition's
 // value goes to *cond, the branch taken to *taken (nullptr: none is) with
-// its code to *code and its cells to *branch_cells; returns the position after the call, 0 when the call
-// takes the general steps. The shape is looked at once per epoch; while it
-// is fixed, the condition is read as it says.
+// its code to *code and its cells to *branch_cells; returns the position
+// after the call, 0 when the call takes the general steps. Notes the shape
+// in the site, once per epoch, for short_conditional.
 [[gnu::always_inline]] inline uint32_t conditional_at_hand(const Cell* cells, Site* sites, uint32_t pos,
                                                            uint32_t tail, const Walked& f, uint32_t n, Cell* cond,
                                                            const Cell** taken, Code** code,
@@ -547,33 +547,14 @@ inline bool block_at(const Cell* cells, const Site* sites, uint32_t i) {
         s.claim();
         s.shape = shape;
     }
-    const uint32_t shape = s.shape;
-    uint32_t at;
-    if (shape & SHAPE_FIXED) [[likely]] {
-        // A shape looked at for another native (the word was set to it since)
-        // is not this one's.
-        if (((shape & SHAPE_EITHER) != 0) != (n == NAT_EITHER)) return 0;
-        const Cell* left = shaped_operand(cells, sites, pos + 1, f, shape & SHAPE_LEFT_WORD);
-        if (!left) return 0;
-        *cond = *left;
-        at = pos + 2;
-        if (shape & SHAPE_INFIX) {
-            const Cell* op = word_at_hand(cells, sites, at, f);
-            if (!op || type_of(op) != TYPE_OP) return 0;
-            const Cell* right = shaped_operand(cells, sites, at + 1, f, shape & SHAPE_RIGHT_WORD);
-            if (!right || !infix_compute(infix_of(op), cond, right)) return 0;
-            at += 2;
-        }
-    } else {
-        at = expression_at_hand(cells, sites, pos + 1, tail, f, cond);
-        if (!at || at + (n == NAT_EITHER ? 2 : 1) > tail || !block_at(cells, sites, at) ||
-            (n == NAT_EITHER && !block_at(cells, sites, at + 1)))
-            return 0;
-    }
+    // short_conditional reads a fixed shape itself and comes here for
+    // anything else: the condition is read the general way.
+    const uint32_t at = expression_at_hand(cells, sites, pos + 1, tail, f, cond);
     const uint32_t after = at + (n == NAT_EITHER ? 2 : 1);
-    if (after > tail) return 0;
+    if (!at || after > tail || !block_at(cells, sites, at) || (n == NAT_EITHER && !block_at(cells, sites, at + 1)))
+        return 0;
     // An operator after the last block takes it as its left operand.
-    if (after < tail && (shape & SHAPE_FIXED ? (shape & SHAPE_WORD_AFTER) != 0 : sites[after].kind == SITE_WORD)) {
+    if (after < tail && sites[after].kind == SITE_WORD) {
         const Cell* next = word_at_hand(cells, sites, after, f);
         if (!next || type_of(next) == TYPE_OP) return 0;
     }
