@@ -72,8 +72,8 @@ Code* block_code(NodeId block) {
         sites[i].decoded = cells[i];
 #endif
     }
-    const auto operand = [&](uint32_t i) { return sites[i].kind == SITE_LITERAL || sites[i].kind == SITE_WORD; };
-    code->simple = (n == 1 && operand(0)) || (n == 3 && operand(0) && sites[1].kind == SITE_WORD && operand(2));
+    code->simple = (n == 1 && sites[0].operand()) ||
+                   (n == 3 && sites[0].operand() && sites[1].kind == SITE_WORD && sites[2].operand());
     return code;
 }
 

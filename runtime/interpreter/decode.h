@@ -69,6 +69,8 @@ struct Site {
         slot = nullptr;
         object = 0;
     }
+    // An operand that may need no step: a value of its own or a word.
+    bool operand() const { return kind == SITE_LITERAL || kind == SITE_WORD; }
 };
 
 // What a side buffer holds, in its first word: a series run as code in one

@@ -505,13 +505,12 @@ inline bool block_at(const Cell* cells, const Site* sites, uint32_t i) {
 // The shape of if, unless or either (number n) at pos.
 [[gnu::noinline]] uint32_t conditional_shape(const Cell* cells, const Site* sites, uint32_t pos, uint32_t tail,
                                              uint32_t n) {
-    const auto operand = [&](uint32_t i) { return sites[i].kind == SITE_LITERAL || sites[i].kind == SITE_WORD; };
     uint32_t shape = n == NAT_EITHER ? SHAPE_KNOWN | SHAPE_EITHER : uint32_t(SHAPE_KNOWN);
     uint32_t at = pos + 1;
-    if (at >= tail || !operand(at)) return shape;
+    if (at >= tail || !sites[at].operand()) return shape;
     if (sites[at].kind == SITE_WORD) shape |= SHAPE_LEFT_WORD;
     at++;
-    if (at + 1 < tail && sites[at].kind == SITE_WORD && operand(at + 1)) {
+    if (at + 1 < tail && sites[at].kind == SITE_WORD && sites[at + 1].operand()) {
         shape |= SHAPE_INFIX;
         if (sites[at + 1].kind == SITE_WORD) shape |= SHAPE_RIGHT_WORD;
         at += 2;
