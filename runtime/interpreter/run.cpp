@@ -1111,7 +1111,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                         ret = sc.value;
                         goto return_value;
                     }
-                    stack::push(sc.value);
+                    *stack::push_slot() = *sc.value;
                     goto operand_done;
                 }
             }
