@@ -56,6 +56,16 @@ inline uint32_t native_number(const Cell* c) { return c->data1; }
 // --- op! ---------------------------------------------------------------------------
 
 inline uint8_t op_wrapped_type(const Cell* op) { return static_cast<uint8_t>((op->header >> 16) & 0xFF); }
+// Bits 8-15 of an op!'s header: the direct operation the evaluator computes
+// for it without a call (0: none), fixed when the op is made, so that using
+// an operator reads one byte instead of working it out each time.
+inline uint8_t op_direct(const Cell* op) { return static_cast<uint8_t>(op->header >> 8); }
+// The header of an op! wrapping a callable of type `wrapped` and number
+// `number` (a native's or action's; 0 for a function or routine).
+uint32_t op_header(uint8_t wrapped, uint32_t number);
+// The evaluator's rule for which direct operation an op over (wrapped,
+// number) stands for; until it is set, none does.
+void set_op_direct_rule(uint8_t (*rule)(uint8_t wrapped, uint32_t number));
 // The callable an op calls: the wrapped function! or routine! itself (with
 // its header flags), or the op retyped to native! or action!.
 Cell op_callable(const Cell* op);

@@ -57,10 +57,7 @@ struct Site {
         CallRecord* call;  // the cached callee's record
         Cell* word_cell;   // p/x:, the word of x in the object's word list
     };
-    union {
-        Cell* holder;     // p/x: the value slot of p
-        uint64_t op_key;  // if, unless or either: the operator cell its shape's infix code was read from
-    };
+    Cell* holder;         // p/x: the value slot of p
 #ifdef KEM_ASAN
     Cell decoded;  // the cell as decoded: checking builds verify that no change went unnoticed
 #endif

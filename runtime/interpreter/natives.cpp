@@ -6,6 +6,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/action_types.h"
+#include "runtime/interpreter/operators.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kem {
@@ -31,6 +32,8 @@ void natives_init() {
     for (int i = 1; i <= NATIVE_COUNT; i++)
         if (!native_table[i]) native_table[i] = native_not_done;
     native_table_count = NATIVE_COUNT;
+    // Every op! made from here on carries the operation it computes directly.
+    set_op_direct_rule(interp::infix_rule);
 }
 
 } // namespace kem

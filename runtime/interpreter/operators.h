@@ -49,10 +49,10 @@ struct ActionInfix {
 };
 inline constexpr ActionInfix action_infix;
 
-// The Infix of an op! value.
-[[gnu::always_inline]] inline uint8_t infix_of(const Cell* op) {
-    const uint32_t n = native_number(op);
-    switch (op_wrapped_type(op)) {
+// The Infix an op! over a callable of type `wrapped` and number `number`
+// stands for; kept in the op's header when it is made (op_direct).
+constexpr uint8_t infix_rule(uint8_t wrapped, uint32_t n) {
+    switch (wrapped) {
     case TYPE_ACTION: return n <= ACT_XOR_T ? action_infix.of[n] : uint8_t(IX_NONE);
     case TYPE_NATIVE:
         static_assert(NAT_NOT_EQUAL_Q == NAT_EQUAL_Q + 1 && NAT_STRICT_EQUAL_Q == NAT_EQUAL_Q + 2 &&
@@ -63,6 +63,9 @@ inline constexpr ActionInfix action_infix;
     default: return IX_NONE;
     }
 }
+
+// The Infix of an op! value.
+[[gnu::always_inline]] inline uint8_t infix_of(const Cell* op) { return op_direct(op); }
 
 // The direct path of operation ix (not IX_NONE) when the result needs
 // nothing more (no overflow into a float, no zero divisor, no tolerance of
@@ -126,6 +129,25 @@ inline constexpr ActionInfix action_infix;
     make_float(left, r);
     return true;
 }
+
+// For two integers, which outcomes of comparing them (their bits below)
+// make comparison ix true; none for an operation that is no comparison.
+enum : uint8_t { OUTCOME_LESSER = 0, OUTCOME_EQUAL = 1, OUTCOME_GREATER = 2 };
+constexpr uint8_t comparison_outcomes(uint8_t ix) {
+    constexpr uint8_t L = 1 << OUTCOME_LESSER, E = 1 << OUTCOME_EQUAL, G = 1 << OUTCOME_GREATER;
+    switch (ix) {
+    case IX_EQUAL:
+    case IX_STRICT_EQUAL: return E;
+    case IX_NOT_EQUAL: return L | G;
+    case IX_LESSER: return L;
+    case IX_GREATER: return G;
+    case IX_LESSER_OR_EQUAL: return L | E;
+    case IX_GREATER_OR_EQUAL: return G | E;
+    default: return 0;
+    }
+}
+// The outcome of comparing two integers, as comparison_outcomes counts it.
+inline uint32_t integer_outcome(int32_t a, int32_t b) { return uint32_t(1 + (a > b) - (a < b)); }
 
 // Whether operation ix may take the direct path with this left operand: its
 // right operand is then evaluated before the call is set up. The left

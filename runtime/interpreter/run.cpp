@@ -496,32 +496,7 @@ enum : uint32_t {
     SHAPE_LEFT_WORD = 16,   // its first operand is a word (else a literal)
     SHAPE_RIGHT_WORD = 32,  // its operator's right operand is a word (else a literal)
     SHAPE_WORD_AFTER = 64,  // a word follows the last block
-    SHAPE_OP_KEPT = 128,    // the operator's infix code is in bits 8-15, read from the cell op_key names
 };
-constexpr uint32_t SHAPE_IX_SHIFT = 8;
-// Bits 16-18: for a comparison, which outcomes of comparing two integers
-// (lesser, equal, greater) make it true; none for any other operator.
-constexpr uint32_t SHAPE_OUTCOME_SHIFT = 16;
-constexpr uint32_t SHAPE_OUTCOMES = 7u << SHAPE_OUTCOME_SHIFT;
-constexpr uint32_t LESSER = 1, EQUAL = 2, GREATER = 4;
-constexpr uint32_t comparison_outcomes(uint8_t ix) {
-    uint32_t o = 0;
-    switch (ix) {
-    case IX_EQUAL:
-    case IX_STRICT_EQUAL: o = EQUAL; break;
-    case IX_NOT_EQUAL: o = LESSER | GREATER; break;
-    case IX_LESSER: o = LESSER; break;
-    case IX_GREATER: o = GREATER; break;
-    case IX_LESSER_OR_EQUAL: o = LESSER | EQUAL; break;
-    case IX_GREATER_OR_EQUAL: o = GREATER | EQUAL; break;
-    default: break;
-    }
-    return o << SHAPE_OUTCOME_SHIFT;
-}
-
-// What op_key compares: the header and number of an operator's cell, all
-// its infix code is read from.
-inline uint64_t op_key_of(const Cell* op) { return op->header | uint64_t(op->data1) << 32; }
 
 inline bool block_at(const Cell* cells, const Site* sites, uint32_t i) {
     return sites[i].kind == SITE_LITERAL && type_of(cells + i) == TYPE_BLOCK;
@@ -634,7 +609,7 @@ ShortConditional sc;
     const uint32_t fixed = n == NAT_EITHER ? SHAPE_FIXED | SHAPE_EITHER : uint32_t(SHAPE_FIXED);
     if (s.epoch != cache_epoch || (s.shape & (SHAPE_FIXED | SHAPE_EITHER)) != fixed) [[unlikely]]
         return conditional_in_full(cells, sites, pos, tail, f, n);
-    uint32_t shape = s.shape;
+    const uint32_t shape = s.shape;
     const Cell* left = shaped_operand(cells, sites, pos + 1, f, shape & SHAPE_LEFT_WORD);
     if (!left) [[unlikely]]
         return conditional_in_full(cells, sites, pos, tail, f, n);
@@ -643,28 +618,17 @@ ShortConditional sc;
     bool cond_kept = true;  // sc.cond holds the condition's value (else it is the logic! of truth)
     if (shape & SHAPE_INFIX) {
         const Cell* op = word_at_hand(cells, sites, at, f);
-        if (!op) [[unlikely]]
+        if (!op || type_of(op) != TYPE_OP) [[unlikely]]
             return conditional_in_full(cells, sites, pos, tail, f, n);
-        // The infix code stays the site's while the operator's cell is the
-        // one it was read from: a rebound or redefined operator reads it anew.
-        uint8_t ix;
-        if ((shape & SHAPE_OP_KEPT) && s.op_key == op_key_of(op)) [[likely]] {
-            ix = uint8_t(shape >> SHAPE_IX_SHIFT);
-        } else {
-            if (type_of(op) != TYPE_OP) return conditional_in_full(cells, sites, pos, tail, f, n);
-            ix = infix_of(op);
-            s.op_key = op_key_of(op);
-            shape = s.shape = (shape & 0xFF) | SHAPE_OP_KEPT | uint32_t(ix) << SHAPE_IX_SHIFT | comparison_outcomes(ix);
-        }
+        const uint8_t ix = infix_of(op);
         const Cell* right = shaped_operand(cells, sites, at + 1, f, shape & SHAPE_RIGHT_WORD);
         if (!right) [[unlikely]]
             return conditional_in_full(cells, sites, pos, tail, f, n);
-        if (type_of(left) == TYPE_INTEGER && type_of(right) == TYPE_INTEGER && (shape & SHAPE_OUTCOMES)) [[likely]] {
-            // Two integers compared: the outcome (lesser, equal, greater)
-            // picks its bit of the site's outcomes, and that the branch.
-            const int32_t a = cell_int(left), b = cell_int(right);
-            const uint32_t outcome = uint32_t(1 + (a > b) - (a < b));
-            truth = (shape >> (SHAPE_OUTCOME_SHIFT + outcome)) & 1;
+        const uint32_t outcomes = comparison_outcomes(ix);
+        if (type_of(left) == TYPE_INTEGER && type_of(right) == TYPE_INTEGER && outcomes) [[likely]] {
+            // Two integers compared: the outcome picks its bit of the
+            // comparison's outcomes, and that the branch.
+            truth = (outcomes >> integer_outcome(cell_int(left), cell_int(right))) & 1;
             cond_kept = false;
         } else {
             sc.cond = *left;

@@ -16,6 +16,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/interpreter/operators.h"
 
 using namespace kem;
 using kem::test::error_of;
@@ -218,7 +219,11 @@ TEST_F(Native, OpNeedsABinarySpec) {
 
 TEST_F(Native, OpKeepsWhatItWraps) {
     Cell op = make(TYPE_OP, add);
-    EXPECT_EQ(op.header, uint32_t(TYPE_OP) | (uint32_t(TYPE_ACTION) << 16));
+    EXPECT_EQ(type_of(&op), TYPE_OP);
+    EXPECT_EQ(op_wrapped_type(&op), TYPE_ACTION);
+    // The operation the evaluator computes without a call is fixed when the
+    // op is made; one over a function computes none.
+    EXPECT_EQ(op_direct(&op), interp::IX_ADD);
     EXPECT_EQ(op.data1, add.data1);
     Cell called = op_callable(&op);
     EXPECT_EQ(called.header, uint32_t(TYPE_ACTION));
@@ -232,6 +237,7 @@ TEST_F(Native, OpKeepsWhatItWraps) {
     Cell fn_op = make(TYPE_OP, f);
     EXPECT_EQ(type_of(&fn_op), TYPE_OP);
     EXPECT_EQ(op_wrapped_type(&fn_op), TYPE_FUNCTION);
+    EXPECT_EQ(op_direct(&fn_op), interp::IX_NONE);
     EXPECT_EQ(callable_extra_cell(&f, EXTRA_OP)->data3, f.data3);
     Cell wrapped = op_callable(&fn_op);
     EXPECT_EQ(wrapped.header, f.header);
