@@ -841,6 +841,13 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
     return w->end == END_PAREN && pos >= w->tail && conts_top - 1 == w && callable == w->base;
 }
 
+// After an expression that ran no code, so that nothing can have changed
+// since it began: the record on top is the walk w itself, which goes on to
+// its next expression, as value_done would find.
+[[gnu::always_inline]] inline bool walk_goes_on(const Cont* w) {
+    return conts_top - 1 == w && w->end != END_SINGLE;
+}
+
 // A function called in a trace run, which follows its trace attributes.
 [[gnu::noinline]] bool traced_function(Cell* callable) {
     try {
@@ -942,6 +949,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (const uint32_t after = short_set_word(cells, sites, pos, tail, f)) {
                 for (uint32_t i = pos; i < after; i++) verify_site(cells, sites, w, i);
                 pos = after;
+                if (walk_goes_on(w)) goto next_expression;
                 goto value_done;
             }
             const Cell word = cells[pos];
@@ -1076,6 +1084,9 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                         goto return_value;
                     }
                     *stack::push_slot() = *sc.value;
+                    // No word follows the call (its shape says so): no
+                    // operator applies.
+                    if (!ni && walk_goes_on(w)) goto next_expression;
                     goto operand_done;
                 }
             }
