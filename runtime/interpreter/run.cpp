@@ -841,10 +841,12 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
     return w->end == END_PAREN && pos >= w->tail && conts_top - 1 == w && callable == w->base;
 }
 
-// After an expression that ran no code, so that nothing can have changed
-// since it began: the record on top is the walk w itself, which goes on to
-// its next expression, as value_done would find.
-[[gnu::always_inline]] inline bool walk_goes_on(const Cont* w) {
+// The record on top is the walk w itself, taking each expression's value
+// in turn (no call, operator or set-word waits for it). An expression done
+// with nothing changed since the loop last refreshed its pointers then lets
+// the walk go on to its next expression, or end, at once, as value_done
+// would. Every way to operand_done refreshes after the code it ran.
+[[gnu::always_inline]] inline bool walk_on_top(const Cont* w) {
     return conts_top - 1 == w && w->end != END_SINGLE;
 }
 
@@ -949,7 +951,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
             if (const uint32_t after = short_set_word(cells, sites, pos, tail, f)) {
                 for (uint32_t i = pos; i < after; i++) verify_site(cells, sites, w, i);
                 pos = after;
-                if (walk_goes_on(w)) goto next_expression;
+                if (walk_on_top(w)) goto next_expression;
                 goto value_done;
             }
             const Cell word = cells[pos];
@@ -1086,7 +1088,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                     *stack::push_slot() = *sc.value;
                     // No word follows the call (its shape says so): no
                     // operator applies.
-                    if (!ni && walk_goes_on(w)) goto next_expression;
+                    if (!ni && walk_on_top(w)) goto next_expression;
                     goto operand_done;
                 }
             }
@@ -1332,7 +1334,13 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         // A value is on top and pos is after it: the operators after it apply.
         if (ni) goto value_done;
     operand_next:
-        if (pos >= tail || sites[pos].kind != SITE_WORD) goto value_done;
+        if (pos >= tail) {
+            // The walk's last expression is done: a walk that takes its
+            // value itself ends here.
+            if (walk_on_top(w)) goto walk_end;
+            goto value_done;
+        }
+        if (sites[pos].kind != SITE_WORD) goto value_done;
         verify_site(cells, sites, w, pos);
         slot = KEM_SLOT(pos);
         if (type_of(slot) != TYPE_OP) goto value_done;
