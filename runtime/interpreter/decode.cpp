@@ -6,6 +6,7 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/runtime_words.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/interpreter/walk.h"
 
 namespace kem::interp {
 
@@ -140,6 +141,8 @@ CallRecord* call_record(const Cell* callable) {
                   : r.system             ? FRAME_TOP_FUNCTION
                                          : FRAME_TOP_INTERP_FUNCTION;
     r.usable = usable;
+    r.quick_start = usable && kind == TYPE_FUNCTION && !r.system && r.body && tracks_position(r.body) &&
+                    r.rest_slots + r.locals <= QUICK_START_SLOTS;
     auto* out = reinterpret_cast<CallRecord*>(new_side(list.data2, sizeof(CallRecord), SIDE_CALL));
     *out = r;
     return out;

@@ -120,6 +120,9 @@ struct CallRecord {
     uint8_t arg_kind[8];  // ArgKind of each required argument
     uint8_t frame_top;    // the top byte of the frame the run loop pushes for the call
     uint8_t any_slots;    // a function with slots after its arguments (rest_slots or locals)
+    uint8_t quick_start;  // a function the run loop walks whose call a paren may start without a walk of
+                          // its own (not of the system, its body noting positions, at most
+                          // QUICK_START_SLOTS slots after its arguments)
     uint32_t number;      // a native's or action's number
     uint32_t locals;      // a function's local slots (with /local's own)
     NodeId body;          // a function's body block (0: none) and its index
@@ -129,6 +132,8 @@ struct CallRecord {
     uint64_t rest_flags;
     uint64_t types[8];    // accepted types of each required argument
 };
+
+constexpr uint32_t QUICK_START_SLOTS = 16;
 
 // The call record of a native!, action!, function!, routine! or op!, made
 // now when its argument list has none.

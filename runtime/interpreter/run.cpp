@@ -456,18 +456,28 @@ inline Code* kept_code(NodeId node, Code* kept) {
 }
 
 // An expression at `at` that needs no step and can raise nothing: an
-// operand short_operand takes, with the operators the direct path computes
-// after it. Its value goes to *out; returns the position after it, 0 when
-// it is walked.
+// operand short_operand takes (Parens: else a value at hand), with the
+// operators the direct path computes after it. Its value goes to *out;
+// returns the position after it, 0 when it is walked.
+template <bool Parens = true>
 [[gnu::always_inline]] inline uint32_t expression_at_hand(const Cell* cells, Site* sites, uint32_t at, uint32_t tail,
                                                           const Walked& f, Cell* out) {
-    if (at >= tail || !short_operand(cells, sites, at, f, out)) return 0;
+    if (at >= tail) return 0;
+    if constexpr (Parens) {
+        if (!short_operand(cells, sites, at, f, out)) return 0;
+    } else {
+        const Cell* v = value_at_hand(cells, sites, at, f);
+        if (!v) return 0;
+        *out = *v;
+    }
     for (at++; at < tail && sites[at].kind == SITE_WORD; at += 2) {
         const Cell* op = word_at_hand(cells, sites, at, f);
         if (!op) return 0;
         if (type_of(op) != TYPE_OP) break;
         Cell scratch;
-        const Cell* right = at + 1 < tail ? operand_at_hand(cells, sites, at + 1, f, &scratch) : nullptr;
+        const Cell* right = at + 1 >= tail ? nullptr
+                            : Parens      ? operand_at_hand(cells, sites, at + 1, f, &scratch)
+                                          : value_at_hand(cells, sites, at + 1, f);
         if (!right || !infix_compute(infix_of(op), out, right)) return 0;
     }
     return at;
@@ -850,6 +860,50 @@ bool short_body(const Cell& body, Code* code, const Walked& f, uint32_t* at) {
     return conts_top - 1 == w && w->end != END_SINGLE;
 }
 
+// A paren that is one call of a function, each argument a value at hand,
+// with the number operators the direct path computes after it, of a type
+// the function takes, and with room on every stack for the call to start:
+// pushes the callable, its frame and its arguments as the loop's call
+// would, the call's name to *name, and returns its record. Nothing can raise
+// before the body runs, so the paren needs no walk of its own; its value is
+// the call's. nullptr (with nothing pushed) when the paren is walked.
+[[gnu::noinline]] CallRecord* paren_call(const Cell& paren, Code* code, const Walked& f, Cell* name) {
+    SeriesBuffer* const b = node_buffer(paren.data2);
+    const uint32_t tail = code->length;
+    uint32_t at = paren.data1;
+    if (trace_on || at >= tail || tail != b->used() / uint32_t(sizeof(Cell))) return nullptr;
+    const Cell* const cells = b->cell_head();
+    Site* const sites = code->sites();
+    if (sites[at].kind != SITE_WORD) return nullptr;
+    const Cell* fn = word_at_hand(cells, sites, at, f);
+    if (!fn || type_of(fn) != TYPE_FUNCTION) return nullptr;
+    CallRecord* const rec = cached_record(sites[at], fn);
+    // Room for the callable, at most eight arguments, the function's other
+    // slots and its body's value cell.
+    if (!rec->quick_start || stack::top + 10 + QUICK_START_SLOTS >= stack::limit ||
+        stack::frames_top >= stack::frames_limit || conts_top + 1 >= conts + CONT_CAPACITY)
+        return nullptr;
+    Cell* const callable = stack::push(fn);
+    stack::push_frame(cells + at, rec->frame_top);
+    at++;
+    uint32_t k = 0;
+    for (; k < rec->required; k++) {
+        Cell* const arg = stack::push_slot();
+        if (rec->arg_kind[k] != ARG_NORMAL || !(at = expression_at_hand<false>(cells, sites, at, tail, f, arg)) ||
+            !record_accepts(rec, k, type_of(arg)))
+            break;
+    }
+    // Every argument taken, and nothing after them.
+    if (k == rec->required && at == tail) {
+        for (uint32_t i = paren.data1; i < tail; i++) verify_site(cells, sites, paren.data2, i);
+        *name = cells[paren.data1];
+        return rec;
+    }
+    stack::pop_frame_keep_result();
+    stack::top = callable;
+    return nullptr;
+}
+
 // A function called in a trace run, which follows its trace attributes.
 [[gnu::noinline]] bool traced_function(Cell* callable) {
     try {
@@ -986,6 +1040,15 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                 stack::push(&value);
                 pos++;
                 goto operand_done;
+            }
+            if (code) {
+                if (CallRecord* const r = paren_call(cells[pos], code, f, &name)) {
+                    rec = r;
+                    cslot = stack::arguments - 1;
+                    cni = ni;
+                    pos++;
+                    goto call_ready;
+                }
             }
             Cont* paren = open_walk(cells[pos], END_PAREN, w, code);
             if (!code) {
