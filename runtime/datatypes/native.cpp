@@ -256,8 +256,9 @@ uint8_t (*op_direct_rule)(uint8_t, uint32_t) = nullptr;
 
 void set_op_direct_rule(uint8_t (*rule)(uint8_t wrapped, uint32_t number)) { op_direct_rule = rule; }
 
-uint32_t op_header(uint8_t wrapped, uint32_t number) {
-    const uint32_t direct = op_direct_rule ? op_direct_rule(wrapped, number) : 0;
+uint32_t op_header(const Cell* callable) {
+    const uint8_t wrapped = type_of(callable);
+    const uint32_t direct = op_direct_rule ? op_direct_rule(wrapped, native_number(callable)) : 0;
     return TYPE_OP | direct << 8 | uint32_t(wrapped) << 16;
 }
 
@@ -284,7 +285,7 @@ Cell* op_make(Cell* proto, Cell* spec, int32_t type) {
     if (!op_spec_binary(&fn_spec)) fire(Err::script_bad_op_spec);
     if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) *callable_extra_cell(&source, EXTRA_OP) = source;
     Cell op = source;
-    op.header = op_header(t, t == TYPE_NATIVE || t == TYPE_ACTION ? native_number(&source) : 0);
+    op.header = op_header(&source);
     return stack::push(&op);
 }
 

@@ -60,9 +60,8 @@ inline uint8_t op_wrapped_type(const Cell* op) { return static_cast<uint8_t>((op
 // for it without a call (0: none), fixed when the op is made, so that using
 // an operator reads one byte instead of working it out each time.
 inline uint8_t op_direct(const Cell* op) { return static_cast<uint8_t>(op->header >> 8); }
-// The header of an op! wrapping a callable of type `wrapped` and number
-// `number` (a native's or action's; 0 for a function or routine).
-uint32_t op_header(uint8_t wrapped, uint32_t number);
+// The header of an op! wrapping the callable.
+uint32_t op_header(const Cell* callable);
 // The evaluator's rule for which direct operation an op over (wrapped,
 // number) stands for; until it is set, none does.
 void set_op_direct_rule(uint8_t (*rule)(uint8_t wrapped, uint32_t number));

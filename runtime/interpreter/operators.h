@@ -50,7 +50,8 @@ struct ActionInfix {
 inline constexpr ActionInfix action_infix;
 
 // The Infix an op! over a callable of type `wrapped` and number `number`
-// stands for; kept in the op's header when it is made (op_direct).
+// stands for; kept in the op's header when it is made, where the run loop
+// reads it (op_direct).
 constexpr uint8_t infix_rule(uint8_t wrapped, uint32_t n) {
     switch (wrapped) {
     case TYPE_ACTION: return n <= ACT_XOR_T ? action_infix.of[n] : uint8_t(IX_NONE);
@@ -63,9 +64,6 @@ constexpr uint8_t infix_rule(uint8_t wrapped, uint32_t n) {
     default: return IX_NONE;
     }
 }
-
-// The Infix of an op! value.
-[[gnu::always_inline]] inline uint8_t infix_of(const Cell* op) { return op_direct(op); }
 
 // The direct path of operation ix (not IX_NONE) when the result needs
 // nothing more (no overflow into a float, no zero divisor, no tolerance of

@@ -421,7 +421,7 @@ inline void resume_after(Cont* c, Cell* callable, uint32_t pos, uint8_t ni) {
     const Cell* right = value_at_hand(cells, sites, 2, f);
     if (!right) return false;
     *out = *left;
-    return infix_compute(infix_of(op), out, right);
+    return infix_compute(op_direct(op), out, right);
 }
 
 // A paren whose site keeps its code, when short_expression computes it.
@@ -478,7 +478,7 @@ template <bool Parens = true>
         const Cell* right = at + 1 >= tail ? nullptr
                             : Parens      ? operand_at_hand(cells, sites, at + 1, f, &scratch)
                                           : value_at_hand(cells, sites, at + 1, f);
-        if (!right || !infix_compute(infix_of(op), out, right)) return 0;
+        if (!right || !infix_compute(op_direct(op), out, right)) return 0;
     }
     return at;
 }
@@ -630,7 +630,7 @@ ShortConditional sc;
         const Cell* op = word_at_hand(cells, sites, at, f);
         if (!op || type_of(op) != TYPE_OP) [[unlikely]]
             return conditional_in_full(cells, sites, pos, tail, f, n);
-        const uint8_t ix = infix_of(op);
+        const uint8_t ix = op_direct(op);
         const Cell* right = shaped_operand(cells, sites, at + 1, f, shape & SHAPE_RIGHT_WORD);
         if (!right) [[unlikely]]
             return conditional_in_full(cells, sites, pos, tail, f, n);
@@ -1219,7 +1219,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
                     else if (rk == SITE_WORD) right = KEM_SLOT(at);
                     else goto argument_operator;
                     const uint8_t rt = type_of(right);
-                    const uint8_t ix = infix_of(slot);
+                    const uint8_t ix = op_direct(slot);
                     if ((rt != TYPE_INTEGER && rt != TYPE_FLOAT) || !infix_direct(ix, stack::top - 1) ||
                         !infix_compute(ix, stack::top - 1, right))
                         goto argument_operator;
@@ -1412,7 +1412,7 @@ uint32_t loop(Cont* const leave, const Cell& block, uint32_t pos, uint32_t tail_
         const Cell op = *slot;
         const uint32_t at = pos + 1;
         Cell* left = stack::top - 1;
-        const uint8_t ix = infix_of(&op);
+        const uint8_t ix = op_direct(&op);
         if (at < tail && infix_direct(ix, left)) {
             const uint8_t kind = sites[at].kind;
             if (kind == SITE_LITERAL || kind == SITE_WORD) {

@@ -462,7 +462,7 @@ void read_op(Decoder& d, const RecordHead& h, const Cell& target) {
     if (!op_spec_binary(&spec)) d.invalid(at);
     inner.header = wrapped;
     if (wrapped == TYPE_FUNCTION) *callable_extra_cell(&inner, EXTRA_OP) = inner;
-    inner.header = op_header(wrapped, wrapped == TYPE_FUNCTION ? 0 : native_number(&inner));
+    inner.header = op_header(&inner);
     *cell_at(holder, k) = inner;
 }
 
