@@ -82,6 +82,7 @@ State Engine::pop_block() {
         fire_event(EV_POP, head());
         return State::end;
     }
+    if (repeat_block()) return State::next_action;
     fire_event(EV_POP, head());
     const size_t f = frame_at();
     const int32_t rule_index = field(rule_stack[f + 1], 1);
@@ -340,6 +341,42 @@ State Engine::iteration_done() {
     return pending();
 }
 
+// A repetition of a block written in place (any [...], 3 [...]) whose pass
+// has matched goes on with its next pass in the same block frame, instead of
+// leaving the block and entering it again: what those steps would leave on
+// the stacks is written directly. A traced run takes the steps.
+bool Engine::repeat_block() {
+    if (tracing_ || break_ || !match_ || rule_stack.size() - rule_base_ < 6) return false;
+    const size_t f = frame_at(), g = f - 3;
+    const Cell& below = rule_stack[g + 2];
+    if (!is_type(&below, TYPE_PAIR)) return false;
+    const int32_t code = int32_t(below.data2);
+    if (code != CODE_ITERATE && code != CODE_WHILE) return false;
+    const int32_t max = field(rule_stack[g], 2), pass = field(rule_stack[g], 3);
+    const int32_t rule_index = field(rule_stack[g + 1], 1);
+    const uint32_t start = uint32_t(field(rule_stack[g + 1], 2));
+    const int32_t length = field(rule_stack[g + 1], 3);
+    if (max >= 0 && pass >= max) return false;
+    if (code == CODE_ITERATE && pos() == start && int32_t(remaining()) >= length) return false;
+    // The repeated rule must be this very block, in the rules the repetition reads.
+    const int32_t block_index = field(rule_stack[f + 1], 1);
+    if (block_index != rule_index + 1) return false;
+    const Cell& outer = rule_stack[f + 2];
+    SeriesBuffer* b = series_buffer(&outer);
+    const int32_t at = std::max(series_position(&outer), 0) + block_index;
+    if (at >= int32_t(b->used() >> 4)) return false;
+    const Cell& rule = b->cell_head()[at];
+    if (!is_type(&rule, TYPE_BLOCK) || series_node(&rule) != series_node(&r_.rules) ||
+        series_position(&rule) != series_position(&r_.rules))
+        return false;
+    rule_stack[g + 1] = triple(rule_index, int32_t(pos()), int32_t(remaining()));
+    rule_stack[g].data3 = uint32_t(pass + 1);
+    rule_stack[f + 1] = triple(block_index, int32_t(pos()), int32_t(remaining()));
+    cursor_ = head() - 1;
+    update_end();
+    return true;
+}
+
 State Engine::search_done() {
     const size_t f = frame_at();
     const int32_t rule_index = field(rule_stack[f + 1], 1);
@@ -365,17 +402,32 @@ State Engine::search_done() {
 
 State Engine::search_literal() {
     if (!searchable(&r_.value, family_)) fail_rule(r_.value);
+    search(top_code());
+    drop_rule();
+    return pending();
+}
+
+void Engine::search(int32_t code) {
     Literal lit;
     int64_t found = -1;
     int32_t length = 0;
     if (prepare_literal(lit, &r_.value, family_, mode_, scratch_, true))
         found = find_literal(lit, in_, pos(), window(), &length);
     match_ = found >= 0;
-    if (match_) set_pos(top_code() == CODE_THRU ? found + length : found);
+    if (match_) set_pos(code == CODE_THRU ? found + length : found);
     update_end();
     fire_event(EV_MATCH);
-    drop_rule();
-    return pending();
+}
+
+const Cell* Engine::search_argument() const {
+    if (family_ == Family::cells || tracing_) return nullptr;
+    const Cell* v = &rule_at(cursor_ + 1);
+    if (is_type(v, TYPE_WORD)) {
+        if (keyword_of(v) != KW_NOT_KEYWORD) return nullptr;
+        v = word_value(v);
+        if (!v) return nullptr;
+    }
+    return searchable(v, family_) ? v : nullptr;
 }
 
 State Engine::repeat_literal() {

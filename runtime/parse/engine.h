@@ -184,6 +184,11 @@ private:
         return Cell{TYPE_TRIPLE, uint32_t(cursor_ - rules_head_), pos(), remaining()};
     }
     void drop_rule();
+    // The enclosing frame learns which rule just ended (keep copy reads it);
+    // a repetition keeps the remaining length its progress check needs.
+    void rule_ended(int32_t code) {
+        if (has_frame() && !top_is_iteration()) rule_stack[frame_at() + 1].data3 = uint32_t(code);
+    }
     void fire_event(Event e, int32_t rule_at = -1) {
         if (tracing_) [[unlikely]] trace_event(e, rule_at);
     }
@@ -245,8 +250,13 @@ private:
     State counts();
     State match_type_rule();
     State search_literal();
+    void search(int32_t code);
+    // The literal a to or thru at the cursor searches text or bytes for,
+    // when it is one (or a word's value that is one); else nullptr.
+    const Cell* search_argument() const;
     State repeat_literal();
     State iteration_done();
+    bool repeat_block();
     State search_done();
 
     // --- keywords (keywords.cpp)

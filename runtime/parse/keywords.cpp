@@ -80,8 +80,21 @@ State Engine::keyword(Keyword kw) {
     case KW_ANY: need(1); return repeat(0, -1, CODE_ITERATE);
     case KW_SOME: need(1); return repeat(1, -1, CODE_ITERATE);
     case KW_WHILE: need(1); return repeat(0, -1, CODE_WHILE);
-    case KW_TO: need(1); return start_rule(CODE_TO, pass_one);
-    case KW_THRU: need(1); return start_rule(CODE_THRU, pass_one);
+    case KW_TO:
+    case KW_THRU: {
+        need(1);
+        const int32_t code = kw == KW_TO ? CODE_TO : CODE_THRU;
+        // A text or bytes literal is searched for at once, without a frame
+        // of its own (a traced run shows the frame).
+        if (const Cell* literal = search_argument()) {
+            r_.value = *literal;
+            cursor_++;
+            search(code);
+            rule_ended(code);
+            return pending();
+        }
+        return start_rule(code, pass_one);
+    }
     case KW_NOT: need(1); return start_rule(CODE_NOT, pass_one);
     case KW_AHEAD: need(1); return start_rule(CODE_AHEAD, pass_one);
     case KW_COPY:

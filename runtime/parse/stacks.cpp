@@ -108,9 +108,7 @@ void Engine::drop_rule() {
     fire_event(EV_POP);
     const int32_t code = pair_x(&rule_stack.back());
     rule_stack.cut(rule_stack.size() - 3);
-    // The enclosing frame learns which rule just ended (keep copy reads it);
-    // a repetition keeps the remaining length its progress check needs.
-    if (has_frame() && !top_is_iteration()) rule_stack[frame_at() + 1].data3 = uint32_t(code);
+    rule_ended(code);
 }
 
 // --- views of the input and the rules ------------------------------------------------
