@@ -1,6 +1,7 @@
 // The parse engine's states: entering and leaving rule blocks and rule
 // frames, dispatch by rule value, alternatives, repetition and search.
 #include <algorithm>
+#include <cstring>
 #include "runtime/core/errors.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/stack.h"
@@ -35,7 +36,7 @@ inline bool safe_point() {
 
 } // namespace
 
-Cell Engine::run() {
+[[gnu::flatten]] Cell Engine::run() {
     try {
         for (;;) {
             switch (state_) {
@@ -249,11 +250,15 @@ State Engine::word() {
 }
 
 State Engine::match_literal() {
-    Literal lit;
     int32_t m = -1;
-    if (prepare_literal(lit, &r_.value, family_, mode_, scratch_)) {
-        if (!at_end()) m = lit.match_at(in_, pos());
-        else if (lit.empty_ok) m = 0;
+    if (const int32_t ch = ascii_char_rule(); ch >= 0) {
+        if (!at_end()) m = in_.head[pos()] == ch ? 1 : -1;
+    } else {
+        Literal lit;
+        if (prepare_literal(lit, &r_.value, family_, mode_, scratch_)) {
+            if (!at_end()) m = lit.match_at(in_, pos());
+            else if (lit.empty_ok) m = 0;
+        }
     }
     match_ = m >= 0;
     if (match_) set_pos(pos() + m);
@@ -408,11 +413,17 @@ State Engine::search_literal() {
 }
 
 void Engine::search(int32_t code) {
-    Literal lit;
     int64_t found = -1;
-    int32_t length = 0;
-    if (prepare_literal(lit, &r_.value, family_, mode_, scratch_, true))
-        found = find_literal(lit, in_, pos(), window(), &length);
+    int32_t length = 1;
+    if (const int32_t ch = ascii_char_rule(); ch >= 0) {
+        const uint32_t from = pos();
+        const void* hit = from < window() ? std::memchr(in_.head + from, ch, window() - from) : nullptr;
+        if (hit) found = static_cast<const uint8_t*>(hit) - in_.head;
+    } else {
+        Literal lit;
+        if (prepare_literal(lit, &r_.value, family_, mode_, scratch_, true))
+            found = find_literal(lit, in_, pos(), window(), &length);
+    }
     match_ = found >= 0;
     if (match_) set_pos(code == CODE_THRU ? found + length : found);
     update_end();

@@ -243,6 +243,16 @@ private:
     State dispatch();
     State next_action();
     State match_literal();
+    // The common literal: an ASCII character that case does not change (or
+    // under /case), in one-byte text or bytes, compared as a byte. Its code,
+    // else -1.
+    int32_t ascii_char_rule() const {
+        const int32_t ch = cell_int(&r_.value);
+        if (!is_type(&r_.value, TYPE_CHAR) || family_ == Family::cells || in_.unit != 1 || uint32_t(ch) >= 0x80)
+            return -1;
+        const bool letter = (ch | 0x20) >= 'a' && (ch | 0x20) <= 'z';
+        return letter && mode_ != CompareOp::strict_equal ? -1 : ch;
+    }
     State match_rule();
     State find_alternative();
     State word();
