@@ -128,7 +128,7 @@ State Engine::next_action() {
     if (cursor_ < t) cursor_++;
     if (cursor_ >= t) {
         cursor_ = t;
-        return top_is_rule() ? State::pop_rule : State::pop_block;
+        return top_is_rule() ? pop_rule() : pop_block();
     }
     fire_event(EV_FETCH);
     // The callback may have shortened the rules.
