@@ -37,17 +37,18 @@ inline bool safe_point() {
 } // namespace
 
 [[gnu::flatten]] Cell Engine::run() {
+    State state = State::push_block;
     try {
         for (;;) {
-            switch (state_) {
-            case State::push_block: state_ = push_block(); break;
-            case State::pop_block: state_ = pop_block(); break;
-            case State::push_rule: state_ = push_rule(); break;
-            case State::pop_rule: state_ = pop_rule(); break;
-            case State::next_action: state_ = next_action(); break;
-            case State::match_rule: state_ = match_rule(); break;
-            case State::find_alternative: state_ = find_alternative(); break;
-            case State::end: state_ = end(); break;
+            switch (state) {
+            case State::push_block: state = push_block(); break;
+            case State::pop_block: state = pop_block(); break;
+            case State::push_rule: state = push_rule(); break;
+            case State::pop_rule: state = pop_rule(); break;
+            case State::next_action: state = next_action(); break;
+            case State::match_rule: state = match_rule(); break;
+            case State::find_alternative: state = find_alternative(); break;
+            case State::end: state = end(); break;
             case State::exit: {
                 Cell result;
                 if (collected_) result = anchor_[1];

@@ -141,7 +141,6 @@ private:
     int32_t cursor_ = 0;
     CompareOp mode_;
     int64_t limit_;
-    State state_ = State::push_block;
     bool match_ = true;
     bool end_ = false;
     bool break_ = false;         // break or reject: ends the repetition of this pass
