@@ -36,6 +36,7 @@ inline bool safe_point() {
 
 } // namespace
 
+// The states are compiled into the loop: a turn of it is a jump, not a call.
 [[gnu::flatten]] Cell Engine::run() {
     State state = State::push_block;
     try {
