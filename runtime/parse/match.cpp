@@ -60,12 +60,6 @@ InputView view_of(const Cell* input) {
     return v;
 }
 
-bool searchable(const Cell* rule, Family family) {
-    if (family == Family::cells) return true;
-    uint8_t t = type_of(rule);
-    return t == TYPE_BITSET || t == TYPE_CHAR || t == TYPE_BINARY || text_rule(t);
-}
-
 bool prepare_literal(Literal& lit, const Cell* rule, Family family, CompareOp mode, std::vector<uint8_t>& scratch,
                      bool search) {
     const uint8_t t = type_of(rule);

@@ -79,7 +79,11 @@ bool prepare_literal(Literal& lit, const Cell* rule, Family family, CompareOp mo
                      bool search = false);
 
 // Whether to and thru can scan text or bytes for the rule value; cells take any.
-bool searchable(const Cell* rule, Family family);
+inline bool searchable(const Cell* rule, Family family) {
+    if (family == Family::cells) return true;
+    const uint8_t t = type_of(rule);
+    return t == TYPE_BITSET || t == TYPE_CHAR || t == TYPE_BINARY || any_string_type(t);
+}
 
 // The first match of the literal from `from`, starting before `limit`:
 // its start, with its length in *length, or -1.

@@ -129,6 +129,11 @@ void Engine::set_input(const Cell& input) {
 }
 
 void Engine::set_word(Cell* word, const Cell* value) {
+    // A plain store where no change handler runs (the common case).
+    if (Cell* slot = context_store_slot(word)) {
+        *slot = *value;
+        return;
+    }
     const NodeId ctx = word->data1;
     word_set(word, value);
     if (ctx && context_kind(ctx) == CONTEXT_OBJECT) after_kem();
