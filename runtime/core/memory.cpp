@@ -304,32 +304,41 @@ void series_frame_release(SeriesFrame* f) {
     os_frame_free(f);
 }
 
-SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset) {
+namespace {
+
+// The frame a small buffer of `need` bytes goes into when the current one
+// has no room: the first with room, else a new one.
+[[gnu::noinline]] SeriesFrame* series_frame_with_room(uint64_t need) {
+    SeriesFrame* f = nullptr;
+    for (SeriesFrame* g = memory.first_series_frame; g; g = g->next)
+        if (fits(g, need)) {
+            f = g;
+            break;
+        }
+    if (!f) {
+        f = series_frame_for(need);
+    } else if (uint64_t(f->end - f->free) < SERIES_FRAME_MIN_FREE) {
+        // Do not settle in a nearly full frame.
+        f = series_frame_for(need);
+    }
+    memory.current_series_frame = f;
+    return f;
+}
+
+// Compiled into both makers of buffers: a new series is the most frequent
+// allocation of all.
+[[gnu::always_inline]] inline SeriesBuffer* new_buffer(uint64_t count, uint32_t unit, int64_t offset) {
     uint32_t bytes = checked_bytes(count, unit);
     uint64_t need = uint64_t(bytes) + SERIES_OVERHEAD;
     SeriesBuffer* b;
     note_allocation(need);
-    if (need >= memory.big_threshold) {
+    if (need >= memory.big_threshold) [[unlikely]] {
         b = big_frame_alloc(bytes);
         init_buffer(b, bytes, unit, offset, SERIES_BIG);
         return b;
     }
     SeriesFrame* f = memory.current_series_frame;
-    if (!f || !fits(f, need)) {
-        f = nullptr;
-        for (SeriesFrame* g = memory.first_series_frame; g; g = g->next)
-            if (fits(g, need)) {
-                f = g;
-                break;
-            }
-        if (!f) {
-            f = series_frame_for(need);
-        } else if (uint64_t(f->end - f->free) < SERIES_FRAME_MIN_FREE) {
-            // Do not settle in a nearly full frame.
-            f = series_frame_for(need);
-        }
-        memory.current_series_frame = f;
-    }
+    if (!f || !fits(f, need)) [[unlikely]] f = series_frame_with_room(need);
     b = reinterpret_cast<SeriesBuffer*>(f->free);
     memory_unpoison(b, need);
     f->free += need;
@@ -337,11 +346,15 @@ SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset)
     return b;
 }
 
+} // namespace
+
+SeriesBuffer* alloc_series_buffer(uint64_t count, uint32_t unit, int64_t offset) { return new_buffer(count, unit, offset); }
+
 NodeId alloc_series(uint64_t count, uint32_t unit, int64_t offset) {
     NodeId n = alloc_node();
     SeriesBuffer* b;
     try {
-        b = alloc_series_buffer(count, unit, offset);
+        b = new_buffer(count, unit, offset);
     } catch (...) {
         node_free(node_frame_of(n), n);
         throw;
