@@ -1,7 +1,6 @@
 // The parse engine's states: entering and leaving rule blocks and rule
 // frames, dispatch by rule value, alternatives, repetition and search.
 #include <algorithm>
-#include <cstring>
 #include "runtime/core/errors.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/stack.h"
@@ -318,21 +317,15 @@ State Engine::counts() {
 
 State Engine::iteration_done() {
     const size_t f = frame_at();
-    const int32_t min = field(rule_stack[f], 1), max = field(rule_stack[f], 2), pass = field(rule_stack[f], 3);
-    const int32_t rule_index = field(rule_stack[f + 1], 1);
+    const int32_t min = field(rule_stack[f], 1), pass = field(rule_stack[f], 3);
     const uint32_t start = uint32_t(field(rule_stack[f + 1], 2));
-    const int32_t length = field(rule_stack[f + 1], 3);
-    bool more = match_ && (max < 0 || pass < max);
-    // A pass that neither moved nor shortened the input would repeat forever.
-    if (more && top_code() == CODE_ITERATE && pos() == start && int32_t(remaining()) >= length) more = false;
+    bool more = another_pass(f);
     if (break_) {
         more = false;
         break_ = false;
     }
     if (more) {
-        rule_stack[f + 1] = triple(rule_index, int32_t(pos()), int32_t(remaining()));
-        rule_stack[f].data3 = uint32_t(pass + 1);
-        cursor_ = head() + rule_index;
+        cursor_ = head() + start_pass(f);
         fire_event(EV_ITERATE);
         return next_action();
     }
@@ -348,26 +341,36 @@ State Engine::iteration_done() {
     return pending();
 }
 
+bool Engine::another_pass(size_t f) const {
+    const int32_t max = field(rule_stack[f], 2), pass = field(rule_stack[f], 3);
+    const uint32_t start = uint32_t(field(rule_stack[f + 1], 2));
+    const int32_t length = field(rule_stack[f + 1], 3);
+    if (!match_ || (max >= 0 && pass >= max)) return false;
+    // A pass that neither moved nor shortened the input would repeat forever.
+    return !(pair_x(&rule_stack[f + 2]) == CODE_ITERATE && pos() == start && int32_t(remaining()) >= length);
+}
+
+int32_t Engine::start_pass(size_t f) {
+    const int32_t rule_index = field(rule_stack[f + 1], 1);
+    rule_stack[f + 1] = triple(rule_index, int32_t(pos()), int32_t(remaining()));
+    rule_stack[f].data3 = rule_stack[f].data3 + 1;
+    return rule_index;
+}
+
 // A repetition of a block written in place (any [...], 3 [...]) whose pass
 // has matched goes on with its next pass in the same block frame, instead of
 // leaving the block and entering it again: what those steps would leave on
 // the stacks is written directly. A traced run takes the steps.
 bool Engine::repeat_block() {
-    if (tracing_ || break_ || !match_ || rule_stack.size() - rule_base_ < 6) return false;
+    if (tracing_ || break_ || rule_stack.size() - rule_base_ < 6) return false;
     const size_t f = frame_at(), g = f - 3;
     const Cell& below = rule_stack[g + 2];
     if (!is_type(&below, TYPE_PAIR)) return false;
     const int32_t code = int32_t(below.data2);
-    if (code != CODE_ITERATE && code != CODE_WHILE) return false;
-    const int32_t max = field(rule_stack[g], 2), pass = field(rule_stack[g], 3);
-    const int32_t rule_index = field(rule_stack[g + 1], 1);
-    const uint32_t start = uint32_t(field(rule_stack[g + 1], 2));
-    const int32_t length = field(rule_stack[g + 1], 3);
-    if (max >= 0 && pass >= max) return false;
-    if (code == CODE_ITERATE && pos() == start && int32_t(remaining()) >= length) return false;
+    if ((code != CODE_ITERATE && code != CODE_WHILE) || !another_pass(g)) return false;
     // The repeated rule must be this very block, in the rules the repetition reads.
     const int32_t block_index = field(rule_stack[f + 1], 1);
-    if (block_index != rule_index + 1) return false;
+    if (block_index != field(rule_stack[g + 1], 1) + 1) return false;
     const Cell& outer = rule_stack[f + 2];
     SeriesBuffer* b = series_buffer(&outer);
     const int32_t at = std::max(series_position(&outer), 0) + block_index;
@@ -376,8 +379,7 @@ bool Engine::repeat_block() {
     if (!is_type(&rule, TYPE_BLOCK) || series_node(&rule) != series_node(&r_.rules) ||
         series_position(&rule) != series_position(&r_.rules))
         return false;
-    rule_stack[g + 1] = triple(rule_index, int32_t(pos()), int32_t(remaining()));
-    rule_stack[g].data3 = uint32_t(pass + 1);
+    start_pass(g);
     rule_stack[f + 1] = triple(block_index, int32_t(pos()), int32_t(remaining()));
     cursor_ = head() - 1;
     update_end();
@@ -418,9 +420,7 @@ void Engine::search(int32_t code) {
     int64_t found = -1;
     int32_t length = 1;
     if (const int32_t ch = ascii_char_rule(); ch >= 0) {
-        const uint32_t from = pos();
-        const void* hit = from < window() ? std::memchr(in_.head + from, ch, window() - from) : nullptr;
-        if (hit) found = static_cast<const uint8_t*>(hit) - in_.head;
+        found = find_byte(in_, pos(), window(), uint8_t(ch));
     } else {
         Literal lit;
         if (prepare_literal(lit, &r_.value, family_, mode_, scratch_, true))

@@ -266,6 +266,11 @@ private:
     State repeat_literal();
     State iteration_done();
     bool repeat_block();
+    // Whether the repetition whose frame is at f takes another pass: the last
+    // one matched, the count allows it and it made progress.
+    bool another_pass(size_t f) const;
+    // Starts the next pass of the repetition at f from here; its rule's index.
+    int32_t start_pass(size_t f);
     State search_done();
 
     // --- keywords (keywords.cpp)

@@ -184,10 +184,8 @@ int64_t find_literal(const Literal& lit, const InputView& in, uint32_t from, uin
     if (lit.kind == Literal::one_char && in.unit == 1 && from < limit &&
         (!lit.fold || fold(lit.ch) == change_case(lit.ch, true))) {
         if (lit.ch > 0xFF) return -1;
-        const void* hit = std::memchr(in.head + from, lit.ch, limit - from);
-        if (!hit) return -1;
         *length = 1;
-        return static_cast<const uint8_t*>(hit) - in.head;
+        return find_byte(in, from, limit, uint8_t(lit.ch));
     }
     // Exact one-byte text in one-byte text: its first byte by the C library's
     // scan, then the rest compared whole.

@@ -85,6 +85,12 @@ inline bool searchable(const Cell* rule, Family family) {
     return t == TYPE_BITSET || t == TYPE_CHAR || t == TYPE_BINARY || any_string_type(t);
 }
 
+// The first byte b of one-byte input from `from`, before `limit`; -1 when none.
+inline int64_t find_byte(const InputView& in, uint32_t from, uint32_t limit, uint8_t b) {
+    const void* hit = from < limit ? std::memchr(in.head + from, b, limit - from) : nullptr;
+    return hit ? static_cast<const uint8_t*>(hit) - in.head : -1;
+}
+
 // The first match of the literal from `from`, starting before `limit`:
 // its start, with its length in *length, or -1.
 int64_t find_literal(const Literal& lit, const InputView& in, uint32_t from, uint32_t limit, int32_t* length);
